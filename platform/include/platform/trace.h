@@ -1,0 +1,52 @@
+// Diagnostic traces. Libraries called by unknown programs in the field write what they do
+// here; nothing is shown to a user. Traces go to stderr when the environment variable
+// VRN_TRACE is "1" and are dropped otherwise; a test can capture them instead.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#if defined(__GNUC__)
+#define PLATFORM_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define PLATFORM_PRINTF(fmt, args)
+#endif
+
+namespace platform {
+
+// printf-style; the text is written as formatted (a missing final newline is added on stderr).
+void Trace(const char *fmt, ...) PLATFORM_PRINTF(1, 2);
+void TraceV(const char *fmt, va_list args);
+
+// True when a trace would go anywhere: lets callers skip building expensive texts.
+bool TraceEnabled();
+
+// One line "<label> (<n> bytes): 01 27 20 ..." when tracing is on; frames are dumped this way.
+void TraceHex(const char *label, const void *data, size_t size);
+
+// Collects every trace written while it lives (whether or not VRN_TRACE is set). Captures
+// nest: the newest one receives the lines, the older one again after it is gone.
+class TraceCapture {
+ public:
+  TraceCapture();
+  ~TraceCapture();
+  TraceCapture(const TraceCapture &) = delete;
+  TraceCapture &operator=(const TraceCapture &) = delete;
+
+  std::vector<std::string> Lines() const;
+  // Whether some captured trace contains the text.
+  bool Contains(std::string_view text) const;
+  // How many captured traces contain the text.
+  size_t Count(std::string_view text) const;
+  void Clear();
+
+  struct Impl;
+
+ private:
+  Impl *impl_;
+};
+
+}  // namespace platform
