@@ -1,0 +1,119 @@
+// The device itself: its state and one handler per command code. Pure: a request goes in, an
+// answer comes out; no threads, no I/O. The simulator serialises calls.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "fiscalsim/frame_codec.h"
+
+namespace fiscalsim {
+
+// Status bits. Every status byte has bit 7 set; the host takes 0x20 of byte 0 as the error flag,
+// so every refusal sets it together with the bit that says why.
+namespace status {
+inline constexpr uint8_t kAlwaysSet = 0x80;
+// byte 0
+inline constexpr uint8_t kSyntaxError = 0x01;
+inline constexpr uint8_t kInvalidCommand = 0x02;
+inline constexpr uint8_t kError = 0x20;
+// byte 1
+inline constexpr uint8_t kNotAllowed = 0x02;
+}  // namespace status
+
+// Command codes (one byte on the wire).
+namespace command {
+inline constexpr uint8_t kHeaderLine = 0x2B;    // 43: "I<n>" reads line n, "<n><text>" writes it
+inline constexpr uint8_t kPaperFeed = 0x2C;     // 44: "<lines>"
+inline constexpr uint8_t kPaperCut = 0x2D;      // 45
+inline constexpr uint8_t kSetDateTime = 0x3D;   // 61: "DD-MM-YY HH:MM:SS"
+inline constexpr uint8_t kDateTime = 0x3E;      // 62
+inline constexpr uint8_t kDiagnostics = 0x47;   // 71: "1"
+inline constexpr uint8_t kDeviceInfo = 0x5A;    // 90: "0"
+inline constexpr uint8_t kSetTaxRates = 0x60;   // 96: five rates, negative for undefined
+inline constexpr uint8_t kTaxRates = 0x61;      // 97
+inline constexpr uint8_t kDailyReport = 0x6C;   // 108: "1" closes the day, "8" reads the count
+inline constexpr uint8_t kImsi = 0xC8;          // 200 with empty data
+}  // namespace command
+
+inline constexpr StatusBytes kStatusIdle = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+
+struct Answer {
+  std::string data;
+  StatusBytes status = kStatusIdle;
+
+  static Answer Ok(std::string data = {});
+  static Answer SyntaxError();     // malformed or out-of-range data
+  static Answer InvalidCommand();  // a code the device does not know
+  static Answer NotAllowed();      // well-formed, but not in the device's present state
+};
+
+inline constexpr size_t kHeaderLines = 10;  // eight header lines, then two advertisement lines
+inline constexpr size_t kHeaderLineMax = 48;
+inline constexpr size_t kTaxGroups = 5;
+
+struct DeviceState {
+  std::array<std::string, kHeaderLines> headerLines;
+  // Hundredths of a percent; nothing for an undefined group.
+  std::array<std::optional<int>, kTaxGroups> taxRates{2000, 900, 0, std::nullopt, std::nullopt};
+  // The device clock runs this far from the wall clock.
+  std::chrono::seconds clockOffset{0};
+  uint32_t zReports = 0;
+  uint32_t linesFed = 0;
+  uint32_t cuts = 0;
+  uint32_t diagnostics = 0;
+
+  std::string firmware = "FSIM 1.00 BG";
+  std::string firmwareDate = "02Dec24 1200";
+  std::string checksum = "5A3C";
+  std::string switches = "00000000";
+  std::string serialNumber = "SV000001";
+  std::string fiscalMemoryNumber = "50000001";
+  std::string imsi = "284011234567890";
+
+  // OR-ed into every answer: conditions such as paper end that stand until cleared.
+  StatusBytes standingStatus = kStatusIdle;
+};
+
+class DeviceModel {
+ public:
+  using WallClock = std::function<std::chrono::system_clock::time_point()>;
+  using Handler = std::function<Answer(DeviceModel &model, std::string_view data)>;
+
+  // With every standard command registered; the clock defaults to the system clock.
+  explicit DeviceModel(WallClock clock = {});
+
+  // Adds or replaces the handler of a command code.
+  void Register(uint8_t code, Handler handler);
+
+  // Runs the command. An unknown code, a handler that throws or an answer too long for a frame
+  // becomes a refusal; the standing status is added to every answer.
+  Answer Execute(uint8_t code, std::string_view data);
+
+  DeviceState &State() { return state_; }
+  const DeviceState &State() const { return state_; }
+
+  // Wall clock plus the device's offset, to the second.
+  std::chrono::sys_seconds DeviceTime() const;
+  void SetDeviceTime(std::chrono::sys_seconds time);
+
+ private:
+  WallClock clock_;
+  std::map<uint8_t, Handler> handlers_;
+  DeviceState state_;
+};
+
+// The standard command groups, registered by the constructor; each lives in its own file.
+void RegisterClockCommands(DeviceModel &model);
+void RegisterTextCommands(DeviceModel &model);
+void RegisterTaxCommands(DeviceModel &model);
+void RegisterInfoCommands(DeviceModel &model);
+void RegisterPrinterCommands(DeviceModel &model);
+
+}  // namespace fiscalsim

@@ -1,0 +1,26 @@
+#include "fiscalsim/device_model.h"
+
+namespace fiscalsim {
+
+void RegisterInfoCommands(DeviceModel &model) {
+  // Hosts split this at commas and skip empty fields, so every field must be non-empty: the
+  // fifth is the serial number, the sixth the fiscal memory number, the seventh the IMSI.
+  model.Register(command::kDeviceInfo, [](DeviceModel &m, std::string_view data) {
+    if (data != "0") return Answer::SyntaxError();
+    const DeviceState &s = m.State();
+    for (const std::string *field : {&s.firmware, &s.firmwareDate, &s.checksum, &s.switches, &s.serialNumber,
+                                     &s.fiscalMemoryNumber, &s.imsi}) {
+      if (field->empty() || field->find(',') != std::string::npos) return Answer::NotAllowed();
+    }
+    return Answer::Ok(s.firmware + ',' + s.firmwareDate + ',' + s.checksum + ',' + s.switches + ',' +
+                      s.serialNumber + ',' + s.fiscalMemoryNumber + ',' + s.imsi);
+  });
+
+  // With data this code prints journal ranges, which this device does not do yet.
+  model.Register(command::kImsi, [](DeviceModel &m, std::string_view data) {
+    if (!data.empty()) return Answer::SyntaxError();
+    return Answer::Ok(m.State().imsi);
+  });
+}
+
+}  // namespace fiscalsim

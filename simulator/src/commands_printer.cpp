@@ -1,0 +1,43 @@
+#include <cstdio>
+
+#include "fiscalsim/device_model.h"
+#include "text_fields.h"
+
+namespace fiscalsim {
+namespace {
+
+constexpr unsigned kMaxFeedLines = 99;
+
+}  // namespace
+
+void RegisterPrinterCommands(DeviceModel &model) {
+  model.Register(command::kPaperFeed, [](DeviceModel &m, std::string_view data) {
+    const auto lines = ParseDecimal(data, kMaxFeedLines);
+    if (!lines || *lines == 0) return Answer::SyntaxError();
+    m.State().linesFed += *lines;
+    return Answer::Ok();
+  });
+
+  model.Register(command::kPaperCut, [](DeviceModel &m, std::string_view) {
+    ++m.State().cuts;
+    return Answer::Ok();
+  });
+
+  model.Register(command::kDiagnostics, [](DeviceModel &m, std::string_view data) {
+    if (data != "1") return Answer::SyntaxError();
+    ++m.State().diagnostics;
+    return Answer::Ok();
+  });
+
+  // "1" closes the day and answers the new report's number; "8" answers the number of the last
+  // one without closing.
+  model.Register(command::kDailyReport, [](DeviceModel &m, std::string_view data) {
+    if (data != "1" && data != "8") return Answer::SyntaxError();
+    if (data == "1") ++m.State().zReports;
+    char number[16];
+    std::snprintf(number, sizeof number, "%04u", m.State().zReports);
+    return Answer::Ok(number);
+  });
+}
+
+}  // namespace fiscalsim
