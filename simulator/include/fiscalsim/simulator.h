@@ -1,0 +1,99 @@
+// The running device: one serving thread that reads requests from a link, records them in the
+// journal, applies the armed faults and answers from the device model.
+//
+//   fiscalsim::Simulator sim(fiscalsim::OpenPtyLink());
+//   sim.Start();
+//   platform::SerialPort port;  port.Open(sim.PortName());
+//   sim.Faults().NakNext(2);
+//   sim.ReceivedFrames().WaitForSize(3, 5s);
+//
+// The serving thread blocks on its link without a time-out while nothing is scheduled; every
+// wait it makes ends at once on Stop().
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "fiscalsim/device_link.h"
+#include "fiscalsim/device_model.h"
+#include "fiscalsim/fault_plan.h"
+#include "fiscalsim/journal.h"
+
+namespace fiscalsim {
+
+struct SimulatorOptions {
+  // Paces every byte in both directions by its time on a line of this speed (10 bits a byte);
+  // 0 sends at once.
+  uint32_t baud = 0;
+  DeviceModel::WallClock clock;  // the system clock when empty
+};
+
+class Simulator {
+ public:
+  explicit Simulator(std::unique_ptr<DeviceLink> link, SimulatorOptions options = {});
+  ~Simulator();  // stops
+  Simulator(const Simulator &) = delete;
+  Simulator &operator=(const Simulator &) = delete;
+
+  // Start and Stop are called from one controlling thread. A stopped simulator is not started
+  // again.
+  void Start();
+  void Stop();
+
+  std::string PortName() const { return portName_; }
+
+  FaultPlan &Faults() { return faults_; }
+  Journal &ReceivedFrames() { return journal_; }
+
+  // Runs fn(DeviceModel &) while the serving thread is kept away from the model: to look at or
+  // change its state, or to register handlers.
+  template <typename Fn>
+  auto WithModel(Fn &&fn) {
+    std::lock_guard lock(modelMutex_);
+    return fn(model_);
+  }
+
+  // The device vanishes now: its port is closed and hosts see it fail. Returns once done.
+  void ClosePort();
+  bool PortClosed() const;
+
+ private:
+  void Serve();
+  // False when the link is gone or the simulator is stopping.
+  bool Handle(const ReceivedFrame &frame);
+  bool Send(std::span<const uint8_t> bytes);
+  // False when cut short by Stop() or ClosePort().
+  bool SleepUntil(std::chrono::steady_clock::time_point deadline);
+  void Vanish();
+
+  const SimulatorOptions options_;
+  const std::unique_ptr<DeviceLink> link_;
+  const std::string portName_;
+  FaultPlan faults_;
+  Journal journal_;
+
+  std::mutex modelMutex_;
+  DeviceModel model_;  // guarded by modelMutex_
+
+  // Lock order: mutex_ is never held while modelMutex_ is taken, nor the other way round;
+  // the link's own locks may be taken under mutex_.
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  // All guarded by mutex_.
+  bool started_ = false;
+  bool stopping_ = false;
+  bool serving_ = false;
+  bool closeRequested_ = false;
+  bool portClosed_ = false;
+
+  // Serving thread only: when a paced line is free again.
+  std::chrono::steady_clock::time_point lineFreeAt_;
+
+  std::thread thread_;
+};
+
+}  // namespace fiscalsim

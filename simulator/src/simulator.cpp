@@ -1,0 +1,172 @@
+#include "fiscalsim/simulator.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/thread.h"
+#include "platform/trace.h"
+
+namespace fiscalsim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Time on the wire of the first `bytes` bytes, from a common start so that rounding never
+// accumulates.
+Clock::duration WireTime(size_t bytes, uint32_t baud) {
+  return std::chrono::nanoseconds(static_cast<int64_t>(bytes) * 10'000'000'000LL / baud);
+}
+
+uint8_t OtherSeq(uint8_t seq) { return seq == 0x7F ? 0x20 : static_cast<uint8_t>(seq + 1); }
+
+}  // namespace
+
+Simulator::Simulator(std::unique_ptr<DeviceLink> link, SimulatorOptions options)
+    : options_(std::move(options)), link_(std::move(link)), portName_(link_->Name()), model_(options_.clock) {}
+
+Simulator::~Simulator() { Stop(); }
+
+void Simulator::Start() {
+  std::lock_guard lock(mutex_);
+  if (started_) return;
+  started_ = true;
+  serving_ = true;
+  thread_ = std::thread([this] { Serve(); });
+}
+
+void Simulator::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  link_->Wake();
+  if (thread_.joinable()) thread_.join();
+}
+
+void Simulator::ClosePort() {
+  std::unique_lock lock(mutex_);
+  if (!serving_) {
+    if (!portClosed_) link_->Close();
+    portClosed_ = true;
+    return;
+  }
+  closeRequested_ = true;
+  changed_.notify_all();
+  link_->Wake();
+  changed_.wait(lock, [&] { return portClosed_ || !serving_; });
+}
+
+bool Simulator::PortClosed() const {
+  std::lock_guard lock(mutex_);
+  return portClosed_;
+}
+
+void Simulator::Vanish() {
+  {
+    // Under the lock, so that a host that saw the port fail also sees PortClosed().
+    std::lock_guard lock(mutex_);
+    link_->Close();
+    portClosed_ = true;
+  }
+  changed_.notify_all();
+  platform::Trace("fiscal-sim: port %s closed", portName_.c_str());
+}
+
+void Simulator::Serve() {
+  platform::SetCurrentThreadName("fiscal-sim");
+  RequestParser parser;
+  std::vector<ReceivedFrame> frames;
+  uint8_t buffer[1024];
+  for (;;) {
+    {
+      std::unique_lock lock(mutex_);
+      // A closed link has nothing to wait on but the controller.
+      changed_.wait(lock, [&] { return stopping_ || closeRequested_ || !portClosed_; });
+      if (stopping_) break;
+      if (closeRequested_) {
+        closeRequested_ = false;
+        if (!portClosed_) {
+          lock.unlock();
+          Vanish();
+        }
+        continue;
+      }
+    }
+    const DeviceLink::WaitResult wait = link_->Wait();
+    if (wait == DeviceLink::WaitResult::Woken) continue;
+    const ptrdiff_t n = wait == DeviceLink::WaitResult::Closed ? -1 : link_->Read(buffer, sizeof buffer);
+    if (n < 0) {
+      Vanish();
+      continue;
+    }
+    frames.clear();
+    parser.Feed(std::span(buffer, static_cast<size_t>(n)), Clock::now(), frames);
+    for (const ReceivedFrame &frame : frames) {
+      if (!Handle(frame)) break;
+    }
+  }
+  std::lock_guard lock(mutex_);
+  serving_ = false;
+  changed_.notify_all();
+}
+
+bool Simulator::Handle(const ReceivedFrame &frame) {
+  platform::TraceHex(frame.good ? "fiscal-sim rx" : "fiscal-sim rx (bad frame)", frame.raw.data(), frame.raw.size());
+  journal_.Add({frame.seq, frame.cmd, frame.data, frame.raw, frame.good});
+  if (options_.baud != 0 && !SleepUntil(frame.startedAt + WireTime(frame.raw.size(), options_.baud))) return false;
+
+  const FaultPlan::Action action = faults_.Take(frame.good);
+  if (action.vanish) {
+    Vanish();
+    return false;
+  }
+  if (action.silent) {
+    platform::Trace("fiscal-sim: silent");
+    return true;
+  }
+  if (action.nak) {
+    platform::Trace("fiscal-sim tx NAK");
+    return Send(std::span(&kNak, 1));
+  }
+  if (action.busySpan.count() > 0) {
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point end = start + action.busySpan;
+    for (int k = 1; start + (k - 1) * action.busyEvery < end; ++k) {
+      platform::Trace("fiscal-sim tx busy");
+      if (!Send(std::span(&kBusy, 1))) return false;
+      if (!SleepUntil(std::min(start + k * action.busyEvery, end))) return false;
+    }
+  }
+  if (action.delay.count() > 0 && !SleepUntil(Clock::now() + action.delay)) return false;
+
+  const Answer answer = WithModel([&](DeviceModel &model) { return model.Execute(frame.cmd, frame.data); });
+  Bytes reply = BuildReply(action.wrongSeq ? OtherSeq(frame.seq) : frame.seq, frame.cmd, answer.data, answer.status);
+  if (action.corruptCheck) reply[reply.size() - 2] ^= 0x01;
+  platform::TraceHex("fiscal-sim tx", reply.data(), reply.size());
+  return Send(reply);
+}
+
+bool Simulator::Send(std::span<const uint8_t> bytes) {
+  if (options_.baud == 0) return link_->Write(bytes);
+  const Clock::time_point start = std::max(Clock::now(), lineFreeAt_);
+  lineFreeAt_ = start + WireTime(bytes.size(), options_.baud);
+  // A byte is handed over once it would have crossed the line.
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const Clock::time_point now = Clock::now();
+    size_t due = sent;
+    while (due < bytes.size() && start + WireTime(due + 1, options_.baud) <= now) ++due;
+    if (due > sent && !link_->Write(bytes.subspan(sent, due - sent))) return false;
+    sent = due;
+    if (sent < bytes.size() && !SleepUntil(start + WireTime(sent + 1, options_.baud))) return false;
+  }
+  return true;
+}
+
+bool Simulator::SleepUntil(Clock::time_point deadline) {
+  std::unique_lock lock(mutex_);
+  return !changed_.wait_until(lock, deadline, [&] { return stopping_ || closeRequested_; });
+}
+
+}  // namespace fiscalsim
