@@ -1,0 +1,93 @@
+// fiscal-sim: the device simulator on a pseudo-terminal, reachable by a COM name.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "fiscalsim/port_alias.h"
+#include "fiscalsim/pty_link.h"
+#include "fiscalsim/simulator.h"
+#include "platform/port_names.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: fiscal-sim [--com COMn] [--baud N]\n"
+    "Serves a simulated fiscal device on a pseudo-terminal until SIGINT or SIGTERM.\n"
+    "  --com COMn  also reach it as COMn: a link in the port alias directory\n"
+    "  --baud N    pace every byte as on a line of N baud (10 bits a byte)\n"
+    "  --help      show this text\n";
+
+int Usage(const char *problem) {
+  std::fprintf(stderr, "fiscal-sim: %s\n%s", problem, kUsage);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::string com;
+  fiscalsim::SimulatorOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if ((arg == "--com" || arg == "--baud") && i + 1 >= argc) return Usage(("missing value after " + arg).c_str());
+    if (arg == "--com") {
+      com = argv[++i];
+      if (!platform::ComPortNumber(com)) return Usage(("not a COM port name: " + com).c_str());
+    } else if (arg == "--baud") {
+      char *end = nullptr;
+      const unsigned long baud = std::strtoul(argv[++i], &end, 10);
+      if (*argv[i] == '\0' || *end != '\0' || baud == 0 || baud > 100'000'000) {
+        return Usage((std::string("bad baud rate: ") + argv[i]).c_str());
+      }
+      options.baud = static_cast<uint32_t>(baud);
+    } else {
+      return Usage(("unknown argument: " + arg).c_str());
+    }
+  }
+
+  // Blocked before any thread starts, so that every thread inherits the mask and only the
+  // sigwait below takes them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  try {
+    fiscalsim::Simulator simulator(fiscalsim::OpenPtyLink(), options);
+    std::unique_ptr<fiscalsim::PortAlias> alias;
+    if (!com.empty()) {
+      std::string error;
+      alias = fiscalsim::PortAlias::Create(com, simulator.PortName(), &error);
+      if (!alias) {
+        std::fprintf(stderr, "fiscal-sim: %s\n", error.c_str());
+        return 1;
+      }
+    }
+    simulator.Start();
+    if (alias) {
+      std::printf("fiscal-sim: COM%u -> %s\n", *platform::ComPortNumber(com), simulator.PortName().c_str());
+    } else {
+      std::printf("fiscal-sim: %s\n", simulator.PortName().c_str());
+    }
+    std::fflush(stdout);
+
+    int signal = 0;
+    while (sigwait(&stopSignals, &signal) != 0) {
+    }
+    simulator.Stop();
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "fiscal-sim: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,268 @@
+// fiscal-sim and fiscal-probe run as the programs they are.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fiscalsim/frame_codec.h"
+#include "fiscalsim/pty_link.h"
+#include "fiscalsim/simulator.h"
+#include "platform/port_names.h"
+#include "platform/serial_port.h"
+
+extern char **environ;
+
+namespace fiscalsim {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kPatience = 10s;
+
+// A child process with its stdout and stderr on pipes.
+class Child {
+ public:
+  explicit Child(std::vector<std::string> args) {
+    int out[2], err[2];
+    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    std::vector<char *> argv;
+    for (auto &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    EXPECT_EQ(::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0) << argv[0];
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(err[1]);
+    out_ = out[0];
+    err_ = err[0];
+  }
+
+  ~Child() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      Wait();
+    }
+    ::close(out_);
+    ::close(err_);
+  }
+
+  pid_t Pid() const { return pid_; }
+
+  // One line of stdout, without its newline; empty when none came in time.
+  std::string ReadLine() {
+    const auto deadline = Clock::now() + kPatience;
+    while (out_text_.find('\n') == std::string::npos && Pump(deadline)) {
+    }
+    const size_t end = out_text_.find('\n');
+    if (end == std::string::npos) return {};
+    std::string line = out_text_.substr(0, end);
+    out_text_.erase(0, end + 1);
+    return line;
+  }
+
+  // The exit code once the process ended (killed when it outlives the patience); -1 if killed
+  // by a signal.
+  int Wait() {
+    const auto deadline = Clock::now() + kPatience;
+    while (Pump(deadline)) {
+    }
+    if (!outOpen_ || !errOpen_) ::kill(pid_, SIGKILL);  // the time ran out with pipes still open
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  const std::string &Out() const { return out_text_; }
+  const std::string &Err() const { return err_text_; }
+
+ private:
+  // Reads what either pipe has; false once both are at their end or the deadline passed.
+  bool Pump(Clock::time_point deadline) {
+    if (outEof_ && errEof_) return false;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd fds[2] = {{outEof_ ? -1 : out_, POLLIN, 0}, {errEof_ ? -1 : err_, POLLIN, 0}};
+    if (::poll(fds, 2, static_cast<int>(left)) <= 0) return false;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].revents == 0) continue;
+      char buffer[512];
+      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n <= 0) (i == 0 ? outEof_ : errEof_) = true;
+      else (i == 0 ? out_text_ : err_text_).append(buffer, static_cast<size_t>(n));
+    }
+    outOpen_ = !outEof_;
+    errOpen_ = !errEof_;
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+  bool outEof_ = false;
+  bool errEof_ = false;
+  bool outOpen_ = true;
+  bool errOpen_ = true;
+  std::string out_text_;
+  std::string err_text_;
+};
+
+// Clock ticks of CPU time the process has used (user + system).
+long CpuTicks(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  // After the name: state is field 3, utime 14, stime 15.
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) stime = std::stol(field);
+  }
+  return utime + stime;
+}
+
+fs::path AliasTarget(const fs::path &alias) {
+  std::error_code error;
+  return fs::read_symlink(alias, error);
+}
+
+class ProgramsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/fiscal-sim-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    ::setenv("FISCAL_COM_DIR", dir_.c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("FISCAL_COM_DIR");
+    fs::remove_all(dir_);
+  }
+
+  fs::path dir_;
+};
+
+const Bytes kPaperCutAbc = {0x01, 0x27, 0x20, 0x2D, 0x61, 0x62, 0x63, 0x05, 0x30, 0x31, 0x39, 0x3F, 0x03};
+const Bytes kPaperCutReply = {0x01, 0x2B, 0x20, 0x2D, 0x04, 0x80, 0x80, 0x80, 0x80,
+                              0x80, 0x80, 0x05, 0x30, 0x33, 0x38, 0x31, 0x03};
+
+TEST_F(ProgramsTest, SimulatorServesItsAliasIdlesWithoutCpuAndCleansUpOnSigterm) {
+  Child sim({FISCAL_SIM_PATH, "--com", "com7"});
+  const std::string line = sim.ReadLine();
+  const std::string prefix = "fiscal-sim: COM7 -> ";
+  ASSERT_EQ(line.substr(0, prefix.size()), prefix) << line << sim.Err();
+  const fs::path alias = dir_ / "COM7";
+  EXPECT_EQ(AliasTarget(alias), line.substr(prefix.size()));
+  EXPECT_EQ(platform::ResolvePortName("COM7"), alias.string());
+
+  {
+    platform::SerialPort port;
+    ASSERT_EQ(port.Open("COM7"), 0);
+    ASSERT_EQ(port.Write(kPaperCutAbc.data(), kPaperCutAbc.size(), kPatience), kPaperCutAbc.size());
+    Bytes reply;
+    const auto deadline = Clock::now() + kPatience;
+    while (reply.size() < kPaperCutReply.size() && Clock::now() < deadline) {
+      if (port.WaitReadable(100ms) != platform::WaitResult::Readable) continue;
+      uint8_t buffer[64];
+      const ptrdiff_t n = port.Read(buffer, sizeof buffer);
+      ASSERT_GE(n, 0);
+      reply.insert(reply.end(), buffer, buffer + n);
+    }
+    EXPECT_EQ(reply, kPaperCutReply);
+  }
+
+  // After a host came and went, the simulator must be blocked, not spinning.
+  const long before = CpuTicks(sim.Pid());
+  std::this_thread::sleep_for(1s);
+  EXPECT_LE(CpuTicks(sim.Pid()) - before, 5);
+
+  ASSERT_EQ(::kill(sim.Pid(), SIGTERM), 0);
+  EXPECT_EQ(sim.Wait(), 0) << sim.Err();
+  EXPECT_FALSE(fs::exists(fs::symlink_status(alias)));
+}
+
+TEST_F(ProgramsTest, SimulatorRefusesAnAliasInUseAndReplacesAStaleOne) {
+  const fs::path alias = dir_ / "COM7";
+  fs::create_symlink("/dev/null", alias);
+  {
+    Child sim({FISCAL_SIM_PATH, "--com", "COM7"});
+    EXPECT_EQ(sim.Wait(), 1);
+    EXPECT_NE(sim.Err().find("in use"), std::string::npos) << sim.Err();
+    EXPECT_EQ(AliasTarget(alias), "/dev/null");
+  }
+
+  fs::remove(alias);
+  fs::create_symlink(dir_ / "gone", alias);
+  Child sim({FISCAL_SIM_PATH, "--com", "COM7"});
+  const std::string line = sim.ReadLine();
+  ASSERT_NE(line.find("/dev/pts/"), std::string::npos) << line << sim.Err();
+  EXPECT_EQ(AliasTarget(alias).string().substr(0, 9), "/dev/pts/");
+  ASSERT_EQ(::kill(sim.Pid(), SIGINT), 0);
+  EXPECT_EQ(sim.Wait(), 0) << sim.Err();
+  EXPECT_FALSE(fs::exists(fs::symlink_status(alias)));
+}
+
+TEST_F(ProgramsTest, BadUsageExitsWithTwo) {
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+           {"--com"}, {"--com", "LPT1"}, {"--com", "COM0"}, {"--baud", "fast"}, {"--baud", "0"}, {"--bogus"}}) {
+    args.insert(args.begin(), FISCAL_SIM_PATH);
+    Child sim(args);
+    EXPECT_EQ(sim.Wait(), 2) << args[1];
+    EXPECT_NE(sim.Err().find("usage"), std::string::npos);
+  }
+  Child help({FISCAL_SIM_PATH, "--help"});
+  EXPECT_EQ(help.Wait(), 0);
+  EXPECT_NE(help.Out().find("usage: fiscal-sim"), std::string::npos);
+
+  Child probe({FISCAL_PROBE_PATH, "COM7", "300"});
+  EXPECT_EQ(probe.Wait(), 2);
+}
+
+TEST_F(ProgramsTest, ProbeShowsTheReplyAndFailsOnRefusal) {
+  Simulator sim(OpenPtyLink());
+  sim.WithModel([](DeviceModel &m) { m.State().headerLines[2] = "HELLO"; });
+  sim.Start();
+
+  Child good({FISCAL_PROBE_PATH, sim.PortName(), "0x2B", "I2"});
+  EXPECT_EQ(good.Wait(), 0) << good.Out();
+  EXPECT_NE(good.Out().find("request: 01 26 20 2B 49 32 05"), std::string::npos) << good.Out();
+  EXPECT_NE(good.Out().find("\"HELLO\""), std::string::npos) << good.Out();
+  EXPECT_NE(good.Out().find("80 80 80 80 80 80"), std::string::npos) << good.Out();
+  ASSERT_EQ(sim.ReceivedFrames().Size(), 1u);
+  EXPECT_EQ(sim.ReceivedFrames().Entries()[0].data, "I2");
+
+  sim.Faults().BusyBeforeNext(20ms, 50ms);
+  Child busy({FISCAL_PROBE_PATH, sim.PortName(), "43", "I2"});
+  EXPECT_EQ(busy.Wait(), 0) << busy.Out();
+
+  sim.Faults().NakNext(1);
+  Child refused({FISCAL_PROBE_PATH, sim.PortName(), "43", "I2"});
+  EXPECT_EQ(refused.Wait(), 1);
+  EXPECT_NE(refused.Out().find("NAK"), std::string::npos) << refused.Out();
+
+  sim.Faults().CorruptNextCheck();
+  Child corrupt({FISCAL_PROBE_PATH, sim.PortName(), "43", "I2"});
+  EXPECT_EQ(corrupt.Wait(), 1);
+}
+
+}  // namespace
+}  // namespace fiscalsim
