@@ -1,0 +1,100 @@
+#include "api/module.h"
+
+#include <mutex>
+
+#include "platform/trace.h"
+
+namespace vrn {
+
+CDllApp &CDllApp::Instance() {
+  static CDllApp app;
+  return app;
+}
+
+CDllApp::CDllApp() { InitInstance(); }
+
+CDllApp::~CDllApp() {
+  try {
+    ExitInstance();
+  } catch (...) {  // nothing may escape while the library unloads
+  }
+}
+
+int CDllApp::ExitInstance() {
+  Dispose();
+  return 0;
+}
+
+void CDllApp::InstallDriverFactory(DriverFactory factory) {
+  std::unique_lock exclusive(lifeLock_);
+  DisposeLocked();
+  factory_ = std::move(factory);
+}
+
+bool CDllApp::Init(const char *comPort) {
+  std::unique_lock exclusive(lifeLock_);
+  if (!SelectDriverLocked()) return false;
+  ChosenLocked()->Open(comPort);  // whether a device is there is vrn_test_connection's to say
+  return true;
+}
+
+void CDllApp::Dispose() {
+  std::unique_lock exclusive(lifeLock_);
+  DisposeLocked();
+}
+
+void CDllApp::DisposeLocked() {
+  kernelDriver_.reset();
+  libusbDriver_.reset();
+  if (manager_ != nullptr) {
+    if (factory_.releaseManager) factory_.releaseManager(manager_);
+    manager_ = nullptr;
+  }
+}
+
+iCOMDriver *CDllApp::ChosenLocked() const {
+  return kernelDriver_ != nullptr ? kernelDriver_.get() : libusbDriver_.get();
+}
+
+bool CDllApp::SelectDriverLocked() {
+  if (manager_ == nullptr && factory_.getManager) manager_ = factory_.getManager();
+
+  if (kernelDriver_ != nullptr) {
+    platform::Trace("Kernel Mode Init Ok");
+    return true;
+  }
+  // Once a driver exists no other is tried: two drivers would both claim the device.
+  if (libusbDriver_ != nullptr) return true;
+  if (factory_.makeKernelMode) {
+    std::unique_ptr<iCOMDriver> driver = factory_.makeKernelMode(manager_);
+    if (driver != nullptr && driver->IsInitialised()) {
+      kernelDriver_ = std::move(driver);
+      platform::Trace("Kernel Mode Init Ok");
+      return true;
+    }
+  }
+  if (factory_.makeLibusb) {
+    std::unique_ptr<iCOMDriver> driver = factory_.makeLibusb(manager_);
+    if (driver != nullptr && driver->IsInitialised()) {
+      libusbDriver_ = std::move(driver);
+      platform::Trace("Winusb Mode Init Ok");
+    }
+  }
+  if (ChosenLocked() != nullptr) return true;
+  platform::Trace("Driver Init Failed");
+  return false;
+}
+
+void CDllApp::SetSerialIdentity(int32_t vendorId, int32_t productId) {
+  serialVendorId_.store(vendorId);
+  serialProductId_.store(productId);
+}
+
+SerialIdentity CDllApp::GetSerialIdentity() const { return {serialVendorId_.load(), serialProductId_.load()}; }
+
+DevNotificationManager *CDllApp::NotificationManager() {
+  std::shared_lock shared(lifeLock_);
+  return manager_;
+}
+
+}  // namespace vrn

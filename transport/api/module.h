@@ -1,0 +1,98 @@
+// The process-wide state behind the exports: the device-notification manager, the one USB
+// driver chosen at first use, and the serial device identity.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+
+#include "drivers/com_driver.h"
+
+namespace vrn {
+
+class DevNotificationManager;
+
+// How SelectDriver gets the notification manager and makes its drivers. An empty entry means
+// that piece is not available; a maker may hand back a driver that failed to initialise.
+struct DriverFactory {
+  std::function<DevNotificationManager *()> getManager;
+  std::function<void(DevNotificationManager *)> releaseManager;
+  std::function<std::unique_ptr<iCOMDriver>(DevNotificationManager *)> makeKernelMode;
+  std::function<std::unique_ptr<iCOMDriver>(DevNotificationManager *)> makeLibusb;
+};
+
+struct SerialIdentity {
+  int32_t vendorId = -1;  // -1: no serial device
+  int32_t productId = -1;
+};
+
+// The fiscal device's own USB ids.
+inline constexpr int32_t kDeviceVendorId = 0x0483;
+inline constexpr int32_t kDeviceProductId = 0x5740;
+
+class CDllApp {
+ public:
+  static CDllApp &Instance();
+
+  CDllApp();
+  // Unloading the library does what vrn_dispose does.
+  virtual ~CDllApp();
+  CDllApp(const CDllApp &) = delete;
+  CDllApp &operator=(const CDllApp &) = delete;
+
+  // Linux has no hardware-exception translator to install: the exports catch every C++
+  // exception instead.
+  virtual bool InitInstance() { return true; }
+  virtual int ExitInstance();
+
+  // Replaces how drivers are made; what the module holds is disposed first. Internal: the
+  // shared library does not export it.
+  void InstallDriverFactory(DriverFactory factory);
+
+  // vrn_init: SelectDriver, then Open with the port on the chosen driver.
+  bool Init(const char *comPort);
+  // vrn_dispose.
+  void Dispose();
+
+  // Runs fn with the chosen driver, first choosing and opening one (with no COM port) when none
+  // exists; fn gets null when there is none. The driver stays alive while fn runs.
+  template <typename Fn>
+  auto WithDriver(Fn &&fn) {
+    {
+      std::shared_lock shared(lifeLock_);
+      if (ChosenLocked() != nullptr) return fn(ChosenLocked());
+    }
+    {
+      std::unique_lock exclusive(lifeLock_);
+      if (ChosenLocked() == nullptr && SelectDriverLocked()) ChosenLocked()->Open(nullptr);
+    }
+    std::shared_lock shared(lifeLock_);
+    return fn(ChosenLocked());
+  }
+
+  void SetSerialIdentity(int32_t vendorId, int32_t productId);
+  SerialIdentity GetSerialIdentity() const;
+
+  DevNotificationManager *NotificationManager();
+
+ private:
+  // Both need lifeLock_ held; Select needs it exclusively.
+  bool SelectDriverLocked();
+  iCOMDriver *ChosenLocked() const;
+  void DisposeLocked();
+
+  // Exclusive while drivers are made or deleted, shared while one is used: a request in flight
+  // keeps its driver alive, and two first calls cannot both make a driver.
+  mutable std::shared_mutex lifeLock_;
+  DriverFactory factory_;                       // guarded by lifeLock_
+  DevNotificationManager *manager_ = nullptr;   // guarded by lifeLock_
+  std::unique_ptr<iCOMDriver> kernelDriver_;    // guarded by lifeLock_; has precedence
+  std::unique_ptr<iCOMDriver> libusbDriver_;    // guarded by lifeLock_
+  std::atomic<int32_t> serialVendorId_{-1};
+  std::atomic<int32_t> serialProductId_{-1};
+};
+
+}  // namespace vrn

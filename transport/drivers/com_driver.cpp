@@ -1,0 +1,7 @@
+#include "drivers/com_driver.h"
+
+namespace vrn {
+
+iCOMDriver::~iCOMDriver() = default;
+
+}  // namespace vrn

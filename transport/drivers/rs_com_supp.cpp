@@ -1,0 +1,109 @@
+#include "drivers/rs_com_supp.h"
+
+#include <cerrno>
+#include <system_error>
+
+#include "platform/thread.h"
+#include "platform/trace.h"
+
+namespace vrn {
+
+CRSComSupp::CRSComSupp() = default;
+
+CRSComSupp::~CRSComSupp() { CloseCom(); }
+
+int CRSComSupp::OpenCom(const char *port, uint32_t baudRate, uint16_t dataBits, uint16_t parity,
+                        uint16_t stopBits) {
+  std::lock_guard lock(stateLock_);
+  if (IsOpen()) return 0;
+  if (dataBits < 5 || dataBits > 8 || stopBits > 2 || parity > 4) return kBadSettings;
+
+  const std::string name = port != nullptr ? port : "";
+  // The name goes through ResolvePortName, the counterpart of opening "\\.\COMn".
+  if (const int error = port_.Open(name); error != 0) {
+    platform::Trace("Com %s cannot be opened", name.c_str());
+    return error;
+  }
+  port_.Purge();
+  const platform::LineSettings settings{baudRate, dataBits, parity, stopBits};
+  if (port_.Configure(settings) != 0) {
+    port_.Close();
+    platform::Trace("On Com %s cannot SetCommState", name.c_str());
+    return kCannotSetState;
+  }
+  // Queue sizes and read/write time-outs have no termios counterpart: the kernel sizes its
+  // queues, reads never block, and Write() carries its own time-out.
+
+  if (thread_.joinable()) thread_.join();  // one that ended on a failed port
+  open_.store(true, std::memory_order_release);
+  try {
+    thread_ = std::thread(&CRSComSupp::ReceiveThread, this, name);
+  } catch (const std::system_error &) {
+    open_.store(false, std::memory_order_release);
+    port_.Close();
+    platform::Trace("On Com %s cannot start receive thread", name.c_str());
+    return kCannotStartThread;
+  }
+  name_ = name.substr(0, 63);
+  settings_ = settings;
+  platform::Trace("Com %s opened", name.c_str());
+  return 0;
+}
+
+void CRSComSupp::CloseCom() {
+  std::lock_guard lock(stateLock_);
+  open_.store(false, std::memory_order_release);
+  if (port_.IsOpen()) {
+    port_.SetDtr(false);
+    port_.Purge();
+    port_.Close();  // ends the receive thread's wait at once
+    platform::Trace("Com %s closed", name_.c_str());
+  }
+  if (thread_.joinable()) thread_.join();
+}
+
+bool CRSComSupp::ReopenCom() {
+  std::lock_guard lock(stateLock_);
+  if (name_.empty()) return false;
+  const std::string name = name_;
+  const platform::LineSettings s = settings_;
+  CloseCom();
+  return OpenCom(name.c_str(), s.baudRate, s.dataBits, s.parity, s.stopBits) == 0;
+}
+
+size_t CRSComSupp::TakeReceived(uint8_t *buffer) { return ring_.Take(buffer); }
+
+bool CRSComSupp::WaitReceived(platform::Millis timeout) { return received_.Wait(timeout); }
+
+size_t CRSComSupp::Write(const uint8_t *data, size_t size) {
+  // The same bound the port's write time-outs give: 1000 ms plus 2 ms a byte.
+  return port_.Write(data, size, platform::Millis(1000 + 2 * size));
+}
+
+void CRSComSupp::ReceiveThread(std::string name) {
+  platform::SetCurrentThreadName("vrn-com-rx");
+  uint8_t chunk[ByteRing::kSize];
+  while (open_.load(std::memory_order_acquire)) {
+    const platform::WaitResult wait = port_.WaitReadable(platform::kInfinite);
+    if (wait == platform::WaitResult::TimedOut) continue;
+    if (wait == platform::WaitResult::Closed) break;
+    if (wait == platform::WaitResult::Failed) {
+      // The device is gone (hang-up): the port stays dead until it is re-opened, so waiting on
+      // it again would only spin.
+      lastReadError_.store(EIO);
+      platform::Trace("Com %s WaitCommEvent error %d", name.c_str(), EIO);
+      break;
+    }
+    const ptrdiff_t n = port_.Read(chunk, sizeof chunk);
+    if (n < 0) {
+      lastReadError_.store(EIO);
+      platform::Trace("Com %s read error %d", name.c_str(), EIO);
+      break;
+    }
+    if (n == 0) continue;
+    for (ptrdiff_t i = 0; i < n; ++i) ring_.Put(chunk[i]);  // a full ring drops the byte
+    received_.Set();
+  }
+}
+
+}  // namespace vrn

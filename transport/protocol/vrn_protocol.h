@@ -1,0 +1,90 @@
+// One command to the fiscal device: frame it, send it, wait for the framed reply, check it and
+// hand back its text and six status bytes. A receive thread assembles reply frames from
+// whatever the link delivers: the driver (USB) or, while it is open, the COM port of the
+// contained CRSComSupp.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "drivers/com_driver.h"
+#include "drivers/rs_com_supp.h"
+#include "platform/event.h"
+#include "protocol/frame.h"
+
+namespace vrn {
+
+class cVRNProtocol {
+ public:
+  static constexpr platform::Millis kUsbWaitLimit{3000};
+  static constexpr platform::Millis kComWaitLimit{4000};
+
+  // The driver is not owned and may be null: then only the COM port can carry requests.
+  explicit cVRNProtocol(iCOMDriver *driver);
+  virtual ~cVRNProtocol();
+  cVRNProtocol(const cVRNProtocol &) = delete;
+  cVRNProtocol &operator=(const cVRNProtocol &) = delete;
+
+  // Starts the receive thread unless it runs already; with a non-empty port name then (re)opens
+  // that COM port at 115200 8N1. True when the thread runs and, if a port was named, it opened.
+  bool Start(const char *comPort);
+  // Ends the receive thread (joined) and closes the COM port.
+  void Stop();
+
+  // `reply` receives kReplyRecordSize (262) bytes: the reply text zero-padded to 256 bytes,
+  // then the six status bytes. Only the low byte of `command` is sent; `data` may be null.
+  // 0 on success, -1 on any failure.
+  int Request(uint16_t command, const char *data, uint8_t *reply);
+
+  CRSComSupp &ComSupp() { return com_; }
+  bool IsComOpen() const { return com_.IsOpen(); }
+  bool IsRunning() const { return running_.load(); }
+  // Ends the wait of a request in flight; the drivers signal it when they close the device.
+  void SignalAbort() { abort_.Set(); }
+
+ private:
+  int SendFrame(uint16_t command, const char *data, uint8_t *reply);
+  bool LinkAttached();
+  bool ResetLink(bool full);
+  void ReceiveThread();
+  void Scan(const uint8_t *bytes, size_t count, size_t &frameLen);
+  // True when the frame ended the exchange (the rest of the chunk is then dropped).
+  bool CompleteFrame(size_t frameLen);
+  void Arm();
+
+  CRSComSupp com_;
+  iCOMDriver *const driver_;
+
+  // Guards record_ and makes "clear the record and reset the events" (SendFrame) and "parse a
+  // reply and signal it" (receive thread) exclusive, so that a reply parsed against an older
+  // sequence byte can never be signalled into a newer exchange.
+  std::mutex recordLock_;
+  ReplyRecord record_;
+  uint32_t armCount_ = 0;  // guarded by recordLock_: how often SendFrame armed the receiver
+
+  std::array<uint8_t, ByteRing::kSize> chunk_{};  // receive thread only
+  FrameBuffer frame_{};                           // receive thread only
+
+  std::atomic<uint8_t> seq_{0};  // advanced under requestLock_, compared by the receive thread
+  std::atomic<bool> running_{false};      // the receive thread is in its loop
+  std::atomic<bool> stopping_{false};     // Stop has begun: the thread leaves, requests end
+  std::thread thread_;                    // guarded by requestLock_
+
+  // All manual-reset; they live as long as the object.
+  platform::Event replyReady_{platform::Event::Mode::Manual};
+  platform::Event busy_{platform::Event::Mode::Manual};
+  platform::Event receiveArmed_{platform::Event::Mode::Manual};  // the receive thread's gate
+  platform::Event retransmit_{platform::Event::Mode::Manual};
+  platform::Event abort_{platform::Event::Mode::Manual};
+  platform::Event threadStarted_{platform::Event::Mode::Manual};
+
+  // Held for a whole exchange, so requests of several threads are served one after the other;
+  // also guards Start's setup.
+  std::recursive_mutex requestLock_;
+};
+
+}  // namespace vrn
