@@ -1,0 +1,252 @@
+// The COM port road: CRSComSupp on a pseudo-terminal, and cVRNProtocol over a pty to the
+// simulator reached through a port alias.
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "drivers/rs_com_supp.h"
+#include "fiscalsim/port_alias.h"
+#include "fiscalsim/pty_link.h"
+#include "fiscalsim/simulator.h"
+#include "platform/trace.h"
+#include "protocol/vrn_protocol.h"
+#include "test_driver.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using vrn::CRSComSupp;
+using vrn_test::Ask;
+
+// A pseudo-terminal whose master end the test drives as the device.
+struct RawPty {
+  RawPty() {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) slave = ::ptsname(master);
+  }
+  ~RawPty() {
+    if (master >= 0) ::close(master);
+  }
+  void Send(const std::vector<uint8_t> &bytes) const {
+    ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+
+  int master = -1;
+  std::string slave;
+};
+
+template <typename Pred>
+bool WaitFor(Pred pred, std::chrono::milliseconds limit = 5s) {
+  const auto end = Clock::now() + limit;
+  while (!pred()) {
+    if (Clock::now() > end) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+TEST(ComSupp, OpensAt115200EightDataBitsNoParityOneStopBit) {
+  RawPty pty;
+  ASSERT_FALSE(pty.slave.empty());
+  {
+    // Leave the line at other settings first, so the open has something to change.
+    const int fd = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfsetspeed(&t, B9600);
+    t.c_cflag |= CSTOPB;
+    ::tcsetattr(fd, TCSANOW, &t);
+    ::close(fd);
+  }
+  platform::TraceCapture traces;
+  CRSComSupp com;
+  ASSERT_EQ(com.OpenCom(pty.slave.c_str(), 115200, 8, 0, 0), 0);
+  EXPECT_TRUE(com.IsOpen());
+  EXPECT_TRUE(traces.Contains("Com " + pty.slave + " opened"));
+  termios t{};
+  ASSERT_EQ(::tcgetattr(pty.master, &t), 0);  // a pty's master shows the line of its slave
+  EXPECT_EQ(::cfgetospeed(&t), static_cast<speed_t>(B115200));
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), 0u);
+
+  // Open again on an open port: 0, nothing changes.
+  EXPECT_EQ(com.OpenCom("/nonexistent/tty", 9600, 7, 2, 2), 0);
+  com.CloseCom();
+  EXPECT_FALSE(com.IsOpen());
+  EXPECT_TRUE(traces.Contains("Com " + pty.slave + " closed"));
+}
+
+TEST(ComSupp, BadSettingsReturn13WithoutTouchingThePort) {
+  RawPty pty;
+  platform::TraceCapture traces;
+  CRSComSupp com;
+  EXPECT_EQ(com.OpenCom(pty.slave.c_str(), 115200, 9, 0, 0), CRSComSupp::kBadSettings);
+  EXPECT_EQ(com.OpenCom(pty.slave.c_str(), 115200, 4, 0, 0), CRSComSupp::kBadSettings);
+  EXPECT_EQ(com.OpenCom(pty.slave.c_str(), 115200, 8, 5, 0), CRSComSupp::kBadSettings);
+  EXPECT_EQ(com.OpenCom(pty.slave.c_str(), 115200, 8, 0, 3), CRSComSupp::kBadSettings);
+  // Not even a missing port is looked at.
+  EXPECT_EQ(com.OpenCom("/nonexistent/tty", 115200, 9, 0, 0), CRSComSupp::kBadSettings);
+  EXPECT_FALSE(com.IsOpen());
+  EXPECT_TRUE(traces.Lines().empty());
+  // The port is still free for an exclusive open.
+  CRSComSupp other;
+  EXPECT_EQ(other.OpenCom(pty.slave.c_str(), 115200, 8, 0, 0), 0);
+}
+
+TEST(ComSupp, MissingPortReturnsTheSystemErrorAndStaysClosed) {
+  platform::TraceCapture traces;
+  CRSComSupp com;
+  EXPECT_EQ(com.OpenCom("/nonexistent/tty", 115200, 8, 0, 0), ENOENT);
+  EXPECT_FALSE(com.IsOpen());
+  EXPECT_TRUE(traces.Contains("Com /nonexistent/tty cannot be opened"));
+  EXPECT_FALSE(com.ReopenCom());  // nothing opened yet, so nothing to re-open
+}
+
+TEST(ComSupp, RingHoldsAtMost1023BytesAndDropsTheNext) {
+  RawPty pty;
+  CRSComSupp com;
+  ASSERT_EQ(com.OpenCom(pty.slave.c_str(), 115200, 8, 0, 0), 0);
+  std::vector<uint8_t> bytes(1024);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+  pty.Send(bytes);
+  ASSERT_TRUE(WaitFor([&] { return com.Pending() == 1023; }));
+  std::this_thread::sleep_for(100ms);  // the 1024th byte has had time to come too
+  std::vector<uint8_t> taken(vrn::ByteRing::kSize);
+  ASSERT_EQ(com.TakeReceived(taken.data()), 1023u);
+  taken.resize(1023);
+  EXPECT_EQ(taken, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 1023));
+
+  // The ring goes on after being emptied, wrapping around.
+  pty.Send({0x41, 0x42, 0x43});
+  ASSERT_TRUE(WaitFor([&] { return com.Pending() == 3; }));
+  taken.assign(vrn::ByteRing::kSize, 0);
+  ASSERT_EQ(com.TakeReceived(taken.data()), 3u);
+  EXPECT_EQ(taken[0], 0x41);
+  EXPECT_EQ(taken[2], 0x43);
+}
+
+TEST(ComSupp, ReopenCyclesThePortWithTheRememberedSettings) {
+  RawPty pty;
+  platform::TraceCapture traces;
+  CRSComSupp com;
+  ASSERT_EQ(com.OpenCom(pty.slave.c_str(), 57600, 8, 0, 2), 0);
+  ASSERT_TRUE(com.ReopenCom());
+  EXPECT_TRUE(com.IsOpen());
+  EXPECT_EQ(traces.Count("Com " + pty.slave + " opened"), 2u);
+  EXPECT_EQ(traces.Count("Com " + pty.slave + " closed"), 1u);
+  termios t{};
+  ASSERT_EQ(::tcgetattr(pty.master, &t), 0);
+  EXPECT_EQ(::cfgetospeed(&t), static_cast<speed_t>(B57600));
+  EXPECT_NE(t.c_cflag & CSTOPB, 0u);
+}
+
+TEST(ComSupp, VanishedDeviceEndsTheReceiveThreadWithoutSpinning) {
+  auto pty = std::make_unique<RawPty>();
+  platform::TraceCapture traces;
+  CRSComSupp com;
+  ASSERT_EQ(com.OpenCom(pty->slave.c_str(), 115200, 8, 0, 0), 0);
+  pty.reset();  // hang-up
+  ASSERT_TRUE(WaitFor([&] { return traces.Contains("WaitCommEvent error"); }));
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(traces.Count("WaitCommEvent error"), 1u);
+  com.CloseCom();  // joins the ended thread
+}
+
+// The simulator on a pty, reached as COM7 through a private alias directory.
+class ComMode : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vrn_test::UsePrivateAliasDir();
+    sim = std::make_unique<fiscalsim::Simulator>(fiscalsim::OpenPtyLink());
+    sim->Start();
+    std::string error;
+    alias = fiscalsim::PortAlias::Create("COM7", sim->PortName(), &error);
+    ASSERT_NE(alias, nullptr) << error;
+  }
+  void TearDown() override {
+    protocol.reset();
+    alias.reset();
+    sim.reset();
+  }
+
+  std::unique_ptr<fiscalsim::Simulator> sim;
+  std::unique_ptr<fiscalsim::PortAlias> alias;
+  std::unique_ptr<vrn::cVRNProtocol> protocol = std::make_unique<vrn::cVRNProtocol>(nullptr);
+};
+
+TEST_F(ComMode, StartWithAnAliasOpensThePortAndRequestsTravelOverIt) {
+  platform::TraceCapture traces;
+  ASSERT_TRUE(protocol->Start("COM7"));
+  EXPECT_TRUE(protocol->IsComOpen());
+  EXPECT_TRUE(traces.Contains("Com COM7 opened"));
+
+  const vrn_test::Reply abc = Ask(*protocol, 0x2D, "abc");
+  ASSERT_EQ(abc.result, 0);
+  EXPECT_EQ(sim->ReceivedFrames().Entries().at(0).raw, vrn_test::Hex("01 27 20 2D 61 62 63 05 30 31 39 3F 03"));
+  const vrn_test::Reply imsi = Ask(*protocol, 200, "");
+  ASSERT_EQ(imsi.result, 0);
+  EXPECT_EQ(imsi.text, "284011234567890");
+  EXPECT_EQ(imsi.status, std::vector<uint8_t>(6, 0x80));
+
+  protocol->Stop();
+  EXPECT_FALSE(protocol->IsComOpen());
+  EXPECT_TRUE(traces.Contains("Com COM7 closed"));
+}
+
+TEST_F(ComMode, NoReplyWaits4000MsThenReopensThePortAndSendsAgain) {
+  platform::TraceCapture traces;
+  ASSERT_TRUE(protocol->Start("COM7"));
+  sim->Faults().SilentFor(1);
+  const auto start = Clock::now();
+  std::thread asker([&] {
+    const vrn_test::Reply r = Ask(*protocol, 200, "");
+    EXPECT_EQ(r.result, 0);
+    EXPECT_EQ(r.text, "284011234567890");
+  });
+  ASSERT_TRUE(sim->ReceivedFrames().WaitForSize(2, 10s));
+  const auto resent = Clock::now() - start;
+  asker.join();
+  EXPECT_GE(resent, 3900ms);
+  EXPECT_LT(resent, 7000ms);
+  const auto entries = sim->ReceivedFrames().Entries();
+  EXPECT_EQ(entries.at(1).raw, entries.at(0).raw);
+  EXPECT_EQ(traces.Count("Com COM7 opened"), 2u);
+  EXPECT_EQ(traces.Count("Com COM7 closed"), 1u);
+}
+
+TEST_F(ComMode, RefusalsAndBadChecksAreRetriedOverThePortToo) {
+  ASSERT_TRUE(protocol->Start("COM7"));
+  sim->Faults().NakNext(2);
+  EXPECT_EQ(Ask(*protocol, 45, "").result, 0);
+  EXPECT_EQ(sim->ReceivedFrames().Size(), 3u);
+  sim->Faults().CorruptNextCheck();
+  EXPECT_EQ(Ask(*protocol, 200, "").text, "284011234567890");
+  EXPECT_EQ(sim->ReceivedFrames().Size(), 5u);
+}
+
+TEST_F(ComMode, IdleOpenPortCostsNoCpu) {
+  ASSERT_TRUE(protocol->Start("COM7"));
+  ASSERT_EQ(Ask(*protocol, 45, "").result, 0);
+  const double before = vrn_test::ProcessCpuMs();
+  std::this_thread::sleep_for(500ms);
+  EXPECT_LT(vrn_test::ProcessCpuMs() - before, 5.0);
+}
+
+TEST_F(ComMode, MissingAliasFailsStart) {
+  platform::TraceCapture traces;
+  EXPECT_FALSE(protocol->Start("COM9"));
+  EXPECT_TRUE(traces.Contains("Com COM9 cannot be opened"));
+  EXPECT_EQ(Ask(*protocol, 200, "").result, -1);
+}
+
+}  // namespace

@@ -1,0 +1,194 @@
+// The five exports: without a driver, with a test driver plugged in through the factory, and
+// the built shared library itself.
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "api/module.h"
+#include "platform/trace.h"
+#include "test_driver.h"
+#include "vrn_interface.h"
+
+namespace {
+
+using vrn::CDllApp;
+
+class ExportsWithoutDriver : public ::testing::Test {
+ protected:
+  void SetUp() override { CDllApp::Instance().InstallDriverFactory({}); }
+  void TearDown() override { vrn_dispose(); }
+};
+
+TEST_F(ExportsWithoutDriver, RequestFailsWithEmptyReplyAndLeavesStatusAlone) {
+  platform::TraceCapture traces;
+  char reply[VRN_REPLY_SIZE];
+  std::fill(std::begin(reply), std::end(reply), 'x');
+  uint8_t status[VRN_STATUS_SIZE] = {1, 2, 3, 4, 5, 6};
+  EXPECT_EQ(vrn_request(200, "", reply, status), -1);
+  EXPECT_EQ(reply[0], '\0');
+  EXPECT_EQ(reply[1], 'x');
+  EXPECT_EQ(std::vector<uint8_t>(status, status + 6), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+  EXPECT_TRUE(traces.Contains("Driver Init Failed"));
+  EXPECT_EQ(vrn_request(200, nullptr, nullptr, status), -1);
+}
+
+TEST_F(ExportsWithoutDriver, ConnectionTestAndInitAnswerNo) {
+  platform::TraceCapture traces;
+  EXPECT_EQ(vrn_test_connection(), 0);
+  EXPECT_FALSE(vrn_init(nullptr));
+  EXPECT_FALSE(vrn_init("COM7"));
+  // Each call tries again: a driver library may have become usable.
+  EXPECT_EQ(traces.Count("Driver Init Failed"), 3u);
+}
+
+TEST_F(ExportsWithoutDriver, SerialIdIsStoredAndTraced) {
+  platform::TraceCapture traces;
+  vrn_set_serial_id(0x1A86, 0x7523);
+  EXPECT_TRUE(traces.Contains("VRN Serial device added 1A86 : 7523"));
+  EXPECT_EQ(CDllApp::Instance().GetSerialIdentity().vendorId, 0x1A86);
+  EXPECT_EQ(CDllApp::Instance().GetSerialIdentity().productId, 0x7523);
+  vrn_set_serial_id(-1, -1);
+  EXPECT_EQ(CDllApp::Instance().GetSerialIdentity().vendorId, -1);
+}
+
+// The simulator behind a test driver, made by the module's driver factory.
+class ExportsWithDriver : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fiscalsim::BytePipe pipe = fiscalsim::MakeBytePipe();
+    sim = std::make_unique<fiscalsim::Simulator>(std::move(pipe.device));
+    sim->Start();
+    host = std::make_unique<fiscalsim::BytePipeHost>(pipe.host);
+    vrn::DriverFactory factory;
+    factory.makeLibusb = [this](vrn::DevNotificationManager *) -> std::unique_ptr<vrn::iCOMDriver> {
+      ++made;
+      auto driver = std::make_unique<vrn_test::TestDriver>(*host);
+      driver->initialised = libusbWorks;
+      lastDriver = driver.get();
+      return driver;
+    };
+    factory.makeKernelMode = [this](vrn::DevNotificationManager *) -> std::unique_ptr<vrn::iCOMDriver> {
+      ++madeKernel;
+      auto driver = std::make_unique<vrn_test::TestDriver>(*host);
+      driver->initialised = kernelWorks;
+      if (kernelWorks) lastDriver = driver.get();
+      return driver;
+    };
+    CDllApp::Instance().InstallDriverFactory(std::move(factory));
+  }
+  void TearDown() override {
+    CDllApp::Instance().InstallDriverFactory({});
+    sim.reset();
+  }
+
+  std::unique_ptr<fiscalsim::Simulator> sim;
+  std::unique_ptr<fiscalsim::BytePipeHost> host;
+  bool kernelWorks = false;
+  bool libusbWorks = true;
+  int made = 0;
+  int madeKernel = 0;
+  vrn_test::TestDriver *lastDriver = nullptr;
+};
+
+TEST_F(ExportsWithDriver, RequestHandsBackTextAndStatus) {
+  EXPECT_EQ(vrn_test_connection(), 1);
+  char reply[VRN_REPLY_SIZE];
+  std::fill(std::begin(reply), std::end(reply), 'x');
+  uint8_t status[VRN_STATUS_SIZE] = {};
+  ASSERT_EQ(vrn_request(200, "", reply, status), 0);
+  EXPECT_STREQ(reply, "284011234567890");
+  for (size_t i = 15; i < VRN_REPLY_SIZE; ++i) ASSERT_EQ(reply[i], '\0') << i;
+  EXPECT_EQ(std::vector<uint8_t>(status, status + 6), std::vector<uint8_t>(6, 0x80));
+  EXPECT_EQ(made, 1);
+}
+
+TEST_F(ExportsWithDriver, ConnectionFollowsTheDeviceAndDisposeStartsOver) {
+  platform::TraceCapture traces;
+  EXPECT_EQ(vrn_test_connection(), 1);
+  EXPECT_TRUE(traces.Contains("Winusb Mode Init Ok"));
+  lastDriver->attached = false;
+  EXPECT_EQ(vrn_test_connection(), 0);  // the driver stays; no second one is made
+  char reply[VRN_REPLY_SIZE];
+  uint8_t status[VRN_STATUS_SIZE] = {9, 9, 9, 9, 9, 9};
+  EXPECT_EQ(vrn_request(200, "", reply, status), -1);
+  EXPECT_EQ(status[0], 9);
+  EXPECT_EQ(made, 1);
+
+  vrn_dispose();
+  EXPECT_EQ(traces.Count("VRN Thr Stop"), 1u);
+  EXPECT_EQ(vrn_request(200, "", reply, status), 0);
+  EXPECT_EQ(made, 2);
+  EXPECT_EQ(traces.Count("VRN Thr Start"), 2u);
+}
+
+TEST_F(ExportsWithDriver, KernelModeDriverHasPrecedenceWhenItInitialises) {
+  platform::TraceCapture traces;
+  kernelWorks = true;
+  EXPECT_TRUE(vrn_init(nullptr));
+  EXPECT_TRUE(traces.Contains("Kernel Mode Init Ok"));
+  EXPECT_EQ(madeKernel, 1);
+  EXPECT_EQ(made, 0);
+  vrn_dispose();
+
+  kernelWorks = false;
+  EXPECT_TRUE(vrn_init(nullptr));
+  EXPECT_EQ(madeKernel, 2);
+  EXPECT_EQ(made, 1);
+  EXPECT_TRUE(traces.Contains("Winusb Mode Init Ok"));
+  // Once a driver exists no other is tried.
+  EXPECT_TRUE(vrn_init(nullptr));
+  EXPECT_EQ(madeKernel, 2);
+  EXPECT_EQ(made, 1);
+}
+
+TEST_F(ExportsWithDriver, FirstCallsRacingMakeOneDriver) {
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) threads.emplace_back([] { EXPECT_EQ(vrn_test_connection(), 1); });
+  for (auto &t : threads) t.join();
+  EXPECT_EQ(made, 1);
+}
+
+// The shared library as a program loads it.
+std::set<std::string> DynamicSymbols(const char *path) {
+  std::set<std::string> names;
+  const std::string command = std::string("nm -D --defined-only '") + path + "'";
+  std::unique_ptr<FILE, int (*)(FILE *)> pipe(::popen(command.c_str(), "r"), ::pclose);
+  if (!pipe) return names;
+  std::array<char, 512> line{};
+  while (std::fgets(line.data(), line.size(), pipe.get()) != nullptr) {
+    std::string text(line.data());
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    const size_t space = text.rfind(' ');
+    if (space != std::string::npos) names.insert(text.substr(space + 1));
+  }
+  return names;
+}
+
+TEST(SharedLibrary, ExportsExactlyTheFiveFunctions) {
+  EXPECT_EQ(DynamicSymbols(VRN_INTERFACE_PATH),
+            (std::set<std::string>{"vrn_dispose", "vrn_init", "vrn_request", "vrn_set_serial_id", "vrn_test_connection"}));
+}
+
+TEST(SharedLibrary, LoadedWithoutADriverItAnswersAndUnloadsCleanly) {
+  void *lib = ::dlopen(VRN_INTERFACE_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << ::dlerror();
+  auto request = reinterpret_cast<int (*)(uint16_t, const char *, char *, uint8_t *)>(::dlsym(lib, "vrn_request"));
+  auto test = reinterpret_cast<int (*)()>(::dlsym(lib, "vrn_test_connection"));
+  ASSERT_NE(request, nullptr);
+  ASSERT_NE(test, nullptr);
+  char reply[VRN_REPLY_SIZE] = "old";
+  uint8_t status[VRN_STATUS_SIZE] = {7, 7, 7, 7, 7, 7};
+  EXPECT_EQ(request(62, "", reply, status), -1);
+  EXPECT_EQ(reply[0], '\0');
+  EXPECT_EQ(status[5], 7);
+  EXPECT_EQ(test(), 0);
+  EXPECT_EQ(::dlclose(lib), 0);
+}
+
+}  // namespace
