@@ -61,9 +61,10 @@ void cVRNProtocol::Stop() {
   // Abort first: a request in flight holds the request lock and gives it up at once.
   stopping_.store(true);
   abort_.Set();
-  receiveArmed_.Set();
   std::lock_guard lock(requestLock_);
   running_.store(false);
+  // Set under the lock: no SendFrame can disarm it again before the thread has seen it.
+  receiveArmed_.Set();
   // The thread leaves within one polling step or one driver Read.
   if (thread_.joinable()) thread_.join();
   com_.CloseCom();
@@ -135,6 +136,7 @@ int cVRNProtocol::Request(uint16_t command, const char *data, uint8_t *reply) {
   if (!running_.load() || stopping_.load()) return -1;  // nobody would take the reply
   seq_.store(NextSequence(seq_.load()));
   abort_.Reset();
+  if (stopping_.load()) return -1;  // a Stop whose abort the reset above took away
   if (SendFrame(command, data, reply) != 0) {
     if (LinkAttached() || com_.IsOpen()) ResetLink(true);
     return -1;
