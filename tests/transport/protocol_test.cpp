@@ -65,6 +65,21 @@ TEST(ProtocolReply, EmptyDataGivesEmptyTextAndStatusAndTheTextAreaEndsInZeros) {
   EXPECT_EQ(refused.status[0] & 0x20, 0x20);
 }
 
+TEST(ProtocolReply, OversizedFrameIsCutAt256BytesAndCountsAsGarbled) {
+  platform::TraceCapture traces;
+  PipeBench bench;
+  std::vector<uint8_t> junk(1, 0x01);
+  junk.insert(junk.end(), 300, 'x');
+  junk.push_back(0x03);
+  bench.driver->InjectReply(junk);
+  const vrn_test::Reply reply = Ask(bench.protocol(), kImsi, "");
+  ASSERT_EQ(reply.result, 0);
+  EXPECT_EQ(reply.text, "284011234567890");
+  // 45 bytes beyond the 256 stored, and the 03 that still ends the frame.
+  EXPECT_EQ(traces.Count("in_vrn_buffer size 256 too short"), 46u);
+  EXPECT_EQ(bench.sim().ReceivedFrames().Size(), 2u);  // sent again as for a bad check
+}
+
 TEST(ProtocolRetry, BusyBytesKeepARequestWaitingPastTheWaitLimit) {
   PipeBench bench;
   bench.sim().Faults().BusyBeforeNext(2000ms, 4500ms);
