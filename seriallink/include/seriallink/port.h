@@ -1,0 +1,73 @@
+// The engine's serial port, its receive thread and the received blocks. All process-wide: one
+// port is open at a time, and the single connection object uses it.
+//
+// Threads: the caller's thread opens, closes, writes frames and takes blocks; the receive thread
+// reads bytes, assembles them and adds blocks. OpenPort and ClosePort are serialised against
+// each other.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string_view>
+
+#include "platform/event.h"
+#include "seriallink/rcv_block.h"
+#include "seriallink/settings.h"
+
+namespace seriallink {
+
+// Opens and configures the port and starts the receive thread, which rests for the current
+// flavour's pause after each pass. Returns 0 (also at once, changing nothing, when a port is
+// already open), 13 for data bits outside 5..8, a parity code above 4 or a stop-bits code above
+// 2 (nothing opened), the system's error code when the port cannot be opened (2 for a port that
+// does not exist), or 1054 when the thread cannot be started (the port is closed again). The
+// window is kept for the caller's sake and not used.
+int OpenPort(std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits,
+             int32_t window = -1);
+
+// Stops the receive thread and closes the port; takes about 200 ms, which callers have always
+// seen. Returns 0; does nothing when no port is open.
+int ClosePort();
+
+// True from a successful OpenPort to ClosePort, also after the device vanished.
+bool PortRunning();
+// True while the receive thread is inside its loop.
+bool ReaderAlive();
+
+// Writes a frame without checking the outcome: a port that is closed or gone shows up as no
+// reply. Bounded like the line's write time-out, 2 ms a byte + 1 s.
+void WritePort(const uint8_t *data, size_t size);
+
+// The received blocks with their block-received event. Only the newest block ever matters to
+// the exchange: taking it discards the older ones, and a full list drops its oldest block, so
+// memory stays bounded even while a device talks to nobody.
+class ReceivedBlocks {
+ public:
+  static constexpr size_t kCapacity = 8;
+
+  // Adds a copy at the head and signals the event (receive thread).
+  void Add(const RCVBLOCK &block);
+  // Takes the newest block into `out`; false when none is waiting (exchange).
+  bool TakeNewest(RCVBLOCK &out);
+  // Forgets every block and the pending signal: done before each write of a frame, so that
+  // whatever arrives after it is the answer to that write.
+  void Clear();
+  // True when a block was added since the last take or clear, within the time-out.
+  bool Wait(Millis timeout);
+  size_t Size() const;
+
+ private:
+  // Add and Set, and Take/Clear and Reset, happen under the mutex, so the event is signalled
+  // exactly while untaken blocks wait. Lock order: mutex_ before the event's own lock.
+  mutable std::mutex mutex_;
+  std::array<RCVBLOCK, kCapacity> ring_;  // guarded by mutex_
+  size_t newest_ = 0;                     // guarded by mutex_: slot of the head
+  size_t count_ = 0;                      // guarded by mutex_
+  platform::Event received_{platform::Event::Mode::Auto};
+};
+
+ReceivedBlocks &Blocks();
+
+}  // namespace seriallink

@@ -1,0 +1,131 @@
+#include "seriallink/comm_dlg.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <utility>
+
+#include "platform/trace.h"
+#include "seriallink/frame.h"
+#include "seriallink/port.h"
+#include "seriallink/result_codes.h"
+
+namespace seriallink {
+namespace {
+
+constexpr int kMaxAttempts = 5;
+
+// Offset of the status separator, searched from the data on and only inside the frame (before
+// its 0x03) with all six status bytes there too; a zero byte ends the search as it ends a text.
+// The frame's own SEQ and CMD are not searched: a reply to command 4 would otherwise be taken
+// apart at its command byte.
+std::optional<size_t> FindSeparator(const RCVBLOCK &block) {
+  const size_t end = std::min<size_t>(block.index, kBlockCapacity - 1);
+  for (size_t i = 4; i < end && block.buffer[i] != 0; ++i) {
+    if (block.buffer[i] == kStatusSeparator) {
+      if (i + kStatusBytes < end) return i;
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+CCommDlg::CCommDlg(std::string portName, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits)
+    : portName_(std::move(portName)), baudRate_(baudRate), dataBits_(dataBits), parity_(parity), stopBits_(stopBits) {}
+
+CCommDlg::~CCommDlg() { ClosePort(); }
+
+int CCommDlg::Open() { return OpenPort(portName_, baudRate_, dataBits_, parity_, stopBits_, window_); }
+
+void CCommDlg::MakeHeader(uint8_t *buffer, uint16_t code, size_t position) const {
+  buffer[0] = kFrameStart;
+  buffer[1] = static_cast<uint8_t>(position + kLenBase);
+  buffer[2] = sequence_;
+  buffer[3] = static_cast<uint8_t>(code & 0xFF);
+}
+
+size_t CCommDlg::AddTrailer(uint8_t *buffer, size_t position) {
+  buffer[position] = kDataEnd;
+  WriteCheck(&buffer[position + 1], FrameSum(&buffer[1], position));
+  buffer[position + 5] = kFrameEnd;
+  return 6;
+}
+
+void CCommDlg::AdvanceSequence() {
+  sequence_ = sequence_ >= kLastSequence ? kFirstSequence : static_cast<uint8_t>(sequence_ + 1);
+}
+
+int CCommDlg::Transact(const uint8_t *frame, size_t length, Millis timeout, RCVBLOCK &reply) {
+  if (frame == nullptr || length < kFrameOverhead) return kBadParameter;
+  const uint8_t seq = frame[2];
+  const uint8_t cmd = frame[3];
+  statusValid_ = false;
+  ReceivedBlocks &blocks = Blocks();
+  // Leftovers are dropped before each write, not after it: a fast device may answer before
+  // the writer gets to look, and that answer must not be thrown away with them.
+  auto send = [&] {
+    blocks.Clear();
+    WritePort(frame, length);
+  };
+  int attempts = 0;
+  send();
+  RCVBLOCK block;
+  for (;;) {
+    if (!blocks.Wait(timeout)) {
+      if (++attempts == kMaxAttempts) {
+        platform::Trace("seriallink: no reply to command 0x%02X after %d waits", cmd, attempts);
+        return kNoResponse;
+      }
+      platform::Trace("seriallink: no reply to command 0x%02X, sending again", cmd);
+      send();
+      continue;
+    }
+    if (!blocks.TakeNewest(block)) continue;
+    switch (block.buffer[0]) {
+      case kFrameStart:
+        if (block.buffer[2] == seq && block.buffer[3] == cmd) {
+          AdvanceSequence();
+          reply = block;
+          statusValid_ = true;
+          return kSuccess;
+        }
+        platform::Trace("seriallink: reply 0x%02X/0x%02X does not match 0x%02X/0x%02X", block.buffer[2],
+                        block.buffer[3], seq, cmd);
+        if (++attempts == kMaxAttempts) {
+          AdvanceSequence();
+          return kMaxSendCount;
+        }
+        send();
+        break;
+      case kNak:
+        platform::Trace("seriallink: command 0x%02X refused", cmd);
+        if (++attempts == kMaxAttempts) return kMaxSendCount;
+        send();
+        break;
+      default:  // SYN: the device is busy, wait on without counting
+        break;
+    }
+  }
+}
+
+int CCommDlg::ParseStatus(const RCVBLOCK &block) {
+  const std::optional<size_t> at = FindSeparator(block);
+  if (!at) return 1;
+  const uint8_t *s = &block.buffer[*at + 1];
+  char text[13];
+  std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X%02X", s[0] & 0x7F, s[1] & 0x7F, s[2] & 0x7F, s[3] & 0x7F,
+                s[4] & 0x7F, s[5] & 0x7F);
+  statusText_ = text;
+  statusValid_ = true;
+  return 0;
+}
+
+std::string CCommDlg::GetReplyData(const RCVBLOCK &block) {
+  const std::optional<size_t> at = FindSeparator(block);
+  if (!at) return {};
+  return std::string(reinterpret_cast<const char *>(&block.buffer[4]), *at - 4);
+}
+
+}  // namespace seriallink

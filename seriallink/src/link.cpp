@@ -1,0 +1,106 @@
+#include "seriallink/link.h"
+
+#include <array>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "seriallink/comm_dlg.h"
+#include "seriallink/frame.h"
+#include "seriallink/port.h"
+
+namespace seriallink {
+namespace {
+
+struct Connection {
+  // The object's destructor closes the process-wide port, so the port's state is made first
+  // and therefore destroyed after this at process end.
+  Connection() { Blocks(); }
+
+  std::mutex mutex;
+  std::unique_ptr<CCommDlg> dlg;  // guarded by mutex
+};
+
+Connection &TheConnection() {
+  static Connection connection;
+  return connection;
+}
+
+// The caller holds c.mutex.
+Reply RunLocked(Connection &c, uint16_t code, std::string_view data) {
+  if (!c.dlg) return {kNotConnected, {}};
+  if (data.size() > kMaxData) return {kBadParameter, {}};
+  std::array<uint8_t, kMaxFrame> frame{};
+  std::memcpy(&frame[4], data.data(), data.size());
+  const size_t position = 4 + data.size();
+  c.dlg->MakeHeader(frame.data(), code, position);
+  const size_t length = position + CCommDlg::AddTrailer(frame.data(), position);
+  RCVBLOCK block;
+  if (const int result = c.dlg->Transact(frame.data(), length, CurrentFlavour().replyTimeout, block); result != 0) {
+    return {result, {}};
+  }
+  if (c.dlg->ParseStatus(block) != 0) return {kBadAnswer, {}};
+  return {kSuccess, CCommDlg::GetReplyData(block)};
+}
+
+std::optional<std::string> StatusLocked(const Connection &c) {
+  if (!c.dlg) return std::nullopt;
+  return c.dlg->StatusValid() ? c.dlg->StatusText() : std::string();
+}
+
+}  // namespace
+
+int Connect(std::string_view port, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits) {
+  Connection &c = TheConnection();
+  std::lock_guard lock(c.mutex);
+  if (c.dlg) return kAlreadyConnected;
+  c.dlg = std::make_unique<CCommDlg>(std::string(port), baudRate, dataBits, parity, stopBits);
+  return c.dlg->Open() == 0 ? kSuccess : kAlreadyConnected;
+}
+
+int Disconnect() {
+  Connection &c = TheConnection();
+  std::lock_guard lock(c.mutex);
+  c.dlg.reset();
+  return kSuccess;
+}
+
+bool IsConnected() {
+  Connection &c = TheConnection();
+  std::lock_guard lock(c.mutex);
+  return c.dlg != nullptr;
+}
+
+int SetHwnd4Message(int32_t window) {
+  Connection &c = TheConnection();
+  std::lock_guard lock(c.mutex);
+  if (!c.dlg) return kNotConnected;
+  c.dlg->SetHwnd4Message(window);
+  return kSuccess;
+}
+
+std::optional<std::string> GetStatus() {
+  Connection &c = TheConnection();
+  std::lock_guard lock(c.mutex);
+  return StatusLocked(c);
+}
+
+Reply RunCommand(uint16_t code, std::string_view data) {
+  Connection &c = TheConnection();
+  std::lock_guard lock(c.mutex);
+  return RunLocked(c, code, data);
+}
+
+CommandResult Command(uint16_t code, std::string_view data) {
+  Connection &c = TheConnection();
+  std::lock_guard lock(c.mutex);
+  Reply reply = RunLocked(c, code, data);
+  CommandResult result;
+  result.code = reply.code;
+  result.reply = std::move(reply.data);
+  result.status = StatusLocked(c).value_or(std::string());
+  result.error = ErrorText(result.code);
+  return result;
+}
+
+}  // namespace seriallink

@@ -1,0 +1,158 @@
+#include "seriallink/port.h"
+
+#include <atomic>
+#include <memory>
+#include <system_error>
+#include <thread>
+
+#include "platform/serial_port.h"
+#include "platform/thread.h"
+#include "platform/tick.h"
+#include "platform/trace.h"
+#include "seriallink/frame.h"
+#include "seriallink/result_codes.h"
+
+namespace seriallink {
+namespace {
+
+// The driver's input queue is this size on the line the engine was made for; one read takes
+// at most what it could hold.
+constexpr size_t kReadChunk = 4096;
+
+struct PortState {
+  // Declared first so that it outlives the thread that uses it; the thread is always joined
+  // before ClosePort returns.
+  platform::SerialPort port;
+  // Set by OpenPort before the thread starts, cleared by ClosePort; the thread polls it.
+  std::atomic<bool> running{false};
+  std::atomic<bool> readerAlive{false};
+  // Lets a reader whose port failed wait for ClosePort without spinning on the dead port.
+  platform::Event stop{platform::Event::Mode::Manual};
+  ReceivedBlocks blocks;
+  // Serialises OpenPort and ClosePort; guards `reader`.
+  std::mutex openClose;
+  std::thread reader;
+
+  // Process end, or unloading of the library, closes a port still open.
+  ~PortState() {
+    std::lock_guard lock(openClose);
+    CloseLocked();
+  }
+
+  void CloseLocked();
+};
+
+PortState &State() {
+  static PortState state;
+  return state;
+}
+
+// The receive thread: everything that arrives is fed to the reply assembly, byte by byte, as
+// it comes. Sleeps in the port's wait while the line is quiet.
+void ReceiveProc(PortState &s, Millis pause) {
+  platform::SetCurrentThreadName("seriallink-rx");
+  std::unique_ptr<uint8_t[]> buffer;
+  try {
+    buffer = std::make_unique<uint8_t[]>(kReadChunk);
+  } catch (const std::bad_alloc &) {
+    // The port stays open without a reader; every command then ends in 10003.
+    Alert(kThreadSetupFailed, kGlobalErrorCaption);
+    return;
+  }
+  ReplyAssembler assembler;
+  s.readerAlive = true;
+  while (s.running) {
+    const platform::WaitResult wait = s.port.WaitReadable(platform::kInfinite);
+    if (wait == platform::WaitResult::Closed) break;
+    bool failed = wait == platform::WaitResult::Failed;
+    if (wait == platform::WaitResult::Readable) {
+      const ptrdiff_t n = s.port.Read(buffer.get(), kReadChunk);
+      failed = n < 0;
+      for (ptrdiff_t i = 0; i < n && s.running; ++i) {
+        if (!assembler.Feed(buffer[static_cast<size_t>(i)])) continue;
+        const RCVBLOCK &block = assembler.Block();
+        platform::TraceHex("seriallink rx", block.buffer, block.index + 1u);
+        s.blocks.Add(block);
+      }
+    }
+    if (failed) {
+      // A vanished device hangs up for good: waiting on the port again would return at once.
+      platform::Trace("seriallink: port %s failed; no more input until it is closed", s.port.Path().c_str());
+      s.stop.Wait();
+      break;
+    }
+    if (pause.count() > 0) std::this_thread::sleep_for(pause);
+  }
+  s.readerAlive = false;
+}
+
+void PortState::CloseLocked() {
+  if (!running) return;
+  running = false;
+  // A pass in progress sees the flag within this time and stops feeding bytes.
+  platform::SleepMs(100);
+  stop.Set();
+  port.SetDtr(false);
+  port.Purge();
+  port.Close();  // ends the reader's wait at once
+  platform::SleepMs(100);
+  if (reader.joinable()) reader.join();
+  blocks.Clear();
+}
+
+}  // namespace
+
+int OpenPort(std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits,
+             int32_t /*window*/) {
+  PortState &s = State();
+  std::lock_guard lock(s.openClose);
+  if (s.running) return 0;
+  if (dataBits < 5 || dataBits > 8 || parity > 4 || stopBits > 2) return kBadPortParameters;
+  if (const int error = s.port.Open(name); error != 0) {
+    platform::Trace("seriallink: port %.*s cannot be opened (%d)", static_cast<int>(name.size()), name.data(), error);
+    return error;
+  }
+  // As on the line the engine was made for, the settings' outcome is not checked: a speed the
+  // system refuses shows up as no reply.
+  if (const int error = s.port.Configure({baudRate, dataBits, parity, stopBits}); error != 0) {
+    platform::Trace("seriallink: line settings of %s not applied (%d)", s.port.Path().c_str(), error);
+  }
+  s.port.SetRts(true);
+  s.port.Purge();
+  s.blocks.Clear();
+  s.stop.Reset();
+
+  s.running = true;
+  try {
+    s.reader = std::thread(ReceiveProc, std::ref(s), CurrentFlavour().pauseAfterPass);
+  } catch (const std::system_error &e) {
+    platform::Trace("seriallink: receive thread not started: %s", e.what());
+    s.CloseLocked();
+    return kThreadNotStarted;
+  }
+  s.port.SetDtr(true);
+  platform::Trace("seriallink: port %s open at %u baud", s.port.Path().c_str(), static_cast<unsigned>(baudRate));
+  return 0;
+}
+
+int ClosePort() {
+  PortState &s = State();
+  std::lock_guard lock(s.openClose);
+  s.CloseLocked();
+  return 0;
+}
+
+bool PortRunning() { return State().running; }
+
+bool ReaderAlive() { return State().readerAlive; }
+
+void WritePort(const uint8_t *data, size_t size) {
+  PortState &s = State();
+  platform::TraceHex("seriallink tx", data, size);
+  const size_t written = s.port.Write(data, size, Millis(2 * size + 1000));
+  if (written != size) platform::Trace("seriallink: %zu of %zu bytes written", written, size);
+}
+
+ReceivedBlocks &Blocks() { return State().blocks; }
+
+}  // namespace seriallink

@@ -1,0 +1,35 @@
+#include "seriallink/port.h"
+
+namespace seriallink {
+
+void ReceivedBlocks::Add(const RCVBLOCK &block) {
+  std::lock_guard lock(mutex_);
+  newest_ = (newest_ + 1) % kCapacity;
+  ring_[newest_] = block;
+  if (count_ < kCapacity) ++count_;
+  received_.Set();
+}
+
+bool ReceivedBlocks::TakeNewest(RCVBLOCK &out) {
+  std::lock_guard lock(mutex_);
+  received_.Reset();
+  if (count_ == 0) return false;
+  out = ring_[newest_];
+  count_ = 0;
+  return true;
+}
+
+void ReceivedBlocks::Clear() {
+  std::lock_guard lock(mutex_);
+  count_ = 0;
+  received_.Reset();
+}
+
+bool ReceivedBlocks::Wait(Millis timeout) { return received_.Wait(timeout); }
+
+size_t ReceivedBlocks::Size() const {
+  std::lock_guard lock(mutex_);
+  return count_;
+}
+
+}  // namespace seriallink

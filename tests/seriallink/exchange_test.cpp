@@ -1,0 +1,187 @@
+// One command's exchange with its resend, count and sequence rules, against the simulator and,
+// where the simulator will not misbehave that way, a device played by hand.
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "fiscalsim/pty_link.h"
+#include "fiscalsim/simulator.h"
+#include "seriallink/port.h"
+#include "seriallink/result_codes.h"
+#include "test_support.h"
+
+namespace seriallink {
+namespace {
+
+using fiscalsim::Bytes;
+using testing::Clock;
+using testing::MakeFrame;
+using testing::RawDevice;
+using testing::ToBytes;
+using namespace std::chrono_literals;
+
+constexpr uint8_t kDateTime = 0x3E;
+
+class ExchangeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim_.Start();
+    ASSERT_EQ(dlg_.Open(), 0);
+  }
+
+  // One command as the exchange sees it; the frame made at the current sequence number.
+  int Run(uint16_t code, std::string_view data, Millis timeout, Bytes *sent = nullptr) {
+    const testing::Frame frame = MakeFrame(dlg_, code, data);
+    if (sent != nullptr) *sent = ToBytes(frame);
+    return dlg_.Transact(frame.bytes.data(), frame.length, timeout, reply_);
+  }
+
+  // The frames the simulator received, all of which must be `frame`.
+  void ExpectSentTimes(const Bytes &frame, size_t times) {
+    sim_.ReceivedFrames().WaitForSize(times, 2s);
+    const auto entries = sim_.ReceivedFrames().Entries();
+    ASSERT_EQ(entries.size(), times);
+    for (const auto &e : entries) EXPECT_EQ(e.raw, frame);
+    sim_.ReceivedFrames().Clear();
+  }
+
+  fiscalsim::Simulator sim_{fiscalsim::OpenPtyLink()};
+  CCommDlg dlg_{sim_.PortName(), 115200, 8, 0, 0};
+  RCVBLOCK reply_;
+};
+
+TEST_F(ExchangeTest, SequenceRunsFrom20To7FAndWraps) {
+  for (int i = 0; i < 0x61; ++i) ASSERT_EQ(Run(kDateTime, "", 2s), kSuccess) << i;
+  const auto entries = sim_.ReceivedFrames().Entries();
+  ASSERT_EQ(entries.size(), 0x61u);
+  for (size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(entries[i].seq, 0x20 + i % 0x60) << i;
+  EXPECT_EQ(reply_.buffer[2], 0x20);
+  EXPECT_EQ(dlg_.Sequence(), 0x21);
+  EXPECT_TRUE(dlg_.StatusValid());
+}
+
+TEST_F(ExchangeTest, FiveNaksGive10005AndTheNumberIsUsedAgain) {
+  sim_.Faults().NakNext(5);
+  Bytes sent;
+  EXPECT_EQ(Run(kDateTime, "", 2s, &sent), kMaxSendCount);
+  ExpectSentTimes(sent, 5);
+  EXPECT_FALSE(dlg_.StatusValid());
+  EXPECT_EQ(Run(kDateTime, "", 2s), kSuccess);
+  EXPECT_EQ(sim_.ReceivedFrames().Entries().at(0).seq, 0x20);
+}
+
+TEST_F(ExchangeTest, TimeOutsAndNaksShareOneCount) {
+  sim_.Faults().SilentFor(2);
+  sim_.Faults().NakNext(2);
+  Bytes sent;
+  EXPECT_EQ(Run(kDateTime, "", 150ms, &sent), kSuccess);
+  ExpectSentTimes(sent, 5);
+
+  sim_.Faults().SilentFor(2);
+  sim_.Faults().NakNext(3);
+  EXPECT_EQ(Run(kDateTime, "", 150ms, &sent), kMaxSendCount);
+  ExpectSentTimes(sent, 5);
+}
+
+TEST_F(ExchangeTest, SilentDeviceGives10003AfterExactlyFiveWrites) {
+  sim_.Faults().GoSilent();
+  Bytes sent;
+  const auto start = Clock::now();
+  EXPECT_EQ(Run(kDateTime, "", 100ms, &sent), kNoResponse);
+  EXPECT_GE(Clock::now() - start, 480ms);
+  ExpectSentTimes(sent, 5);
+  EXPECT_FALSE(dlg_.StatusValid());
+  EXPECT_EQ(dlg_.Sequence(), 0x20);
+}
+
+TEST_F(ExchangeTest, BusyBytesKeepTheHostWaitingWithoutCounting) {
+  // Busy for twice the five waits: only SYN can keep the exchange alive that long.
+  sim_.Faults().BusyBeforeNext(30ms, 1500ms);
+  Bytes sent;
+  EXPECT_EQ(Run(kDateTime, "", 150ms, &sent), kSuccess);
+  ExpectSentTimes(sent, 1);
+}
+
+TEST_F(ExchangeTest, ReplyWithAWrongCheckDigitIsIgnoredAndTheFrameResentAfterTheTimeOut) {
+  sim_.Faults().CorruptNextCheck();
+  Bytes sent;
+  const auto start = Clock::now();
+  EXPECT_EQ(Run(kDateTime, "", 300ms, &sent), kSuccess);
+  EXPECT_GE(Clock::now() - start, 280ms);
+  ExpectSentTimes(sent, 2);
+}
+
+TEST_F(ExchangeTest, ReplyWithAnotherSequenceNumberIsAMismatch) {
+  sim_.Faults().WrongSeqNext();
+  Bytes sent;
+  EXPECT_EQ(Run(kDateTime, "", 2s, &sent), kSuccess);
+  ExpectSentTimes(sent, 2);
+  EXPECT_EQ(dlg_.Sequence(), 0x21);
+}
+
+class HandPlayedExchangeTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(dlg_.Open(), 0); }
+
+  std::future<int> Start(uint16_t code, std::string_view data, Millis timeout) {
+    sent_ = MakeFrame(dlg_, code, data);
+    return std::async(std::launch::async,
+                      [this, timeout] { return dlg_.Transact(sent_.bytes.data(), sent_.length, timeout, reply_); });
+  }
+
+  // The next frame must be the one sent.
+  fiscalsim::ReceivedFrame Expect() {
+    auto frame = device_.NextFrame();
+    if (!frame) {
+      ADD_FAILURE() << "no frame";
+      return {};
+    }
+    EXPECT_EQ(frame->raw, ToBytes(sent_));
+    return *frame;
+  }
+
+  RawDevice device_;
+  CCommDlg dlg_{device_.Path(), 115200, 8, 0, 0};
+  testing::Frame sent_;
+  RCVBLOCK reply_;
+};
+
+TEST_F(HandPlayedExchangeTest, ReplyToAnotherCommandIsAMismatchAndTheSameFrameGoesAgain) {
+  auto result = Start(0x2C, "1", 2s);
+  const auto first = Expect();
+  device_.Reply(first.seq, 0x2D, "");
+  const auto second = Expect();
+  device_.Reply(second.seq, second.cmd, "done");
+  EXPECT_EQ(result.get(), kSuccess);
+  EXPECT_EQ(CCommDlg::GetReplyData(reply_), "done");
+}
+
+TEST_F(HandPlayedExchangeTest, FiveMismatchesGive10005AndTheNextCommandMovesOn) {
+  auto result = Start(0x2C, "1", 2s);
+  for (int i = 0; i < 5; ++i) {
+    const auto frame = Expect();
+    device_.Reply(static_cast<uint8_t>(frame.seq + 1), frame.cmd, "");
+  }
+  EXPECT_EQ(result.get(), kMaxSendCount);
+  EXPECT_FALSE(device_.NextFrame(300ms)) << "a sixth write";
+  EXPECT_EQ(dlg_.Sequence(), 0x21);
+}
+
+TEST_F(HandPlayedExchangeTest, BytesLeftFromBeforeTheCommandAreNotTakenForItsAnswer) {
+  // A refusal and a reply nobody asked for, both before the command is sent.
+  device_.Send({0x15});
+  device_.Reply(0x20, 0x2C, "stale");
+  const auto deadline = Clock::now() + 2s;
+  while (Blocks().Size() < 2 && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  ASSERT_EQ(Blocks().Size(), 2u);
+
+  auto result = Start(0x2C, "1", 2s);
+  const auto frame = Expect();
+  device_.Reply(frame.seq, frame.cmd, "fresh");
+  EXPECT_EQ(result.get(), kSuccess);
+  EXPECT_EQ(CCommDlg::GetReplyData(reply_), "fresh");
+  EXPECT_FALSE(device_.NextFrame(300ms)) << "sent again";
+}
+
+}  // namespace
+}  // namespace seriallink
