@@ -1,0 +1,47 @@
+#include "tool_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+
+namespace tooltest {
+
+void EnsureApplication() {
+  static QApplication *app = [] {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "tool_tests";
+    static char *argv[] = {name, nullptr};
+    return new QApplication(argc, argv);
+  }();
+  (void)app;
+}
+
+std::vector<std::string> RecordingLink::DataOf(uint16_t code) const {
+  std::vector<std::string> out;
+  for (const Sent &s : sent)
+    if (s.code == code) out.push_back(s.data);
+  return out;
+}
+
+bool ScriptedPrompter::AskOkCancel(std::string_view text) {
+  asked.emplace_back(text);
+  if (answers.empty()) {
+    ADD_FAILURE() << "unexpected question: " << text;
+    return false;
+  }
+  const bool answer = answers.front();
+  answers.pop_front();
+  return answer;
+}
+
+int ScriptedPrompter::Run(QDialog &dialog) {
+  dialogsRun.emplace_back(dialog.metaObject()->className());
+  if (dialogs.empty()) return QDialog::Rejected;
+  auto script = std::move(dialogs.front());
+  dialogs.pop_front();
+  return script(dialog);
+}
+
+}  // namespace tooltest

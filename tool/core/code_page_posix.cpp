@@ -1,0 +1,91 @@
+#include <errno.h>
+#include <iconv.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <string_view>
+
+#include "core/code_page.h"
+
+namespace tillwright {
+
+namespace {
+
+std::atomic<int> g_widgetCodePage{1251};
+
+// Converts with iconv, replacing what cannot be converted. `skipBad` says how many input bytes
+// one bad character takes (a whole UTF-8 sequence on the way out, one byte on the way in).
+std::string Convert(const char *to, const char *from, std::string_view in, std::string_view replacement,
+                    size_t (*skipBad)(std::string_view rest)) {
+  std::string out;
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    // No converter: keep the ASCII and mark the rest rather than lose the text.
+    for (char c : in) {
+      if (static_cast<unsigned char>(c) < 0x80) out.push_back(c);
+      else out.append(replacement);
+    }
+    return out;
+  }
+  char buffer[256];
+  auto *inPtr = const_cast<char *>(in.data());
+  size_t inLeft = in.size();
+  while (inLeft > 0) {
+    char *outPtr = buffer;
+    size_t outLeft = sizeof buffer;
+    const size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    out.append(buffer, sizeof buffer - outLeft);
+    if (r != static_cast<size_t>(-1)) continue;
+    if (errno == E2BIG) continue;
+    // EILSEQ or EINVAL (a sequence cut short at the end): replace and go on.
+    const size_t skip = std::min(inLeft, std::max<size_t>(1, skipBad(std::string_view(inPtr, inLeft))));
+    out.append(replacement);
+    inPtr += skip;
+    inLeft -= skip;
+  }
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  iconv_close(cd);
+  return out;
+}
+
+size_t Utf8SequenceLength(std::string_view rest) {
+  const auto lead = static_cast<unsigned char>(rest[0]);
+  size_t n = 1;
+  if (lead >= 0xF0) n = 4;
+  else if (lead >= 0xE0) n = 3;
+  else if (lead >= 0xC0) n = 2;
+  // Stop at the next lead byte, so that a broken sequence never eats a good character.
+  size_t i = 1;
+  while (i < n && i < rest.size() && (static_cast<unsigned char>(rest[i]) & 0xC0) == 0x80) ++i;
+  return i;
+}
+
+size_t OneByte(std::string_view) { return 1; }
+
+std::string Charset(int number) { return "CP" + std::to_string(number); }
+
+}  // namespace
+
+CodePage::CodePage(int number) : number_(IsSupported(number) ? number : 1251) {}
+
+std::string CodePage::ToDevice(const QString &text) const {
+  const QByteArray utf8 = text.toUtf8();
+  return Convert(Charset(number_).c_str(), "UTF-8", std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())),
+                 "?", Utf8SequenceLength);
+}
+
+QString CodePage::ToWidget(const std::string &bytes) const {
+  const std::string utf8 = Convert("UTF-8", Charset(number_).c_str(), bytes, "\xEF\xBF\xBD", OneByte);
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+const CodePage &WidgetCodePage() {
+  static const CodePage cp1250(1250);
+  static const CodePage cp1251(1251);
+  return g_widgetCodePage.load() == 1250 ? cp1250 : cp1251;
+}
+
+void SetWidgetCodePage(int number) { g_widgetCodePage = CodePage::IsSupported(number) ? number : 1251; }
+
+}  // namespace tillwright

@@ -1,0 +1,50 @@
+// The connection monitor: once a second asks the link whether a USB device is reachable and
+// reports what the status label should say. It never touches a widget: `report` must post to the
+// user-interface thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string_view>
+#include <thread>
+
+#include "core/app_state.h"
+#include "core/link.h"
+
+namespace tillwright {
+
+class ConnectionMonitor {
+ public:
+  using Report = std::function<void(std::string_view label)>;
+
+  ConnectionMonitor(ILink &link, AppState &state, Report report);
+  ~ConnectionMonitor();  // stops
+  ConnectionMonitor(const ConnectionMonitor &) = delete;
+  ConnectionMonitor &operator=(const ConnectionMonitor &) = delete;
+
+  void Start();
+  // Ends the wait at once and joins the thread; a check in progress is finished first.
+  void Stop();
+
+  bool Running() const { return running_; }
+  bool Stopped() const { return stopped_; }
+  // Checks made since Start (for tests).
+  unsigned Passes() const { return passes_; }
+
+ private:
+  void Loop();
+
+  ILink &link_;
+  AppState &state_;
+  const Report report_;
+  std::atomic<bool> running_{false};
+  std::atomic<bool> stopped_{true};
+  std::atomic<unsigned> passes_{0};
+  std::mutex mutex_;             // guards nothing but the sleep: pairs with wake_
+  std::condition_variable wake_;
+  std::thread thread_;           // controlling (user-interface) thread only
+};
+
+}  // namespace tillwright

@@ -1,0 +1,17 @@
+#include "core/fields.h"
+
+namespace tillwright {
+
+std::vector<std::string> SplitFields(std::string_view text, char separator) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) end = text.size();
+    if (end > start) fields.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return fields;
+}
+
+}  // namespace tillwright

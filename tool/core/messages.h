@@ -1,0 +1,36 @@
+// Texts the program shows, exactly as devices' users have always seen them (spelling included).
+#pragma once
+
+#include <string_view>
+
+namespace tillwright::msg {
+
+inline constexpr std::string_view kOrganisation = "Selvora Bulgaria";
+
+// The constant message texts, in the order the program sets them at start.
+inline constexpr std::string_view kTestSaleQuestion =
+    "More than 1.00 units for test sale is introduced.Do you want to continue?";
+inline constexpr std::string_view kError = "Error";
+inline constexpr std::string_view kDone = "Done";
+inline constexpr std::string_view kResult = "Result";
+inline constexpr std::string_view kState = "State";
+inline constexpr std::string_view kAlreadyFiscalized = "EFD is allready fiscalized";
+inline constexpr std::string_view kNoSerial = "No EFD serial number is programmed";
+inline constexpr std::string_view kDifferentSerial = "Different serial number";
+inline constexpr std::string_view kOpenReceipt = "Open receipt";
+inline constexpr std::string_view kZReportNecessary = "Daily Z report is necessary";
+inline constexpr std::string_view kInvoiceRange = "Invoice range is not set";
+inline constexpr std::string_view kFiscalError = "Unkown Fiscal Error";
+
+inline constexpr std::string_view kConnectionError = "Connection Error";
+inline constexpr std::string_view kConnected = "Connected";
+inline constexpr std::string_view kDisconnected = "Disconnected";
+
+inline constexpr std::string_view kJournalActivationNeeded = "SD Card EJ activation is needed !!!";
+inline constexpr std::string_view kJournalActivationError = "SD Card EJ activation err !!!";
+
+inline constexpr std::string_view kZReportNeeded = "Daily Z report is needed !!!";
+inline constexpr std::string_view kClerkReportNeeded = "Clerk report is needed !!!";
+inline constexpr std::string_view kPluReportNeeded = "PLU report is needed !!!";
+
+}  // namespace tillwright::msg
