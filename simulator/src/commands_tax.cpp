@@ -19,16 +19,16 @@ void RegisterTaxCommands(DeviceModel &model) {
     return Answer::Ok(text);
   });
 
-  // Five rates; any negative one makes its group undefined. Nothing changes unless all five
-  // are good.
+  // Five rates, or four leaving the last group as it is; any negative one makes its group
+  // undefined. Nothing changes unless all are good.
   model.Register(command::kSetTaxRates, [](DeviceModel &m, std::string_view data) {
     const auto fields = SplitFields(data, ',');
-    if (fields.size() != kTaxGroups) return Answer::SyntaxError();
-    std::array<std::optional<int>, kTaxGroups> rates;
-    for (size_t i = 0; i < kTaxGroups; ++i) {
+    if (fields.size() != kTaxGroups && fields.size() != kTaxGroups - 1) return Answer::SyntaxError();
+    std::array<std::optional<int>, kTaxGroups> rates = m.State().taxRates;
+    for (size_t i = 0; i < fields.size(); ++i) {
       const auto rate = ParseHundredths(fields[i]);
       if (!rate || *rate > kMaxRate) return Answer::SyntaxError();
-      if (*rate >= 0) rates[i] = *rate;
+      rates[i] = *rate >= 0 ? std::optional<int>(*rate) : std::nullopt;
     }
     m.State().taxRates = rates;
     return Answer::Ok();

@@ -33,6 +33,9 @@ DeviceModel::DeviceModel(WallClock clock) : clock_(std::move(clock)) {
   RegisterTaxCommands(*this);
   RegisterInfoCommands(*this);
   RegisterPrinterCommands(*this);
+  RegisterReceiptCommands(*this);
+  RegisterProgrammingCommands(*this);
+  RegisterQueryCommands(*this);
 }
 
 void DeviceModel::Register(uint8_t code, Handler handler) { handlers_[code] = std::move(handler); }

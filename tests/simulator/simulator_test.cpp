@@ -147,13 +147,13 @@ TEST_P(SimulatorTest, AnswersARequestWithExactBytesAndJournalsIt) {
 TEST_P(SimulatorTest, ServesStateAcrossRequestsAndFramesSentTogether) {
   EXPECT_EQ(Exchange(0x21, command::kHeaderLine, "3ABC").status, kStatusIdle);
   Bytes both = BuildRequest(0x22, command::kHeaderLine, "I3");
-  const Bytes unknown = BuildRequest(0x23, 0x21, "");
+  const Bytes unknown = BuildRequest(0x23, 0xEE, "");
   both.insert(both.end(), unknown.begin(), unknown.end());
   client_->Send(both);
   const Received got = Collect(2);
   ASSERT_EQ(got.frames.size(), 2u);
   EXPECT_EQ(got.frames[0], BuildReply(0x22, command::kHeaderLine, "ABC", kStatusIdle));
-  EXPECT_EQ(got.frames[1], BuildReply(0x23, 0x21, "", {0xA2, 0x80, 0x80, 0x80, 0x80, 0x80}));
+  EXPECT_EQ(got.frames[1], BuildReply(0x23, 0xEE, "", {0xA2, 0x80, 0x80, 0x80, 0x80, 0x80}));
 }
 
 TEST_P(SimulatorTest, BadCheckIsRefusedWithNakAndNotExecuted) {

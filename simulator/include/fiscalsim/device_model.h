@@ -57,6 +57,36 @@ struct Answer {
 inline constexpr size_t kHeaderLines = 10;  // eight header lines, then two advertisement lines
 inline constexpr size_t kHeaderLineMax = 48;
 inline constexpr size_t kTaxGroups = 5;
+inline constexpr size_t kClerks = 30;
+inline constexpr unsigned kFiscalMemoryClosures = 1830;
+
+// The receipt being printed. Sales are taken only on an open fiscal receipt before its first
+// payment; it closes once paid in full.
+struct Receipt {
+  enum class Kind { None, Fiscal, NonFiscal };
+  Kind kind = Kind::None;
+  unsigned items = 0;
+  int64_t totalCents = 0;
+  int64_t paidCents = 0;
+  bool paying = false;
+  // Hundredths of the sales per tax group letter, booked into the day when the receipt closes.
+  std::map<char, int64_t> byGroup;
+};
+
+struct Article {
+  char group = 'A';
+  int64_t priceCents = 0;
+  std::string name;
+  std::string secondLine;
+  std::string stock;  // the extended record's fields after the second line, as sent
+};
+
+struct Department {
+  char group = 'A';
+  std::string name;
+  std::string price;   // as sent: a whole number or two decimals
+  std::string limits;  // the four options, as sent
+};
 
 struct DeviceState {
   std::array<std::string, kHeaderLines> headerLines;
@@ -76,6 +106,42 @@ struct DeviceState {
   std::string serialNumber = "SV000001";
   std::string fiscalMemoryNumber = "50000001";
   std::string imsi = "284011234567890";
+
+  // Sales and reports.
+  Receipt receipt;
+  uint32_t receipts = 0;  // every receipt, fiscal or not: the last number given
+  uint32_t fiscalReceipts = 0;
+  int64_t dayTotalCents = 0;
+  std::map<char, int64_t> dayByGroup;
+  int64_t cashInCents = 0;
+  int64_t cashOutCents = 0;
+  uint32_t reportsPrinted = 0;
+  uint32_t journalStores = 0;
+
+  // Programming.
+  std::map<uint32_t, Article> articles;
+  std::map<unsigned, Department> departments;
+  std::array<std::string, kClerks> clerkNames;
+  std::array<std::string, kClerks> clerkPasswords;
+  std::string printOptions = "0000";
+  bool autoCutter = true;
+  bool logo = false;
+  std::map<unsigned, std::string> logoRows;
+  std::array<unsigned, 2> fonts{0, 0};
+  unsigned globalOptions = 0;
+  std::string decimalsAndCurrency = "2,1,EUR,0";
+  unsigned country = 0;
+  std::string taxNumber = "BG000000000";
+  std::string vatAccount = "0.00";
+  std::map<unsigned, std::string> texts;
+  std::map<unsigned, std::string> displayCharacters;  // by row address (0x80..0xE0; 0 for the short form)
+  uint32_t flashWrites = 0;
+  bool fiscalised = false;
+  bool testArea = false;
+
+  // The customer display.
+  std::string displayUpper;
+  std::string displayLower;
 
   // OR-ed into every answer: conditions such as paper end that stand until cleared.
   StatusBytes standingStatus = kStatusIdle;
@@ -115,5 +181,8 @@ void RegisterTextCommands(DeviceModel &model);
 void RegisterTaxCommands(DeviceModel &model);
 void RegisterInfoCommands(DeviceModel &model);
 void RegisterPrinterCommands(DeviceModel &model);
+void RegisterReceiptCommands(DeviceModel &model);
+void RegisterProgrammingCommands(DeviceModel &model);
+void RegisterQueryCommands(DeviceModel &model);
 
 }  // namespace fiscalsim

@@ -1,0 +1,22 @@
+// Money and numbers in the data of sale, payment and programming commands. Like the rest of
+// the device's parsing these are strict: a field either is a number or the command is refused.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace fiscalsim {
+
+// A decimal number with an optional sign and up to `decimals` decimals, nothing else.
+std::optional<double> ParseNumber(std::string_view text, int decimals = 3);
+// A number of currency units with up to two decimals, in hundredths.
+std::optional<int64_t> ParseCents(std::string_view text);
+// An optionally signed integer.
+std::optional<int64_t> ParseInteger(std::string_view text);
+
+// Hundredths as "%.2f" prints the amount, sign included.
+std::string FormatCents(int64_t cents);
+
+}  // namespace fiscalsim
