@@ -1,0 +1,241 @@
+// The emulated USB device as the real libusb and libudev of this process see it. The
+// executable runs itself again under umockdev-wrapper when started without it.
+#include <libudev.h>
+#include <libusb.h>
+#include <poll.h>
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "fiscalsim/frame_codec.h"
+#include "fiscalsim/simulator.h"
+#include "fiscalsim/usb_device_linux.h"
+#include "platform/serial_port.h"
+
+namespace fiscalsim {
+namespace {
+
+using namespace std::chrono_literals;
+
+const bool kUnderWrapper = [] {
+  ReexecUnderUmockdev();
+  UsbTestbed::Instance();  // before any libudev or libusb context
+  return true;
+}();
+
+double CpuMs() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  const auto ms = [](const timeval &t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; };
+  return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+struct Host {
+  Host() { EXPECT_EQ(libusb_init(&ctx), 0); }
+  ~Host() {
+    Close();
+    libusb_exit(ctx);
+  }
+
+  bool Open(uint16_t vid, uint16_t pid, int iface = 1) {
+    handle = libusb_open_device_with_vid_pid(ctx, vid, pid);
+    if (handle == nullptr) return false;
+    libusb_set_auto_detach_kernel_driver(handle, 1);
+    return libusb_claim_interface(handle, iface) == 0;
+  }
+  void Close() {
+    if (handle != nullptr) libusb_close(handle);
+    handle = nullptr;
+  }
+
+  int Out(const Bytes &bytes, int *moved) {
+    return libusb_bulk_transfer(handle, 0x03, const_cast<uint8_t *>(bytes.data()), static_cast<int>(bytes.size()), moved, 2000);
+  }
+  int In(Bytes &into, unsigned timeoutMs = 2000) {
+    uint8_t buffer[1024];
+    int moved = 0;
+    const int r = libusb_bulk_transfer(handle, 0x81, buffer, sizeof buffer, &moved, timeoutMs);
+    into.assign(buffer, buffer + moved);
+    return r;
+  }
+  // Reads until a whole reply frame is there.
+  Bytes Reply() {
+    Bytes all;
+    for (int i = 0; i < 10 && (all.empty() || all.back() != kFrameEnd); ++i) {
+      Bytes part;
+      if (In(part) != 0) break;
+      all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+  }
+
+  libusb_context *ctx = nullptr;
+  libusb_device_handle *handle = nullptr;
+};
+
+TEST(UsbEmulation, LibusbSeesTheDescriptorsAsConfigured) {
+  EmulatedUsbDevice usb({.vendorId = 0x0483, .productId = 0x5740, .port = 1, .inPacketSize = 48,
+                         .outPacketSize = 16, .interruptEndpoints = true, .withTty = false});
+  usb.Plug();
+  Host host;
+  libusb_device **list = nullptr;
+  const ssize_t n = libusb_get_device_list(host.ctx, &list);
+  libusb_device *found = nullptr;
+  for (ssize_t i = 0; i < n; ++i) {
+    libusb_device_descriptor d{};
+    libusb_get_device_descriptor(list[i], &d);
+    if (d.idVendor == 0x0483 && d.idProduct == 0x5740) found = list[i];
+  }
+  ASSERT_NE(found, nullptr);
+  libusb_config_descriptor *config = nullptr;
+  ASSERT_EQ(libusb_get_config_descriptor(found, 0, &config), 0);
+  ASSERT_EQ(config->bNumInterfaces, 2);
+  const libusb_interface_descriptor &data = config->interface[1].altsetting[0];
+  ASSERT_EQ(data.bNumEndpoints, 2);
+  EXPECT_EQ(data.endpoint[0].bEndpointAddress, 0x03);
+  EXPECT_EQ(data.endpoint[0].wMaxPacketSize, 16);
+  EXPECT_EQ(data.endpoint[0].bmAttributes & 3, LIBUSB_TRANSFER_TYPE_INTERRUPT);
+  EXPECT_EQ(data.endpoint[1].bEndpointAddress, 0x81);
+  EXPECT_EQ(data.endpoint[1].wMaxPacketSize, 48);
+  libusb_free_config_descriptor(config);
+  libusb_free_device_list(list, 1);
+}
+
+TEST(UsbEmulation, BulkTransfersReachTheDeviceModel) {
+  EmulatedUsbDevice usb({.port = 2});
+  Simulator sim(usb.TakeLink());
+  sim.Start();
+  usb.Plug();
+  Host host;
+  ASSERT_TRUE(host.Open(0x0483, 0x5740));
+  EXPECT_EQ(usb.Claims(), 1u);
+
+  const Bytes request = BuildRequest(0x20, 0x2D, "abc");
+  int moved = 0;
+  ASSERT_EQ(host.Out(request, &moved), 0);
+  EXPECT_EQ(moved, static_cast<int>(request.size()));
+  const Bytes reply = host.Reply();
+  ASSERT_GE(reply.size(), kReplyOverhead);
+  EXPECT_EQ(reply[0], kFrameStart);
+  EXPECT_EQ(reply[2], 0x20);  // the request's sequence byte
+  EXPECT_EQ(reply.back(), kFrameEnd);
+  ASSERT_TRUE(sim.ReceivedFrames().WaitForSize(1, 5s));
+  EXPECT_EQ(sim.ReceivedFrames().Entries()[0].raw, request);
+  EXPECT_EQ(usb.OutTransfers(), std::vector<size_t>{request.size()});
+
+  // Nothing to say: an IN transfer runs into its time-out and the device stays usable.
+  Bytes nothing;
+  EXPECT_EQ(host.In(nothing, 100), LIBUSB_ERROR_TIMEOUT);
+  ASSERT_EQ(host.Out(BuildRequest(0x21, 0x2D, "abc"), &moved), 0);
+  EXPECT_EQ(host.Reply()[2], 0x21);
+}
+
+TEST(UsbEmulation, UnplugFailsTransfersAndAPlugGivesAWorkingDevice) {
+  EmulatedUsbDevice usb({.port = 3});
+  Simulator sim(usb.TakeLink());
+  sim.Start();
+  usb.Plug();
+
+  udev *u = udev_new();
+  udev_monitor *monitor = udev_monitor_new_from_netlink(u, "udev");
+  udev_monitor_filter_add_match_subsystem_devtype(monitor, "usb", "usb_device");
+  udev_monitor_enable_receiving(monitor);
+
+  Host host;
+  ASSERT_TRUE(host.Open(0x0483, 0x5740));
+  std::thread unplug([&] {
+    std::this_thread::sleep_for(100ms);
+    usb.Unplug();
+  });
+  Bytes got;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(host.In(got, 3000), LIBUSB_ERROR_NO_DEVICE);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms);  // not the time-out
+  unplug.join();
+  int moved = 0;
+  EXPECT_NE(host.Out(BuildRequest(0x20, 0x2D, ""), &moved), 0);
+
+  pollfd fd{udev_monitor_get_fd(monitor), POLLIN, 0};
+  ASSERT_EQ(::poll(&fd, 1, 5000), 1);
+  udev_device *event = udev_monitor_receive_device(monitor);
+  ASSERT_NE(event, nullptr);
+  EXPECT_STREQ(udev_device_get_action(event), "remove");
+  EXPECT_EQ(std::string(udev_device_get_syspath(event)), usb.SysPath());
+  udev_device_unref(event);
+
+  host.Close();
+  usb.Plug();
+  ASSERT_EQ(::poll(&fd, 1, 5000), 1);
+  event = udev_monitor_receive_device(monitor);
+  ASSERT_NE(event, nullptr);
+  EXPECT_STREQ(udev_device_get_action(event), "add");
+  udev_device_unref(event);
+
+  ASSERT_TRUE(host.Open(0x0483, 0x5740));
+  const Bytes request = BuildRequest(0x22, 0x2D, "x");
+  ASSERT_EQ(host.Out(request, &moved), 0);
+  EXPECT_EQ(host.Reply()[2], 0x22);
+  udev_monitor_unref(monitor);
+  udev_unref(u);
+}
+
+TEST(UsbEmulation, TtyChildCarriesRequestsToTheSameModel) {
+  EmulatedUsbDevice usb({.vendorId = 0x1234, .productId = 0x5678, .port = 4, .withTty = true});
+  Simulator sim(usb.TakeLink());
+  sim.Start();
+  usb.Plug();
+
+  udev *u = udev_new();
+  udev_enumerate *e = udev_enumerate_new(u);
+  udev_enumerate_add_match_subsystem(e, "tty");
+  udev_enumerate_add_match_property(e, "ID_VENDOR_ID", "1234");
+  udev_enumerate_scan_devices(e);
+  udev_list_entry *first = udev_enumerate_get_list_entry(e);
+  ASSERT_NE(first, nullptr);
+  udev_device *tty = udev_device_new_from_syspath(u, udev_list_entry_get_name(first));
+  ASSERT_NE(tty, nullptr);
+  EXPECT_EQ(std::string(udev_device_get_devnode(tty)), usb.TtyNode());
+  udev_device *parent = udev_device_get_parent_with_subsystem_devtype(tty, "usb", "usb_device");
+  ASSERT_NE(parent, nullptr);
+  EXPECT_EQ(std::string(udev_device_get_syspath(parent)), usb.SysPath());
+  udev_device_unref(tty);
+  udev_enumerate_unref(e);
+  udev_unref(u);
+
+  platform::SerialPort port;
+  ASSERT_EQ(port.Open(usb.TtyNode()), 0);
+  ASSERT_EQ(port.Configure({115200, 8, 0, 0}), 0);
+  EXPECT_EQ(port.SetDtr(true), 0);
+  const Bytes request = BuildRequest(0x20, 0x2D, "abc");
+  ASSERT_EQ(port.Write(request.data(), request.size(), 2000ms), request.size());
+  Bytes reply;
+  uint8_t buffer[256];
+  while (reply.empty() || reply.back() != kFrameEnd) {
+    ASSERT_EQ(port.WaitReadable(5000ms), platform::WaitResult::Readable);
+    const ptrdiff_t n = port.Read(buffer, sizeof buffer);
+    ASSERT_GT(n, 0);
+    reply.insert(reply.end(), buffer, buffer + n);
+  }
+  EXPECT_EQ(reply[2], 0x20);
+  ASSERT_TRUE(sim.ReceivedFrames().WaitForSize(1, 5s));
+  EXPECT_EQ(sim.ReceivedFrames().Entries()[0].raw, request);
+}
+
+TEST(UsbEmulation, AWaitingTransferCostsNoCpu) {
+  EmulatedUsbDevice usb({.port = 5});
+  usb.Plug();
+  Host host;
+  ASSERT_TRUE(host.Open(0x0483, 0x5740));
+  const double before = CpuMs();
+  Bytes nothing;
+  EXPECT_EQ(host.In(nothing, 500), LIBUSB_ERROR_TIMEOUT);
+  // A spinning poll burns most of the 500 ms; a sleeping one a few.
+  EXPECT_LT(CpuMs() - before, 100.0);
+}
+
+}  // namespace
+}  // namespace fiscalsim
