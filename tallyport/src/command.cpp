@@ -1,0 +1,59 @@
+#include "command.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "seriallink/link.h"
+#include "tallyport.h"
+
+namespace tallyport {
+
+std::string Format(const char *fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  va_list again;
+  va_copy(again, args);
+  char small[256];
+  const int n = std::vsnprintf(small, sizeof small, fmt, args);
+  va_end(args);
+  std::string text;
+  if (n > 0 && static_cast<size_t>(n) < sizeof small) {
+    text.assign(small, static_cast<size_t>(n));
+  } else if (n > 0) {
+    text.resize(static_cast<size_t>(n));
+    std::vsnprintf(text.data(), text.size() + 1, fmt, again);
+  }
+  va_end(again);
+  return text;
+}
+
+void CopyOut(char *out, std::string_view text) {
+  if (out == nullptr) return;
+  const size_t n = text.size() < TALLYPORT_TEXT_SIZE - 1 ? text.size() : TALLYPORT_TEXT_SIZE - 1;
+  std::memcpy(out, text.data(), n);
+  out[n] = '\0';
+}
+
+bool Connected() { return seriallink::IsConnected(); }
+
+int32_t Exchange(uint16_t code, std::string_view data, std::string *reply) {
+  seriallink::Reply r = seriallink::RunCommand(code, data);
+  if (r.code == kSuccess && reply != nullptr) *reply = std::move(r.data);
+  return r.code;
+}
+
+void TwoNumbers(const std::string &reply, int16_t *first, int16_t *second) {
+  int a = 0;
+  int b = 0;
+  if (std::sscanf(reply.c_str(), "%d,%d", &a, &b) != 2) return;
+  if (first) *first = static_cast<int16_t>(a);
+  if (second) *second = static_cast<int16_t>(b);
+}
+
+void AnswerCharacter(const std::string &reply, int16_t *answer) {
+  if (answer == nullptr) return;
+  *answer = reply.empty() ? int16_t{70} : static_cast<int16_t>(static_cast<unsigned char>(reply[0]));
+}
+
+}  // namespace tallyport
