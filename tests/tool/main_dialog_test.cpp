@@ -3,7 +3,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTest>
 #include <regex>
 
@@ -63,7 +62,7 @@ TEST_F(MainDialog, MonitorShowsTheUsbDeviceAndStopsWhenTheDialogCloses) {
   link.usb = 1;
   CTillwrightDlg dlg(state, link, prompter);
   EXPECT_TRUE(dlg.Monitor().Running());
-  QTRY_COMPARE_WITH_TIMEOUT(Label(dlg), QString("Connected"), 5000);
+  EXPECT_TRUE(tooltest::WaitFor([&] { return Label(dlg) == "Connected"; }, 5000));
   EXPECT_EQ(state.usbPresent, 1);
   EXPECT_EQ(dlg.Widgets().label1097->accessibleName(), "Connected");
 
@@ -73,7 +72,7 @@ TEST_F(MainDialog, MonitorShowsTheUsbDeviceAndStopsWhenTheDialogCloses) {
   EXPECT_TRUE(link.sent.empty());
 
   link.usb = 0;
-  QTRY_COMPARE_WITH_TIMEOUT(Label(dlg), QString("Disconnected"), 5000);
+  EXPECT_TRUE(tooltest::WaitFor([&] { return Label(dlg) == "Disconnected"; }, 5000));
 
   dlg.reject();
   EXPECT_TRUE(dlg.Monitor().Stopped());

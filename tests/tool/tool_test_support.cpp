@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
 #include <cstdlib>
 
 namespace tooltest {
@@ -16,6 +18,16 @@ void EnsureApplication() {
     return new QApplication(argc, argv);
   }();
   (void)app;
+}
+
+bool WaitFor(const std::function<bool()> &done, int timeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done() && timer.elapsed() < timeoutMs) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QThread::msleep(10);
+  }
+  return done();
 }
 
 std::vector<std::string> RecordingLink::DataOf(uint16_t code) const {

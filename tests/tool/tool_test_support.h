@@ -21,6 +21,9 @@ namespace tooltest {
 // Creates the offscreen application once for the whole test program.
 void EnsureApplication();
 
+// Runs the event loop until `done` holds or the time-out ran out; the final answer of `done`.
+bool WaitFor(const std::function<bool()> &done, int timeoutMs);
+
 struct Sent {
   uint16_t code;
   std::string data;
