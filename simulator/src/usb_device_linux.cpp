@@ -13,6 +13,7 @@
 #include <linux/usbdevice_fs.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -150,11 +151,6 @@ struct EmulatedUsbDevice::State {
     devPath = buf;
     std::snprintf(buf, sizeof buf, "/dev/bus/usb/001/%03u", o.port + 1);
     devNode = buf;
-    if (o.withTty) {
-      std::snprintf(buf, sizeof buf, "ttyACM%u", o.port - 1);
-      ttyName = buf;
-      ttyNode = "/dev/" + ttyName;
-    }
     linkWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (linkWake < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
   }
@@ -234,8 +230,9 @@ struct EmulatedUsbDevice::State {
   const UsbDeviceOptions options;
   std::string devPath;  // under /sys
   std::string devNode;
-  std::string ttyName;
-  std::string ttyNode;
+  std::string ttyName;  // guarded by mutex, set by Plug
+  std::string ttyNode;  // guarded by mutex, set by Plug
+  std::vector<std::string> ttyNodesUsed;  // guarded by plugLock
   int linkWake = -1;  // eventfd: the link's Wait() has something to look at
 
   UMockdevIoctlBase *usbHandler = nullptr;
@@ -578,11 +575,6 @@ EmulatedUsbDevice::EmulatedUsbDevice(UsbDeviceOptions options) : state_(std::mak
   if (options.withTty) {
     state_->ttyHandler = umockdev_ioctl_base_new();
     g_signal_connect(state_->ttyHandler, "handle-ioctl", G_CALLBACK(OnTtyIoctl), state_.get());
-    if (!umockdev_testbed_attach_ioctl(bed, state_->ttyNode.c_str(), state_->ttyHandler, &error)) {
-      const std::string what = error != nullptr ? error->message : "attach_ioctl";
-      g_clear_error(&error);
-      throw std::runtime_error(what);
-    }
   }
 }
 
@@ -593,7 +585,7 @@ EmulatedUsbDevice::~EmulatedUsbDevice() {
   g_signal_handlers_disconnect_by_data(state_->usbHandler, state_.get());
   g_object_unref(state_->usbHandler);
   if (state_->ttyHandler != nullptr) {
-    umockdev_testbed_detach_ioctl(bed, state_->ttyNode.c_str(), nullptr);
+    for (const std::string &node : state_->ttyNodesUsed) umockdev_testbed_detach_ioctl(bed, node.c_str(), nullptr);
     g_signal_handlers_disconnect_by_data(state_->ttyHandler, state_.get());
     g_object_unref(state_->ttyHandler);
   }
@@ -616,9 +608,24 @@ void EmulatedUsbDevice::Plug() {
     s.toHost.clear();
     s.toDevice.clear();
     s.plugged = true;
+    // The testbed keeps a tty's pseudo-terminal for good, so every plug in the process gets a
+    // tty name of its own, as the kernel may give one too.
+    if (s.options.withTty) {
+      static std::atomic<unsigned> nextTty{0};
+      s.ttyName = "ttyACM" + std::to_string(nextTty.fetch_add(1));
+      s.ttyNode = "/dev/" + s.ttyName;
+    }
   }
   UMockdevTestbed *bed = Bed();
   GError *error = nullptr;
+  if (s.options.withTty) {
+    if (!umockdev_testbed_attach_ioctl(bed, s.ttyNode.c_str(), s.ttyHandler, &error)) {
+      const std::string what = error != nullptr ? error->message : "attach_ioctl";
+      g_clear_error(&error);
+      throw std::runtime_error(what);
+    }
+    s.ttyNodesUsed.push_back(s.ttyNode);
+  }
   if (!umockdev_testbed_add_from_string(bed, s.Record().c_str(), &error)) {
     const std::string what = error != nullptr ? error->message : "add_from_string";
     g_clear_error(&error);
@@ -699,6 +706,8 @@ void EmulatedUsbDevice::State::Unplug() {
     umockdev_testbed_remove_device(bed, ("/sys" + iface).c_str());
   }
   umockdev_testbed_remove_device(bed, ("/sys" + s.devPath).c_str());
+  // The testbed leaves a tty's link to its pseudo-terminal behind, which a replug would trip on.
+  if (s.options.withTty) ::unlink((UsbTestbed::Instance().RootDir() + s.ttyNode).c_str());
   std::lock_guard lock(s.mutex);
   if (s.ttySlave >= 0) ::close(s.ttySlave);
   s.ttySlave = -1;
@@ -711,7 +720,10 @@ bool EmulatedUsbDevice::IsPlugged() const {
 
 std::string EmulatedUsbDevice::SysPath() const { return "/sys" + state_->devPath; }
 std::string EmulatedUsbDevice::DevNode() const { return state_->devNode; }
-std::string EmulatedUsbDevice::TtyNode() const { return state_->ttyNode; }
+std::string EmulatedUsbDevice::TtyNode() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->ttyNode;
+}
 
 unsigned EmulatedUsbDevice::Resets() const {
   std::lock_guard lock(state_->mutex);

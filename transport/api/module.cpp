@@ -11,7 +11,7 @@ CDllApp &CDllApp::Instance() {
   return app;
 }
 
-CDllApp::CDllApp() { InitInstance(); }
+CDllApp::CDllApp() : factory_(DefaultDriverFactory()) { InitInstance(); }
 
 CDllApp::~CDllApp() {
   try {

@@ -24,6 +24,10 @@ struct DriverFactory {
   std::function<std::unique_ptr<iCOMDriver>(DevNotificationManager *)> makeLibusb;
 };
 
+// The real pieces of this platform: the notification manager and the libusb driver (the
+// kernel-mode driver is not available here).
+DriverFactory DefaultDriverFactory();
+
 struct SerialIdentity {
   int32_t vendorId = -1;  // -1: no serial device
   int32_t productId = -1;

@@ -1,0 +1,329 @@
+// The library against the simulator as an emulated USB device: the real libusb and libudev of
+// this process, the real notification manager and libusb driver. The executable runs itself
+// under umockdev-wrapper.
+#include <dirent.h>
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "api/module.h"
+#include "devices/dev_notification_manager.h"
+#include "devices/device_tree.h"
+#include "fiscalsim/simulator.h"
+#include "fiscalsim/usb_device_linux.h"
+#include "platform/trace.h"
+#include "vrn_interface.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using fiscalsim::EmulatedUsbDevice;
+using fiscalsim::UsbDeviceOptions;
+
+const bool kUnderWrapper = [] {
+  fiscalsim::ReexecUnderUmockdev();
+  fiscalsim::UsbTestbed::Instance();  // before any libudev or libusb context
+  return true;
+}();
+
+constexpr uint16_t kSerialNumber = 200;  // answered with the device's serial number
+constexpr const char *kSerialText = "284011234567890";
+
+bool WaitFor(const std::function<bool()> &condition, std::chrono::milliseconds limit = 5s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+double CpuMs() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  const auto ms = [](const timeval &t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; };
+  return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+// Names of this process's threads that belong to the library.
+std::vector<std::string> LibraryThreads() {
+  std::vector<std::string> names;
+  DIR *dir = ::opendir("/proc/self/task");
+  if (dir == nullptr) return names;
+  while (dirent *entry = ::readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    if (name.rfind("vrn-", 0) == 0) names.push_back(name);
+  }
+  ::closedir(dir);
+  return names;
+}
+
+struct Answer {
+  int result = -1;
+  std::string text;
+  std::vector<uint8_t> status;
+};
+
+Answer Request(uint16_t command, const char *data) {
+  char reply[VRN_REPLY_SIZE];
+  uint8_t status[VRN_STATUS_SIZE] = {};
+  Answer a;
+  a.result = vrn_request(command, data, reply, status);
+  a.text = reply;
+  a.status.assign(status, status + VRN_STATUS_SIZE);
+  return a;
+}
+
+// One emulated device with the simulator behind it, plugged in.
+struct EmulatedDevice {
+  explicit EmulatedDevice(UsbDeviceOptions options, bool plug = true)
+      : usb(std::make_unique<EmulatedUsbDevice>(options)), sim(std::make_unique<fiscalsim::Simulator>(usb->TakeLink())) {
+    sim->Start();
+    if (plug) usb->Plug();
+  }
+  ~EmulatedDevice() {
+    sim.reset();
+    usb.reset();
+  }
+  std::unique_ptr<EmulatedUsbDevice> usb;
+  std::unique_ptr<fiscalsim::Simulator> sim;
+};
+
+class UsbTransport : public ::testing::Test {
+ protected:
+  void SetUp() override { vrn::CDllApp::Instance().InstallDriverFactory(vrn::DefaultDriverFactory()); }
+  void TearDown() override {
+    vrn_dispose();
+    vrn_set_serial_id(-1, -1);
+  }
+};
+
+TEST_F(UsbTransport, DeviceTreeFindsTheDeviceAndTheSerialPortOfASerialDevice) {
+  EmulatedDevice fiscal({.port = 1});
+  EmulatedDevice serial({.vendorId = 0x1234, .productId = 0x5678, .port = 2, .withTty = true});
+
+  vrn::DeviceInfo info;
+  EXPECT_FALSE(vrn::FindDevice(vrn::InterfaceClass::UsbDevice, 0x0483, 0x5740, info));
+  EXPECT_EQ(info.vendorId, 0x0483);
+  EXPECT_EQ(info.productId, 0x5740);
+  EXPECT_EQ(std::string(info.devicePath), fiscal.usb->SysPath());
+  EXPECT_EQ(info.deviceInstance, (1u << 8) | 2u);  // bus 1, device 2
+  EXPECT_STREQ(info.portName, "");
+
+  vrn::DeviceInfo port;
+  EXPECT_TRUE(vrn::FindDevice(vrn::InterfaceClass::ComPort, 0x1234, 0x5678, port));
+  EXPECT_EQ(std::string(port.portName), serial.usb->TtyNode());
+  EXPECT_EQ(port.serial, 1);
+  // The USB device's path, whose removal is the one that ends the device.
+  EXPECT_EQ(std::string(port.devicePath), serial.usb->SysPath());
+
+  vrn::DeviceInfo none;
+  EXPECT_FALSE(vrn::FindDevice(vrn::InterfaceClass::ComPort, 0x0483, 0x5740, none));
+  EXPECT_EQ(none.vendorId, -1);
+
+  const std::vector<vrn::DeviceInfo> all = vrn::ListUsbDevices();
+  ASSERT_EQ(all.size(), 2u);
+  const vrn::DeviceInfo &withTty = all[0].vendorId == 0x1234 ? all[0] : all[1];
+  EXPECT_EQ(withTty.serial, 1);
+  EXPECT_EQ(std::string(withTty.portName), serial.usb->TtyNode());
+}
+
+TEST_F(UsbTransport, RequestsTravelOverTheBulkEndpointsInPiecesOf32Bytes) {
+  EmulatedDevice device({.port = 1, .inPacketSize = 64, .outPacketSize = 64});
+  platform::TraceCapture traces;
+  ASSERT_TRUE(vrn_init(nullptr));
+  EXPECT_TRUE(traces.Contains("Winusb Mode Init Ok"));
+  EXPECT_TRUE(traces.Contains("Opened device 0483 : 5740"));
+  EXPECT_TRUE(traces.Contains("interface used 1"));
+  EXPECT_TRUE(traces.Contains("in-packet size 64 out-packet size 32"));
+  EXPECT_EQ(vrn_test_connection(), 1);
+
+  const Answer serial = Request(kSerialNumber, "");
+  ASSERT_EQ(serial.result, 0);
+  EXPECT_EQ(serial.text, kSerialText);
+  EXPECT_EQ(serial.status, std::vector<uint8_t>(6, 0x80));
+
+  // 64 data characters make a 74-byte frame.
+  const std::string data(64, 'A');
+  EXPECT_EQ(Request(0x2D, data.c_str()).result, 0);
+  const std::vector<size_t> outs = device.usb->OutTransfers();
+  ASSERT_EQ(outs.size(), 4u);
+  EXPECT_EQ(outs[0], 10u);
+  EXPECT_EQ(std::vector<size_t>(outs.begin() + 1, outs.end()), (std::vector<size_t>{32, 32, 10}));
+  ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(2, 5s));
+  EXPECT_EQ(device.sim->ReceivedFrames().Entries()[1].data, data);
+}
+
+TEST_F(UsbTransport, InterruptEndpointsAreUsedAsWell) {
+  EmulatedDevice device({.port = 3, .inPacketSize = 16, .outPacketSize = 16, .interruptEndpoints = true});
+  EXPECT_EQ(vrn_test_connection(), 1);
+  EXPECT_EQ(Request(kSerialNumber, "").text, kSerialText);
+  for (size_t piece : device.usb->OutTransfers()) EXPECT_LE(piece, 16u);
+}
+
+TEST_F(UsbTransport, ASecondArrivalOfTheOpenDeviceKeepsItOpen) {
+  EmulatedDevice device({.port = 1});
+  ASSERT_EQ(vrn_test_connection(), 1);
+  EXPECT_EQ(device.usb->Claims(), 1u);
+  vrn::DevNotificationManager *manager = vrn::CDllApp::Instance().NotificationManager();
+  ASSERT_NE(manager, nullptr);
+  vrn::DeviceInfo info;
+  vrn::FindDevice(vrn::InterfaceClass::UsbDevice, 0x0483, 0x5740, info);
+  platform::TraceCapture traces;
+  EXPECT_TRUE(manager->CallArrival(info));
+  EXPECT_TRUE(traces.Contains("Already attached"));
+  EXPECT_EQ(device.usb->Claims(), 1u);
+  EXPECT_EQ(Request(kSerialNumber, "").result, 0);
+}
+
+TEST_F(UsbTransport, ConnectionFollowsUnplugAndPlugWithoutRestartingTheLibrary) {
+  EmulatedDevice device({.port = 1});
+  ASSERT_EQ(vrn_test_connection(), 1);
+  device.usb->Unplug();
+  ASSERT_TRUE(WaitFor([] { return vrn_test_connection() == 0; }));
+  EXPECT_EQ(Request(kSerialNumber, "").result, -1);
+  device.usb->Plug();
+  ASSERT_TRUE(WaitFor([] { return vrn_test_connection() == 1; }));
+  EXPECT_EQ(Request(kSerialNumber, "").text, kSerialText);
+  EXPECT_EQ(device.usb->Claims(), 2u);
+}
+
+TEST_F(UsbTransport, ARequestDuringAnUnplugFailsCleanlyAndTheNextPlugWorks) {
+  EmulatedDevice device({.port = 1});
+  ASSERT_EQ(vrn_test_connection(), 1);
+  device.sim->Faults().DelayNext(1000ms);
+  Answer during;
+  const auto start = std::chrono::steady_clock::now();
+  std::thread requester([&] { during = Request(kSerialNumber, ""); });
+  ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(1, 5s));
+  device.usb->Unplug();
+  requester.join();
+  EXPECT_EQ(during.result, -1);
+  EXPECT_EQ(during.text, "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);  // ended by the removal, not by time-outs
+
+  device.usb->Plug();
+  ASSERT_TRUE(WaitFor([] { return vrn_test_connection() == 1; }));
+  EXPECT_EQ(Request(kSerialNumber, "").text, kSerialText);
+}
+
+TEST_F(UsbTransport, RemovalOfAnotherDeviceLeavesTheOpenDeviceAlone) {
+  EmulatedDevice device({.port = 1});
+  EmulatedDevice other({.vendorId = 0x1111, .productId = 0x2222, .port = 4});
+  ASSERT_EQ(vrn_test_connection(), 1);
+  vrn::DevNotificationManager *manager = vrn::CDllApp::Instance().NotificationManager();
+  ASSERT_NE(manager, nullptr);
+  const unsigned removals = manager->Removals();
+  other.usb->Unplug();
+  ASSERT_TRUE(WaitFor([&] { return manager->Removals() > removals; }));
+  EXPECT_EQ(vrn_test_connection(), 1);
+  EXPECT_EQ(Request(kSerialNumber, "").text, kSerialText);
+  EXPECT_EQ(device.usb->Claims(), 1u);
+}
+
+TEST_F(UsbTransport, TimeOutsResetQuicklyFirstAndRestartTheDeviceNext) {
+  EmulatedDevice device({.port = 1});
+  ASSERT_EQ(vrn_test_connection(), 1);
+  platform::TraceCapture traces;
+  device.sim->Faults().SilentFor(1);
+  EXPECT_EQ(Request(kSerialNumber, "").text, kSerialText);
+  EXPECT_TRUE(traces.Contains("Device reset 0483 : 5740"));
+  EXPECT_FALSE(traces.Contains("Full Device reset"));
+  EXPECT_EQ(device.usb->Resets(), 1u);
+
+  traces.Clear();
+  device.sim->Faults().SilentFor(2);
+  EXPECT_EQ(Request(kSerialNumber, "").text, kSerialText);
+  EXPECT_TRUE(traces.Contains("Device reset 0483 : 5740"));
+  EXPECT_TRUE(traces.Contains("Full Device reset 0483 : 5740  successful"));
+  // A quick reset at the first time-out; at the second one the full restart, which tries the
+  // quick reset too and then resets the device node.
+  EXPECT_EQ(device.usb->Resets(), 4u);
+  // Each quick reset claims the interface again; the restart opens the device anew.
+  EXPECT_EQ(device.usb->Claims(), 5u);
+}
+
+TEST_F(UsbTransport, RestartFallsBackToTheAuthorizedSwitchWhenTheResetIsRefused) {
+  EmulatedDevice device({.port = 1});
+  device.usb->RefuseReset(true);
+  platform::TraceCapture traces;
+  EXPECT_TRUE(vrn::RestartDeviceNode(0, device.usb->SysPath().c_str()));
+  EXPECT_TRUE(traces.Contains("USBDEVFS_RESET fail"));
+  EXPECT_EQ(device.usb->Resets(), 1u);
+  EXPECT_EQ(device.usb->Authorized(), "1");
+  EXPECT_FALSE(vrn::RestartDeviceNode(0, "/sys/devices/none/1-9"));
+  EXPECT_FALSE(vrn::RestartDeviceNode(0, ""));
+}
+
+TEST_F(UsbTransport, ASerialDeviceWithTheSerialIdsIsTakenThroughItsPort) {
+  vrn_set_serial_id(0x1234, 0x5678);
+  ASSERT_TRUE(vrn_init(nullptr));
+  EXPECT_EQ(vrn_test_connection(), 0);
+  EmulatedDevice serial({.vendorId = 0x1234, .productId = 0x5678, .port = 2, .withTty = true});
+  ASSERT_TRUE(WaitFor([] { return vrn_test_connection() == 1; }));
+  EXPECT_EQ(Request(kSerialNumber, "").text, kSerialText);
+  EXPECT_TRUE(serial.usb->OutTransfers().empty());  // the port carried it, not the endpoints
+  ASSERT_TRUE(serial.sim->ReceivedFrames().WaitForSize(1, 5s));
+
+  serial.usb->Unplug();
+  ASSERT_TRUE(WaitFor([] { return vrn_test_connection() == 0; }));
+
+  vrn_set_serial_id(-1, -1);
+  vrn::DevNotificationManager *manager = vrn::CDllApp::Instance().NotificationManager();
+  const unsigned arrivals = manager->Arrivals();
+  serial.usb->Plug();
+  ASSERT_TRUE(WaitFor([&] { return manager->Arrivals() > arrivals; }));
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(vrn_test_connection(), 0);
+}
+
+TEST_F(UsbTransport, ConcurrentFirstCallsMakeOneManagerAndOneDriver) {
+  EmulatedDevice device({.port = 1});
+  platform::TraceCapture traces;
+  constexpr int kThreads = 8;
+  std::vector<int> results(kThreads, -1);
+  std::vector<std::thread> callers;
+  for (int i = 0; i < kThreads; ++i) callers.emplace_back([&, i] { results[static_cast<size_t>(i)] = vrn_test_connection(); });
+  for (std::thread &t : callers) t.join();
+  EXPECT_EQ(results, std::vector<int>(kThreads, 1));
+  EXPECT_EQ(traces.Count("Device notification created (Ok)"), 1u);
+  EXPECT_EQ(traces.Count("Winusb Mode Init Ok"), 1u);
+  EXPECT_EQ(device.usb->Claims(), 1u);
+}
+
+TEST_F(UsbTransport, DisposeEndsEveryThreadAndALaterCallStartsOver) {
+  EmulatedDevice device({.port = 1});
+  ASSERT_EQ(Request(kSerialNumber, "").result, 0);
+  EXPECT_FALSE(LibraryThreads().empty());
+  const auto start = std::chrono::steady_clock::now();
+  vrn_dispose();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+  EXPECT_TRUE(LibraryThreads().empty());
+  EXPECT_EQ(vrn_test_connection(), 1);
+  EXPECT_EQ(Request(kSerialNumber, "").text, kSerialText);
+  EXPECT_EQ(device.usb->Claims(), 2u);
+}
+
+TEST_F(UsbTransport, AnIdleLibraryWithADeviceAttachedUsesNoCpu) {
+  EmulatedDevice device({.port = 1});
+  ASSERT_EQ(Request(kSerialNumber, "").result, 0);
+  // The receiver disarms after its empty passes; from then on nothing may wake.
+  std::this_thread::sleep_for(1000ms);
+  const double before = CpuMs();
+  std::this_thread::sleep_for(1000ms);
+  EXPECT_LT(CpuMs() - before, 50.0);
+}
+
+}  // namespace

@@ -1,0 +1,17 @@
+#include "api/module.h"
+#include "devices/dev_notification_manager.h"
+#include "drivers/libusb_driver.h"
+
+namespace vrn {
+
+DriverFactory DefaultDriverFactory() {
+  DriverFactory factory;
+  factory.getManager = [] { return DevNotificationManager::GetInstance(); };
+  factory.releaseManager = [](DevNotificationManager *manager) { DevNotificationManager::Release(manager); };
+  factory.makeLibusb = [](DevNotificationManager *manager) -> std::unique_ptr<iCOMDriver> {
+    return std::make_unique<cLIBUSBDriver>(manager);
+  };
+  return factory;
+}
+
+}  // namespace vrn

@@ -1,0 +1,209 @@
+#include <libudev.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <system_error>
+
+#include "devices/dev_notification_manager.h"
+#include "devices/device_tree.h"
+#include "platform/thread.h"
+#include "platform/trace.h"
+
+namespace vrn {
+namespace {
+
+constexpr auto kStartLimit = std::chrono::milliseconds(2000);
+
+void ErrorTrace(const char *operation, int error) {
+  platform::Trace("%s failed with error (%d) %s\n", operation != nullptr ? operation : "NULL function", error,
+                  error != 0 ? std::strerror(error) : "NULL message");
+}
+
+int32_t HexValue(const char *text) {
+  if (text == nullptr || *text == '\0') return -1;
+  char *end = nullptr;
+  const long value = std::strtol(text, &end, 16);
+  if (end == text || value < 0 || value > 0xFFFF) return -1;
+  return static_cast<int32_t>(value);
+}
+
+// The ids of a USB device (or of the USB device a tty belongs to), from udev's properties or
+// else from sysfs.
+bool EventIds(udev_device *device, int32_t &vendorId, int32_t &productId) {
+  vendorId = HexValue(udev_device_get_property_value(device, "ID_VENDOR_ID"));
+  productId = HexValue(udev_device_get_property_value(device, "ID_MODEL_ID"));
+  if (vendorId >= 0 && productId >= 0) return true;
+  udev_device *usb = udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
+  if (usb == nullptr) {
+    const char *devtype = udev_device_get_devtype(device);
+    if (devtype == nullptr || std::strcmp(devtype, "usb_device") != 0) return false;
+    usb = device;
+  }
+  vendorId = HexValue(udev_device_get_sysattr_value(usb, "idVendor"));
+  productId = HexValue(udev_device_get_sysattr_value(usb, "idProduct"));
+  return vendorId >= 0 && productId >= 0;
+}
+
+}  // namespace
+
+DevNotificationManager *DevNotificationManager::GetInstance() {
+  auto *manager = new DevNotificationManager();
+  manager->stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (manager->stopFd_ < 0) {
+    ErrorTrace("DevNotification eventfd", errno);
+    delete manager;
+    return nullptr;
+  }
+  try {
+    manager->thread_ = std::thread(&DevNotificationManager::Run, manager);
+  } catch (const std::system_error &e) {
+    ErrorTrace("DevNotification _beginthreadex", e.code().value());
+    delete manager;
+    return nullptr;
+  }
+  bool running = false;
+  {
+    std::unique_lock lock(manager->startLock_);
+    manager->started_.wait_for(lock, kStartLimit, [&] { return manager->running_ || manager->failed_; });
+    running = manager->running_;
+  }
+  if (!running) {
+    platform::Trace("Cannot get the DevNotification instance");
+    Release(manager);
+    return nullptr;
+  }
+  return manager;
+}
+
+void DevNotificationManager::Release(DevNotificationManager *manager) {
+  if (manager == nullptr) return;
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t r = ::write(manager->stopFd_, &one, sizeof one);
+  if (manager->thread_.joinable()) manager->thread_.join();
+  delete manager;
+}
+
+DevNotificationManager::DevNotificationManager() = default;
+
+DevNotificationManager::~DevNotificationManager() {
+  if (stopFd_ >= 0) ::close(stopFd_);
+}
+
+void DevNotificationManager::InstallCallbacks(ArrivalCallback arrival, RemovalCallback removal, QueryCallback query,
+                                              void *userData) {
+  std::lock_guard lock(callbackLock_);
+  arrival_ = arrival;
+  removal_ = removal;
+  query_ = query;
+  userData_ = userData;
+}
+
+void DevNotificationManager::RemoveCallbacks(void *userData) {
+  std::lock_guard lock(callbackLock_);
+  if (userData_ != userData) return;
+  arrival_ = nullptr;
+  removal_ = nullptr;
+  query_ = nullptr;
+  userData_ = nullptr;
+}
+
+bool DevNotificationManager::HasArrivalCallback() const {
+  std::lock_guard lock(callbackLock_);
+  return arrival_ != nullptr;
+}
+
+bool DevNotificationManager::CallArrival(const DeviceInfo &info) {
+  std::lock_guard lock(callbackLock_);
+  return arrival_ != nullptr && arrival_(info, userData_);
+}
+
+void DevNotificationManager::Run() {
+  platform::SetCurrentThreadName("vrn-devnotify");
+  udev *context = udev_new();
+  udev_monitor *monitor = context != nullptr ? udev_monitor_new_from_netlink(context, "udev") : nullptr;
+  if (monitor != nullptr) {
+    udev_monitor_filter_add_match_subsystem_devtype(monitor, "usb", "usb_device");
+    udev_monitor_filter_add_match_subsystem_devtype(monitor, "tty", nullptr);
+    if (udev_monitor_enable_receiving(monitor) < 0) {
+      ErrorTrace("DevNotification udev_monitor_enable_receiving", errno);
+      udev_monitor_unref(monitor);
+      monitor = nullptr;
+    }
+  } else {
+    ErrorTrace("DevNotification udev_monitor_new_from_netlink", errno);
+  }
+  // Like a window that could not be made, a manager without a monitor is still handed out: the
+  // drivers then find present devices but hear of no changes.
+  platform::Trace("Device notification created (%s)", monitor != nullptr ? "Ok" : "Null");
+  {
+    std::lock_guard lock(startLock_);
+    running_ = true;
+  }
+  started_.notify_all();
+
+  for (;;) {
+    pollfd fds[2] = {{stopFd_, POLLIN, 0}, {monitor != nullptr ? udev_monitor_get_fd(monitor) : -1, POLLIN, 0}};
+    if (::poll(fds, monitor != nullptr ? 2 : 1, -1) < 0) {
+      if (errno == EINTR) continue;
+      ErrorTrace("DevNotification poll", errno);
+      break;
+    }
+    if ((fds[0].revents & POLLIN) != 0) break;
+    if (monitor == nullptr || (fds[1].revents & POLLIN) == 0) continue;
+    udev_device *device = udev_monitor_receive_device(monitor);
+    if (device == nullptr) continue;
+    const char *action = udev_device_get_action(device);
+    const char *path = udev_device_get_syspath(device);
+    if (action != nullptr && path != nullptr) {
+      if (std::strcmp(action, "add") == 0) {
+        int32_t vendorId = -1;
+        int32_t productId = -1;
+        // A device without USB ids (a plain serial port, a pseudo-terminal) is none of ours.
+        if (EventIds(device, vendorId, productId)) {
+          udev_device *usb = udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
+          OnArrival(vendorId, productId, usb != nullptr ? udev_device_get_syspath(usb) : path);
+        }
+      } else if (std::strcmp(action, "remove") == 0) {
+        OnRemoval(path);
+      } else if (std::strcmp(action, "change") == 0) {
+        OnChange(path);
+      }
+    }
+    udev_device_unref(device);
+  }
+  if (monitor != nullptr) udev_monitor_unref(monitor);
+  if (context != nullptr) udev_unref(context);
+}
+
+void DevNotificationManager::OnArrival(int32_t vendorId, int32_t productId, const char *path) {
+  if (!HasArrivalCallback()) return;
+  DeviceInfo info;
+  bool serial = FindDevice(InterfaceClass::ComPort, vendorId, productId, info);
+  if (!serial) serial = FindDevice(InterfaceClass::UsbDevice, vendorId, productId, info);
+  if (serial) info.serial = 1;
+  if (info.vendorId == -1 && info.productId == -1) {
+    info.vendorId = vendorId;
+    info.productId = productId;
+    CopyText(info.devicePath, path, 127);
+  }
+  arrivals_.fetch_add(1);
+  CallArrival(info);
+}
+
+void DevNotificationManager::OnRemoval(const char *path) {
+  std::lock_guard lock(callbackLock_);
+  removals_.fetch_add(1);
+  if (removal_ != nullptr) removal_(path, userData_);
+}
+
+void DevNotificationManager::OnChange(const char *path) {
+  std::lock_guard lock(callbackLock_);
+  if (query_ != nullptr) query_(path, userData_);
+}
+
+}  // namespace vrn

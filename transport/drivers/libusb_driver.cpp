@@ -1,0 +1,571 @@
+#include "drivers/libusb_driver.h"
+
+#include <libusb.h>
+
+#include <chrono>
+#include <cstring>
+#include <utility>
+
+#include "api/guard.h"
+#include "api/module.h"
+#include "devices/device_tree.h"
+#include "platform/tick.h"
+#include "platform/trace.h"
+#include "protocol/vrn_protocol.h"
+
+namespace vrn {
+namespace {
+
+constexpr uint32_t kCloseLockLimitMs = 1500;
+constexpr int kAttempts = 3;
+constexpr uint32_t kAttemptPauseMs = 100;
+constexpr auto kReattachLimit = std::chrono::milliseconds(3000);
+
+void LIBUSB_CALL TransferDone(libusb_transfer *transfer) { *static_cast<int *>(transfer->user_data) = 1; }
+
+int StatusResult(libusb_transfer_status status) {
+  switch (status) {
+    case LIBUSB_TRANSFER_COMPLETED:
+      return LIBUSB_SUCCESS;
+    case LIBUSB_TRANSFER_TIMED_OUT:
+      return LIBUSB_ERROR_TIMEOUT;
+    case LIBUSB_TRANSFER_CANCELLED:
+      return LIBUSB_ERROR_INTERRUPTED;
+    case LIBUSB_TRANSFER_STALL:
+      return LIBUSB_ERROR_PIPE;
+    case LIBUSB_TRANSFER_NO_DEVICE:
+      return LIBUSB_ERROR_NO_DEVICE;
+    case LIBUSB_TRANSFER_OVERFLOW:
+      return LIBUSB_ERROR_OVERFLOW;
+    default:
+      return LIBUSB_ERROR_IO;
+  }
+}
+
+const char *ErrorName(int code) { return libusb_error_name(code); }
+
+}  // namespace
+
+cLIBUSBDriver::cLIBUSBDriver(DevNotificationManager *manager) : manager_(manager) {
+  record_.driver = this;
+  Init();
+}
+
+cLIBUSBDriver::~cLIBUSBDriver() {
+  try {
+    Shutdown();
+  } catch (...) {  // a destructor lets nothing out
+  }
+}
+
+bool cLIBUSBDriver::Init() {
+  std::lock_guard lock(driverLock_);
+  int result = LIBUSB_ERROR_NO_DEVICE;  // libusb not tried
+  if (!initialised_.load()) {
+    libusb_context *context = nullptr;
+    result = libusb_init(&context);
+    if (result == LIBUSB_SUCCESS) {
+      if (manager_ != nullptr) {
+        context_.store(context);
+        manager_->InstallCallbacks(&cLIBUSBDriver::OnArrival, &cLIBUSBDriver::OnRemoval, &cLIBUSBDriver::OnQuery,
+                                   &record_);
+        initialised_.store(true);
+      } else {
+        platform::Trace("Dev Notification Manager is null !");
+        libusb_exit(context);
+      }
+    }
+  }
+  if (!initialised_.load()) platform::Trace("libusb init failed %s", ErrorName(result));
+  return initialised_.load();
+}
+
+bool cLIBUSBDriver::IsAttached() {
+  // An atomic rather than the record lock: the receive thread asks while a request may hold
+  // the protocol's request lock, and an arrival holds the record lock while it starts the
+  // protocol.
+  return record_.attached.load();
+}
+
+cVRNProtocol *cLIBUSBDriver::Protocol() {
+  std::lock_guard lock(record_.recordLock);
+  return record_.protocol.get();
+}
+
+bool cLIBUSBDriver::Open(const char *comPort) {
+  std::lock_guard lock(driverLock_);
+  if (!initialised_.load()) return false;
+  cVRNProtocol *protocol = nullptr;
+  int32_t vendorId = 0;
+  int32_t productId = 0;
+  {
+    std::lock_guard record(record_.recordLock);
+    if (record_.protocol == nullptr) record_.protocol = std::make_unique<cVRNProtocol>(this);
+    protocol = record_.protocol.get();
+    vendorId = record_.vendorId;
+    productId = record_.productId;
+  }
+  const bool started = protocol->Start(comPort);
+  if (manager_ == nullptr) {
+    platform::Trace("Device Manager is null");
+    return false;
+  }
+  DeviceInfo info;
+  if (!FindDevice(InterfaceClass::ComPort, vendorId, productId, info)) {
+    FindDevice(InterfaceClass::UsbDevice, vendorId, productId, info);
+  }
+  if (!manager_->HasArrivalCallback()) {
+    platform::Trace("Devices callback is null");
+    return false;
+  }
+  platform::Trace("Devices initial attach %04X : %04X", static_cast<unsigned>(vendorId), static_cast<unsigned>(productId));
+  manager_->CallArrival(info);
+  return started && (record_.attached.load() || protocol->IsComOpen());
+}
+
+void cLIBUSBDriver::Close() {
+  std::lock_guard lock(driverLock_);
+  CloseDevice();
+}
+
+void cLIBUSBDriver::Shutdown() {
+  std::unique_ptr<cVRNProtocol> protocol;
+  {
+    std::lock_guard lock(driverLock_);
+    // No event may reach a driver that is going away; returns once a callback in progress ended.
+    if (manager_ != nullptr) manager_->RemoveCallbacks(&record_);
+    CloseDevice();
+    initialised_.store(false);
+    if (libusb_context *context = context_.exchange(nullptr)) libusb_exit(context);
+    CloseDevice();
+    std::lock_guard record(record_.recordLock);
+    protocol = std::move(record_.protocol);
+  }
+  // Outside the locks: stopping joins the receive thread, which may be waiting for one of them.
+  protocol.reset();
+}
+
+void cLIBUSBDriver::CancelTransfers() {
+  std::lock_guard lock(record_.transferSlotLock);
+  if (record_.inFlightIn != nullptr) libusb_cancel_transfer(record_.inFlightIn);
+  if (record_.inFlightOut != nullptr) libusb_cancel_transfer(record_.inFlightOut);
+}
+
+cLIBUSBDriver::Endpoint cLIBUSBDriver::Snapshot(bool in) {
+  std::lock_guard lock(record_.recordLock);
+  Endpoint e;
+  e.handle = record_.handle.load();
+  e.openCount = record_.openCount.load();
+  e.address = in ? record_.inEndpoint : record_.outEndpoint;
+  e.interrupt = in ? record_.inInterrupt : record_.outInterrupt;
+  e.packetSize = in ? record_.inPacketSize : record_.outPacketSize;
+  return e;
+}
+
+// Called under a transfer lock: closing takes both before it clears the handle, so a handle
+// seen here stays open until the lock is left.
+bool cLIBUSBDriver::StillOpen(const Endpoint &endpoint) {
+  // A close clears the attached flag before it waits for the transfer locks.
+  return endpoint.handle != nullptr && record_.attached.load() && record_.handle.load() == endpoint.handle &&
+         record_.openCount.load() == endpoint.openCount;
+}
+
+bool cLIBUSBDriver::TakeTransferLock(std::unique_lock<std::recursive_timed_mutex> &lock, uint32_t limitMs) {
+  const uint32_t start = platform::TickCount();
+  while (!lock.try_lock()) {
+    CancelTransfers();
+    if (platform::TicksSince(start) >= limitMs) return false;
+    platform::SleepMs(1);
+  }
+  return true;
+}
+
+int cLIBUSBDriver::Transfer(const Endpoint &endpoint, bool in, uint8_t *data, int length, int &moved) {
+  moved = 0;
+  libusb_context *context = context_.load();
+  libusb_transfer *transfer = libusb_alloc_transfer(0);
+  if (transfer == nullptr || context == nullptr) {
+    libusb_free_transfer(transfer);
+    return LIBUSB_ERROR_NO_MEM;
+  }
+  int completed = 0;
+  if (endpoint.interrupt) {
+    libusb_fill_interrupt_transfer(transfer, endpoint.handle, endpoint.address, data, length, TransferDone, &completed,
+                                   kTransferTimeoutMs);
+  } else {
+    libusb_fill_bulk_transfer(transfer, endpoint.handle, endpoint.address, data, length, TransferDone, &completed,
+                              kTransferTimeoutMs);
+  }
+  libusb_transfer *&slot = in ? record_.inFlightIn : record_.inFlightOut;
+  {
+    std::lock_guard lock(record_.transferSlotLock);
+    slot = transfer;
+  }
+  int result = libusb_submit_transfer(transfer);
+  if (result == LIBUSB_SUCCESS) {
+    while (completed == 0) {
+      const int r = libusb_handle_events_completed(context, &completed);
+      if (r < 0 && r != LIBUSB_ERROR_INTERRUPTED) libusb_cancel_transfer(transfer);
+    }
+    result = StatusResult(transfer->status);
+    moved = transfer->actual_length;
+  }
+  {
+    std::lock_guard lock(record_.transferSlotLock);
+    slot = nullptr;
+  }
+  libusb_free_transfer(transfer);
+  return result;
+}
+
+int cLIBUSBDriver::Write(const void *buffer, size_t length) {
+  lastWriteResult_.store(-1);
+  int total = 0;
+  try {
+    const auto *bytes = static_cast<const uint8_t *>(buffer);
+    size_t remaining = length;
+    size_t pieceLeft = 0;
+    int budget = kAttempts;
+    const Endpoint endpoint = Snapshot(false);
+    const size_t pieceSize =
+        static_cast<size_t>(endpoint.packetSize > 0 && endpoint.packetSize <= kMaxOutPiece ? endpoint.packetSize : kMaxOutPiece);
+    while (remaining > 0 && record_.attached.load() && budget > 0) {
+      CGuard guard(record_.writeLock);
+      if (!StillOpen(endpoint)) {
+        lastWriteResult_.store(-1);
+        break;
+      }
+      if (pieceLeft == 0) pieceLeft = std::min(remaining, pieceSize);
+      int moved = 0;
+      const int result = Transfer(endpoint, false, const_cast<uint8_t *>(bytes), static_cast<int>(pieceLeft), moved);
+      lastWriteResult_.store(result);
+      if (result == LIBUSB_SUCCESS && moved > 0) {
+        bytes += moved;
+        remaining -= static_cast<size_t>(moved);
+        pieceLeft -= static_cast<size_t>(moved);
+        total += moved;
+        budget = kAttempts;
+        continue;
+      }
+      --budget;
+      if (!StillOpen(endpoint)) {
+        lastWriteResult_.store(-1);
+        break;
+      }
+      libusb_clear_halt(endpoint.handle, endpoint.address);
+    }
+  } catch (...) {
+    platform::Trace("Device write exception %04X : %04X", static_cast<unsigned>(kDeviceVendorId),
+                    static_cast<unsigned>(kDeviceProductId));
+  }
+  return total;
+}
+
+int cLIBUSBDriver::Read(void *buffer, size_t maximum) {
+  lastReadResult_.store(-1);
+  int got = 0;
+  try {
+    const Endpoint endpoint = Snapshot(true);
+    for (int attempt = 0; attempt < kAttempts && record_.attached.load(); ++attempt) {
+      CGuard guard(record_.readLock);
+      if (!StillOpen(endpoint)) {
+        lastReadResult_.store(-1);
+        break;
+      }
+      const int result = Transfer(endpoint, true, static_cast<uint8_t *>(buffer), static_cast<int>(maximum), got);
+      lastReadResult_.store(result);
+      // A time-out means nothing came, a cancel that the device is being closed or reset:
+      // neither is a fault of the endpoint worth a retry.
+      if (result == LIBUSB_SUCCESS || result == LIBUSB_ERROR_TIMEOUT || result == LIBUSB_ERROR_INTERRUPTED) break;
+      if (!StillOpen(endpoint)) {
+        lastReadResult_.store(-1);
+        break;
+      }
+      libusb_clear_halt(endpoint.handle, endpoint.address);
+    }
+  } catch (...) {
+    platform::Trace("Device read exception %04X : %04X", static_cast<unsigned>(kDeviceVendorId),
+                    static_cast<unsigned>(kDeviceProductId));
+  }
+  return got;
+}
+
+bool cLIBUSBDriver::Reset(bool full) {
+  std::lock_guard lock(driverLock_);
+  cVRNProtocol *protocol = Protocol();
+  if (protocol != nullptr && protocol->IsComOpen()) return protocol->ComSupp().ReopenCom();
+  DeviceInfo kept;
+  bool restart = full;
+  {
+    // Record lock first, then the transfer locks: the order every thread keeps.
+    std::lock_guard record(record_.recordLock);
+    libusb_device_handle *handle = record_.handle.load();
+    if (handle == nullptr) return false;
+    libusb_clear_halt(handle, record_.inEndpoint);
+    libusb_clear_halt(handle, record_.outEndpoint);
+    kept.vendorId = record_.vendorId;
+    kept.productId = record_.productId;
+    kept.deviceInstance = record_.deviceInstance;
+    CopyText(kept.devicePath, record_.devicePath, 127);
+    // The receive thread's pending read would hold the read lock until its time-out.
+    std::unique_lock reading(record_.readLock, std::defer_lock);
+    std::unique_lock writing(record_.writeLock, std::defer_lock);
+    TakeTransferLock(reading, kTransferTimeoutMs);
+    TakeTransferLock(writing, kTransferTimeoutMs);
+    bool reset = false;
+    for (int attempt = 0; attempt < kAttempts && !reset; ++attempt) {
+      if (attempt > 0) platform::SleepMs(kAttemptPauseMs);
+      reset = libusb_reset_device(handle) == LIBUSB_SUCCESS;
+    }
+    restart = restart || !reset;
+    if (restart) {
+      CloseDevice();
+    } else {
+      platform::Trace("Device reset %04X : %04X", static_cast<unsigned>(kept.vendorId),
+                      static_cast<unsigned>(kept.productId));
+    }
+  }
+  if (restart) {
+    bool restarted = false;
+    for (int attempt = 0; attempt < kAttempts && !restarted; ++attempt) {
+      if (attempt > 0) platform::SleepMs(kAttemptPauseMs);
+      restarted = RestartDeviceNode(kept.deviceInstance, kept.devicePath);
+    }
+    platform::Trace("Full Device reset %04X : %04X  %s", static_cast<unsigned>(kept.vendorId),
+                    static_cast<unsigned>(kept.productId), restarted ? "successful" : "failed");
+    if (!restarted) {
+      initialised_.store(false);
+      if (libusb_context *context = context_.exchange(nullptr)) libusb_exit(context);
+      Init();
+    }
+    // A restarted device is set up again in place and no arrival may ever come for it, so it
+    // is attached here either way; an arrival that came first makes this a no-op.
+    if (initialised_.load() && manager_ != nullptr) manager_->CallArrival(kept);
+  }
+  std::unique_lock record(record_.recordLock);
+  return record_.opened.wait_for(record, kReattachLimit, [&] { return record_.handle.load() != nullptr; });
+}
+
+bool cLIBUSBDriver::OpenDevice(int32_t vendorId, int32_t productId) {
+  std::lock_guard lock(record_.recordLock);
+  record_.attached.store(false);
+  record_.handle.store(nullptr);
+  if (vendorId != -1) record_.vendorId = vendorId;
+  if (productId != -1) record_.productId = productId;
+  record_.configuration = 0;
+  record_.interfaceNumber = 0;
+  record_.inEndpoint = 0;
+  record_.outEndpoint = 0;
+  record_.inPacketSize = 0;
+  record_.outPacketSize = 0;
+  const unsigned vid = static_cast<unsigned>(record_.vendorId);
+  const unsigned pid = static_cast<unsigned>(record_.productId);
+  libusb_context *context = context_.load();
+  if (context == nullptr) return false;
+
+  // libusb learns of a new device from its own uevent listener, which may not have heard of a
+  // device our notification reported a moment ago: look again briefly before giving up.
+  libusb_device **list = nullptr;
+  libusb_device *device = nullptr;
+  for (int attempt = 0; attempt < kAttempts && device == nullptr; ++attempt) {
+    if (attempt > 0) {
+      libusb_free_device_list(list, 1);
+      list = nullptr;
+      platform::SleepMs(kAttemptPauseMs);
+    }
+    const ssize_t count = libusb_get_device_list(context, &list);
+    if (count < 0) {
+      platform::Trace("libusb_get_device_list failed");
+      return false;
+    }
+    for (ssize_t i = 0; i < count && device == nullptr; ++i) {
+      libusb_device_descriptor descriptor{};
+      if (libusb_get_device_descriptor(list[i], &descriptor) == LIBUSB_SUCCESS && descriptor.idVendor == vid &&
+          descriptor.idProduct == pid) {
+        device = list[i];
+      }
+    }
+  }
+
+  libusb_device_handle *handle = nullptr;
+  if (device != nullptr) {
+    libusb_config_descriptor *config = nullptr;
+    int result = LIBUSB_ERROR_OTHER;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+      if (attempt > 0) platform::SleepMs(kAttemptPauseMs);
+      result = libusb_get_config_descriptor(device, 0, &config);
+      if (result == LIBUSB_SUCCESS) break;
+    }
+    if (result != LIBUSB_SUCCESS) {
+      platform::Trace("libusb_get_config_descriptor failed: %s", ErrorName(result));
+      libusb_free_device_list(list, 1);
+      return false;
+    }
+    bool found = false;
+    for (int i = 0; i < config->bNumInterfaces && !found; ++i) {
+      const libusb_interface &iface = config->interface[i];
+      for (int a = 0; a < iface.num_altsetting && !found; ++a) {
+        const libusb_interface_descriptor &setting = iface.altsetting[a];
+        if (setting.bNumEndpoints <= 1) continue;
+        for (int e = 0; e < setting.bNumEndpoints && !found; ++e) {
+          const libusb_endpoint_descriptor &ep = setting.endpoint[e];
+          // Bit 1 is set for bulk and interrupt endpoints alike: either carries the frames.
+          if ((ep.bmAttributes & 0x02) == 0) continue;
+          const bool interrupt = (ep.bmAttributes & 0x03) == LIBUSB_TRANSFER_TYPE_INTERRUPT;
+          if ((ep.bEndpointAddress & 0x80) != 0) {
+            if (record_.inEndpoint == 0) {
+              record_.inEndpoint = ep.bEndpointAddress;
+              record_.inPacketSize = ep.wMaxPacketSize;
+              record_.inInterrupt = interrupt;
+            }
+          } else if (record_.outEndpoint == 0) {
+            record_.outEndpoint = ep.bEndpointAddress;
+            record_.outPacketSize = std::min<int>(ep.wMaxPacketSize, kMaxOutPiece);
+            record_.outInterrupt = interrupt;
+          }
+          if (record_.inEndpoint != 0 && record_.outEndpoint != 0) {
+            record_.interfaceNumber = setting.bInterfaceNumber;
+            platform::Trace("interface used %d", record_.interfaceNumber);
+            found = true;
+          }
+        }
+      }
+    }
+    libusb_free_config_descriptor(config);
+    if (!found) {
+      platform::Trace("libusb cannot get bulk end points: in_ep %u out_ep %u", record_.inEndpoint, record_.outEndpoint);
+      libusb_free_device_list(list, 1);
+      return false;
+    }
+    result = libusb_open(device, &handle);
+    if (result != LIBUSB_SUCCESS) {
+      platform::Trace("libusb_open failed: %s", ErrorName(result));
+      handle = nullptr;
+    }
+    if (handle != nullptr) {
+      int configuration = 0;
+      result = libusb_get_configuration(handle, &configuration);
+      if (result != LIBUSB_SUCCESS) {
+        platform::Trace("libusb_get_configuration failed: %s", ErrorName(result));
+        configuration = 0;
+      }
+      record_.configuration = configuration;
+      if (record_.configuration < 1) {
+        result = libusb_set_configuration(handle, 1);
+        if (result != LIBUSB_SUCCESS) {
+          libusb_close(handle);
+          handle = nullptr;
+          platform::Trace("libusb_set_configuration failed: %s", ErrorName(result));
+        } else {
+          record_.configuration = 1;
+        }
+      }
+    }
+    if (handle != nullptr) {
+      // The kernel's serial driver holds a CDC data interface; it is given back on release.
+      libusb_set_auto_detach_kernel_driver(handle, 1);
+      result = libusb_claim_interface(handle, record_.interfaceNumber);
+      if (result != LIBUSB_SUCCESS) {
+        libusb_close(handle);
+        handle = nullptr;
+        platform::Trace("libusb_claim_interface failed: %s", ErrorName(result));
+      }
+    }
+  }
+  libusb_free_device_list(list, 1);
+
+  if (handle != nullptr) {
+    record_.handle.store(handle);
+    ++record_.openCount;
+    record_.attached.store(true);
+    record_.opened.notify_all();
+    platform::Trace("Opened device %04X : %04X", vid, pid);
+    platform::Trace("in-packet size %d out-packet size %u", record_.inPacketSize,
+                    static_cast<unsigned>(record_.outPacketSize));
+  } else if (device != nullptr) {
+    platform::Trace("Null device %04X : %04X", vid, pid);
+  } else {
+    platform::Trace("Cannot find device %04X : %04X", vid, pid);
+  }
+  return record_.attached.load();
+}
+
+void cLIBUSBDriver::CloseDevice() {
+  std::lock_guard lock(record_.recordLock);
+  record_.attached.store(false);
+  record_.deviceInstance = 0;
+  record_.devicePath[0] = '\0';
+  if (record_.protocol != nullptr) {
+    record_.protocol->SignalAbort();
+    record_.protocol->ComSupp().CloseCom();
+  }
+  libusb_device_handle *handle = record_.handle.load();
+  if (handle == nullptr) return;
+  libusb_clear_halt(handle, record_.inEndpoint);
+  libusb_clear_halt(handle, record_.outEndpoint);
+  // A transfer in flight would keep its lock until its time-out; cancelled, it ends at once.
+  std::unique_lock reading(record_.readLock, std::defer_lock);
+  std::unique_lock writing(record_.writeLock, std::defer_lock);
+  const bool quiet = TakeTransferLock(reading, kCloseLockLimitMs) && TakeTransferLock(writing, kCloseLockLimitMs);
+  record_.handle.store(nullptr);
+  if (quiet) {
+    libusb_close(handle);
+  } else {
+    // Closing a handle under a running transfer would free what the transfer still uses; the
+    // handle is given up instead and no transfer starts on it again.
+    platform::Trace("Device close: a transfer did not end, handle left open");
+  }
+}
+
+bool cLIBUSBDriver::OnArrival(const DeviceInfo &info, void *userData) {
+  auto *state = static_cast<UsbDeviceState *>(userData);
+  cLIBUSBDriver *driver = state->driver;
+  const bool fiscal = info.vendorId == kDeviceVendorId && info.productId == kDeviceProductId;
+  if (!fiscal) {
+    const SerialIdentity serial = CDllApp::Instance().GetSerialIdentity();
+    if (info.serial == 0 || serial.vendorId == -1 || serial.productId == -1 || serial.vendorId != info.vendorId ||
+        serial.productId != info.productId) {
+      return false;
+    }
+  }
+  cVRNProtocol *startOnPort = nullptr;
+  {
+    std::lock_guard lock(state->recordLock);
+    if (state->handle.load() != nullptr) {
+      platform::Trace("Already attached");
+      return true;
+    }
+    const unsigned vid = static_cast<unsigned>(info.vendorId);
+    const unsigned pid = static_cast<unsigned>(info.productId);
+    state->deviceInstance = info.deviceInstance;
+    CopyText(state->devicePath, info.devicePath, 127);
+    if (info.serial != 0) {
+      platform::Trace("Attach device %04X : %04X (%s)", vid, pid, info.portName);
+      if (state->protocol != nullptr && !state->protocol->IsComOpen()) startOnPort = state->protocol.get();
+    } else {
+      platform::Trace("Attach device %04X : %04X", vid, pid);
+      if (!driver->OpenDevice(info.vendorId, info.productId)) {
+        driver->CloseDevice();
+        platform::Trace("Failed to open");
+      }
+    }
+  }
+  // Outside the record lock: starting waits for the protocol's request lock, and a request in
+  // flight asks the driver for its device.
+  if (startOnPort != nullptr) startOnPort->Start(info.portName);
+  return false;
+}
+
+void cLIBUSBDriver::OnRemoval(const char *devicePath, void *userData) {
+  auto *state = static_cast<UsbDeviceState *>(userData);
+  std::lock_guard lock(state->recordLock);
+  if (DevicePathsMatch(state->devicePath, devicePath)) state->driver->CloseDevice();
+}
+
+bool cLIBUSBDriver::OnQuery(const char *devicePath, void *userData) {
+  auto *state = static_cast<UsbDeviceState *>(userData);
+  std::lock_guard lock(state->recordLock);
+  return DevicePathsMatch(state->devicePath, devicePath);
+}
+
+}  // namespace vrn
