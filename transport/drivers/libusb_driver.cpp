@@ -21,7 +21,10 @@ constexpr int kAttempts = 3;
 constexpr uint32_t kAttemptPauseMs = 100;
 constexpr auto kReattachLimit = std::chrono::milliseconds(3000);
 
-void LIBUSB_CALL TransferDone(libusb_transfer *transfer) { *static_cast<int *>(transfer->user_data) = 1; }
+// libusb reads the flag under its own lock; the waiting thread reads it between its calls.
+void LIBUSB_CALL TransferDone(libusb_transfer *transfer) {
+  __atomic_store_n(static_cast<int *>(transfer->user_data), 1, __ATOMIC_RELEASE);
+}
 
 int StatusResult(libusb_transfer_status status) {
   switch (status) {
@@ -93,19 +96,22 @@ cVRNProtocol *cLIBUSBDriver::Protocol() {
 }
 
 bool cLIBUSBDriver::Open(const char *comPort) {
-  std::lock_guard lock(driverLock_);
-  if (!initialised_.load()) return false;
   cVRNProtocol *protocol = nullptr;
   int32_t vendorId = 0;
   int32_t productId = 0;
   {
+    std::lock_guard lock(driverLock_);
+    if (!initialised_.load()) return false;
     std::lock_guard record(record_.recordLock);
     if (record_.protocol == nullptr) record_.protocol = std::make_unique<cVRNProtocol>(this);
     protocol = record_.protocol.get();
     vendorId = record_.vendorId;
     productId = record_.productId;
   }
+  // Outside the driver lock: starting takes the protocol's request lock, under which a request
+  // calls Reset, which takes the driver lock.
   const bool started = protocol->Start(comPort);
+  std::lock_guard lock(driverLock_);
   if (manager_ == nullptr) {
     platform::Trace("Device Manager is null");
     return false;
@@ -203,7 +209,7 @@ int cLIBUSBDriver::Transfer(const Endpoint &endpoint, bool in, uint8_t *data, in
   }
   int result = libusb_submit_transfer(transfer);
   if (result == LIBUSB_SUCCESS) {
-    while (completed == 0) {
+    while (__atomic_load_n(&completed, __ATOMIC_ACQUIRE) == 0) {
       const int r = libusb_handle_events_completed(context, &completed);
       if (r < 0 && r != LIBUSB_ERROR_INTERRUPTED) libusb_cancel_transfer(transfer);
     }
