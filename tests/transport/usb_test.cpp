@@ -18,6 +18,7 @@
 #include "api/module.h"
 #include "devices/dev_notification_manager.h"
 #include "devices/device_tree.h"
+#include "drivers/libusb_driver.h"
 #include "fiscalsim/simulator.h"
 #include "fiscalsim/usb_device_linux.h"
 #include "platform/trace.h"
@@ -314,6 +315,26 @@ TEST_F(UsbTransport, DisposeEndsEveryThreadAndALaterCallStartsOver) {
   EXPECT_EQ(vrn_test_connection(), 1);
   EXPECT_EQ(Request(kSerialNumber, "").text, kSerialText);
   EXPECT_EQ(device.usb->Claims(), 2u);
+}
+
+TEST_F(UsbTransport, ADriverThatIsGoneGetsNoMoreEvents) {
+  EmulatedDevice device({.port = 1});
+  vrn::DevNotificationManager *manager = vrn::DevNotificationManager::GetInstance();
+  ASSERT_NE(manager, nullptr);
+  auto driver = std::make_unique<vrn::cLIBUSBDriver>(manager);
+  ASSERT_TRUE(driver->IsInitialised());
+  ASSERT_TRUE(driver->Open(nullptr));
+  EXPECT_TRUE(driver->IsAttached());
+  driver.reset();
+  // The callbacks pointed into the driver; an arrival or a removal now must not reach it.
+  vrn::DeviceInfo info;
+  vrn::FindDevice(vrn::InterfaceClass::UsbDevice, 0x0483, 0x5740, info);
+  EXPECT_FALSE(manager->HasArrivalCallback());
+  EXPECT_FALSE(manager->CallArrival(info));
+  const unsigned removals = manager->Removals();
+  device.usb->Unplug();
+  EXPECT_TRUE(WaitFor([&] { return manager->Removals() > removals; }));
+  vrn::DevNotificationManager::Release(manager);
 }
 
 TEST_F(UsbTransport, AnIdleLibraryWithADeviceAttachedUsesNoCpu) {
