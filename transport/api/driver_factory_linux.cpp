@@ -1,5 +1,6 @@
 #include "api/module.h"
 #include "devices/dev_notification_manager.h"
+#include "drivers/com_port_driver.h"
 #include "drivers/libusb_driver.h"
 
 namespace vrn {
@@ -11,6 +12,7 @@ DriverFactory DefaultDriverFactory() {
   factory.makeLibusb = [](DevNotificationManager *manager) -> std::unique_ptr<iCOMDriver> {
     return std::make_unique<cLIBUSBDriver>(manager);
   };
+  factory.makeComPortOnly = []() -> std::unique_ptr<iCOMDriver> { return std::make_unique<cComPortDriver>(); };
   return factory;
 }
 

@@ -46,6 +46,7 @@ void CDllApp::Dispose() {
 void CDllApp::DisposeLocked() {
   kernelDriver_.reset();
   libusbDriver_.reset();
+  comPortDriver_.reset();
   if (manager_ != nullptr) {
     if (factory_.releaseManager) factory_.releaseManager(manager_);
     manager_ = nullptr;
@@ -53,7 +54,9 @@ void CDllApp::DisposeLocked() {
 }
 
 iCOMDriver *CDllApp::ChosenLocked() const {
-  return kernelDriver_ != nullptr ? kernelDriver_.get() : libusbDriver_.get();
+  if (kernelDriver_ != nullptr) return kernelDriver_.get();
+  if (libusbDriver_ != nullptr) return libusbDriver_.get();
+  return comPortDriver_.get();
 }
 
 bool CDllApp::SelectDriverLocked() {
@@ -64,7 +67,7 @@ bool CDllApp::SelectDriverLocked() {
     return true;
   }
   // Once a driver exists no other is tried: two drivers would both claim the device.
-  if (libusbDriver_ != nullptr) return true;
+  if (libusbDriver_ != nullptr || comPortDriver_ != nullptr) return true;
   if (factory_.makeKernelMode) {
     std::unique_ptr<iCOMDriver> driver = factory_.makeKernelMode(manager_);
     if (driver != nullptr && driver->IsInitialised()) {
@@ -82,6 +85,15 @@ bool CDllApp::SelectDriverLocked() {
   }
   if (ChosenLocked() != nullptr) return true;
   platform::Trace("Driver Init Failed");
+  // Without a USB driver a host that names its COM port must still be served.
+  if (factory_.makeComPortOnly) {
+    std::unique_ptr<iCOMDriver> driver = factory_.makeComPortOnly();
+    if (driver != nullptr && driver->IsInitialised()) {
+      comPortDriver_ = std::move(driver);
+      platform::Trace("COM Port Mode Init Ok");
+      return true;
+    }
+  }
   return false;
 }
 

@@ -22,10 +22,13 @@ struct DriverFactory {
   std::function<void(DevNotificationManager *)> releaseManager;
   std::function<std::unique_ptr<iCOMDriver>(DevNotificationManager *)> makeKernelMode;
   std::function<std::unique_ptr<iCOMDriver>(DevNotificationManager *)> makeLibusb;
+  // The last resort when no USB driver could be made: a driver that serves COM ports only.
+  std::function<std::unique_ptr<iCOMDriver>()> makeComPortOnly;
 };
 
-// The real pieces of this platform: the notification manager and the libusb driver (the
-// kernel-mode driver is not available here).
+// The real pieces of this platform: on Linux the notification manager and the libusb driver
+// (the kernel-mode driver is not available), where no USB library is built in only the COM-port
+// driver; both fall back to the COM-port driver.
 DriverFactory DefaultDriverFactory();
 
 struct SerialIdentity {
@@ -95,6 +98,7 @@ class CDllApp {
   DevNotificationManager *manager_ = nullptr;   // guarded by lifeLock_
   std::unique_ptr<iCOMDriver> kernelDriver_;    // guarded by lifeLock_; has precedence
   std::unique_ptr<iCOMDriver> libusbDriver_;    // guarded by lifeLock_
+  std::unique_ptr<iCOMDriver> comPortDriver_;   // guarded by lifeLock_; only without the others
   std::atomic<int32_t> serialVendorId_{-1};
   std::atomic<int32_t> serialProductId_{-1};
 };

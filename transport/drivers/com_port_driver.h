@@ -1,0 +1,40 @@
+// The driver of a build without a USB library: no USB device is ever attached, but the
+// protocol's COM port (a device presenting a serial port) carries requests as in any driver, so
+// hosts that name their port in vrn_init are served.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "drivers/com_driver.h"
+
+namespace vrn {
+
+class cVRNProtocol;
+
+class cComPortDriver final : public iCOMDriver {
+ public:
+  cComPortDriver();
+  ~cComPortDriver() override;
+
+  bool IsInitialised() override { return initialised_.load(); }
+  bool IsAttached() override { return false; }
+  bool Open(const char *comPort) override;
+  void Close() override {}
+  void Shutdown() override;
+  int Write(const void *, size_t) override { return -1; }
+  int Read(void *, size_t) override { return 0; }
+  int LastWriteResult() override { return -1; }
+  int LastReadResult() override { return -1; }
+  // Re-opens the COM port; without one there is nothing to recover.
+  bool Reset(bool full) override;
+  cVRNProtocol *Protocol() override;
+
+ private:
+  std::atomic<bool> initialised_{true};
+  std::mutex lock_;                        // guards protocol_
+  std::unique_ptr<cVRNProtocol> protocol_;
+};
+
+}  // namespace vrn
