@@ -119,6 +119,12 @@ int SerialPort::Configure(const LineSettings &s) {
   return 0;
 }
 
+// The kernel sizes its tty queues itself, reads here never block, and Write carries its own
+// time-out: neither setting has anything to act on.
+int SerialPort::SetTimeouts(const PortTimeouts &) { return 0; }
+
+int SerialPort::SetQueueSizes(uint32_t, uint32_t) { return 0; }
+
 bool SerialPort::IsOpen() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->fd >= 0 && !impl_->closing;

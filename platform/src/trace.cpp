@@ -6,6 +6,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "trace_sink.h"
+
 namespace platform {
 
 struct TraceCapture::Impl {
@@ -19,15 +21,6 @@ namespace {
 std::mutex g_captureMutex;
 TraceCapture::Impl *g_capture = nullptr;  // guarded by g_captureMutex
 
-bool StderrEnabled() {
-  // Read once: the switch is meant for a whole run, and getenv is not safe against setenv.
-  static const bool enabled = [] {
-    const char *v = std::getenv("VRN_TRACE");
-    return v != nullptr && std::strcmp(v, "1") == 0;
-  }();
-  return enabled;
-}
-
 void Emit(std::string text) {
   {
     std::lock_guard lock(g_captureMutex);
@@ -37,15 +30,27 @@ void Emit(std::string text) {
       return;
     }
   }
-  if (!StderrEnabled()) return;
-  if (text.empty() || text.back() != '\n') text.push_back('\n');
-  std::fwrite(text.data(), 1, text.size(), stderr);
+  WriteTraceSink(std::move(text));
 }
 
 }  // namespace
 
+bool TraceToStderr() {
+  // Read once: the switch is meant for a whole run, and getenv is not safe against setenv.
+  static const bool enabled = [] {
+    const char *v = std::getenv("VRN_TRACE");
+    return v != nullptr && std::strcmp(v, "1") == 0;
+  }();
+  return enabled;
+}
+
+void WriteTraceToStderr(std::string text) {
+  if (text.empty() || text.back() != '\n') text.push_back('\n');
+  std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
 bool TraceEnabled() {
-  if (StderrEnabled()) return true;
+  if (TraceSinkEnabled()) return true;
   std::lock_guard lock(g_captureMutex);
   return g_capture != nullptr;
 }

@@ -21,6 +21,19 @@ struct LineSettings {
   uint16_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
 };
 
+// Driver time-outs in milliseconds, with the meaning Windows gives them: a read ends when
+// `readInterval` passes between two bytes or `readTotalMultiplier` * count + `readTotalConstant`
+// has passed in all (readInterval = kNoReadInterval with both others 0: return at once); a write
+// ends after `writeTotalMultiplier` * count + `writeTotalConstant`. 0 turns a time-out off.
+struct PortTimeouts {
+  uint32_t readInterval = 0;
+  uint32_t readTotalMultiplier = 0;
+  uint32_t readTotalConstant = 0;
+  uint32_t writeTotalMultiplier = 0;
+  uint32_t writeTotalConstant = 0;
+};
+inline constexpr uint32_t kNoReadInterval = 0xFFFFFFFFu;
+
 enum class WaitResult {
   Readable,  // bytes are waiting
   TimedOut,
@@ -36,16 +49,24 @@ class SerialPort {
   SerialPort &operator=(const SerialPort &) = delete;
 
   // Opens the port named as ResolvePortName() describes, for reading and writing, exclusively:
-  // a second open of the same device, from this process or another, is refused with EBUSY.
-  // Puts the line into raw mode at once. Returns 0 or the system's error code (ENOENT for a
-  // port that does not exist). Fails with EISCONN when this object is already open.
+  // a second open of the same device, from this process or another, is refused (EBUSY; on
+  // Windows ERROR_ACCESS_DENIED). Puts the line into raw mode at once. Returns 0 or the system's
+  // error code (ENOENT, on Windows ERROR_FILE_NOT_FOUND, for a port that does not exist). Fails
+  // with EISCONN (ERROR_ALREADY_INITIALIZED) when this object is already open.
   int Open(std::string_view name);
 
   // Applies baud rate, data bits, parity (with input parity checking) and stop bits; raw mode,
   // receiver on, modem lines ignored, no hardware or software flow control. Returns 0, EINVAL
-  // for values out of range or a baud rate the system cannot set, or the system's error code.
+  // (ERROR_INVALID_PARAMETER) for values out of range or a baud rate the system cannot set, or
+  // the system's error code.
   // Linux has no 1.5 stop bits: code 1 sets two, as the UARTs do for 6 to 8 data bits.
   int Configure(const LineSettings &settings);
+
+  // The driver's time-outs for reads and writes, and the sizes of its input and output queues.
+  // Both matter on Windows only; on Linux they return 0 and do nothing, because the kernel sizes
+  // its tty queues itself, Read never blocks there and Write carries its own time-out.
+  int SetTimeouts(const PortTimeouts &timeouts);
+  int SetQueueSizes(uint32_t input, uint32_t output);
 
   bool IsOpen() const;
   // The resolved path of the open port ("" when closed).
@@ -66,7 +87,7 @@ class SerialPort {
   // -1 when the port is closed or the device is gone.
   ptrdiff_t Read(void *buffer, size_t capacity);
 
-  // Bytes waiting in the driver's input queue.
+  // Bytes waiting to be read.
   size_t Available() const;
 
   WaitResult WaitReadable(Millis timeout);

@@ -1,0 +1,10 @@
+#include "platform/port_names.h"
+
+namespace platform {
+
+// Windows knows its COM ports by name: there is no alias directory and nothing to translate.
+std::string PortAliasDir() { return std::string(); }
+
+std::string ResolvePortName(std::string_view name) { return std::string(name); }
+
+}  // namespace platform
