@@ -121,6 +121,7 @@ struct SerialPort::Impl {
   unsigned char heldByte = 0;       // guarded by ioMutex
   PortTimeouts timeouts = kDefaultTimeouts;  // guarded by ioMutex: the caller's
   std::string tracePath;                     // guarded by ioMutex: path, for traces under ioMutex
+  DWORD lastError = 0;                       // guarded by ioMutex: why the wait operation failed
 
   // Pins the handles for one call so that Close() cannot release them underneath.
   class Use {
@@ -164,7 +165,14 @@ struct SerialPort::Impl {
     if (!::GetOverlappedResult(use.handle(), &waitOv, &n, FALSE)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_IO_INCOMPLETE) return Outcome::StillPending;
-      const bool ours = discardPending && error == ERROR_OPERATION_ABORTED;
+      // Wine also ends comm-event waits on a pseudo-terminal this way, now and then; the caller
+      // sees an empty completion, and a port truly gone fails on its next look at the queue.
+      // Wine ends a read whose time-out ran out with ERROR_TIMEOUT, where Windows reports success
+      // with fewer bytes.
+      const bool ours = (error == ERROR_OPERATION_ABORTED && (discardPending || pending == Pending::CommEvent)) ||
+                        (error == ERROR_TIMEOUT && pending == Pending::Read);
+      if (pending == Pending::CommEvent) waitMask = 0;
+      lastError = error;
       pending = Pending::None;
       discardPending = false;
       return ours ? Outcome::Done : Outcome::Failed;
@@ -394,7 +402,7 @@ ptrdiff_t SerialPort::Read(void *buffer, size_t capacity) {
   DWORD n = 0;
   const bool ok = ::GetOverlappedResult(use.handle(), &ov, &n, TRUE);
   got += n;
-  if (!ok && got == 0 && ::GetLastError() != ERROR_OPERATION_ABORTED) return -1;
+  if (!ok && got == 0 && ::GetLastError() != ERROR_OPERATION_ABORTED && ::GetLastError() != ERROR_TIMEOUT) return -1;
   if (got == 0 && use.closed()) return -1;
   return static_cast<ptrdiff_t>(got);
 }
@@ -415,20 +423,25 @@ WaitResult SerialPort::WaitReadable(Millis timeout) {
   const Clock::time_point deadline = forever ? Clock::time_point::max() : Clock::now() + timeout;
   Impl &s = *impl_;
   std::unique_lock io(s.ioMutex);
+  auto fail = [&](const char *what, DWORD error) {
+    if (use.closed()) return WaitResult::Closed;
+    Trace("serial port %s: %s failed (%lu)", s.tracePath.c_str(), what, static_cast<unsigned long>(error));
+    return WaitResult::Failed;
+  };
   for (;;) {
     if (use.closed()) return WaitResult::Closed;
     if (s.held) return WaitResult::Readable;
     if (s.pending == Impl::Pending::None) {
       DWORD queued = 0;
-      if (!InputQueued(use.handle(), &queued)) return WaitResult::Failed;
+      if (!InputQueued(use.handle(), &queued)) return fail("ClearCommError", ::GetLastError());
       if (queued > 0) return WaitResult::Readable;
-      if (!s.Start(use.handle())) return use.closed() ? WaitResult::Closed : WaitResult::Failed;
+      if (!s.Start(use.handle())) return fail(s.fallback ? "ReadFile" : "WaitCommEvent", ::GetLastError());
     }
     // A byte that came in just before the comm-event wait started may not signal it; a pending
     // read instead takes such a byte itself.
     if (s.pending == Impl::Pending::CommEvent) {
       DWORD queued = 0;
-      if (!InputQueued(use.handle(), &queued)) return WaitResult::Failed;
+      if (!InputQueued(use.handle(), &queued)) return fail("ClearCommError", ::GetLastError());
       if (queued > 0) return WaitResult::Readable;
     }
 
@@ -439,17 +452,19 @@ WaitResult SerialPort::WaitReadable(Millis timeout) {
     io.lock();
     if (r == WAIT_OBJECT_0) return WaitResult::Closed;
     if (r == WAIT_TIMEOUT) return WaitResult::TimedOut;
-    if (r != WAIT_OBJECT_0 + 1) return WaitResult::Failed;
+    if (r != WAIT_OBJECT_0 + 1) return fail("WaitForMultipleObjects", ::GetLastError());
     if (s.pending == Impl::Pending::None) continue;  // another caller took the completion
 
     const Impl::Pending kind = s.pending;
     const Impl::Outcome outcome = s.Collect(use, 0);
     if (outcome == Impl::Outcome::StillPending) continue;
-    if (outcome == Impl::Outcome::Failed) return use.closed() ? WaitResult::Closed : WaitResult::Failed;
+    if (outcome == Impl::Outcome::Failed) {
+      return fail(kind == Impl::Pending::Read ? "ReadFile" : "WaitCommEvent", s.lastError);
+    }
     if (kind == Impl::Pending::Read) continue;  // a held byte, or the read timed out: look again
 
     DWORD queued = 0;
-    if (!InputQueued(use.handle(), &queued)) return WaitResult::Failed;  // also clears EV_ERR's cause
+    if (!InputQueued(use.handle(), &queued)) return fail("ClearCommError", ::GetLastError());  // clears EV_ERR's cause
     if (queued > 0) {
       s.spurious = 0;
       return WaitResult::Readable;
