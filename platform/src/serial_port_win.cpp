@@ -356,8 +356,8 @@ size_t SerialPort::Write(const void *data, size_t size, Millis timeout) {
     // After a cancel this waits for the driver to give the request back, with the bytes it sent.
     if (!::GetOverlappedResult(use.handle(), &ov, &n, TRUE)) stop = true;
     done += n;
-    // A driver write time-out ends the request early; go on while bytes still move.
-    if (stop || n == 0) break;
+    // Fewer bytes than asked: the driver's write time-out, which the caller set, ran out.
+    if (stop || n < chunk) break;
   }
   ::CloseHandle(event);
   return done;
