@@ -252,5 +252,40 @@ TEST_F(SerialPortWinTest, PurgeDropsUnreadInput) {
   EXPECT_EQ(ReadPort(a_, 3), "new");
 }
 
+// As the link engine closes: purge while the receive thread waits, which must not read the
+// purge as a failure nor lose what comes afterwards.
+TEST_F(SerialPortWinTest, PurgeWhileAnotherThreadWaits) {
+  OpenBoth(kLinkTimeouts);
+  std::string got;
+  std::atomic<bool> failed{false}, done{false};
+  std::thread reader([&] {
+    while (!done) {
+      const WaitResult r = a_.WaitReadable(kInfinite);
+      if (r == WaitResult::Closed) return;
+      if (r != WaitResult::Readable) {
+        failed = true;
+        return;
+      }
+      char buf[16];
+      const ptrdiff_t n = a_.Read(buf, sizeof buf);
+      if (n < 0) {
+        failed = true;
+        return;
+      }
+      got.append(buf, static_cast<size_t>(n));
+      done = got.size() >= 3;
+    }
+  });
+  std::this_thread::sleep_for(200ms);  // long enough for the wait to settle on its strategy
+  EXPECT_EQ(a_.Purge(), 0);
+  ASSERT_EQ(b_.Write("new", 3, 5s), 3u);
+  const auto deadline = Clock::now() + 5s;
+  while (!done && !failed && Clock::now() < deadline) std::this_thread::sleep_for(20ms);
+  a_.Close();
+  reader.join();
+  EXPECT_FALSE(failed.load());
+  EXPECT_EQ(got, "new");
+}
+
 }  // namespace
 }  // namespace platform
