@@ -1,6 +1,7 @@
 // Diagnostic traces. Libraries called by unknown programs in the field write what they do
 // here; nothing is shown to a user. Traces go to stderr when the environment variable
-// VRN_TRACE is "1" and are dropped otherwise; a test can capture them instead.
+// VRN_TRACE is "1"; on Windows every trace also goes to the debugger output. Otherwise they are
+// dropped. A test can capture them instead.
 #pragma once
 
 #include <cstdarg>
@@ -21,7 +22,8 @@ namespace platform {
 void Trace(const char *fmt, ...) PLATFORM_PRINTF(1, 2);
 void TraceV(const char *fmt, va_list args);
 
-// True when a trace would go anywhere: lets callers skip building expensive texts.
+// True when a trace would go anywhere (always on Windows): lets callers skip building
+// expensive texts.
 bool TraceEnabled();
 
 // One line "<label> (<n> bytes): 01 27 20 ..." when tracing is on; frames are dumped this way.
