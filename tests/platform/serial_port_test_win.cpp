@@ -287,5 +287,29 @@ TEST_F(SerialPortWinTest, PurgeWhileAnotherThreadWaits) {
   EXPECT_EQ(got, "new");
 }
 
+TEST_F(SerialPortWinTest, LargeTransfersBothWaysAtOnce) {
+  OpenBoth(kLinkTimeouts);
+  std::string toB(48 * 1024, '\0'), toA(48 * 1024, '\0');
+  for (size_t i = 0; i < toB.size(); ++i) {
+    toB[i] = static_cast<char>(i * 31 + 7);
+    toA[i] = static_cast<char>(i * 17 + 3);
+  }
+  // An idle spell first, so that the waits have settled on their strategy (under wine: reads).
+  EXPECT_EQ(a_.WaitReadable(100ms), WaitResult::TimedOut);
+  EXPECT_EQ(b_.WaitReadable(100ms), WaitResult::TimedOut);
+  std::string atA, atB;
+  std::thread readA([&] { atA = ReadPort(a_, toA.size(), 20s); });
+  std::thread readB([&] { atB = ReadPort(b_, toB.size(), 20s); });
+  size_t wroteB = 0;
+  std::thread writeB([&] { wroteB = b_.Write(toA.data(), toA.size(), 20s); });
+  EXPECT_EQ(a_.Write(toB.data(), toB.size(), 20s), toB.size());
+  writeB.join();
+  readA.join();
+  readB.join();
+  EXPECT_EQ(wroteB, toA.size());
+  EXPECT_TRUE(atA == toA) << "A received " << atA.size() << " of " << toA.size() << " bytes";
+  EXPECT_TRUE(atB == toB) << "B received " << atB.size() << " of " << toB.size() << " bytes";
+}
+
 }  // namespace
 }  // namespace platform
