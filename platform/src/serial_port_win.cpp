@@ -18,7 +18,7 @@ using Clock = std::chrono::steady_clock;
 // gives up on comm events. Wine completes the wait with an empty mask every few milliseconds on
 // a pseudo-terminal; a loop on it would spin.
 constexpr int kSpuriousLimit = 3;
-// The fallback wait is a 1-byte read; when the caller's time-outs would let it return at once
+// The fallback wait is a 1-byte read; when the caller's time-outs would end it sooner than this
 // it gets this total time-out instead, so that an idle port wakes about once a second.
 constexpr DWORD kFallbackReadTimeout = 1000;
 // A read of bytes already queued completes at once; this only bounds a driver that misbehaves.
@@ -47,8 +47,12 @@ bool InputQueued(HANDLE h, DWORD *queued) {
   return true;
 }
 
-bool ReadsReturnAtOnce(const PortTimeouts &t) {
-  return t.readInterval == kNoReadInterval && t.readTotalConstant == 0;
+// Whether a 1-byte read under these time-outs could end, without its byte, in less than about
+// a second (the interval time-out starts only with a first byte, so it has no say).
+bool WaitReadEndsSoon(const PortTimeouts &t) {
+  if (t.readInterval == kNoReadInterval && t.readTotalConstant == 0) return true;  // returns at once
+  const uint64_t total = uint64_t{t.readTotalMultiplier} + t.readTotalConstant;
+  return total != 0 && total < kFallbackReadTimeout;
 }
 
 int ApplyTimeouts(HANDLE h, const PortTimeouts &t, bool fallback) {
@@ -58,7 +62,7 @@ int ApplyTimeouts(HANDLE h, const PortTimeouts &t, bool fallback) {
   ct.ReadTotalTimeoutConstant = t.readTotalConstant;
   ct.WriteTotalTimeoutMultiplier = t.writeTotalMultiplier;
   ct.WriteTotalTimeoutConstant = t.writeTotalConstant;
-  if (fallback && ReadsReturnAtOnce(t)) {
+  if (fallback && WaitReadEndsSoon(t)) {
     // Reads of queued bytes still return at once; the 1-byte wait read now blocks.
     ct.ReadIntervalTimeout = MAXDWORD;
     ct.ReadTotalTimeoutMultiplier = 0;
@@ -165,10 +169,10 @@ struct SerialPort::Impl {
     if (!::GetOverlappedResult(use.handle(), &waitOv, &n, FALSE)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_IO_INCOMPLETE) return Outcome::StillPending;
-      // Wine also ends comm-event waits on a pseudo-terminal this way, now and then; the caller
-      // sees an empty completion, and a port truly gone fails on its next look at the queue.
-      // Wine ends a read whose time-out ran out with ERROR_TIMEOUT, where Windows reports success
-      // with fewer bytes.
+      // Not failures: Purge aborts the wait read on purpose; wine now and then ends a comm-event
+      // wait on a pseudo-terminal as aborted (seen as an empty completion; a port truly gone
+      // fails at its next look at the queue), and ends a read whose time-out ran out with
+      // ERROR_TIMEOUT where Windows reports success with fewer bytes.
       const bool ours = (error == ERROR_OPERATION_ABORTED && (discardPending || pending == Pending::CommEvent)) ||
                         (error == ERROR_TIMEOUT && pending == Pending::Read);
       if (pending == Pending::CommEvent) waitMask = 0;

@@ -140,7 +140,10 @@ TEST_F(SerialPortWinTest, WaitTimesOutThenSeesInput) {
 }
 
 TEST_F(SerialPortWinTest, IdleWaitingDoesNotSpin) {
-  for (const PortTimeouts &timeouts : {kLinkTimeouts, kTransportTimeouts, PortTimeouts{}}) {
+  // The callers' time-outs, none at all, and two under which a read ends within milliseconds.
+  for (const PortTimeouts &timeouts : {kLinkTimeouts, kTransportTimeouts, PortTimeouts{},
+                                       PortTimeouts{kNoReadInterval, kNoReadInterval, 1, 0, 0},
+                                       PortTimeouts{50, 0, 10, 0, 0}}) {
     OpenBoth(timeouts);
     const double cpuBefore = ProcessCpuSeconds();
     const auto until = Clock::now() + 1200ms;
