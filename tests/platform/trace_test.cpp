@@ -21,6 +21,13 @@ TEST(TraceTest, CaptureReceivesFormattedTextsInOrder) {
   EXPECT_TRUE(capture.Lines().empty());
 }
 
+TEST(TraceTest, SizesAndLongLongsAreFormattedAsC99Says) {
+  TraceCapture capture;
+  Trace("%zu bytes, %lld ticks, %llu, %hhu", size_t{1027}, -(1LL << 40), ~0ULL, static_cast<unsigned char>(200));
+  ASSERT_EQ(capture.Lines().size(), 1u);
+  EXPECT_EQ(capture.Lines()[0], "1027 bytes, -1099511627776 ticks, 18446744073709551615, 200");
+}
+
 TEST(TraceTest, HexDumpShowsEveryByte) {
   TraceCapture capture;
   const unsigned char frame[] = {0x01, 0x24, 0x20, 0x21, 0x05, 0x30, 0x30, 0x36, 0x3A, 0x03};

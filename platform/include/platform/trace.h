@@ -10,7 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#if defined(__GNUC__)
+// mingw's plain "printf" check is the Microsoft dialect (no %zu, %lld); the traces are
+// formatted by the C99 printf that libstdc++ selects there, so they are checked as such.
+#if defined(__MINGW32__)
+#define PLATFORM_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#elif defined(__GNUC__)
 #define PLATFORM_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
 #define PLATFORM_PRINTF(fmt, args)
