@@ -233,8 +233,10 @@ int SerialPort::Open(std::string_view name) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!::GetCommState(h, &dcb)) return fail(::GetLastError());
+  // Raw at once, keeping the line settings; a driver that refuses the settings it reported
+  // itself still gets a full set from Configure.
   MakeRaw(&dcb);
-  if (!::SetCommState(h, &dcb)) return fail(::GetLastError());
+  ::SetCommState(h, &dcb);
   if (!::SetCommMask(h, EV_RXCHAR | EV_ERR)) return fail(::GetLastError());
   if (const int error = ApplyTimeouts(h, kDefaultTimeouts, false); error != 0) return fail(static_cast<DWORD>(error));
   ::PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
