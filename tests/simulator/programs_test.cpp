@@ -1,4 +1,4 @@
-// fiscal-sim and fiscal-probe run as the programs they are.
+// fiscal-sim, fiscal-probe and fiscal-pty-pair run as the programs they are.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,10 +14,13 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "fiscalsim/frame_codec.h"
 #include "fiscalsim/pty_link.h"
+#include "fiscalsim/serial_link.h"
 #include "fiscalsim/simulator.h"
 #include "platform/port_names.h"
 #include "platform/serial_port.h"
@@ -262,6 +265,150 @@ TEST_F(ProgramsTest, ProbeShowsTheReplyAndFailsOnRefusal) {
   sim.Faults().CorruptNextCheck();
   Child corrupt({FISCAL_PROBE_PATH, sim.PortName(), "43", "I2"});
   EXPECT_EQ(corrupt.Wait(), 1);
+}
+
+
+// fiscal-pty-pair, its two slave paths read from its first line of output.
+class PtyPair {
+ public:
+  PtyPair() : child_({FISCAL_PTY_PAIR_PATH}) {
+    std::istringstream line(child_.ReadLine());
+    line >> a_ >> b_;
+  }
+  ~PtyPair() { Stop(); }
+  // SIGTERM; the exit code.
+  int Stop() {
+    if (stopped_) return code_;
+    stopped_ = true;
+    ::kill(child_.Pid(), SIGTERM);
+    code_ = child_.Wait();
+    return code_;
+  }
+  const std::string &A() const { return a_; }
+  const std::string &B() const { return b_; }
+  Child &Process() { return child_; }
+
+ private:
+  Child child_;
+  std::string a_, b_;
+  bool stopped_ = false;
+  int code_ = -1;
+};
+
+// Reads exactly `count` bytes or what came before the patience ran out.
+std::vector<uint8_t> ReadExactly(platform::SerialPort &port, size_t count) {
+  std::vector<uint8_t> got;
+  const auto deadline = Clock::now() + kPatience;
+  while (got.size() < count && Clock::now() < deadline) {
+    if (port.WaitReadable(std::chrono::milliseconds(200)) != platform::WaitResult::Readable) continue;
+    uint8_t buffer[4096];
+    const ptrdiff_t n = port.Read(buffer, std::min(sizeof buffer, count - got.size()));
+    if (n < 0) break;
+    got.insert(got.end(), buffer, buffer + n);
+  }
+  return got;
+}
+
+TEST(PtyPairProgram, CopiesBytesBothWaysExactlyAndOutlivesItsUsers) {
+  PtyPair pair;
+  ASSERT_EQ(pair.A().rfind("/dev/pts/", 0), 0u) << pair.A();
+  ASSERT_EQ(pair.B().rfind("/dev/pts/", 0), 0u) << pair.B();
+  std::vector<uint8_t> all(256);
+  for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<uint8_t>(i);
+  // More than the pseudo-terminals buffer, so the copier has to wait for the reader.
+  std::vector<uint8_t> big(200000);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 31 + i / 977);
+  for (int round = 0; round < 2; ++round) {
+    platform::SerialPort a, b;
+    ASSERT_EQ(a.Open(pair.A()), 0);
+    ASSERT_EQ(b.Open(pair.B()), 0);
+    ASSERT_EQ(a.Write(all.data(), all.size(), 5s), all.size());
+    EXPECT_EQ(ReadExactly(b, all.size()), all) << round;
+    ASSERT_EQ(b.Write(all.data(), all.size(), 5s), all.size());
+    EXPECT_EQ(ReadExactly(a, all.size()), all) << round;
+    std::thread writer([&] { EXPECT_EQ(b.Write(big.data(), big.size(), kPatience), big.size()); });
+    EXPECT_EQ(ReadExactly(a, big.size()), big) << round;
+    writer.join();
+    // Both ends close here; the next round opens them again.
+  }
+  const long idleBefore = CpuTicks(pair.Process().Pid());
+  std::this_thread::sleep_for(500ms);
+  EXPECT_LE(CpuTicks(pair.Process().Pid()) - idleBefore, 2) << "the pair spins while idle";
+  EXPECT_EQ(pair.Stop(), 0) << pair.Process().Err();
+}
+
+TEST(PtyPairProgram, MakesAndRemovesTheLinksAskedFor) {
+  const fs::path dir = fs::temp_directory_path() / ("pty-pair-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  {
+    Child child({FISCAL_PTY_PAIR_PATH, "--link-a", (dir / "a").string(), "--link-b", (dir / "b").string()});
+    std::istringstream line(child.ReadLine());
+    std::string a, b;
+    line >> a >> b;
+    EXPECT_EQ(fs::read_symlink(dir / "a").string(), a);
+    EXPECT_EQ(fs::read_symlink(dir / "b").string(), b);
+    ::kill(child.Pid(), SIGTERM);
+    EXPECT_EQ(child.Wait(), 0);
+  }
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "a")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "b")));
+  fs::remove_all(dir);
+  Child bad({FISCAL_PTY_PAIR_PATH, "--link-c", "x"});
+  EXPECT_EQ(bad.Wait(), 2);
+}
+
+TEST(SerialLink, SimulatorServesOneEndOfAPairAndTheHostTheOther) {
+  PtyPair pair;
+  Simulator sim(OpenSerialLink(pair.B(), pair.A()));
+  EXPECT_EQ(sim.PortName(), pair.A());
+  sim.Start();
+  platform::SerialPort host;
+  ASSERT_EQ(host.Open(pair.A()), 0);
+  const Bytes request = BuildRequest(0x20, 0x2B, "I2");
+  ASSERT_EQ(host.Write(request.data(), request.size(), 5s), request.size());
+  const Bytes reply = ReadExactly(host, BuildReply(0x20, 0x2B, "", {0x80, 0x80, 0x80, 0x80, 0x80, 0x80}).size());
+  ASSERT_GE(reply.size(), 4u);
+  EXPECT_EQ(reply[0], 0x01);
+  EXPECT_EQ(reply[2], 0x20);
+  EXPECT_EQ(reply[3], 0x2B);
+  ASSERT_TRUE(sim.ReceivedFrames().WaitForSize(1, 5s));
+  EXPECT_EQ(sim.ReceivedFrames().Entries()[0].raw, request);
+
+  // Faults travel the same way; an idle link costs the process nothing.
+  sim.ReceivedFrames().Clear();
+  sim.Faults().NakNext(1);
+  ASSERT_EQ(host.Write(request.data(), request.size(), 5s), request.size());
+  EXPECT_EQ(ReadExactly(host, 1), Bytes{0x15});
+  const long before = CpuTicks(::getpid());
+  std::this_thread::sleep_for(500ms);
+  EXPECT_LE(CpuTicks(::getpid()) - before, 2);
+
+  // The device vanishes: its end closes, the host just hears nothing, and the end is free.
+  sim.ClosePort();
+  EXPECT_TRUE(sim.PortClosed());
+  ASSERT_EQ(host.Write(request.data(), request.size(), 5s), request.size());
+  EXPECT_EQ(host.WaitReadable(300ms), platform::WaitResult::TimedOut);
+  platform::SerialPort again;
+  EXPECT_EQ(again.Open(pair.B()), 0);
+  const auto start = Clock::now();
+  sim.Stop();
+  EXPECT_LT(Clock::now() - start, 2s);
+}
+
+TEST(SerialLink, StopEndsAnIdleServingThreadAtOnceAndAMissingPortThrows) {
+  PtyPair pair;
+  {
+    Simulator sim(OpenSerialLink(pair.B(), pair.A()));
+    sim.Start();
+    std::this_thread::sleep_for(50ms);
+    const auto start = Clock::now();
+    sim.Stop();
+    EXPECT_LT(Clock::now() - start, 1s);
+  }
+  EXPECT_THROW(OpenSerialLink("/dev/fiscal-no-such-port", "COM5"), std::system_error);
+  platform::SerialPort busy;
+  ASSERT_EQ(busy.Open(pair.B()), 0);
+  EXPECT_THROW(OpenSerialLink(pair.B(), pair.A()), std::system_error) << "a port already in use";
 }
 
 }  // namespace
