@@ -1,13 +1,10 @@
-// One command's exchange with its resend, count and sequence rules, against the simulator and,
-// where the simulator will not misbehave that way, a device played by hand.
+// One command's exchange with its resend, count and sequence rules, against the simulator.
 #include <gtest/gtest.h>
 
-#include <future>
-
-#include "fiscalsim/pty_link.h"
 #include "fiscalsim/simulator.h"
 #include "seriallink/port.h"
 #include "seriallink/result_codes.h"
+#include "sim_link.h"
 #include "test_support.h"
 
 namespace seriallink {
@@ -16,7 +13,6 @@ namespace {
 using fiscalsim::Bytes;
 using testing::Clock;
 using testing::MakeFrame;
-using testing::RawDevice;
 using testing::ToBytes;
 using namespace std::chrono_literals;
 
@@ -25,6 +21,7 @@ constexpr uint8_t kDateTime = 0x3E;
 class ExchangeTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    FISCAL_SKIP_WITHOUT_SIM_LINK();
     sim_.Start();
     ASSERT_EQ(dlg_.Open(), 0);
   }
@@ -45,7 +42,7 @@ class ExchangeTest : public ::testing::Test {
     sim_.ReceivedFrames().Clear();
   }
 
-  fiscalsim::Simulator sim_{fiscalsim::OpenPtyLink()};
+  fiscalsim::Simulator sim_{fiscal_test::OpenSimLink()};
   CCommDlg dlg_{sim_.PortName(), 115200, 8, 0, 0};
   RCVBLOCK reply_;
 };
@@ -117,70 +114,6 @@ TEST_F(ExchangeTest, ReplyWithAnotherSequenceNumberIsAMismatch) {
   EXPECT_EQ(Run(kDateTime, "", 2s, &sent), kSuccess);
   ExpectSentTimes(sent, 2);
   EXPECT_EQ(dlg_.Sequence(), 0x21);
-}
-
-class HandPlayedExchangeTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_EQ(dlg_.Open(), 0); }
-
-  std::future<int> Start(uint16_t code, std::string_view data, Millis timeout) {
-    sent_ = MakeFrame(dlg_, code, data);
-    return std::async(std::launch::async,
-                      [this, timeout] { return dlg_.Transact(sent_.bytes.data(), sent_.length, timeout, reply_); });
-  }
-
-  // The next frame must be the one sent.
-  fiscalsim::ReceivedFrame Expect() {
-    auto frame = device_.NextFrame();
-    if (!frame) {
-      ADD_FAILURE() << "no frame";
-      return {};
-    }
-    EXPECT_EQ(frame->raw, ToBytes(sent_));
-    return *frame;
-  }
-
-  RawDevice device_;
-  CCommDlg dlg_{device_.Path(), 115200, 8, 0, 0};
-  testing::Frame sent_;
-  RCVBLOCK reply_;
-};
-
-TEST_F(HandPlayedExchangeTest, ReplyToAnotherCommandIsAMismatchAndTheSameFrameGoesAgain) {
-  auto result = Start(0x2C, "1", 2s);
-  const auto first = Expect();
-  device_.Reply(first.seq, 0x2D, "");
-  const auto second = Expect();
-  device_.Reply(second.seq, second.cmd, "done");
-  EXPECT_EQ(result.get(), kSuccess);
-  EXPECT_EQ(CCommDlg::GetReplyData(reply_), "done");
-}
-
-TEST_F(HandPlayedExchangeTest, FiveMismatchesGive10005AndTheNextCommandMovesOn) {
-  auto result = Start(0x2C, "1", 2s);
-  for (int i = 0; i < 5; ++i) {
-    const auto frame = Expect();
-    device_.Reply(static_cast<uint8_t>(frame.seq + 1), frame.cmd, "");
-  }
-  EXPECT_EQ(result.get(), kMaxSendCount);
-  EXPECT_FALSE(device_.NextFrame(300ms)) << "a sixth write";
-  EXPECT_EQ(dlg_.Sequence(), 0x21);
-}
-
-TEST_F(HandPlayedExchangeTest, BytesLeftFromBeforeTheCommandAreNotTakenForItsAnswer) {
-  // A refusal and a reply nobody asked for, both before the command is sent.
-  device_.Send({0x15});
-  device_.Reply(0x20, 0x2C, "stale");
-  const auto deadline = Clock::now() + 2s;
-  while (Blocks().Size() < 2 && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
-  ASSERT_EQ(Blocks().Size(), 2u);
-
-  auto result = Start(0x2C, "1", 2s);
-  const auto frame = Expect();
-  device_.Reply(frame.seq, frame.cmd, "fresh");
-  EXPECT_EQ(result.get(), kSuccess);
-  EXPECT_EQ(CCommDlg::GetReplyData(reply_), "fresh");
-  EXPECT_FALSE(device_.NextFrame(300ms)) << "sent again";
 }
 
 }  // namespace

@@ -1,28 +1,15 @@
 // The connection as the printer library and the service tool use it.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <future>
-
-#include "fiscalsim/pty_link.h"
 #include "fiscalsim/simulator.h"
 #include "seriallink/link.h"
+#include "sim_link.h"
 #include "test_support.h"
-
-extern char **environ;
 
 namespace seriallink {
 namespace {
 
 using testing::Clock;
-using testing::RawDevice;
 using namespace std::chrono_literals;
 
 constexpr uint8_t kEcho = 0xE0;  // a command the tests teach the simulator
@@ -30,6 +17,7 @@ constexpr uint8_t kEcho = 0xE0;  // a command the tests teach the simulator
 class LinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    FISCAL_SKIP_WITHOUT_SIM_LINK();
     SetFlavour({200ms, 0ms});
     sim_.WithModel([](fiscalsim::DeviceModel &model) {
       model.Register(kEcho, [](fiscalsim::DeviceModel &, std::string_view data) {
@@ -45,7 +33,7 @@ class LinkTest : public ::testing::Test {
 
   int ConnectSim() { return Connect(sim_.PortName(), 115200, 8, 0, 0); }
 
-  fiscalsim::Simulator sim_{fiscalsim::OpenPtyLink()};
+  fiscalsim::Simulator sim_{fiscal_test::OpenSimLink()};
 };
 
 TEST_F(LinkTest, WithoutAConnectionNothingIsSent) {
@@ -109,26 +97,6 @@ TEST_F(LinkTest, FailedCommandEmptiesTheStatus) {
   EXPECT_EQ(GetStatus(), "");
 }
 
-TEST_F(LinkTest, ReplyWithoutStatusGives10004AndKeepsThePreviousStatus) {
-  RawDevice device;
-  ASSERT_EQ(Connect(device.Path(), 115200, 8, 0, 0), kSuccess);
-  auto answer = [&](bool withStatus) {
-    const auto frame = device.NextFrame();
-    ASSERT_TRUE(frame);
-    if (withStatus) return device.Reply(frame->seq, frame->cmd, "ok", {0xA0, 0x80, 0x80, 0x80, 0x80, 0x80});
-    device.Send(fiscalsim::BuildRequest(frame->seq, frame->cmd, "no status"));
-  };
-  auto first = std::async(std::launch::async, [] { return RunCommand(kEcho, ""); });
-  answer(true);
-  EXPECT_EQ(first.get().data, "ok");
-  auto second = std::async(std::launch::async, [] { return Command(kEcho, ""); });
-  answer(false);
-  const CommandResult r = second.get();
-  EXPECT_EQ(r.code, kBadAnswer);
-  EXPECT_EQ(r.reply, "");
-  EXPECT_EQ(r.status, "200000000000");
-}
-
 TEST_F(LinkTest, ToolFlavourGivesUpAfterFiveWaitsOf500ms) {
   SetFlavour(Flavour::Tool());
   ASSERT_EQ(ConnectSim(), kSuccess);
@@ -153,40 +121,6 @@ TEST_F(LinkTest, PosFlavourWaitsOutAReplyThatTheToolFlavourAsksForAgain) {
     EXPECT_EQ(Disconnect(), 0);
     sim_.ReceivedFrames().Clear();
   }
-}
-
-TEST(ProgramTest, ReachesTheSimulatorProgramByItsComName) {
-  char dir[] = "/tmp/seriallink-com-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir), nullptr);
-  ::setenv("FISCAL_COM_DIR", dir, 1);
-  int out[2];
-  ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  char *argv[] = {const_cast<char *>(FISCAL_SIM_PATH), const_cast<char *>("--com"), const_cast<char *>("COM7"), nullptr};
-  pid_t pid = 0;
-  ASSERT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
-  // The program prints its alias once it serves it.
-  pollfd p{out[0], POLLIN, 0};
-  char line[256] = {};
-  EXPECT_EQ(::poll(&p, 1, 10000), 1);
-  EXPECT_GT(::read(out[0], line, sizeof line - 1), 0);
-
-  EXPECT_EQ(Connect("COM7", 115200, 8, 0, 0), kSuccess) << line;
-  const CommandResult r = Command(0x3E, "");
-  EXPECT_EQ(r.code, kSuccess);
-  EXPECT_EQ(r.reply.size(), 17u) << r.reply;  // DD-MM-YY HH:MM:SS
-  EXPECT_EQ(r.status, "000000000000");
-  EXPECT_EQ(Disconnect(), 0);
-
-  ::kill(pid, SIGTERM);
-  ::waitpid(pid, nullptr, 0);
-  ::close(out[0]);
-  ::unsetenv("FISCAL_COM_DIR");
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

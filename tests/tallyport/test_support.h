@@ -1,5 +1,5 @@
-// What the library's tests share: the simulator on a pseudo-terminal with the library
-// connected to it, and the frames it received.
+// What the library's tests share: the simulator (see sim_link.h for where it runs) with the
+// library connected to it, and the frames it received.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "fiscalsim/pty_link.h"
 #include "fiscalsim/simulator.h"
+#include "sim_link.h"
 #include "tallyport.h"
 
 namespace tallyport::testing {
@@ -35,8 +35,9 @@ struct TextOut {
 
 class SimulatorTest : public ::testing::Test {
  protected:
-  SimulatorTest();
-  ~SimulatorTest() override;
+  // Skip when there is no simulator link to be had.
+  void SetUp() override;
+  void TearDown() override;
 
   // The frames received since the last call.
   std::vector<fiscalsim::JournalEntry> Frames();

@@ -1,10 +1,9 @@
 // Every command export against the simulator: the command code and the exact data bytes it
 // received, and without a connection nothing sent and nothing touched.
-#include <stdlib.h>
-#include <unistd.h>
-
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <set>
 
 #include "seriallink/settings.h"
@@ -228,16 +227,18 @@ TEST(WithoutConnection, EveryCommandExportGives10002SendsNothingAndTouchesNoOut)
 class LcdInitTest : public SimulatorTest {
  protected:
   std::string WriteFile(const std::string &bytes) {
-    char pattern[] = "/tmp/tallyport-lcd-XXXXXX";
-    const int fd = ::mkstemp(pattern);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
-    files_.push_back(pattern);
-    return pattern;
+    // Random names: the cases may run in parallel processes.
+    static std::random_device random;
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("tallyport-lcd-" + std::to_string(random()) + std::to_string(random()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    EXPECT_EQ(std::filesystem::file_size(path), bytes.size());
+    files_.push_back(path.string());
+    return path.string();
   }
   ~LcdInitTest() override {
-    for (const auto &f : files_) ::unlink(f.c_str());
+    std::error_code ignored;
+    for (const auto &f : files_) std::filesystem::remove(f, ignored);
   }
   std::vector<std::string> files_;
 };

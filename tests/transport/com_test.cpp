@@ -1,5 +1,5 @@
-// The COM port road: CRSComSupp on a pseudo-terminal, and cVRNProtocol over a pty to the
-// simulator reached through a port alias.
+// CRSComSupp on a pseudo-terminal played by the test: line settings, the receive ring, and a
+// device that hangs up.
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,19 +13,13 @@
 #include <vector>
 
 #include "drivers/rs_com_supp.h"
-#include "fiscalsim/port_alias.h"
-#include "fiscalsim/pty_link.h"
-#include "fiscalsim/simulator.h"
 #include "platform/trace.h"
-#include "protocol/vrn_protocol.h"
-#include "test_driver.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using vrn::CRSComSupp;
-using vrn_test::Ask;
 
 // A pseudo-terminal whose master end the test drives as the device.
 struct RawPty {
@@ -160,93 +154,6 @@ TEST(ComSupp, VanishedDeviceEndsTheReceiveThreadWithoutSpinning) {
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(traces.Count("WaitCommEvent error"), 1u);
   com.CloseCom();  // joins the ended thread
-}
-
-// The simulator on a pty, reached as COM7 through a private alias directory.
-class ComMode : public ::testing::Test {
- protected:
-  void SetUp() override {
-    vrn_test::UsePrivateAliasDir();
-    sim = std::make_unique<fiscalsim::Simulator>(fiscalsim::OpenPtyLink());
-    sim->Start();
-    std::string error;
-    alias = fiscalsim::PortAlias::Create("COM7", sim->PortName(), &error);
-    ASSERT_NE(alias, nullptr) << error;
-  }
-  void TearDown() override {
-    protocol.reset();
-    alias.reset();
-    sim.reset();
-  }
-
-  std::unique_ptr<fiscalsim::Simulator> sim;
-  std::unique_ptr<fiscalsim::PortAlias> alias;
-  std::unique_ptr<vrn::cVRNProtocol> protocol = std::make_unique<vrn::cVRNProtocol>(nullptr);
-};
-
-TEST_F(ComMode, StartWithAnAliasOpensThePortAndRequestsTravelOverIt) {
-  platform::TraceCapture traces;
-  ASSERT_TRUE(protocol->Start("COM7"));
-  EXPECT_TRUE(protocol->IsComOpen());
-  EXPECT_TRUE(traces.Contains("Com COM7 opened"));
-
-  const vrn_test::Reply abc = Ask(*protocol, 0x2D, "abc");
-  ASSERT_EQ(abc.result, 0);
-  EXPECT_EQ(sim->ReceivedFrames().Entries().at(0).raw, vrn_test::Hex("01 27 20 2D 61 62 63 05 30 31 39 3F 03"));
-  const vrn_test::Reply imsi = Ask(*protocol, 200, "");
-  ASSERT_EQ(imsi.result, 0);
-  EXPECT_EQ(imsi.text, "284011234567890");
-  EXPECT_EQ(imsi.status, std::vector<uint8_t>(6, 0x80));
-
-  protocol->Stop();
-  EXPECT_FALSE(protocol->IsComOpen());
-  EXPECT_TRUE(traces.Contains("Com COM7 closed"));
-}
-
-TEST_F(ComMode, NoReplyWaits4000MsThenReopensThePortAndSendsAgain) {
-  platform::TraceCapture traces;
-  ASSERT_TRUE(protocol->Start("COM7"));
-  sim->Faults().SilentFor(1);
-  const auto start = Clock::now();
-  std::thread asker([&] {
-    const vrn_test::Reply r = Ask(*protocol, 200, "");
-    EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(r.text, "284011234567890");
-  });
-  ASSERT_TRUE(sim->ReceivedFrames().WaitForSize(2, 10s));
-  const auto resent = Clock::now() - start;
-  asker.join();
-  EXPECT_GE(resent, 3900ms);
-  EXPECT_LT(resent, 7000ms);
-  const auto entries = sim->ReceivedFrames().Entries();
-  EXPECT_EQ(entries.at(1).raw, entries.at(0).raw);
-  EXPECT_EQ(traces.Count("Com COM7 opened"), 2u);
-  EXPECT_EQ(traces.Count("Com COM7 closed"), 1u);
-}
-
-TEST_F(ComMode, RefusalsAndBadChecksAreRetriedOverThePortToo) {
-  ASSERT_TRUE(protocol->Start("COM7"));
-  sim->Faults().NakNext(2);
-  EXPECT_EQ(Ask(*protocol, 45, "").result, 0);
-  EXPECT_EQ(sim->ReceivedFrames().Size(), 3u);
-  sim->Faults().CorruptNextCheck();
-  EXPECT_EQ(Ask(*protocol, 200, "").text, "284011234567890");
-  EXPECT_EQ(sim->ReceivedFrames().Size(), 5u);
-}
-
-TEST_F(ComMode, IdleOpenPortCostsNoCpu) {
-  ASSERT_TRUE(protocol->Start("COM7"));
-  ASSERT_EQ(Ask(*protocol, 45, "").result, 0);
-  const double before = vrn_test::ProcessCpuMs();
-  std::this_thread::sleep_for(500ms);
-  EXPECT_LT(vrn_test::ProcessCpuMs() - before, 5.0);
-}
-
-TEST_F(ComMode, MissingAliasFailsStart) {
-  platform::TraceCapture traces;
-  EXPECT_FALSE(protocol->Start("COM9"));
-  EXPECT_TRUE(traces.Contains("Com COM9 cannot be opened"));
-  EXPECT_EQ(Ask(*protocol, 200, "").result, -1);
 }
 
 }  // namespace

@@ -1,8 +1,5 @@
 #include "test_driver.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -96,28 +93,6 @@ std::vector<uint8_t> Hex(const std::string &spaced) {
     bytes.push_back(static_cast<uint8_t>(std::stoul(spaced.substr(i, 2), nullptr, 16)));
   }
   return bytes;
-}
-
-double ProcessCpuMs() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  const auto ms = [](const timeval &t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; };
-  return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
-std::string UsePrivateAliasDir() {
-  static const std::string dir = [] {
-    std::string templ = (std::filesystem::temp_directory_path() / "vrn-com-XXXXXX").string();
-    const char *made = ::mkdtemp(templ.data());
-    std::string path = made != nullptr ? made : templ;
-    ::setenv("FISCAL_COM_DIR", path.c_str(), 1);
-    std::atexit([] {
-      std::error_code ignored;
-      std::filesystem::remove_all(std::getenv("FISCAL_COM_DIR"), ignored);
-    });
-    return path;
-  }();
-  return dir;
 }
 
 }  // namespace vrn_test

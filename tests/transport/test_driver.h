@@ -80,7 +80,12 @@ std::vector<uint8_t> Hex(const std::string &spaced);
 // CPU time of this process (all threads) in milliseconds.
 double ProcessCpuMs();
 
-// A private port alias directory (FISCAL_COM_DIR) for this process, removed at exit.
+// A private port alias directory (FISCAL_COM_DIR) for this process, removed at exit. Nothing on
+// Windows, which has no alias directories.
 std::string UsePrivateAliasDir();
+
+// The alias `comName` -> `target` while the result lives; null with the reason in *error.
+// Linux only.
+std::shared_ptr<void> AliasPort(const std::string &comName, const std::string &target, std::string *error);
 
 }  // namespace vrn_test
