@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -25,6 +26,20 @@ constexpr DWORD kFallbackReadTimeout = 1000;
 constexpr DWORD kQueuedReadWait = 1000;
 // How long Close() and Purge() wait for a cancelled operation to come back.
 constexpr DWORD kCancelWait = 2000;
+
+// Wine serves comm-event waits by polling, and on a pseudo-terminal it completes them empty every
+// few milliseconds; finding that out costs each port a burst of CPU. So under wine every port
+// waits with reads from the start, and elsewhere a port that has found it out tells the ports
+// opened after it in this process.
+std::atomic<bool> g_commEventsUnreliable{false};
+
+bool CommEventsUnreliable() {
+  static const bool underWine = [] {
+    HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  }();
+  return underWine || g_commEventsUnreliable.load(std::memory_order_relaxed);
+}
 
 // Until the caller sets its own: reads take what is queued and return, writes do not time out
 // in the driver (Write keeps its own time-out).
@@ -238,7 +253,8 @@ int SerialPort::Open(std::string_view name) {
   MakeRaw(&dcb);
   ::SetCommState(h, &dcb);
   if (!::SetCommMask(h, EV_RXCHAR | EV_ERR)) return fail(::GetLastError());
-  if (const int error = ApplyTimeouts(h, kDefaultTimeouts, false); error != 0) return fail(static_cast<DWORD>(error));
+  const bool fallback = CommEventsUnreliable();
+  if (const int error = ApplyTimeouts(h, kDefaultTimeouts, fallback); error != 0) return fail(static_cast<DWORD>(error));
   ::PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
   for (HANDLE &e : events) {
     e = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -253,7 +269,7 @@ int SerialPort::Open(std::string_view name) {
   impl_->path = path;
   impl_->pending = Impl::Pending::None;
   impl_->discardPending = false;
-  impl_->fallback = false;
+  impl_->fallback = fallback;
   impl_->spurious = 0;
   impl_->held = false;
   impl_->timeouts = kDefaultTimeouts;
@@ -478,6 +494,7 @@ WaitResult SerialPort::WaitReadable(Millis timeout) {
     if ((s.waitMask & EV_ERR) != 0) continue;
     if (++s.spurious >= kSpuriousLimit) {
       s.fallback = true;
+      g_commEventsUnreliable = true;
       ApplyTimeouts(use.handle(), s.timeouts, true);
       Trace("serial port %s: comm events complete without input; waiting with reads instead",
             s.tracePath.c_str());
