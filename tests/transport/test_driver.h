@@ -77,8 +77,10 @@ Reply Ask(vrn::cVRNProtocol &protocol, uint16_t command, const char *data);
 
 std::vector<uint8_t> Hex(const std::string &spaced);
 
-// CPU time of this process (all threads) in milliseconds.
+// CPU time of this process (all threads) in milliseconds, and the step in which it advances:
+// Windows (and wine) count in clock ticks of 10 to 16 ms.
 double ProcessCpuMs();
+double ProcessCpuStepMs();
 
 // A private port alias directory (FISCAL_COM_DIR) for this process, removed at exit. Nothing on
 // Windows, which has no alias directories.

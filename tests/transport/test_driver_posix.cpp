@@ -17,6 +17,8 @@ double ProcessCpuMs() {
   return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
+double ProcessCpuStepMs() { return 0; }
+
 std::string UsePrivateAliasDir() {
   static const std::string dir = [] {
     std::string templ = (std::filesystem::temp_directory_path() / "vrn-com-XXXXXX").string();

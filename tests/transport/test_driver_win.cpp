@@ -13,6 +13,8 @@ double ProcessCpuMs() {
   return ms(kernel) + ms(user);
 }
 
+double ProcessCpuStepMs() { return 16; }
+
 std::string UsePrivateAliasDir() { return ""; }
 
 std::shared_ptr<void> AliasPort(const std::string &, const std::string &, std::string *error) {
