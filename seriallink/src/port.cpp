@@ -117,6 +117,9 @@ int OpenPort(std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16
   if (const int error = s.port.Configure({baudRate, dataBits, parity, stopBits}); error != 0) {
     platform::Trace("seriallink: line settings of %s not applied (%d)", s.port.Path().c_str(), error);
   }
+  s.port.SetQueueSizes(4096, 4096);
+  // Reads take what is queued and never wait between bytes; a write may take 2 ms a byte + 1 s.
+  s.port.SetTimeouts({platform::kNoReadInterval, 0, 1000, 2, 1000});
   s.port.SetRts(true);
   s.port.Purge();
   s.blocks.Clear();

@@ -31,8 +31,10 @@ int CRSComSupp::OpenCom(const char *port, uint32_t baudRate, uint16_t dataBits, 
     platform::Trace("On Com %s cannot SetCommState", name.c_str());
     return kCannotSetState;
   }
-  // Queue sizes and read/write time-outs have no termios counterpart: the kernel sizes its
-  // queues, reads never block, and Write() carries its own time-out.
+  // Their outcome is not checked: a driver that keeps its own queue sizes still carries frames.
+  // (No-ops on POSIX, where the kernel sizes its queues and Write() carries its own time-out.)
+  port_.SetQueueSizes(4096, 4096);
+  port_.SetTimeouts({1000, 1, 1000, 2, 1000});
 
   if (thread_.joinable()) thread_.join();  // one that ended on a failed port
   open_.store(true, std::memory_order_release);
