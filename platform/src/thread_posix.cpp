@@ -40,4 +40,6 @@ void RestoreCurrentThreadPriority() {
   t_raised = false;
 }
 
+void KeepModuleLoaded() {}
+
 }  // namespace platform

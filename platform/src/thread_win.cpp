@@ -37,4 +37,14 @@ bool RaiseCurrentThreadPriority() {
 
 void RestoreCurrentThreadPriority() { ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_NORMAL); }
 
+void KeepModuleLoaded() {
+  // An address inside this module names it; pinning once is enough.
+  static const bool pinned = [] {
+    HMODULE self = nullptr;
+    return ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                reinterpret_cast<LPCSTR>(&KeepModuleLoaded), &self) != 0;
+  }();
+  (void)pinned;
+}
+
 }  // namespace platform

@@ -127,6 +127,7 @@ int OpenPort(std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16
 
   s.running = true;
   try {
+    platform::KeepModuleLoaded();
     s.reader = std::thread(ReceiveProc, std::ref(s), CurrentFlavour().pauseAfterPass);
   } catch (const std::system_error &e) {
     platform::Trace("seriallink: receive thread not started: %s", e.what());

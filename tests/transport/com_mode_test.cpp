@@ -7,11 +7,14 @@
 #include <string>
 #include <thread>
 
+#include "api/module.h"
+#include "drivers/com_port_driver.h"
 #include "fiscalsim/simulator.h"
 #include "platform/trace.h"
 #include "protocol/vrn_protocol.h"
 #include "sim_link.h"
 #include "test_driver.h"
+#include "vrn_interface.h"
 
 namespace {
 
@@ -118,6 +121,36 @@ TEST_F(ComMode, IdleOpenPortCostsNoCpu) {
   std::this_thread::sleep_for(500ms);
   // The simulator's receive thread shares the process: both must be idle.
   EXPECT_LT(vrn_test::ProcessCpuMs() - before, 5.0 + vrn_test::ProcessCpuStepMs());
+}
+
+// A build or machine with no usable USB library: the exports still serve the port a host names.
+TEST_F(ComMode, WithoutAUsbDriverTheExportsServeTheNamedComPort) {
+  vrn::DriverFactory comOnly;
+  comOnly.makeComPortOnly = []() -> std::unique_ptr<vrn::iCOMDriver> {
+    return std::make_unique<vrn::cComPortDriver>();
+  };
+  vrn::CDllApp::Instance().InstallDriverFactory(comOnly);
+  platform::TraceCapture traces;
+  char reply[VRN_REPLY_SIZE];
+  uint8_t status[VRN_STATUS_SIZE];
+
+  ASSERT_TRUE(vrn_init(port.c_str()));
+  EXPECT_TRUE(traces.Contains("Driver Init Failed"));
+  EXPECT_TRUE(traces.Contains("COM Port Mode Init Ok"));
+  EXPECT_EQ(vrn_test_connection(), 1);  // the open port is the connection
+  ASSERT_EQ(vrn_request(200, "", reply, status), 0);
+  EXPECT_STREQ(reply, "284011234567890");
+  vrn_dispose();
+  EXPECT_TRUE(traces.Contains("Com " + port + " closed"));
+
+  // Without a port name there is nothing to reach: requests fail at once, not after time-outs.
+  ASSERT_TRUE(vrn_init(nullptr));
+  EXPECT_EQ(vrn_test_connection(), 0);
+  const auto start = Clock::now();
+  EXPECT_EQ(vrn_request(200, "", reply, status), -1);
+  EXPECT_LT(Clock::now() - start, 1s);
+  vrn_dispose();
+  vrn::CDllApp::Instance().InstallDriverFactory({});
 }
 
 TEST_F(ComMode, MissingPortFailsStart) {

@@ -39,6 +39,7 @@ int CRSComSupp::OpenCom(const char *port, uint32_t baudRate, uint16_t dataBits, 
   if (thread_.joinable()) thread_.join();  // one that ended on a failed port
   open_.store(true, std::memory_order_release);
   try {
+    platform::KeepModuleLoaded();
     thread_ = std::thread(&CRSComSupp::ReceiveThread, this, name);
   } catch (const std::system_error &) {
     open_.store(false, std::memory_order_release);

@@ -41,6 +41,7 @@ bool cVRNProtocol::Start(const char *comPort) {
       }
       stopping_.store(false);
       try {
+        platform::KeepModuleLoaded();
         thread_ = std::thread(&cVRNProtocol::ReceiveThread, this);
       } catch (const std::system_error &) {
         platform::Trace("Cannot start the receive thread for the usb-device");

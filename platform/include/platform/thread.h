@@ -10,4 +10,10 @@ void SetCurrentThreadName(const char *name);
 bool RaiseCurrentThreadPriority();
 void RestoreCurrentThreadPriority();
 
+// Keeps the DLL that holds this code loaded until the process ends; called before a library
+// starts a thread of its own. On Windows a FreeLibrary while that thread ran would join it from
+// the static destructors under the loader lock, which the ending thread needs too: a hang. Elsewhere
+// nothing to do.
+void KeepModuleLoaded();
+
 }  // namespace platform

@@ -1,0 +1,61 @@
+// The built vrn_interface.dll as a Windows host uses it: loaded at run time, bound by name, and
+// unloaded, sometimes without vrn_dispose.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <future>
+
+#include "fiscalsim/simulator.h"
+#include "sim_link.h"
+#include "vrn_interface.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using InitFn = bool (*)(const char *);
+using RequestFn = int (*)(uint16_t, const char *, char *, uint8_t *);
+using DisposeFn = void (*)(void);
+
+template <typename Fn>
+Fn Bind(HMODULE dll, const char *name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(dll, name)));
+}
+
+// With no USB library in this build the DLL serves the named COM port; a host that ends with
+// FreeLibrary alone leaves its receive threads running, and unloading must not hang on them.
+TEST(VrnInterfaceDll, ServesTheComPortAndUnloadsWithoutDisposeWithoutHanging) {
+  FISCAL_SKIP_WITHOUT_SIM_LINK();
+  fiscalsim::Simulator sim(fiscal_test::OpenSimLink());
+  sim.Start();
+
+  HMODULE dll = ::LoadLibraryA(VRN_INTERFACE_PATH);
+  ASSERT_NE(dll, nullptr) << "LoadLibrary failed: " << ::GetLastError();
+  const auto init = Bind<InitFn>(dll, "vrn_init");
+  const auto request = Bind<RequestFn>(dll, "vrn_request");
+  ASSERT_NE(init, nullptr);
+  ASSERT_NE(request, nullptr);
+  ASSERT_TRUE(init(sim.PortName().c_str()));
+  char reply[VRN_REPLY_SIZE];
+  uint8_t status[VRN_STATUS_SIZE];
+  ASSERT_EQ(request(200, "", reply, status), 0);
+  EXPECT_STREQ(reply, "284011234567890");
+
+  auto unloaded = std::async(std::launch::async, [dll] { return ::FreeLibrary(dll) != 0; });
+  if (unloaded.wait_for(10s) != std::future_status::ready) {
+    ADD_FAILURE() << "FreeLibrary did not return within 10 s";
+    ::TerminateProcess(::GetCurrentProcess(), 1);  // an orderly exit would wait for the loader lock too
+  }
+  EXPECT_TRUE(unloaded.get());
+
+  HMODULE still = ::GetModuleHandleA("vrn_interface.dll");
+  ASSERT_NE(still, nullptr);
+  ASSERT_EQ(Bind<RequestFn>(still, "vrn_request")(45, "", reply, status), 0);
+  Bind<DisposeFn>(still, "vrn_dispose")();
+  sim.Stop();
+}
+
+}  // namespace
