@@ -6,23 +6,17 @@
 
 #include <chrono>
 #include <cstdint>
-#include <future>
-#include <memory>
-#include <thread>
 
+#include "dll_host_win.h"
 #include "fiscalsim/simulator.h"
 #include "sim_link.h"
 
 namespace {
 
+using fiscal_test::Bind;
 using namespace std::chrono_literals;
 using ConnectFn = int32_t (*)(const char *, int32_t, int16_t, int16_t, int16_t);
 using VoidFn = int32_t (*)(void);
-
-template <typename Fn>
-Fn Bind(HMODULE dll, const char *name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(dll, name)));
-}
 
 // A program that ends its session with FreeLibrary alone: the receive thread still runs, and
 // unloading must neither hang nor pull the code from under that thread.
@@ -40,12 +34,7 @@ TEST(TallyportDll, UnloadWithoutDisconnectReturnsAndTheOpenSessionStaysUsable) {
   ASSERT_EQ(connect(sim.PortName().c_str(), 115200, 8, 0, 0), 0);
   EXPECT_EQ(displayClear(), 0);
 
-  auto unloaded = std::async(std::launch::async, [dll] { return ::FreeLibrary(dll) != 0; });
-  if (unloaded.wait_for(10s) != std::future_status::ready) {
-    ADD_FAILURE() << "FreeLibrary did not return within 10 s";
-    ::TerminateProcess(::GetCurrentProcess(), 1);  // an orderly exit would wait for the loader lock too
-  }
-  EXPECT_TRUE(unloaded.get());
+  EXPECT_TRUE(fiscal_test::FreeLibraryWithin(dll, 10s));
 
   // Still mapped: the session goes on and ends as usual.
   HMODULE still = ::GetModuleHandleA("tallyport.dll");

@@ -6,24 +6,19 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstring>
-#include <future>
 
+#include "dll_host_win.h"
 #include "fiscalsim/simulator.h"
 #include "sim_link.h"
 #include "vrn_interface.h"
 
 namespace {
 
+using fiscal_test::Bind;
 using namespace std::chrono_literals;
 using InitFn = bool (*)(const char *);
 using RequestFn = int (*)(uint16_t, const char *, char *, uint8_t *);
 using DisposeFn = void (*)(void);
-
-template <typename Fn>
-Fn Bind(HMODULE dll, const char *name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(dll, name)));
-}
 
 // With no USB library in this build the DLL serves the named COM port; a host that ends with
 // FreeLibrary alone leaves its receive threads running, and unloading must not hang on them.
@@ -44,12 +39,7 @@ TEST(VrnInterfaceDll, ServesTheComPortAndUnloadsWithoutDisposeWithoutHanging) {
   ASSERT_EQ(request(200, "", reply, status), 0);
   EXPECT_STREQ(reply, "284011234567890");
 
-  auto unloaded = std::async(std::launch::async, [dll] { return ::FreeLibrary(dll) != 0; });
-  if (unloaded.wait_for(10s) != std::future_status::ready) {
-    ADD_FAILURE() << "FreeLibrary did not return within 10 s";
-    ::TerminateProcess(::GetCurrentProcess(), 1);  // an orderly exit would wait for the loader lock too
-  }
-  EXPECT_TRUE(unloaded.get());
+  EXPECT_TRUE(fiscal_test::FreeLibraryWithin(dll, 10s));
 
   HMODULE still = ::GetModuleHandleA("vrn_interface.dll");
   ASSERT_NE(still, nullptr);
