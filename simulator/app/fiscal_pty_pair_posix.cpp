@@ -4,13 +4,10 @@
 // Prints "SLAVE_A SLAVE_B" on one line once the pair is ready and copies bytes both ways until
 // SIGTERM or SIGINT. It holds both slaves open itself: a program closing its end (or opening
 // and closing it again and again) never hangs up the pair.
-#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/eventfd.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,32 +16,12 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <thread>
 
+#include "fiscalsim/pty_link.h"
+
 namespace {
-
-struct Pty {
-  int master = -1;
-  int slave = -1;
-  std::string path;
-};
-
-bool OpenPty(Pty &pty) {
-  pty.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (pty.master < 0) return false;
-  char name[128];
-  if (::grantpt(pty.master) != 0 || ::unlockpt(pty.master) != 0 || ::ptsname_r(pty.master, name, sizeof name) != 0) {
-    return false;
-  }
-  pty.path = name;
-  pty.slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (pty.slave < 0) return false;
-  termios tio{};
-  if (::tcgetattr(pty.slave, &tio) != 0) return false;
-  ::cfmakeraw(&tio);
-  tio.c_cflag |= CLOCAL | CREAD;
-  return ::tcsetattr(pty.slave, TCSANOW, &tio) == 0;
-}
 
 // Bytes read from one master and not yet taken by the other. While it holds any, its source
 // is not read: a side that does not read holds up the other instead of losing bytes.
@@ -75,7 +52,7 @@ bool Drain(Direction &d) {
 
 std::atomic<bool> failed{false};
 
-void Copy(int stop, Pty &a, Pty &b) {
+void Copy(int stop, const fiscalsim::RawPty &a, const fiscalsim::RawPty &b) {
   pthread_setname_np(pthread_self(), "pty-pair-copy");
   Direction ab;
   ab.from = a.master;
@@ -153,9 +130,12 @@ int main(int argc, char **argv) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
-  Pty a, b;
-  if (!OpenPty(a) || !OpenPty(b)) {
-    std::fprintf(stderr, "fiscal-pty-pair: no pseudo-terminal: %s\n", std::strerror(errno));
+  fiscalsim::RawPty a, b;
+  try {
+    a = fiscalsim::OpenRawPty();
+    b = fiscalsim::OpenRawPty();
+  } catch (const std::system_error &e) {
+    std::fprintf(stderr, "fiscal-pty-pair: no pseudo-terminal: %s\n", e.what());
     return 1;
   }
   const int stop = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -164,9 +144,9 @@ int main(int argc, char **argv) {
     return 1;
   }
   int status = 0;
-  if (MakeLink(linkA, a.path) && MakeLink(linkB, b.path)) {
-    std::thread copier(Copy, stop, std::ref(a), std::ref(b));
-    std::printf("%s %s\n", a.path.c_str(), b.path.c_str());
+  if (MakeLink(linkA, a.slavePath) && MakeLink(linkB, b.slavePath)) {
+    std::thread copier(Copy, stop, std::cref(a), std::cref(b));
+    std::printf("%s %s\n", a.slavePath.c_str(), b.slavePath.c_str());
     std::fflush(stdout);
     int signal = 0;
     while (sigwait(&signals, &signal) != 0) {
@@ -178,8 +158,8 @@ int main(int argc, char **argv) {
   } else {
     status = 1;
   }
-  RemoveLink(linkA, a.path);
-  RemoveLink(linkB, b.path);
+  RemoveLink(linkA, a.slavePath);
+  RemoveLink(linkB, b.slavePath);
   for (const int fd : {a.master, a.slave, b.master, b.slave, stop}) ::close(fd);
   return status;
 }

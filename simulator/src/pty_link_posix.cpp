@@ -14,27 +14,15 @@
 namespace fiscalsim {
 namespace {
 
-[[noreturn]] void ThrowErrno(const char *what) { throw std::system_error(errno, std::generic_category(), what); }
-
 class PtyLink final : public DeviceLink {
  public:
   PtyLink() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (master_ < 0) ThrowErrno("posix_openpt");
-    char name[128];
-    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0 || ::ptsname_r(master_, name, sizeof name) != 0) {
-      Fail("grantpt");
-    }
-    slavePath_ = name;
-    // Held for the link's whole life: with no slave open the master reports POLLHUP without
-    // end, which would spin the serving loop between two hosts.
-    slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (slave_ < 0) Fail("open pty slave");
-    termios tio{};
-    if (::tcgetattr(slave_, &tio) != 0) Fail("tcgetattr");
-    ::cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    if (::tcsetattr(slave_, TCSANOW, &tio) != 0) Fail("tcsetattr");
+    // The slave is held for the link's whole life: with no slave open the master reports
+    // POLLHUP without end, which would spin the serving loop between two hosts.
+    RawPty pty = OpenRawPty();
+    master_ = pty.master;
+    slave_ = pty.slave;
+    slavePath_ = std::move(pty.slavePath);
     wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake_ < 0) Fail("eventfd");
   }
@@ -124,6 +112,31 @@ class PtyLink final : public DeviceLink {
 };
 
 }  // namespace
+
+RawPty OpenRawPty() {
+  RawPty pty;
+  const auto fail = [&pty](const char *what) {
+    const int error = errno;
+    if (pty.master >= 0) ::close(pty.master);
+    if (pty.slave >= 0) ::close(pty.slave);
+    throw std::system_error(error, std::generic_category(), what);
+  };
+  pty.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (pty.master < 0) fail("posix_openpt");
+  char name[128];
+  if (::grantpt(pty.master) != 0 || ::unlockpt(pty.master) != 0 || ::ptsname_r(pty.master, name, sizeof name) != 0) {
+    fail("grantpt");
+  }
+  pty.slavePath = name;
+  pty.slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (pty.slave < 0) fail("open pty slave");
+  termios tio{};
+  if (::tcgetattr(pty.slave, &tio) != 0) fail("tcgetattr");
+  ::cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  if (::tcsetattr(pty.slave, TCSANOW, &tio) != 0) fail("tcsetattr");
+  return pty;
+}
 
 std::unique_ptr<DeviceLink> OpenPtyLink() { return std::make_unique<PtyLink>(); }
 

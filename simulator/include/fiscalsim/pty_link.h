@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "fiscalsim/device_link.h"
 
@@ -10,5 +11,15 @@ namespace fiscalsim {
 
 // Throws std::system_error when the system cannot make one.
 std::unique_ptr<DeviceLink> OpenPtyLink();
+
+// A pseudo-terminal with both sides open (non-blocking, close-on-exec) and the slave raw,
+// ignoring modem lines. Whoever holds the slave keeps the master from hanging up when hosts
+// close their ends. Throws std::system_error, having closed what it opened.
+struct RawPty {
+  int master = -1;
+  int slave = -1;
+  std::string slavePath;
+};
+RawPty OpenRawPty();
 
 }  // namespace fiscalsim
