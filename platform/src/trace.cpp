@@ -75,17 +75,103 @@ void Trace(const char *fmt, ...) {
   va_end(args);
 }
 
-void TraceHex(const char *label, const void *data, size_t size) {
-  if (!TraceEnabled()) return;
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text = std::string(label) + " (" + std::to_string(size) + " bytes):";
-  const auto *bytes = static_cast<const unsigned char *>(data);
-  for (size_t i = 0; i < size; ++i) {
+namespace {
+
+constexpr char kDigits[] = "0123456789ABCDEF";
+
+void AppendHex(std::string &text, const unsigned char *bytes, size_t from, size_t to) {
+  for (size_t i = from; i < to; ++i) {
     text += ' ';
     text += kDigits[bytes[i] >> 4];
     text += kDigits[bytes[i] & 0x0F];
   }
+}
+
+// Frame layout shared by both directions: 01 LEN SEQ CMD data ... 05 c c c c 03, a reply with
+// 04 and six status bytes between its data and the 05.
+constexpr size_t kDataOffset = 4;
+constexpr unsigned char kDataEnd = 0x05;
+constexpr unsigned char kStatusStart = 0x04;
+constexpr size_t kStatusBytes = 6;
+
+// Where the data of a frame ends: before the status of a reply or the 05 of a request; the
+// whole rest when the frame has no 05 (cut short).
+size_t DataEnd(const unsigned char *bytes, size_t size) {
+  size_t end = size;
+  for (size_t i = size; i > kDataOffset; --i) {
+    if (bytes[i - 1] == kDataEnd) {
+      end = i - 1;
+      break;
+    }
+  }
+  if (end >= kDataOffset + kStatusBytes + 1 && bytes[end - kStatusBytes - 1] == kStatusStart) {
+    end -= kStatusBytes + 1;
+  }
+  return end;
+}
+
+}  // namespace
+
+void TraceHex(const char *label, const void *data, size_t size) {
+  if (!TraceEnabled()) return;
+  std::string text = std::string(label) + " (" + std::to_string(size) + " bytes):";
+  AppendHex(text, static_cast<const unsigned char *>(data), 0, size);
   Emit(std::move(text));
+}
+
+bool CommandCarriesSecret(unsigned code) {
+  switch (code & 0xFF) {
+    case 0x30:  // open a fiscal receipt: operator, password, till
+    case 0x65:  // change an operator's password
+    case 0x66:  // operator's number, password and name
+    case 0xB0:  // GPRS access point, user and password
+      return true;
+    default:
+      return false;
+  }
+}
+
+void TraceFrame(const char *label, const void *frame, size_t size) {
+  if (!TraceEnabled()) return;
+  const auto *bytes = static_cast<const unsigned char *>(frame);
+  if (size <= kDataOffset || !CommandCarriesSecret(bytes[3])) {
+    TraceHex(label, frame, size);
+    return;
+  }
+  const size_t end = DataEnd(bytes, size);
+  std::string text = std::string(label) + " (" + std::to_string(size) + " bytes):";
+  AppendHex(text, bytes, 0, kDataOffset);
+  if (end > kDataOffset) text += " [" + std::to_string(end - kDataOffset) + " bytes masked]";
+  AppendHex(text, bytes, std::max(end, kDataOffset), size);
+  Emit(std::move(text));
+}
+
+std::string TraceText(const char *text) {
+  if (text == nullptr) return "NULL";
+  constexpr size_t kShown = 120;
+  std::string out = "\"";
+  size_t i = 0;
+  for (; text[i] != '\0' && i < kShown; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += kDigits[c >> 4];
+      out += kDigits[c & 0x0F];
+    } else if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  out += '"';
+  if (text[i] != '\0') out += "...";
+  return out;
+}
+
+std::string TraceSecret(const char *text) {
+  if (text == nullptr) return "NULL";
+  return text[0] == '\0' ? "\"\"" : "\"***\"";
 }
 
 TraceCapture::TraceCapture() : impl_(new Impl) {

@@ -65,5 +65,35 @@ TEST(TraceTest, TracesFromSeveralThreadsAreAllKept) {
   EXPECT_EQ(capture.Lines().size(), 1000u);
 }
 
+TEST(TraceTest, FramesOfCommandsWithPasswordsAreDumpedWithoutTheirData) {
+  TraceCapture capture;
+  // 0x65 "01,old,new" (change a password) and its reply "" with six status bytes.
+  const unsigned char request[] = {0x01, 0x2E, 0x20, 0x65, '0', '1', ',', 'o', 'l', 'd', ',', 'n', 'e', 'w',
+                                   0x05, 0x30, 0x32, 0x3A, 0x3B, 0x03};
+  const unsigned char reply[] = {0x01, 0x2E, 0x20, 0x65, 'p', 'w', 'd', 0x04, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+                                 0x05, 0x30, 0x34, 0x30, 0x31, 0x03};
+  TraceFrame("tx", request, sizeof request);
+  TraceFrame("rx", reply, sizeof reply);
+  // A frame cut short before its 05 is masked to its end.
+  TraceFrame("rx", request, 9);
+  const unsigned char plain[] = {0x01, 0x27, 0x20, 0x2D, 'a', 'b', 'c', 0x05, 0x30, 0x31, 0x39, 0x3F, 0x03};
+  TraceFrame("tx", plain, sizeof plain);
+  const auto lines = capture.Lines();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "tx (20 bytes): 01 2E 20 65 [10 bytes masked] 05 30 32 3A 3B 03");
+  EXPECT_EQ(lines[1], "rx (20 bytes): 01 2E 20 65 [3 bytes masked] 04 80 80 80 80 80 80 05 30 34 30 31 03");
+  EXPECT_EQ(lines[2], "rx (9 bytes): 01 2E 20 65 [5 bytes masked]");
+  EXPECT_EQ(lines[3], "tx (13 bytes): 01 27 20 2D 61 62 63 05 30 31 39 3F 03");
+}
+
+TEST(TraceTest, TextArgumentsAreQuotedEscapedAndBounded) {
+  EXPECT_EQ(TraceText(nullptr), "NULL");
+  EXPECT_EQ(TraceText("a\tb\"c\\"), "\"a\\x09b\\\"c\\\\\"");
+  EXPECT_EQ(TraceText(std::string(200, 'x').c_str()), "\"" + std::string(120, 'x') + "\"...");
+  EXPECT_EQ(TraceSecret("1234"), "\"***\"");
+  EXPECT_EQ(TraceSecret(""), "\"\"");
+  EXPECT_EQ(TraceSecret(nullptr), "NULL");
+}
+
 }  // namespace
 }  // namespace platform

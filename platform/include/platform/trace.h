@@ -33,6 +33,20 @@ bool TraceEnabled();
 // One line "<label> (<n> bytes): 01 27 20 ..." when tracing is on; frames are dumped this way.
 void TraceHex(const char *label, const void *data, size_t size);
 
+// Device commands whose data carries a password (opening a fiscal receipt, operators'
+// passwords, the GPRS link's credentials): their data never reaches a trace in clear.
+bool CommandCarriesSecret(unsigned code);
+
+// A device frame (request or reply) as TraceHex dumps it, except that the data of a command
+// that carries a password is replaced by "[n bytes masked]"; the framing and status bytes stay.
+void TraceFrame(const char *label, const void *frame, size_t size);
+
+// A text argument as an export's trace shows it: quoted, bytes below 0x20 and 0x7F as \xNN,
+// at most 120 bytes and then "...", NULL as NULL.
+std::string TraceText(const char *text);
+// How a password argument shows: never its content, only whether there was one.
+std::string TraceSecret(const char *text);
+
 // Collects every trace written while it lives (whether or not VRN_TRACE is set). Captures
 // nest: the newest one receives the lines, the older one again after it is gone.
 class TraceCapture {
