@@ -62,10 +62,13 @@ void TraceV(const char *fmt, va_list args) {
   const int size = std::vsnprintf(nullptr, 0, fmt, copy);
   va_end(copy);
   if (size < 0) return;
-  std::string text(static_cast<size_t>(size) + 1, '\0');
-  std::vsnprintf(text.data(), text.size(), fmt, args);
-  text.resize(static_cast<size_t>(size));
-  Emit(std::move(text));
+  try {
+    std::string text(static_cast<size_t>(size) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), fmt, args);
+    text.resize(static_cast<size_t>(size));
+    Emit(std::move(text));
+  } catch (...) {  // a trace that cannot be made is dropped: callers trace from noexcept paths
+  }
 }
 
 void Trace(const char *fmt, ...) {

@@ -32,6 +32,9 @@ class TestDriver : public vrn::iCOMDriver {
   int LastReadResult() override { return lastRead_.load(); }
   bool Reset(bool full) override;
   vrn::cVRNProtocol *Protocol() override { return protocol_.get(); }
+  void Cancel() override {
+    if (protocol_ != nullptr) protocol_->Cancel();
+  }
 
   // The `full` argument of every Reset call, in order.
   std::vector<bool> ResetCalls() const;

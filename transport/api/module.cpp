@@ -33,12 +33,23 @@ void CDllApp::InstallDriverFactory(DriverFactory factory) {
 
 bool CDllApp::Init(const char *comPort) {
   std::unique_lock exclusive(lifeLock_);
-  if (!SelectDriverLocked()) return false;
+  if (Closing() || !SelectDriverLocked()) return false;
   ChosenLocked()->Open(comPort);  // whether a device is there is vrn_test_connection's to say
   return true;
 }
 
 void CDllApp::Dispose() {
+  // Stop new calls, end the one in flight, then tear down: a request kept alive by a device
+  // that sends busy bytes must not keep the disposal waiting.
+  struct Gate {
+    explicit Gate(std::atomic<int> &count) : count_(count) { count_.fetch_add(1); }
+    ~Gate() { count_.fetch_sub(1); }
+    std::atomic<int> &count_;
+  } closing(closing_);
+  {
+    std::shared_lock shared(lifeLock_);
+    if (iCOMDriver *driver = ChosenLocked()) driver->Cancel();
+  }
   std::unique_lock exclusive(lifeLock_);
   DisposeLocked();
 }

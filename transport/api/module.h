@@ -68,16 +68,20 @@ class CDllApp {
   // exists; fn gets null when there is none. The driver stays alive while fn runs.
   template <typename Fn>
   auto WithDriver(Fn &&fn) {
+    // A call that comes while vrn_dispose runs fails at once: it neither delays the disposal
+    // nor reaches a driver that is going away.
+    if (Closing()) return fn(nullptr);
     {
       std::shared_lock shared(lifeLock_);
+      if (Closing()) return fn(nullptr);
       if (ChosenLocked() != nullptr) return fn(ChosenLocked());
     }
     {
       std::unique_lock exclusive(lifeLock_);
-      if (ChosenLocked() == nullptr && SelectDriverLocked()) ChosenLocked()->Open(nullptr);
+      if (!Closing() && ChosenLocked() == nullptr && SelectDriverLocked()) ChosenLocked()->Open(nullptr);
     }
     std::shared_lock shared(lifeLock_);
-    return fn(ChosenLocked());
+    return fn(Closing() ? nullptr : ChosenLocked());
   }
 
   void SetSerialIdentity(int32_t vendorId, int32_t productId);
@@ -86,14 +90,19 @@ class CDllApp {
   DevNotificationManager *NotificationManager();
 
  private:
+  bool Closing() const { return closing_.load() != 0; }
   // Both need lifeLock_ held; Select needs it exclusively.
   bool SelectDriverLocked();
   iCOMDriver *ChosenLocked() const;
   void DisposeLocked();
 
   // Exclusive while drivers are made or deleted, shared while one is used: a request in flight
-  // keeps its driver alive, and two first calls cannot both make a driver.
+  // keeps its driver alive, and two first calls cannot both make a driver. The first lock of
+  // the library's lock order (see cVRNProtocol::requestLock_).
   mutable std::shared_mutex lifeLock_;
+  // Disposals under way. While one runs no call takes lifeLock_ anew, so the exclusive lock it
+  // waits for cannot be kept from it by a stream of new requests.
+  std::atomic<int> closing_{0};
   DriverFactory factory_;                       // guarded by lifeLock_
   DevNotificationManager *manager_ = nullptr;   // guarded by lifeLock_
   std::unique_ptr<iCOMDriver> kernelDriver_;    // guarded by lifeLock_; has precedence

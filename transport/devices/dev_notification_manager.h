@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -28,30 +29,51 @@ class DevNotificationManager {
   DevNotificationManager(const DevNotificationManager &) = delete;
   DevNotificationManager &operator=(const DevNotificationManager &) = delete;
 
-  // A later installation replaces an earlier one. Returns once no callback of the earlier
-  // installation runs any more, so a driver that is going away may pass nulls and then free
-  // its user data.
+  // A later installation replaces an earlier one.
   void InstallCallbacks(ArrivalCallback arrival, RemovalCallback removal, QueryCallback query, void *userData);
-  // Removes the callbacks only while they are the ones with this user data.
+  // Removes the callbacks only while they are the ones with this user data, and returns once no
+  // callback runs any more, so that a driver that is going away may then free its user data.
+  // Never called from inside a callback.
   void RemoveCallbacks(void *userData);
   bool HasArrivalCallback() const;
-  // Calls the installed arrival callback as an arrival event would; false without one.
+  // Calls the installed arrival callback on this thread, as an arrival event would; false
+  // without one.
   bool CallArrival(const DeviceInfo &info);
+  // Hands an arrival to the manager thread, which delivers it as it delivers device events:
+  // for a caller that holds locks an arrival callback may take.
+  void PostArrival(const DeviceInfo &info);
 
-  // The events handed out so far (for tests and traces): arrivals, removals, changes.
+  // The events delivered so far (for tests and traces): arrivals, removals.
   unsigned Arrivals() const { return arrivals_.load(); }
   unsigned Removals() const { return removals_.load(); }
 
  private:
   DevNotificationManager();
   ~DevNotificationManager();
+  struct Installed {
+    ArrivalCallback arrival = nullptr;
+    RemovalCallback removal = nullptr;
+    QueryCallback query = nullptr;
+    void *userData = nullptr;
+  };
+  // One delivery: the callbacks as installed now, called with no lock held; RemoveCallbacks
+  // waits for every delivery begun to end.
+  Installed BeginDelivery();
+  void EndDelivery();
+  class Delivery;
+
   void Run();
+  void DeliverPosted();
   void OnArrival(int32_t vendorId, int32_t productId, const char *path);
   void OnRemoval(const char *path);
   void OnChange(const char *path);
 
   std::thread thread_;
   int stopFd_ = -1;  // eventfd: the thread's close message
+  int postFd_ = -1;  // eventfd: arrivals were posted
+
+  std::mutex postLock_;
+  std::deque<DeviceInfo> posted_;  // guarded by postLock_
 
   // Hand-over of the running thread to GetInstance.
   std::mutex startLock_;
@@ -59,13 +81,12 @@ class DevNotificationManager {
   bool running_ = false;  // guarded by startLock_
   bool failed_ = false;   // guarded by startLock_
 
-  // Held while a callback runs, so that installing or removing callbacks waits for it.
-  // Lock order: a driver's driver lock, then this, then the driver's record lock.
-  mutable std::recursive_mutex callbackLock_;
-  ArrivalCallback arrival_ = nullptr;  // guarded by callbackLock_
-  RemovalCallback removal_ = nullptr;  // guarded by callbackLock_
-  QueryCallback query_ = nullptr;      // guarded by callbackLock_
-  void *userData_ = nullptr;           // guarded by callbackLock_
+  // Never held while a callback runs: callbacks start protocols and open devices, under locks
+  // that a request holds while it recovers the device and posts an arrival. Taken last of all.
+  mutable std::mutex callbackLock_;
+  std::condition_variable deliveriesEnded_;
+  Installed installed_;      // guarded by callbackLock_
+  unsigned deliveries_ = 0;  // guarded by callbackLock_: callbacks running now
 
   std::atomic<unsigned> arrivals_{0};
   std::atomic<unsigned> removals_{0};

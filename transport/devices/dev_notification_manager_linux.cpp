@@ -54,7 +54,8 @@ bool EventIds(udev_device *device, int32_t &vendorId, int32_t &productId) {
 DevNotificationManager *DevNotificationManager::GetInstance() {
   auto *manager = new DevNotificationManager();
   manager->stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (manager->stopFd_ < 0) {
+  manager->postFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (manager->stopFd_ < 0 || manager->postFd_ < 0) {
     ErrorTrace("DevNotification eventfd", errno);
     delete manager;
     return nullptr;
@@ -92,34 +93,82 @@ DevNotificationManager::DevNotificationManager() = default;
 
 DevNotificationManager::~DevNotificationManager() {
   if (stopFd_ >= 0) ::close(stopFd_);
+  if (postFd_ >= 0) ::close(postFd_);
 }
 
 void DevNotificationManager::InstallCallbacks(ArrivalCallback arrival, RemovalCallback removal, QueryCallback query,
                                               void *userData) {
   std::lock_guard lock(callbackLock_);
-  arrival_ = arrival;
-  removal_ = removal;
-  query_ = query;
-  userData_ = userData;
+  installed_ = {arrival, removal, query, userData};
 }
 
 void DevNotificationManager::RemoveCallbacks(void *userData) {
-  std::lock_guard lock(callbackLock_);
-  if (userData_ != userData) return;
-  arrival_ = nullptr;
-  removal_ = nullptr;
-  query_ = nullptr;
-  userData_ = nullptr;
+  std::unique_lock lock(callbackLock_);
+  if (installed_.userData == userData) installed_ = {};
+  deliveriesEnded_.wait(lock, [&] { return deliveries_ == 0; });
 }
 
 bool DevNotificationManager::HasArrivalCallback() const {
   std::lock_guard lock(callbackLock_);
-  return arrival_ != nullptr;
+  return installed_.arrival != nullptr;
 }
 
-bool DevNotificationManager::CallArrival(const DeviceInfo &info) {
+DevNotificationManager::Installed DevNotificationManager::BeginDelivery() {
   std::lock_guard lock(callbackLock_);
-  return arrival_ != nullptr && arrival_(info, userData_);
+  ++deliveries_;
+  return installed_;
+}
+
+void DevNotificationManager::EndDelivery() {
+  {
+    std::lock_guard lock(callbackLock_);
+    --deliveries_;
+  }
+  deliveriesEnded_.notify_all();
+}
+
+// One delivery in a scope, however the callback leaves it.
+class DevNotificationManager::Delivery {
+ public:
+  explicit Delivery(DevNotificationManager &manager) : manager_(manager), callbacks(manager.BeginDelivery()) {}
+  ~Delivery() { manager_.EndDelivery(); }
+  Delivery(const Delivery &) = delete;
+  Delivery &operator=(const Delivery &) = delete;
+
+ private:
+  DevNotificationManager &manager_;
+
+ public:
+  const Installed callbacks;
+};
+
+bool DevNotificationManager::CallArrival(const DeviceInfo &info) {
+  const Delivery delivery(*this);
+  return delivery.callbacks.arrival != nullptr && delivery.callbacks.arrival(info, delivery.callbacks.userData);
+}
+
+void DevNotificationManager::PostArrival(const DeviceInfo &info) {
+  {
+    std::lock_guard lock(postLock_);
+    posted_.push_back(info);
+  }
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t r = ::write(postFd_, &one, sizeof one);
+}
+
+void DevNotificationManager::DeliverPosted() {
+  uint64_t count = 0;
+  [[maybe_unused]] const ssize_t r = ::read(postFd_, &count, sizeof count);
+  for (;;) {
+    DeviceInfo info;
+    {
+      std::lock_guard lock(postLock_);
+      if (posted_.empty()) return;
+      info = posted_.front();
+      posted_.pop_front();
+    }
+    CallArrival(info);
+  }
 }
 
 void DevNotificationManager::Run() {
@@ -147,14 +196,17 @@ void DevNotificationManager::Run() {
   started_.notify_all();
 
   for (;;) {
-    pollfd fds[2] = {{stopFd_, POLLIN, 0}, {monitor != nullptr ? udev_monitor_get_fd(monitor) : -1, POLLIN, 0}};
-    if (::poll(fds, monitor != nullptr ? 2 : 1, -1) < 0) {
+    pollfd fds[3] = {{stopFd_, POLLIN, 0},
+                     {postFd_, POLLIN, 0},
+                     {monitor != nullptr ? udev_monitor_get_fd(monitor) : -1, POLLIN, 0}};
+    if (::poll(fds, monitor != nullptr ? 3 : 2, -1) < 0) {
       if (errno == EINTR) continue;
       ErrorTrace("DevNotification poll", errno);
       break;
     }
     if ((fds[0].revents & POLLIN) != 0) break;
-    if (monitor == nullptr || (fds[1].revents & POLLIN) == 0) continue;
+    if ((fds[1].revents & POLLIN) != 0) DeliverPosted();
+    if (monitor == nullptr || (fds[2].revents & POLLIN) == 0) continue;
     udev_device *device = udev_monitor_receive_device(monitor);
     if (device == nullptr) continue;
     const char *action = udev_device_get_action(device);
@@ -191,19 +243,21 @@ void DevNotificationManager::OnArrival(int32_t vendorId, int32_t productId, cons
     info.productId = productId;
     CopyText(info.devicePath, path, 127);
   }
-  arrivals_.fetch_add(1);
   CallArrival(info);
+  arrivals_.fetch_add(1);
 }
 
 void DevNotificationManager::OnRemoval(const char *path) {
-  std::lock_guard lock(callbackLock_);
+  {
+    const Delivery delivery(*this);
+    if (delivery.callbacks.removal != nullptr) delivery.callbacks.removal(path, delivery.callbacks.userData);
+  }
   removals_.fetch_add(1);
-  if (removal_ != nullptr) removal_(path, userData_);
 }
 
 void DevNotificationManager::OnChange(const char *path) {
-  std::lock_guard lock(callbackLock_);
-  if (query_ != nullptr) query_(path, userData_);
+  const Delivery delivery(*this);
+  if (delivery.callbacks.query != nullptr) delivery.callbacks.query(path, delivery.callbacks.userData);
 }
 
 }  // namespace vrn

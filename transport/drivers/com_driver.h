@@ -35,6 +35,9 @@ class iCOMDriver {
   virtual bool Reset(bool full) = 0;
   // Null before the first Open.
   virtual cVRNProtocol *Protocol() = 0;
+  // Ends what is in flight at once, without waiting for any lock: the protocol's request
+  // (Cancel), transfers and recoveries. The driver is about to be shut down.
+  virtual void Cancel() = 0;
 };
 
 }  // namespace vrn

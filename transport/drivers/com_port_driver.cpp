@@ -36,6 +36,10 @@ bool cComPortDriver::Reset(bool /*full*/) {
   return protocol != nullptr && protocol->IsComOpen() && protocol->ComSupp().ReopenCom();
 }
 
+void cComPortDriver::Cancel() {
+  if (cVRNProtocol *protocol = Protocol()) protocol->Cancel();
+}
+
 cVRNProtocol *cComPortDriver::Protocol() {
   std::lock_guard lock(lock_);
   return protocol_.get();

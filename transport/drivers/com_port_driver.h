@@ -30,6 +30,7 @@ class cComPortDriver final : public iCOMDriver {
   // Re-opens the COM port; without one there is nothing to recover.
   bool Reset(bool full) override;
   cVRNProtocol *Protocol() override;
+  void Cancel() override;
 
  private:
   std::atomic<bool> initialised_{true};

@@ -2,6 +2,7 @@
 
 #include <libusb.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <utility>
@@ -20,6 +21,7 @@ constexpr uint32_t kCloseLockLimitMs = 1500;
 constexpr int kAttempts = 3;
 constexpr uint32_t kAttemptPauseMs = 100;
 constexpr auto kReattachLimit = std::chrono::milliseconds(3000);
+constexpr auto kCancelCheck = std::chrono::milliseconds(100);
 
 // libusb reads the flag under its own lock; the waiting thread reads it between its calls.
 void LIBUSB_CALL TransferDone(libusb_transfer *transfer) {
@@ -64,7 +66,7 @@ cLIBUSBDriver::~cLIBUSBDriver() {
 bool cLIBUSBDriver::Init() {
   std::lock_guard lock(driverLock_);
   int result = LIBUSB_ERROR_NO_DEVICE;  // libusb not tried
-  if (!initialised_.load()) {
+  if (!initialised_.load() && !cancelled_.load()) {
     libusb_context *context = nullptr;
     result = libusb_init(&context);
     if (result == LIBUSB_SUCCESS) {
@@ -103,7 +105,10 @@ bool cLIBUSBDriver::Open(const char *comPort) {
     std::lock_guard lock(driverLock_);
     if (!initialised_.load()) return false;
     std::lock_guard record(record_.recordLock);
-    if (record_.protocol == nullptr) record_.protocol = std::make_unique<cVRNProtocol>(this);
+    if (record_.protocol == nullptr) {
+      record_.protocol = std::make_unique<cVRNProtocol>(this);
+      protocolView_.store(record_.protocol.get());
+    }
     protocol = record_.protocol.get();
     vendorId = record_.vendorId;
     productId = record_.productId;
@@ -111,7 +116,6 @@ bool cLIBUSBDriver::Open(const char *comPort) {
   // Outside the driver lock: starting takes the protocol's request lock, under which a request
   // calls Reset, which takes the driver lock.
   const bool started = protocol->Start(comPort);
-  std::lock_guard lock(driverLock_);
   if (manager_ == nullptr) {
     platform::Trace("Device Manager is null");
     return false;
@@ -125,6 +129,7 @@ bool cLIBUSBDriver::Open(const char *comPort) {
     return false;
   }
   platform::Trace("Devices initial attach %04X : %04X", static_cast<unsigned>(vendorId), static_cast<unsigned>(productId));
+  // Outside the driver lock too: the arrival of a serial device starts the protocol.
   manager_->CallArrival(info);
   return started && (record_.attached.load() || protocol->IsComOpen());
 }
@@ -134,17 +139,28 @@ void cLIBUSBDriver::Close() {
   CloseDevice();
 }
 
+void cLIBUSBDriver::Cancel() {
+  cancelled_.store(true);
+  if (cVRNProtocol *protocol = protocolView_.load()) protocol->Cancel();
+  CancelTransfers();
+  record_.opened.notify_all();
+}
+
 void cLIBUSBDriver::Shutdown() {
+  // A request or recovery in flight ends first, and no event may reach a driver that is going
+  // away: RemoveCallbacks returns once a callback in progress ended. Both outside the driver
+  // lock, which a recovery holds and a callback's protocol start may wait behind.
+  Cancel();
+  if (manager_ != nullptr) manager_->RemoveCallbacks(&record_);
   std::unique_ptr<cVRNProtocol> protocol;
   {
     std::lock_guard lock(driverLock_);
-    // No event may reach a driver that is going away; returns once a callback in progress ended.
-    if (manager_ != nullptr) manager_->RemoveCallbacks(&record_);
     CloseDevice();
     initialised_.store(false);
     if (libusb_context *context = context_.exchange(nullptr)) libusb_exit(context);
     CloseDevice();
     std::lock_guard record(record_.recordLock);
+    protocolView_.store(nullptr);
     protocol = std::move(record_.protocol);
   }
   // Outside the locks: stopping joins the receive thread, which may be waiting for one of them.
@@ -180,7 +196,7 @@ bool cLIBUSBDriver::TakeTransferLock(std::unique_lock<std::recursive_timed_mutex
   const uint32_t start = platform::TickCount();
   while (!lock.try_lock()) {
     CancelTransfers();
-    if (platform::TicksSince(start) >= limitMs) return false;
+    if (platform::TicksSince(start) >= limitMs || cancelled_.load()) return false;
     platform::SleepMs(1);
   }
   return true;
@@ -235,7 +251,7 @@ int cLIBUSBDriver::Write(const void *buffer, size_t length) {
     const Endpoint endpoint = Snapshot(false);
     const size_t pieceSize =
         static_cast<size_t>(endpoint.packetSize > 0 && endpoint.packetSize <= kMaxOutPiece ? endpoint.packetSize : kMaxOutPiece);
-    while (remaining > 0 && record_.attached.load() && budget > 0) {
+    while (remaining > 0 && record_.attached.load() && budget > 0 && !cancelled_.load()) {
       CGuard guard(record_.writeLock);
       if (!StillOpen(endpoint)) {
         lastWriteResult_.store(-1);
@@ -272,7 +288,7 @@ int cLIBUSBDriver::Read(void *buffer, size_t maximum) {
   int got = 0;
   try {
     const Endpoint endpoint = Snapshot(true);
-    for (int attempt = 0; attempt < kAttempts && record_.attached.load(); ++attempt) {
+    for (int attempt = 0; attempt < kAttempts && record_.attached.load() && !cancelled_.load(); ++attempt) {
       CGuard guard(record_.readLock);
       if (!StillOpen(endpoint)) {
         lastReadResult_.store(-1);
@@ -298,6 +314,7 @@ int cLIBUSBDriver::Read(void *buffer, size_t maximum) {
 
 bool cLIBUSBDriver::Reset(bool full) {
   std::lock_guard lock(driverLock_);
+  if (cancelled_.load()) return false;
   cVRNProtocol *protocol = Protocol();
   if (protocol != nullptr && protocol->IsComOpen()) return protocol->ComSupp().ReopenCom();
   DeviceInfo kept;
@@ -316,13 +333,21 @@ bool cLIBUSBDriver::Reset(bool full) {
     // The receive thread's pending read would hold the read lock until its time-out.
     std::unique_lock reading(record_.readLock, std::defer_lock);
     std::unique_lock writing(record_.writeLock, std::defer_lock);
-    TakeTransferLock(reading, kTransferTimeoutMs);
-    TakeTransferLock(writing, kTransferTimeoutMs);
+    if (!TakeTransferLock(reading, kTransferTimeoutMs) || !TakeTransferLock(writing, kTransferTimeoutMs)) {
+      // A device reset under a transfer that is still running would pull its buffers away
+      // from the system; the request gives up instead.
+      if (!cancelled_.load()) {
+        platform::Trace("Device reset %04X : %04X not done: a transfer did not end",
+                        static_cast<unsigned>(kept.vendorId), static_cast<unsigned>(kept.productId));
+      }
+      return false;
+    }
     bool reset = false;
-    for (int attempt = 0; attempt < kAttempts && !reset; ++attempt) {
+    for (int attempt = 0; attempt < kAttempts && !reset && !cancelled_.load(); ++attempt) {
       if (attempt > 0) platform::SleepMs(kAttemptPauseMs);
       reset = libusb_reset_device(handle) == LIBUSB_SUCCESS;
     }
+    if (cancelled_.load()) return false;
     restart = restart || !reset;
     if (restart) {
       CloseDevice();
@@ -333,10 +358,11 @@ bool cLIBUSBDriver::Reset(bool full) {
   }
   if (restart) {
     bool restarted = false;
-    for (int attempt = 0; attempt < kAttempts && !restarted; ++attempt) {
+    for (int attempt = 0; attempt < kAttempts && !restarted && !cancelled_.load(); ++attempt) {
       if (attempt > 0) platform::SleepMs(kAttemptPauseMs);
       restarted = RestartDeviceNode(kept.deviceInstance, kept.devicePath);
     }
+    if (cancelled_.load()) return false;
     platform::Trace("Full Device reset %04X : %04X  %s", static_cast<unsigned>(kept.vendorId),
                     static_cast<unsigned>(kept.productId), restarted ? "successful" : "failed");
     if (!restarted) {
@@ -345,11 +371,20 @@ bool cLIBUSBDriver::Reset(bool full) {
       Init();
     }
     // A restarted device is set up again in place and no arrival may ever come for it, so it
-    // is attached here either way; an arrival that came first makes this a no-op.
-    if (initialised_.load() && manager_ != nullptr) manager_->CallArrival(kept);
+    // is attached anew either way; an arrival that came first makes this a no-op. Posted to the
+    // manager's thread: this thread holds the request and driver locks, which an arrival of a
+    // serial device needs to start the protocol.
+    if (initialised_.load() && manager_ != nullptr) manager_->PostArrival(kept);
   }
+  // In short slices, so that a Cancel, which cannot take the record lock to notify, is seen.
+  const auto deadline = std::chrono::steady_clock::now() + kReattachLimit;
   std::unique_lock record(record_.recordLock);
-  return record_.opened.wait_for(record, kReattachLimit, [&] { return record_.handle.load() != nullptr; });
+  while (record_.handle.load() == nullptr && !cancelled_.load()) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) break;
+    record_.opened.wait_for(record, std::min<std::chrono::steady_clock::duration>(deadline - now, kCancelCheck));
+  }
+  return record_.handle.load() != nullptr && !cancelled_.load();
 }
 
 bool cLIBUSBDriver::OpenDevice(int32_t vendorId, int32_t productId) {

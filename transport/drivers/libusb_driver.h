@@ -23,8 +23,9 @@ namespace vrn {
 class cVRNProtocol;
 class cLIBUSBDriver;
 
-// Lock order: the driver lock, then the record lock, then the transfer locks; the manager's
-// callback lock sits between the driver lock and the record lock.
+// Lock order: the driver lock, then the record lock, then the transfer locks, then the slot
+// lock (the whole order is written at cVRNProtocol::requestLock_). The notification manager
+// holds no lock while it calls the callbacks below.
 struct UsbDeviceState {
   cLIBUSBDriver *driver = nullptr;  // the owner, for the callbacks
 
@@ -82,6 +83,7 @@ class cLIBUSBDriver final : public iCOMDriver {
   int LastReadResult() override { return lastReadResult_.load(); }
   bool Reset(bool full) override;
   cVRNProtocol *Protocol() override;
+  void Cancel() override;
 
   // The callbacks installed into the notification manager; user data: the UsbDeviceState.
   static bool OnArrival(const DeviceInfo &info, void *userData);
@@ -114,6 +116,11 @@ class cLIBUSBDriver final : public iCOMDriver {
   std::atomic<int> lastReadResult_{-1};
   UsbDeviceState record_;
   std::atomic<bool> initialised_{false};
+  // Set by Cancel (and Shutdown) for good: transfers, retries and recoveries end at once.
+  std::atomic<bool> cancelled_{false};
+  // The record's protocol, for Cancel, which must not wait for the record lock: set by Open and
+  // cleared by Shutdown, the only two that change the record's pointer.
+  std::atomic<cVRNProtocol *> protocolView_{nullptr};
   std::recursive_mutex driverLock_;  // guards context_ and the driver's setup and teardown
   // Set and cleared under driverLock_; the transfers read it while they hold a handle.
   std::atomic<libusb_context *> context_{nullptr};

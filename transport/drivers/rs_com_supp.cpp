@@ -37,6 +37,7 @@ int CRSComSupp::OpenCom(const char *port, uint32_t baudRate, uint16_t dataBits, 
   port_.SetTimeouts({1000, 1, 1000, 2, 1000});
 
   if (thread_.joinable()) thread_.join();  // one that ended on a failed port
+  hungUp_.store(false, std::memory_order_release);
   open_.store(true, std::memory_order_release);
   try {
     platform::KeepModuleLoaded();
@@ -47,7 +48,7 @@ int CRSComSupp::OpenCom(const char *port, uint32_t baudRate, uint16_t dataBits, 
     platform::Trace("On Com %s cannot start receive thread", name.c_str());
     return kCannotStartThread;
   }
-  name_ = name.substr(0, 63);
+  name_ = name;
   settings_ = settings;
   platform::Trace("Com %s opened", name.c_str());
   return 0;
@@ -74,6 +75,21 @@ bool CRSComSupp::ReopenCom() {
   return OpenCom(name.c_str(), s.baudRate, s.dataBits, s.parity, s.stopBits) == 0;
 }
 
+bool CRSComSupp::CanReopen() const {
+  std::lock_guard lock(stateLock_);
+  return !name_.empty();
+}
+
+void CRSComSupp::Forget() {
+  std::lock_guard lock(stateLock_);
+  name_.clear();
+}
+
+std::string CRSComSupp::PortName() const {
+  std::lock_guard lock(stateLock_);
+  return name_;
+}
+
 size_t CRSComSupp::TakeReceived(uint8_t *buffer) { return ring_.Take(buffer); }
 
 bool CRSComSupp::WaitReceived(platform::Millis timeout) { return received_.Wait(timeout); }
@@ -94,12 +110,14 @@ void CRSComSupp::ReceiveThread(std::string name) {
       // The device is gone (hang-up): the port stays dead until it is re-opened, so waiting on
       // it again would only spin.
       lastReadError_.store(EIO);
+      hungUp_.store(true, std::memory_order_release);
       platform::Trace("Com %s WaitCommEvent error %d", name.c_str(), EIO);
       break;
     }
     const ptrdiff_t n = port_.Read(chunk, sizeof chunk);
     if (n < 0) {
       lastReadError_.store(EIO);
+      hungUp_.store(true, std::memory_order_release);
       platform::Trace("Com %s read error %d", name.c_str(), EIO);
       break;
     }

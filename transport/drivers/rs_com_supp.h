@@ -37,6 +37,13 @@ class CRSComSupp {
   void CloseCom();
   // Closes and opens the port with the settings of the last successful OpenCom; false without one.
   bool ReopenCom();
+  // Whether ReopenCom has a port to open: one opened successfully and not forgotten since.
+  bool CanReopen() const;
+  // Drops the remembered port: a protocol that stops is done with it.
+  void Forget();
+  // The name of the last successful open, whole (device paths such as /dev/serial/by-id/...
+  // are often longer than 63 characters).
+  std::string PortName() const;
 
   // Moves every byte waiting in the ring into `buffer` (room for 1024 bytes), oldest first.
   // Only the protocol's receive thread calls it.
@@ -46,6 +53,9 @@ class CRSComSupp {
   size_t Pending() const { return ring_.Pending(); }
 
   bool IsOpen() const { return open_.load(std::memory_order_acquire); }
+  // The device behind the open port went away (hang-up or read error): nothing more can come
+  // from it until the port is opened again.
+  bool HungUp() const { return hungUp_.load(std::memory_order_acquire); }
   // Writes the whole frame; the count written (short when the port failed or stayed full).
   size_t Write(const uint8_t *data, size_t size);
 
@@ -58,12 +68,13 @@ class CRSComSupp {
   // device removal may call from different threads; guards thread_, name_ and settings_.
   mutable std::recursive_mutex stateLock_;
   std::atomic<bool> open_{false};           // the port is open and the receive thread should run
+  std::atomic<bool> hungUp_{false};         // set by the receive thread, cleared by OpenCom
   std::thread thread_;
   platform::SerialPort port_;  // safe to use from several threads; Close() ends waits at once
   std::atomic<int> lastReadError_{0};
   platform::Event received_{platform::Event::Mode::Auto};
   ByteRing ring_;
-  std::string name_;  // of the last successful open, at most 63 characters
+  std::string name_;  // of the last successful open; empty when there is none to re-open
   platform::LineSettings settings_;
 };
 

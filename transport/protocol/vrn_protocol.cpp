@@ -18,11 +18,20 @@ constexpr platform::Millis kStartLimit{2000};
 constexpr uint32_t kRetryPauseMs = 20;  // between the two attempts of a driver write
 constexpr int kMaxInARow = 5;           // transmissions per run of refusals or of time-outs
 
-// The receiver disarms after about 600 ms without a byte, or 4 s without a device.
-constexpr unsigned kEmptyPassLimit = 600;
 constexpr auto kEmptyPassStep = std::chrono::milliseconds(1);
-constexpr unsigned kAbsentPassLimit = 400;
 constexpr auto kAbsentPassStep = std::chrono::milliseconds(10);
+
+// Clears a flag however the scope is left.
+class Raised {
+ public:
+  explicit Raised(std::atomic<bool> &flag) : flag_(flag) { flag_.store(true); }
+  ~Raised() { flag_.store(false); }
+  Raised(const Raised &) = delete;
+  Raised &operator=(const Raised &) = delete;
+
+ private:
+  std::atomic<bool> &flag_;
+};
 
 }  // namespace
 
@@ -58,10 +67,14 @@ bool cVRNProtocol::Start(const char *comPort) {
   return started;
 }
 
-void cVRNProtocol::Stop() {
-  // Abort first: a request in flight holds the request lock and gives it up at once.
+void cVRNProtocol::Cancel() {
   stopping_.store(true);
   abort_.Set();
+}
+
+void cVRNProtocol::Stop() {
+  // Abort first: a request in flight holds the request lock and gives it up at once.
+  Cancel();
   std::lock_guard lock(requestLock_);
   running_.store(false);
   // Set under the lock: no SendFrame can disarm it again before the thread has seen it.
@@ -69,6 +82,7 @@ void cVRNProtocol::Stop() {
   // The thread leaves within one polling step or one driver Read.
   if (thread_.joinable()) thread_.join();
   com_.CloseCom();
+  com_.Forget();
 }
 
 bool cVRNProtocol::LinkAttached() { return driver_ != nullptr && driver_->IsAttached(); }
@@ -101,7 +115,7 @@ int cVRNProtocol::SendFrame(uint16_t command, const char *data, uint8_t *reply) 
     return -1;
   }
   std::memset(reply, 0, kReplyRecordSize);
-  platform::TraceHex("VRN request", frame.data(), length);
+  platform::TraceFrame("VRN request", frame.data(), length);
 
   if (com_.IsOpen()) {
     // A short write shows up as a time-out, which re-opens the port.
@@ -122,19 +136,37 @@ int cVRNProtocol::SendFrame(uint16_t command, const char *data, uint8_t *reply) 
   return -1;
 }
 
+bool cVRNProtocol::RecoverComPort() {
+  if (LinkAttached()) return false;
+  if (com_.IsOpen() && !com_.HungUp()) return true;
+  if (!com_.CanReopen()) return false;
+  // One attempt: a port that is not back fails the request at once instead of after waits.
+  const bool back = com_.ReopenCom();
+  platform::Trace("Com %s %s", com_.PortName().c_str(), back ? "opened again" : "is gone");
+  return back;
+}
+
 int cVRNProtocol::Request(uint16_t command, const char *data, uint8_t *reply) {
   if (reply == nullptr) return -1;
-  if (!LinkAttached() && !com_.IsOpen()) return -1;
+  if (!LinkAttached() && !com_.IsOpen() && !com_.CanReopen()) return -1;
   if (data == nullptr) data = "";
   if (std::strlen(data) > kMaxRequestData) {
     // Longer data would wrap LEN and push the check characters out of the frame.
     platform::Trace("Not enough room for the request");
     return -1;
   }
-  const platform::Millis limit = com_.IsOpen() ? kComWaitLimit : kUsbWaitLimit;
 
   std::lock_guard lock(requestLock_);
   if (!running_.load() || stopping_.load()) return -1;  // nobody would take the reply
+  RecoverComPort();
+  if (!LinkAttached() && !com_.IsOpen()) return -1;
+  const Raised waiting(waiting_);
+  return Exchange(command, data, reply);
+}
+
+// Runs under the request lock, with the receiver kept armed.
+int cVRNProtocol::Exchange(uint16_t command, const char *data, uint8_t *reply) {
+  const platform::Millis limit = com_.IsOpen() ? kComWaitLimit : kUsbWaitLimit;
   seq_.store(NextSequence(seq_.load()));
   abort_.Reset();
   if (stopping_.load()) return -1;  // a Stop whose abort the reset above took away
@@ -143,6 +175,12 @@ int cVRNProtocol::Request(uint16_t command, const char *data, uint8_t *reply) {
     return -1;
   }
 
+  int transmissions = 1;
+  const auto mayResend = [&] {
+    if (transmissions < kMaxTransmissions) return true;
+    platform::Trace("VRN request %02X given up after %d transmissions", command & 0xFF, transmissions);
+    return false;
+  };
   int timeouts = 0;
   int refusals = 0;
   int resets = 0;
@@ -164,7 +202,8 @@ int cVRNProtocol::Request(uint16_t command, const char *data, uint8_t *reply) {
       case 2:  // refused, or a reply with wrong check characters
         retransmit_.Reset();
         timeouts = 0;
-        if (++refusals >= kMaxInARow) return -1;
+        if (++refusals >= kMaxInARow || !mayResend()) return -1;
+        ++transmissions;
         SendFrame(command, data, reply);
         break;
       case 3:  // the device was closed: worth waiting only while recovering from a time-out
@@ -173,9 +212,10 @@ int cVRNProtocol::Request(uint16_t command, const char *data, uint8_t *reply) {
         return -1;
       case platform::kWaitTimeout:
         refusals = 0;
-        if (++timeouts >= kMaxInARow) return -1;
+        if (++timeouts >= kMaxInARow || !mayResend()) return -1;
         ++resets;
-        if (!ResetLink(resets > 1)) return -1;
+        if (!ResetLink(resets > 1) || stopping_.load()) return -1;
+        ++transmissions;
         SendFrame(command, data, reply);
         break;
       default:
@@ -192,9 +232,16 @@ void cVRNProtocol::ReceiveThread() {
   const bool raised = platform::RaiseCurrentThreadPriority();
 
   size_t frameLen = 0;
-  unsigned emptyPasses = 0;
-  unsigned absentPasses = 0;
   uint32_t seenArm = 0;
+  // Quiet spells are measured as time: on USB one empty pass is a read that may block for
+  // seconds, so a count of passes would keep the thread reading for half an hour.
+  Clock::time_point lastInput = Clock::now();
+  Clock::time_point lastPresent = lastInput;
+  // Disarms unless a newer transmission armed the receiver again meanwhile.
+  const auto disarm = [&] {
+    std::lock_guard lock(recordLock_);
+    if (armCount_ == seenArm) receiveArmed_.Reset();
+  };
   while (!stopping_.load()) {
     // Blocks while disarmed: an idle link costs nothing.
     receiveArmed_.Wait(platform::kInfinite);
@@ -203,8 +250,7 @@ void cVRNProtocol::ReceiveThread() {
       std::lock_guard lock(recordLock_);
       if (armCount_ != seenArm) {  // a new transmission: its silence is counted afresh
         seenArm = armCount_;
-        emptyPasses = 0;
-        absentPasses = 0;
+        lastInput = lastPresent = Clock::now();
       }
     }
     const Clock::time_point passStart = Clock::now();
@@ -215,23 +261,21 @@ void cVRNProtocol::ReceiveThread() {
       got = com_.TakeReceived(chunk_.data());
     } else if (!LinkAttached()) {
       frameLen = 0;
-      if (++absentPasses > kAbsentPassLimit) {
-        std::lock_guard lock(recordLock_);
-        if (armCount_ == seenArm) receiveArmed_.Reset();
-      }
+      if (passStart - lastPresent >= kAbsentDisarm && !waiting_.load()) disarm();
       std::this_thread::sleep_for(kAbsentPassStep);
       continue;
     } else {
       const int n = driver_->Read(chunk_.data(), chunk_.size());
       got = n > 0 ? static_cast<size_t>(n) : 0;
     }
-    absentPasses = 0;
+    lastPresent = Clock::now();
 
     if (got == 0) {
-      if (++emptyPasses > kEmptyPassLimit) {
+      // A request still waiting keeps the receiver reading: its reply or a busy byte may come
+      // at any time within its wait limit.
+      if (lastPresent - lastInput >= kIdleDisarm && !waiting_.load()) {
         frameLen = 0;
-        std::lock_guard lock(recordLock_);
-        if (armCount_ == seenArm) receiveArmed_.Reset();
+        disarm();
         continue;
       }
       // The rest of the 1 ms step; bytes put into the COM ring end it early.
@@ -242,7 +286,7 @@ void cVRNProtocol::ReceiveThread() {
       }
       continue;
     }
-    emptyPasses = 0;
+    lastInput = lastPresent;
     Scan(chunk_.data(), got, frameLen);
   }
 
@@ -280,7 +324,7 @@ void cVRNProtocol::Scan(const uint8_t *bytes, size_t count, size_t &frameLen) {
 }
 
 bool cVRNProtocol::CompleteFrame(size_t frameLen) {
-  platform::TraceHex("VRN reply", frame_.data(), frameLen);
+  platform::TraceFrame("VRN reply", frame_.data(), frameLen);
   std::lock_guard lock(recordLock_);
   const uint8_t current = seq_.load();
   const ReplyCheck check = ParseReply(std::span(frame_.data(), frameLen), current, record_);

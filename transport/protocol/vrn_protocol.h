@@ -22,6 +22,14 @@ class cVRNProtocol {
  public:
   static constexpr platform::Millis kUsbWaitLimit{3000};
   static constexpr platform::Millis kComWaitLimit{4000};
+  // Refusals and time-outs each end a request after five transmissions in a row; a device that
+  // alternates them would reset both counts for ever, so a request goes out at most this often
+  // in all. Busy bytes send nothing and may still keep a request waiting.
+  static constexpr int kMaxTransmissions = 10;
+  // Without input for this long, and with no request waiting, the receive thread stops reading
+  // until the next transmission.
+  static constexpr platform::Millis kIdleDisarm{600};
+  static constexpr platform::Millis kAbsentDisarm{4000};
 
   // The driver is not owned and may be null: then only the COM port can carry requests.
   explicit cVRNProtocol(iCOMDriver *driver);
@@ -32,12 +40,18 @@ class cVRNProtocol {
   // Starts the receive thread unless it runs already; with a non-empty port name then (re)opens
   // that COM port at 115200 8N1. True when the thread runs and, if a port was named, it opened.
   bool Start(const char *comPort);
-  // Ends the receive thread (joined) and closes the COM port.
+  // Ends the receive thread (joined) and closes the COM port; the port is not re-opened by
+  // later requests.
   void Stop();
+  // The first, lock-free step of Stop: the request in flight ends at once with -1 and new ones
+  // fail until the next Start. For a caller that cannot wait for the request lock.
+  void Cancel();
 
   // `reply` receives kReplyRecordSize (262) bytes: the reply text zero-padded to 256 bytes,
   // then the six status bytes. Only the low byte of `command` is sent; `data` may be null.
-  // 0 on success, -1 on any failure.
+  // 0 on success, -1 on any failure. A COM port that hung up, or that a failed recovery left
+  // closed, is opened again once before the frame is sent; when it is not there the request
+  // fails at once.
   int Request(uint16_t command, const char *data, uint8_t *reply);
 
   CRSComSupp &ComSupp() { return com_; }
@@ -48,6 +62,9 @@ class cVRNProtocol {
 
  private:
   int SendFrame(uint16_t command, const char *data, uint8_t *reply);
+  int Exchange(uint16_t command, const char *data, uint8_t *reply);
+  // Brings back a COM port that hung up or was left closed; false when there is none to use.
+  bool RecoverComPort();
   bool LinkAttached();
   bool ResetLink(bool full);
   void ReceiveThread();
@@ -71,7 +88,8 @@ class cVRNProtocol {
 
   std::atomic<uint8_t> seq_{0};  // advanced under requestLock_, compared by the receive thread
   std::atomic<bool> running_{false};      // the receive thread is in its loop
-  std::atomic<bool> stopping_{false};     // Stop has begun: the thread leaves, requests end
+  std::atomic<bool> stopping_{false};     // Stop or Cancel has begun: the thread leaves, requests end
+  std::atomic<bool> waiting_{false};      // a request is in its exchange: the receiver stays armed
   std::thread thread_;                    // guarded by requestLock_
 
   // All manual-reset; they live as long as the object.
@@ -83,7 +101,12 @@ class cVRNProtocol {
   platform::Event threadStarted_{platform::Event::Mode::Manual};
 
   // Held for a whole exchange, so requests of several threads are served one after the other;
-  // also guards Start's setup.
+  // also guards Start's setup. Lock order of the transport library:
+  //   CDllApp::lifeLock_ (shared by every export call, exclusive while drivers are made or
+  //   deleted) -> requestLock_ -> a driver's driver lock -> its record lock -> its transfer
+  //   locks; recordLock_ and CRSComSupp's state lock are taken under any of them and take
+  //   nothing. The notification manager calls its callbacks with none of its own locks held,
+  //   so a callback may take any lock of this order from the top.
   std::recursive_mutex requestLock_;
 };
 
