@@ -5,6 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+#include <vector>
 #include <cstdio>
 #include <memory>
 #include <set>
@@ -17,7 +22,17 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using vrn::CDllApp;
+
+bool WaitForAnswers(const std::atomic<int> &answered, int atLeast) {
+  const auto end = std::chrono::steady_clock::now() + 10s;
+  while (answered.load() < atLeast) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
 
 class ExportsWithoutDriver : public ::testing::Test {
  protected:
@@ -152,6 +167,69 @@ TEST_F(ExportsWithDriver, FirstCallsRacingMakeOneDriver) {
   for (int i = 0; i < 4; ++i) threads.emplace_back([] { EXPECT_EQ(vrn_test_connection(), 1); });
   for (auto &t : threads) t.join();
   EXPECT_EQ(made, 1);
+}
+
+// Calls that stop coming back: a host keeps requesting while another thread disposes, and a
+// device keeps one request alive with busy bytes.
+TEST_F(ExportsWithDriver, DisposeReturnsPromptlyUnderLoadAndWhileABusyDeviceHoldsARequest) {
+  ASSERT_EQ(vrn_test_connection(), 1);
+  std::atomic<bool> stop{false};
+  std::atomic<int> answered{0};
+  std::vector<std::thread> hosts;
+  for (int i = 0; i < 4; ++i) {
+    hosts.emplace_back([&] {
+      char reply[VRN_REPLY_SIZE];
+      uint8_t status[VRN_STATUS_SIZE];
+      while (!stop.load()) answered += vrn_request(45, "", reply, status) == 0;
+    });
+  }
+  const auto disposeWithin = [&](std::chrono::milliseconds limit) {
+    auto disposing = std::async(std::launch::async, [] { vrn_dispose(); });
+    const bool ended = disposing.wait_for(limit) == std::future_status::ready;
+    if (!ended) stop = true;  // lets the disposal through, so that the test ends
+    disposing.wait();
+    return ended;
+  };
+
+  ASSERT_TRUE(WaitForAnswers(answered, 50));
+  EXPECT_TRUE(disposeWithin(2s)) << "vrn_dispose under a stream of requests";
+  ASSERT_TRUE(WaitForAnswers(answered, answered.load() + 50));  // the next calls started over
+
+  // The next frame is answered only after half a minute of busy bytes.
+  sim->Faults().BusyBeforeNext(200ms, 30s);
+  ASSERT_TRUE(sim->ReceivedFrames().WaitForSize(sim->ReceivedFrames().Size() + 1, 5s));
+  std::this_thread::sleep_for(500ms);
+  // The hosts' calls in progress (one kept waiting, the others queued behind it) must all come
+  // back: a call made after the disposal would be kept waiting by the busy device again.
+  stop = true;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(disposeWithin(2s)) << "vrn_dispose while a request is kept waiting";
+  for (std::thread &h : hosts) h.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);  // every host's call came back
+  EXPECT_EQ(made, 2);
+}
+
+TEST_F(ExportsWithDriver, EveryCallIsTracedWithItsArgumentsAndResultPasswordsMasked) {
+  platform::TraceCapture traces;
+  EXPECT_TRUE(vrn_init("COM9"));
+  EXPECT_EQ(vrn_test_connection(), 1);
+  char reply[VRN_REPLY_SIZE];
+  uint8_t status[VRN_STATUS_SIZE];
+  EXPECT_EQ(vrn_request(0x2D, "ab\tc", reply, status), 0);
+  EXPECT_EQ(vrn_request(0x65, "01,0000,4321", reply, status), 0);  // an operator's new password
+  vrn_set_serial_id(0x1A86, -1);
+  vrn_dispose();
+  for (const char *line : {"vrn_init(\"COM9\")", "vrn_init returned true", "vrn_test_connection()",
+                           "vrn_test_connection returned 1", "vrn_request(0x002D, \"ab\\x09c\", ",
+                           "vrn_request(0x0065, [12 bytes masked], ", "vrn_request returned 0",
+                           "vrn_set_serial_id(6790, -1)", "vrn_dispose()", "vrn_dispose returned"}) {
+    EXPECT_TRUE(traces.Contains(line)) << line;
+  }
+  for (const std::string &line : traces.Lines()) {
+    if (line.rfind("fiscal-sim", 0) == 0) continue;  // the device's own traces
+    EXPECT_EQ(line.find("4321"), std::string::npos) << line;
+    EXPECT_EQ(line.find("34 33 32 31"), std::string::npos) << line;  // nor in a frame dump
+  }
 }
 
 // The shared library as a program loads it.

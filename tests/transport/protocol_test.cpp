@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -261,6 +262,65 @@ TEST(ProtocolMended, DataLongerThan219CharactersSendsNothing) {
   const auto entry = bench.sim().ReceivedFrames().Entries()[0];
   EXPECT_TRUE(entry.good);
   EXPECT_EQ(entry.raw.size(), 229u);
+}
+
+// Devices that keep a request alive, and the limits that keep a host from waiting for ever.
+TEST(ProtocolLimits, BusyBytesEveryTwoSecondsKeepTheRequestWaitingWithOneTransmission) {
+  PipeBench bench;
+  bench.sim().Faults().BusyBeforeNext(2000ms, 4500ms);
+  const vrn_test::Reply reply = Ask(bench.protocol(), kImsi, "");
+  ASSERT_EQ(reply.result, 0);
+  EXPECT_EQ(reply.text, "284011234567890");
+  // Each busy byte is taken when it comes, so the wait limit never runs out: no reset, no resend.
+  EXPECT_EQ(bench.sim().ReceivedFrames().Size(), 1u);
+  EXPECT_TRUE(bench.driver->ResetCalls().empty());
+}
+
+TEST(ProtocolLimits, ReceiverStopsReadingSoonAfterAFailedRequest) {
+  PipeBench bench;
+  // Reads that block like USB reads until their time-out; the device stays silent.
+  bench.driver->readWaitMs = 100;
+  bench.driver->resetSucceeds = false;
+  bench.sim().Faults().GoSilent();
+  EXPECT_EQ(Ask(bench.protocol(), kImsi, "").result, -1);
+  // Quiet for 600 ms and no request waiting: the receiver disarms, whatever a read costs.
+  std::this_thread::sleep_for(1500ms);
+  const int reads = bench.driver->Reads();
+  std::this_thread::sleep_for(1000ms);
+  EXPECT_EQ(bench.driver->Reads(), reads);
+}
+
+TEST(ProtocolLimits, RefusalsAlternatingWithSilenceEndAfterTenTransmissions) {
+  PipeBench bench;
+  // Odd transmissions are refused, even ones get no answer: each run is one long, so neither
+  // count of five is ever reached.
+  bench.driver->answerWrites = [](int write) { return write % 2 == 1 ? std::vector<uint8_t>{0x15} : std::vector<uint8_t>{}; };
+  std::promise<int> result;
+  std::thread asker([&] { result.set_value(Ask(bench.protocol(), kImsi, "").result); });
+  std::future<int> done = result.get_future();
+  const bool ended = done.wait_for(40s) == std::future_status::ready;
+  if (!ended) bench.protocol().Stop();
+  asker.join();
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(done.get(), -1);
+  EXPECT_EQ(bench.driver->Writes(), vrn::cVRNProtocol::kMaxTransmissions);
+}
+
+TEST(ProtocolLimits, CancelEndsARequestKeptAliveByBusyBytesAndLaterOnesFailUntilStart) {
+  PipeBench bench;
+  bench.sim().Faults().BusyBeforeNext(200ms, 30s);
+  std::promise<std::chrono::steady_clock::time_point> ended;
+  std::thread asker([&] {
+    EXPECT_EQ(Ask(bench.protocol(), kImsi, "").result, -1);
+    ended.set_value(Clock::now());
+  });
+  ASSERT_TRUE(bench.sim().ReceivedFrames().WaitForSize(1, 5s));
+  std::this_thread::sleep_for(500ms);
+  const auto cancelled = Clock::now();
+  bench.protocol().Cancel();
+  asker.join();
+  EXPECT_LT(ended.get_future().get() - cancelled, 500ms);
+  EXPECT_EQ(Ask(bench.protocol(), kPaperCut, "").result, -1);
 }
 
 }  // namespace

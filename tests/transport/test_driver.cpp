@@ -27,13 +27,19 @@ void TestDriver::Shutdown() {
 }
 
 int TestDriver::Write(const void *buffer, size_t length) {
-  ++writes_;
+  const int write = ++writes_;
+  if (answerWrites) {
+    InjectReply(answerWrites(write));
+    lastWrite_.store(0);
+    return static_cast<int>(length);
+  }
   const bool ok = host_.Write(std::span(static_cast<const uint8_t *>(buffer), length));
   lastWrite_.store(ok ? 0 : -1);
   return ok ? static_cast<int>(length) : 0;
 }
 
 int TestDriver::Read(void *buffer, size_t maximum) {
+  ++reads_;
   {
     std::lock_guard lock(mutex_);
     if (!injected_.empty()) {
@@ -43,7 +49,7 @@ int TestDriver::Read(void *buffer, size_t maximum) {
       return static_cast<int>(n);
     }
   }
-  const ptrdiff_t n = host_.Read(static_cast<uint8_t *>(buffer), maximum, std::chrono::milliseconds(1));
+  const ptrdiff_t n = host_.Read(static_cast<uint8_t *>(buffer), maximum, std::chrono::milliseconds(readWaitMs.load()));
   lastRead_.store(n >= 0 ? 0 : -1);
   return n > 0 ? static_cast<int>(n) : 0;
 }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,8 +40,15 @@ class TestDriver : public vrn::iCOMDriver {
   // The `full` argument of every Reset call, in order.
   std::vector<bool> ResetCalls() const;
   int Writes() const { return writes_.load(); }
+  int Reads() const { return reads_.load(); }
   // Bytes handed out by the next Read before anything from the device.
   void InjectReply(std::vector<uint8_t> bytes);
+  // Plays the device instead of the simulator: each write (counted from 1) is answered with the
+  // bytes this returns, none for silence. Set before the first request.
+  std::function<std::vector<uint8_t>(int write)> answerWrites;
+
+  // How long an empty Read waits for input, as a USB read blocks until its time-out.
+  std::atomic<int> readWaitMs{1};
 
   std::atomic<bool> initialised{true};
   std::atomic<bool> attached{true};
@@ -52,6 +60,7 @@ class TestDriver : public vrn::iCOMDriver {
   std::atomic<int> lastWrite_{-1};
   std::atomic<int> lastRead_{-1};
   std::atomic<int> writes_{0};
+  std::atomic<int> reads_{0};
   mutable std::mutex mutex_;
   std::vector<bool> resets_;        // guarded by mutex_
   std::vector<uint8_t> injected_;   // guarded by mutex_
