@@ -6,8 +6,10 @@
  * exception or a fault of the library escape to the caller.
  *
  * Threads: vrn_request and vrn_test_connection may be called from several threads at once;
- * requests are served one after the other. vrn_dispose waits for calls in progress to end.
- * Diagnostics go to stderr when the environment variable VRN_TRACE is 1; nothing is shown.
+ * requests are served one after the other. vrn_dispose ends calls in progress (they fail) and
+ * returns within about two seconds, whatever the device does.
+ * Diagnostics go to stderr when the environment variable VRN_TRACE is 1, every call with its
+ * arguments and result among them (passwords masked); nothing is shown.
  */
 #ifndef VRN_INTERFACE_H
 #define VRN_INTERFACE_H
@@ -42,16 +44,21 @@ extern "C" {
  * by vrn_test_connection. */
 VRN_API bool vrn_init(const char *comPort);
 
-/* Stops and releases everything the library created. Do not call it from several threads at
- * once; calls in progress on other threads are waited for. */
+/* Stops and releases everything the library created. Calls in progress on other threads end
+ * at once with their failure result, and calls made while it runs fail at once; calls made
+ * after it returns start over. Do not call it from several threads at once. */
 VRN_API void vrn_dispose(void);
 
 /* 1 when a device is reachable (an open USB device or an open COM port), else 0. Sends nothing
  * to the device. The first call chooses and starts the driver. */
 VRN_API int vrn_test_connection(void);
 
-/* Sends one command and waits for its reply (up to 3 s on USB and 4 s on a COM port for each
- * transmission, with retries).
+/* Sends one command and waits for its reply: up to 3 s on USB and 4 s on a COM port for each
+ * transmission. A refusal or a garbled reply sends the command again, a time-out resets the
+ * link and sends it again; five of either in a row end the request, and it goes to the device
+ * at most 10 times in all. Busy bytes from the device keep it waiting without limit (only
+ * vrn_dispose ends that wait). A COM port whose device vanished is opened again once by the
+ * next request; if it is not back, the request fails at once.
  *   command  only the low byte goes to the device.
  *   data     NUL-terminated bytes sent as they are, at most 219; NULL sends none.
  *   reply    caller's buffer of at least VRN_REPLY_SIZE (256) bytes: receives the reply text,
