@@ -363,6 +363,20 @@ TEST_F(UsbTransport, DisposeEndsEveryThreadAndALaterCallStartsOver) {
   EXPECT_EQ(device.usb->Claims(), 2u);
 }
 
+TEST_F(UsbTransport, DisposeEndsARequestThatABusyDeviceKeepsWaiting) {
+  EmulatedDevice device({.port = 1});
+  ASSERT_EQ(vrn_test_connection(), 1);
+  device.sim->Faults().BusyBeforeNext(200ms, 30s);
+  auto request = std::async(std::launch::async, [] { return Request(kSerialNumber, "").result; });
+  ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(1, 5s));
+  std::this_thread::sleep_for(500ms);
+  const auto start = std::chrono::steady_clock::now();
+  vrn_dispose();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  ASSERT_EQ(request.wait_for(1s), std::future_status::ready);
+  EXPECT_EQ(request.get(), -1);
+}
+
 TEST_F(UsbTransport, ADriverThatIsGoneGetsNoMoreEvents) {
   EmulatedDevice device({.port = 1});
   vrn::DevNotificationManager *manager = vrn::DevNotificationManager::GetInstance();
