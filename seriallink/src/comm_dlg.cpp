@@ -69,11 +69,18 @@ int CCommDlg::Transact(const uint8_t *frame, size_t length, Millis timeout, RCVB
     blocks.Clear();
     WritePort(frame, length);
   };
+  // Disconnect may have begun before this command got the link: nothing goes out then.
+  if (blocks.Aborted()) return kNoResponse;
   int attempts = 0;
   send();
   RCVBLOCK block;
   for (;;) {
-    if (!blocks.Wait(timeout)) {
+    const ReceivedBlocks::WaitResult wait = blocks.Wait(timeout);
+    if (wait == ReceivedBlocks::WaitResult::Aborted) {
+      platform::Trace("seriallink: command 0x%02X aborted", cmd);
+      return kNoResponse;
+    }
+    if (wait == ReceivedBlocks::WaitResult::TimedOut) {
       if (++attempts == kMaxAttempts) {
         platform::Trace("seriallink: no reply to command 0x%02X after %d waits", cmd, attempts);
         return kNoResponse;

@@ -25,7 +25,19 @@ void ReceivedBlocks::Clear() {
   received_.Reset();
 }
 
-bool ReceivedBlocks::Wait(Millis timeout) { return received_.Wait(timeout); }
+ReceivedBlocks::WaitResult ReceivedBlocks::Wait(Millis timeout) {
+  switch (platform::WaitAny({&aborted_, &received_}, timeout)) {
+    case 0: return WaitResult::Aborted;
+    case 1: return WaitResult::Received;
+    default: return WaitResult::TimedOut;
+  }
+}
+
+void ReceivedBlocks::Abort() { aborted_.Set(); }
+
+void ReceivedBlocks::EndAbort() { aborted_.Reset(); }
+
+bool ReceivedBlocks::Aborted() const { return aborted_.IsSet(); }
 
 size_t ReceivedBlocks::Size() const {
   std::lock_guard lock(mutex_);

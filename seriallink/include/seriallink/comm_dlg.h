@@ -35,7 +35,9 @@ class CCommDlg {
   //
   // The sequence number moves on only when a matching reply came, or when the count ran out on
   // a mismatch: the device then has taken the number, and a NAK says it has not.
-  // A frame shorter than a frame can be is refused with 10006 and not sent.
+  // A frame shorter than a frame can be is refused with 10006 and not sent. An abort of the
+  // received blocks (Disconnect) ends the wait at once with 10003, and while it lasts nothing is
+  // written.
   int Transact(const uint8_t *frame, size_t length, Millis timeout, RCVBLOCK &reply);
 
   // 0 when the reply holds a status separator with six status bytes after it inside the frame:

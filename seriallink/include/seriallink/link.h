@@ -8,7 +8,8 @@
 //   Reply r = RunCommand(0x31, data);      // r.code, r.reply, r.status, r.error
 //   GetStatus(); ErrorText(code);          Disconnect();
 //
-// Calls from several threads are serialised; a command holds the link for its whole exchange.
+// Calls from several threads are serialised; a command holds the link for its whole exchange,
+// except against Disconnect, which aborts it.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,10 @@ namespace seriallink {
 // (10003 after five waits) and Connect keeps answering 10001 until Disconnect.
 int Connect(std::string_view port, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits);
 
-// Destroys the connection object, closing its port. Always 0.
+// Destroys the connection object, closing its port. Always 0. Safe from another thread while a
+// command is in flight: that command ends at once with 10003 (whatever the device does, also
+// while it keeps answering "busy"), commands that start meanwhile get 10002 or 10003, and the
+// call returns once the port is closed (ClosePort's 200 ms, plus at most one write's time-out).
 int Disconnect();
 
 bool IsConnected();

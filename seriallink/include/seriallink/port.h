@@ -43,9 +43,14 @@ void WritePort(const uint8_t *data, size_t size);
 // The received blocks with their block-received event. Only the newest block ever matters to
 // the exchange: taking it discards the older ones, and a full list drops its oldest block, so
 // memory stays bounded even while a device talks to nobody.
+//
+// The exchange's wait also ends on an abort: Disconnect ending a command that the device keeps
+// waiting. It stays signalled until ended, so a wait begun after it ends at once too.
 class ReceivedBlocks {
  public:
   static constexpr size_t kCapacity = 8;
+
+  enum class WaitResult { Received, TimedOut, Aborted };
 
   // Adds a copy at the head and signals the event (receive thread).
   void Add(const RCVBLOCK &block);
@@ -54,9 +59,14 @@ class ReceivedBlocks {
   // Forgets every block and the pending signal: done before each write of a frame, so that
   // whatever arrives after it is the answer to that write.
   void Clear();
-  // True when a block was added since the last take or clear, within the time-out.
-  bool Wait(Millis timeout);
+  // Received when a block was added since the last take or clear, within the time-out; an abort
+  // wins over a block.
+  WaitResult Wait(Millis timeout);
   size_t Size() const;
+
+  void Abort();
+  void EndAbort();
+  bool Aborted() const;
 
  private:
   // Add and Set, and Take/Clear and Reset, happen under the mutex, so the event is signalled
@@ -66,6 +76,7 @@ class ReceivedBlocks {
   size_t newest_ = 0;                     // guarded by mutex_: slot of the head
   size_t count_ = 0;                      // guarded by mutex_
   platform::Event received_{platform::Event::Mode::Auto};
+  platform::Event aborted_{platform::Event::Mode::Manual};
 };
 
 ReceivedBlocks &Blocks();
