@@ -38,6 +38,10 @@ Reply RunLocked(Connection &c, uint16_t code, std::string_view data) {
   // A command that got the link while a Disconnect waits for it finds the connection gone.
   if (!c.dlg || Blocks().Aborted()) return {kNotConnected, {}};
   if (data.size() > kMaxData) return {kBadParameter, {}};
+  // A device that vanished may be back under the same name (a USB serial device plugged in
+  // again), and one that was missing at Connect may have come since: each command tries the
+  // port once, without waiting, instead of sending into a port that can no longer answer.
+  if (c.dlg->Reopen() != 0) return {kNoResponse, {}};
   std::array<uint8_t, kMaxFrame> frame{};
   std::memcpy(&frame[4], data.data(), data.size());
   const size_t position = 4 + data.size();

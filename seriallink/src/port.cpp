@@ -77,7 +77,9 @@ void ReceiveProc(PortState &s, Millis pause) {
     }
     if (failed) {
       // A vanished device hangs up for good: waiting on the port again would return at once.
+      // The exchange learns of it at once; the next command opens the port again.
       platform::Trace("seriallink: port %s failed; no more input until it is closed", s.port.Path().c_str());
+      s.blocks.SetPortFailed(true);
       s.stop.Wait();
       break;
     }
@@ -88,16 +90,21 @@ void ReceiveProc(PortState &s, Millis pause) {
 
 void PortState::CloseLocked() {
   if (!running) return;
+  // A reader whose port failed has already left its passes and waits for nothing but `stop`:
+  // the pauses that let a pass end are no use then, and a command that opens the port again
+  // should not pay for them.
+  const bool readerParked = blocks.PortFailed();
   running = false;
   // A pass in progress sees the flag within this time and stops feeding bytes.
-  platform::SleepMs(100);
+  if (!readerParked) platform::SleepMs(100);
   stop.Set();
   port.SetDtr(false);
   port.Purge();
   port.Close();  // ends the reader's wait at once
-  platform::SleepMs(100);
+  if (!readerParked) platform::SleepMs(100);
   if (reader.joinable()) reader.join();
   blocks.Clear();
+  blocks.SetPortFailed(false);
 }
 
 }  // namespace
@@ -149,6 +156,8 @@ int ClosePort() {
 bool PortRunning() { return State().running; }
 
 bool ReaderAlive() { return State().readerAlive; }
+
+bool PortFailed() { return State().blocks.PortFailed(); }
 
 void WritePort(const uint8_t *data, size_t size) {
   PortState &s = State();

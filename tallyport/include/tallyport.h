@@ -4,7 +4,8 @@
  *   0      SUCCESS                  the device answered (its status: GetStatus)
  *   10001  Device Already Connect   Connect while connected, or the port did not open
  *   10002  Device not Connect       a command without Connect; nothing sent, no out touched
- *   10003  Device not Respond       no reply after five waits of 2.5 s
+ *   10003  Device not Respond       no reply after five waits of 2.5 s; the port is gone (see
+ *                                   below); or Disconnect from another thread ended the call
  *   10004  Device Answer Incorrect  the reply carried no status
  *   10005  Device Max Send Count    five refusals or replies to another command
  *   10006  Device Bad Parametar     an argument was refused before anything was sent
@@ -21,6 +22,11 @@
  *   - a command's data may hold at most 219 bytes once formatted; longer gives 10006.
  *   - one connection per process; call from one thread at a time. Each command blocks until
  *     the device answers, at most five waits of 2.5 s (longer while the device says "busy").
+ *     Disconnect from another thread ends the command in flight at once with 10003.
+ *   - a port whose device vanished (or that did not open at Connect) is opened again by the
+ *     next command, once, by the same name and with Connect's settings: the command goes on
+ *     when the device is back and gives 10003 at once when it is not. A device that vanishes
+ *     during a command ends it with 10003 at once.
  *
  * Port names: "COM1".."COMn" (through the port alias directory, else /dev/ttyS<n-1>) or a
  * device path such as "/dev/ttyUSB0". Unloading the library disconnects.
@@ -76,10 +82,11 @@ typedef struct TpDateTime {
 
 /* Opens the port: data bits 5..8, parity 0 none, 1 odd, 2 even, 3 mark, 4 space, stop bits
  * 0 one, 1 one and a half, 2 two. 0, or 10001 when already connected or the port did not open;
- * after a failed open the connection still counts as made (commands end in 10003) until
- * Disconnect. */
+ * after a failed open the connection still counts as made until Disconnect (Connect answers
+ * 10001), and each command tries to open the port once: 10003 at once while it cannot. */
 TALLYPORT_API int32_t Connect(const char *port, int32_t baudRate, int16_t dataBits, int16_t parity, int16_t stopBits);
-/* Closes the port (about 0.2 s). Always 0, also when not connected. */
+/* Closes the port (about 0.2 s). Always 0, also when not connected. May be called from another
+ * thread while a command waits: that command ends at once with 10003. */
 TALLYPORT_API int32_t Disconnect(void);
 /* Keeps the window handle; nothing is ever sent to it. 0, or 10002. */
 TALLYPORT_API int32_t SetHwnd4Message(int32_t window);

@@ -23,8 +23,8 @@
 namespace seriallink {
 
 // Creates the connection object and opens its port. 0, or 10001 when a connection exists or the
-// port did not open. After a failed open the object stays: commands then run against no port
-// (10003 after five waits) and Connect keeps answering 10001 until Disconnect.
+// port did not open. After a failed open the object stays, and Connect keeps answering 10001
+// until Disconnect; each command then tries to open the port (see RunCommand).
 int Connect(std::string_view port, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits);
 
 // Destroys the connection object, closing its port. Always 0. Safe from another thread while a
@@ -51,6 +51,10 @@ struct Reply {
 // frame holds (nothing sent), the frame made and exchanged with the flavour's time-out, 10004
 // for a reply without status separator. Only the low byte of `code` goes on the wire; the data
 // goes byte for byte.
+//
+// A port that never opened, or that failed (its device vanished), is opened again first, once,
+// by the connection's name and settings: when that fails the command gives 10003 at once, and
+// the next command tries again. A port that fails during the exchange ends it with 10003 at once.
 Reply RunCommand(uint16_t code, std::string_view data);
 
 struct CommandResult {
