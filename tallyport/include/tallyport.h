@@ -20,6 +20,10 @@
  *   - outs of any kind keep their previous values on every failure and wherever a function
  *     says "untouched".
  *   - a command's data may hold at most 219 bytes once formatted; longer gives 10006.
+ *   - numbers (double) must be finite and fit the device's fields, else 10006 with nothing
+ *     sent: amounts and prices at most 21474836.47 either way (32-bit counts of cents),
+ *     quantities at most 2147483.647 (32-bit counts of thousandths), percentages (discounts,
+ *     surcharges, tax rates) at most 999.99. NaN and infinities are always refused.
  *   - one connection per process; call from one thread at a time. Each command blocks until
  *     the device answers, at most five waits of 2.5 s (longer while the device says "busy").
  *     Disconnect from another thread ends the command in flight at once with 10003.
@@ -103,7 +107,8 @@ TALLYPORT_API void GetErrorString(int32_t code, char *out);
  * and second get the two receipt numbers of the reply when both parse. */
 TALLYPORT_API int32_t BeginFiscalBon(uint32_t clerk, const char *password, uint32_t till, char option, int16_t *first,
                                      int16_t *second);
-/* Sells a free-text item; only the first character of taxGroup is sent (10006 when empty). */
+/* Sells a free-text item; only the first character of taxGroup is sent (10006 when empty).
+ * price is an amount, quantity a quantity, percent a percentage: 10006 out of their ranges. */
 TALLYPORT_API int32_t Sale(const char *item, const char *taxGroup, double price, double quantity, double percent);
 /* As Sale, also showing the item on the customer display. */
 TALLYPORT_API int32_t SaleAndDisplay(const char *item, const char *taxGroup, double price, double quantity,
@@ -115,8 +120,8 @@ TALLYPORT_API int32_t SaleDept(int16_t department, double quantity, double perce
 /* Subtotal; out gets the reply when it is not empty. */
 TALLYPORT_API int32_t SubTotal(int16_t print, int16_t display, double percent, char *out);
 /* Payment. Empty paymentType with a non-zero amount pays in "P". paymentCode and amountOut get
- * the reply's code character and amount when both parse. 10006 for an amount that cannot be
- * written as a number of cents. */
+ * the reply's code character and amount when both parse. amount is an amount (see the
+ * conventions above: 10006 beyond 21474836.47 or for NaN and infinities). */
 TALLYPORT_API int32_t Total(const char *line, const char *paymentType, double amount, int16_t *paymentCode,
                             double *amountOut);
 /* Free text on a fiscal receipt; 10006 when empty. */
@@ -171,7 +176,7 @@ TALLYPORT_API int32_t PrintDiagnosticInfo(void);
 /* ---- Programming ---- */
 
 /* Answer outs of SetTaxRates, SetTaxR and SetTaxNumber get the reply's first character, or 70
- * ('F') when the reply is empty. */
+ * ('F') when the reply is empty. The four rates are percentages (10006 out of range). */
 TALLYPORT_API int32_t SetTaxRates(double rate1, double rate2, double rate3, double rate4, int16_t *answer);
 /* Tax rates as the caller writes them. */
 TALLYPORT_API int32_t SetTaxR(const char *rates, int16_t *answer);

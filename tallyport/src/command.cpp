@@ -1,5 +1,6 @@
 #include "command.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,22 @@ std::string Format(const char *fmt, ...) {
   }
   va_end(again);
   return text;
+}
+
+bool Printable(std::initializer_list<Number> numbers) {
+  constexpr double kMax32 = 2147483647.0;
+  for (const Number &n : numbers) {
+    if (!std::isfinite(n.value)) return false;
+    double scale = 100;
+    double limit = kMax32;
+    switch (n.kind) {
+      case NumberKind::Amount: break;
+      case NumberKind::Quantity: scale = 1000; break;
+      case NumberKind::Percent: limit = 99999; break;
+    }
+    if (std::fabs(std::trunc(n.value * scale)) > limit) return false;
+  }
+  return true;
 }
 
 void CopyOut(char *out, std::string_view text) {

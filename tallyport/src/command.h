@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -37,6 +38,26 @@ inline long Ld(int32_t value) { return value; }
 // %u of a 16-bit signed value: widened with its sign, so -1 prints 4294967295.
 inline unsigned U(int16_t value) { return static_cast<uint32_t>(static_cast<int32_t>(value)); }
 inline unsigned U(uint16_t value) { return value; }
+
+// A number as a template prints it for the device. Each kind has the range of its field: the
+// device reads amounts as 32-bit counts of cents (the count Total cuts a payment to), quantities
+// as 32-bit counts of thousandths, and percentages (discounts, surcharges, tax rates) with at
+// most three whole digits. NaN and infinities would go out as the texts "nan" and "inf".
+enum class NumberKind { Amount, Quantity, Percent };
+
+struct Number {
+  double value;
+  NumberKind kind;
+};
+
+inline Number Amount(double value) { return {value, NumberKind::Amount}; }
+inline Number Quantity(double value) { return {value, NumberKind::Quantity}; }
+inline Number Percent(double value) { return {value, NumberKind::Percent}; }
+
+// True when every number is finite and within its kind's range: at most 21474836.47 for an
+// amount, 2147483.647 for a quantity and 999.99 for a percentage, either way, counted in the
+// units the template prints (cut toward zero). Exports refuse anything else with 10006.
+bool Printable(std::initializer_list<Number> numbers);
 
 // Copies at most TALLYPORT_TEXT_SIZE - 1 bytes and a terminator; a NULL out is skipped.
 void CopyOut(char *out, std::string_view text);

@@ -13,10 +13,11 @@ using namespace tallyport;
 
 namespace {
 
-int32_t AnswerCommand(const char *name, uint16_t code, const std::string &data, int16_t *answer) {
+template <typename MakeData>
+int32_t AnswerCommand(const char *name, uint16_t code, bool argumentsOk, MakeData &&makeData, int16_t *answer) {
   return Guarded(name, [&] {
     std::string reply;
-    const int32_t result = Command(code, true, [&] { return data; }, &reply);
+    const int32_t result = Command(code, argumentsOk, makeData, &reply);
     if (result == kSuccess) AnswerCharacter(reply, answer);
     return result;
   });
@@ -56,12 +57,12 @@ std::string Hex(const unsigned char *bytes, size_t n) {
 extern "C" {
 
 TALLYPORT_API int32_t SetTaxRates(double rate1, double rate2, double rate3, double rate4, int16_t *answer) {
-  return AnswerCommand("SetTaxRates", 0x60, Format("%05.2lf,%05.2lf,%05.2lf,%05.2lf", rate1, rate2, rate3, rate4),
-                       answer);
+  return AnswerCommand("SetTaxRates", 0x60, Printable({Percent(rate1), Percent(rate2), Percent(rate3), Percent(rate4)}),
+                       [&] { return Format("%05.2lf,%05.2lf,%05.2lf,%05.2lf", rate1, rate2, rate3, rate4); }, answer);
 }
 
 TALLYPORT_API int32_t SetTaxR(const char *rates, int16_t *answer) {
-  return AnswerCommand("SetTaxR", 0x60, Text(rates), answer);
+  return AnswerCommand("SetTaxR", 0x60, true, [&] { return std::string(Text(rates)); }, answer);
 }
 
 TALLYPORT_API int32_t SetHeaderFooter(uint16_t line, const char *text) {
@@ -83,7 +84,7 @@ TALLYPORT_API int32_t EnableLogo(int16_t enable) {
 TALLYPORT_API int32_t SetPluData(int32_t plu, const char *taxGroup, double price, const char *name,
                                  const char *secondLine, char *out) {
   return TextCommand(
-      "SetPluData", 0x6B, !Empty(name),
+      "SetPluData", 0x6B, !Empty(name) && Printable({Amount(price)}),
       [&] {
         std::string data = PluHead(plu, taxGroup, price, name);
         if (!Empty(secondLine)) data += Format("\n%s", secondLine);
@@ -96,7 +97,7 @@ TALLYPORT_API int32_t SetPluDataEx(int32_t plu, const char *taxGroup, double pri
                                    const char *secondLine, int16_t a, double quantity, int16_t b, int16_t c,
                                    int16_t fractional, int16_t d, char *out) {
   return TextCommand(
-      "SetPluDataEx", 0x6B, !Empty(name),
+      "SetPluDataEx", 0x6B, !Empty(name) && Printable({Amount(price), Quantity(quantity)}),
       [&] {
         std::string data = PluHead(plu, taxGroup, price, name);
         if (fractional != 0) {
@@ -122,10 +123,11 @@ TALLYPORT_API int32_t DeletePlu(int16_t mode, int32_t from, int32_t to, char *ou
 TALLYPORT_API int32_t SetDeptData(int16_t department, const char *taxGroup, const char *name, double price,
                                   int16_t a, int16_t b, int16_t c, int16_t d, char *out) {
   return TextCommand(
-      "SetDeptData", 0x83, !Empty(name),
+      "SetDeptData", 0x83, !Empty(name) && Printable({Amount(price)}),
       [&] {
-        // A whole price goes without decimals, as a 32-bit number.
-        if (std::floor(price) == price && price >= -2147483648.0 && price < 4294967296.0) {
+        // A whole price goes without decimals, as a 32-bit number (which the amount's range
+        // leaves room for).
+        if (std::floor(price) == price) {
           const auto whole = static_cast<uint32_t>(static_cast<int64_t>(price));
           return Format("P%u,%s\n%c,%lu,%u,%u,%u,%u", U(department), Text(name), First(taxGroup), Lu(whole), U(a),
                         U(b), U(c), U(d));
@@ -177,14 +179,16 @@ TALLYPORT_API int32_t SetCountrySerial(int16_t country, const char *text1, const
 }
 
 TALLYPORT_API int32_t SetTaxNumber(const char *text1, const char *text2, int16_t *answer) {
-  return AnswerCommand("SetTaxNumber", 0x62, Format("%s,%s", Text(text1), Text(text2)), answer);
+  return AnswerCommand("SetTaxNumber", 0x62, true, [&] { return Format("%s,%s", Text(text1), Text(text2)); }, answer);
 }
 
 TALLYPORT_API int32_t SetVatAccount(double amount, const char *text) {
-  return Simple("SetVatAccount", 0x93, [&] {
-    std::string data = Format("P%.2lf", amount);
-    if (!Empty(text)) data += Format(",%s", text);
-    return data;
+  return Guarded("SetVatAccount", [&] {
+    return Command(0x93, Printable({Amount(amount)}), [&] {
+      std::string data = Format("P%.2lf", amount);
+      if (!Empty(text)) data += Format(",%s", text);
+      return data;
+    });
   });
 }
 

@@ -201,7 +201,8 @@ TALLYPORT_API int32_t GetText(int16_t number, char *out) {
 
 TALLYPORT_API int32_t ServiceInputOutput(double amount, char *out) {
   return TextCommand(
-      "ServiceInputOutput", 0x46, true, [&] { return amount != 0 ? Format("%05.2lf", amount) : std::string(); }, out);
+      "ServiceInputOutput", 0x46, Printable({Amount(amount)}),
+      [&] { return amount != 0 ? Format("%05.2lf", amount) : std::string(); }, out);
 }
 
 TALLYPORT_API int32_t TestPrinter(int32_t code, const char *data, char *out) {

@@ -23,14 +23,12 @@ std::string SaleOptions(double quantity, double percent, double price) {
 int32_t FreeSale(const char *name, uint16_t code, const char *item, const char *taxGroup, double price,
                  double quantity, double percent) {
   return Guarded(name, [&] {
-    return Command(code, !Empty(taxGroup), [&] {
+    const bool argumentsOk = !Empty(taxGroup) && Printable({Amount(price), Quantity(quantity), Percent(percent)});
+    return Command(code, argumentsOk, [&] {
       return Format("%s\t%c%.2lf*%.3lf,%.2lf", Text(item), First(taxGroup), price, quantity, percent);
     });
   });
 }
-
-// 2^31 cents: beyond it the whole-units test below has no meaning.
-constexpr double kMaxCents = 2147483647.0;
 
 }  // namespace
 
@@ -64,13 +62,15 @@ TALLYPORT_API int32_t SaleAndDisplay(const char *item, const char *taxGroup, dou
 
 TALLYPORT_API int32_t SalePlu(int32_t plu, double quantity, double percent, double price) {
   return Guarded("SalePlu", [&] {
-    return Command(0x3A, true, [&] { return Format("%ld", Ld(plu)) + SaleOptions(quantity, percent, price); });
+    return Command(0x3A, Printable({Quantity(quantity), Percent(percent), Amount(price)}),
+                   [&] { return Format("%ld", Ld(plu)) + SaleOptions(quantity, percent, price); });
   });
 }
 
 TALLYPORT_API int32_t SaleDept(int16_t department, double quantity, double percent, double price) {
   return Guarded("SaleDept", [&] {
-    return Command(0x8A, true, [&] { return Format("%d", department) + SaleOptions(quantity, percent, price); });
+    return Command(0x8A, Printable({Quantity(quantity), Percent(percent), Amount(price)}),
+                   [&] { return Format("%d", department) + SaleOptions(quantity, percent, price); });
   });
 }
 
@@ -78,7 +78,8 @@ TALLYPORT_API int32_t SubTotal(int16_t print, int16_t display, double percent, c
   return Guarded("SubTotal", [&] {
     std::string reply;
     const int32_t result =
-        Command(0x33, true, [&] { return Format("%d%d,%05.2lf", print, display, percent); }, &reply);
+        Command(0x33, Printable({Percent(percent)}), [&] { return Format("%d%d,%05.2lf", print, display, percent); },
+                &reply);
     if (result == kSuccess && !reply.empty()) CopyOut(out, reply);
     return result;
   });
@@ -87,18 +88,15 @@ TALLYPORT_API int32_t SubTotal(int16_t print, int16_t display, double percent, c
 TALLYPORT_API int32_t Total(const char *line, const char *paymentType, double amount, int16_t *paymentCode,
                             double *amountOut) {
   return Guarded("Total", [&] {
-    const double cents = std::trunc(amount * 100);
-    // An amount that is no number of cents at all would otherwise reach the whole-number cut
-    // with an undefined result.
-    const bool amountOk = std::isfinite(cents) && std::fabs(cents) <= kMaxCents;
     std::string reply;
     const int32_t result = Command(
-        0x35, amountOk,
+        0x35, Printable({Amount(amount)}),
         [&] {
           std::string data = Format("%s\t", Text(line));
           if (!Empty(paymentType) || amount != 0) {
             const char payment = Empty(paymentType) ? 'P' : First(paymentType);
-            const auto whole = static_cast<int32_t>(cents);
+            // The amount's range keeps the count of cents within 32 bits.
+            const auto whole = static_cast<int32_t>(std::trunc(amount * 100));
             data += whole % 100 != 0 ? Format("%c%05.2lf", payment, amount) : Format("%c%d", payment, whole / 100);
           }
           return data;
