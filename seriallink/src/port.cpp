@@ -71,7 +71,7 @@ void ReceiveProc(PortState &s, Millis pause) {
       for (ptrdiff_t i = 0; i < n && s.running; ++i) {
         if (!assembler.Feed(buffer[static_cast<size_t>(i)])) continue;
         const RCVBLOCK &block = assembler.Block();
-        platform::TraceHex("seriallink rx", block.buffer, block.index + 1u);
+        platform::TraceFrame("seriallink rx", block.buffer, block.index + 1u);
         s.blocks.Add(block);
       }
     }
@@ -161,7 +161,7 @@ bool PortFailed() { return State().blocks.PortFailed(); }
 
 void WritePort(const uint8_t *data, size_t size) {
   PortState &s = State();
-  platform::TraceHex("seriallink tx", data, size);
+  platform::TraceFrame("seriallink tx", data, size);
   const size_t written = s.port.Write(data, size, Millis(2 * size + 1000));
   if (written != size) platform::Trace("seriallink: %zu of %zu bytes written", written, size);
 }

@@ -34,6 +34,12 @@
  *
  * Port names: "COM1".."COMn" (through the port alias directory, else /dev/ttyS<n-1>) or a
  * device path such as "/dev/ttyUSB0". Unloading the library disconnects.
+ *
+ * Tracing: with the environment variable VRN_TRACE=1 every function writes to stderr (on
+ * Windows also to the debugger output) its name with its arguments, e.g.
+ * Sale("Milk", "A", 1.5, 1, 0), and then "Sale returned 0", and the engine dumps each frame in
+ * hex. Passwords never appear: arguments that are passwords show as "***", and the data of the
+ * commands that carry one is left out of the frame dumps.
  */
 #ifndef TALLYPORT_H
 #define TALLYPORT_H
@@ -199,8 +205,9 @@ TALLYPORT_API int32_t DeletePlu(int16_t mode, int32_t from, int32_t to, char *ou
 /* Programs a department; 10006 for an empty name. */
 TALLYPORT_API int32_t SetDeptData(int16_t department, const char *taxGroup, const char *name, double price,
                                   int16_t a, int16_t b, int16_t c, int16_t d, char *out);
-TALLYPORT_API int32_t SetClerkName(int16_t clerk, const char *text1, const char *text2);
-TALLYPORT_API int32_t SetClerkPassword(int16_t clerk, const char *text1, const char *text2);
+/* The operator's password and name, in that order on the wire. */
+TALLYPORT_API int32_t SetClerkName(int16_t clerk, const char *password, const char *name);
+TALLYPORT_API int32_t SetClerkPassword(int16_t clerk, const char *oldPassword, const char *newPassword);
 /* Sets the device clock, to the second; 10006 unless the date-time is valid. */
 TALLYPORT_API int32_t SetDateTime(TpDateTime dateTime);
 TALLYPORT_API int32_t SetFonts(uint16_t font1, uint16_t font2);
