@@ -23,7 +23,7 @@ struct Connection {
   std::unique_ptr<CCommDlg> dlg;  // guarded by mutex
 
   // Disconnects under way: while there is one, the received blocks stay aborted, so that no
-  // command holds the link against it. Lock order: mutex before closingMutex (never both today).
+  // command holds the link against it. Never held together with `mutex`.
   std::mutex closingMutex;
   int closing = 0;  // guarded by closingMutex
 };

@@ -41,7 +41,7 @@ class CCommDlg {
   // a mismatch: the device then has taken the number, and a NAK says it has not.
   // A frame shorter than a frame can be is refused with 10006 and not sent. An abort of the
   // received blocks (Disconnect) ends the wait at once with 10003, and while it lasts nothing is
-  // written; so does a failure of the port under the receive thread.
+  // written. A failure of the port under the receive thread ends the wait with 10003 too.
   int Transact(const uint8_t *frame, size_t length, Millis timeout, RCVBLOCK &reply);
 
   // 0 when the reply holds a status separator with six status bytes after it inside the frame:
