@@ -39,6 +39,14 @@ CCommDlg::~CCommDlg() { ClosePort(); }
 
 int CCommDlg::Open() { return OpenPort(portName_, baudRate_, dataBits_, parity_, stopBits_, window_); }
 
+int CCommDlg::Reopen() {
+  if (PortRunning() && !PortFailed()) return 0;
+  ClosePort();
+  const int error = Open();
+  if (error != 0) platform::Trace("seriallink: port %s is not back (%d)", portName_.c_str(), error);
+  return error;
+}
+
 void CCommDlg::MakeHeader(uint8_t *buffer, uint16_t code, size_t position) const {
   buffer[0] = kFrameStart;
   buffer[1] = static_cast<uint8_t>(position + kLenBase);
@@ -69,11 +77,24 @@ int CCommDlg::Transact(const uint8_t *frame, size_t length, Millis timeout, RCVB
     blocks.Clear();
     WritePort(frame, length);
   };
+  // Disconnect may have begun before this command got the link: nothing goes out then.
+  if (blocks.Aborted()) return kNoResponse;
   int attempts = 0;
   send();
   RCVBLOCK block;
   for (;;) {
-    if (!blocks.Wait(timeout)) {
+    const ReceivedBlocks::WaitResult wait = blocks.Wait(timeout);
+    if (wait == ReceivedBlocks::WaitResult::Aborted) {
+      platform::Trace("seriallink: command 0x%02X aborted", cmd);
+      return kNoResponse;
+    }
+    // No answer can come through a port that failed: waiting out the time-outs would only delay
+    // the next command, which opens the port again.
+    if (wait == ReceivedBlocks::WaitResult::PortFailed) {
+      platform::Trace("seriallink: port failed during command 0x%02X", cmd);
+      return kNoResponse;
+    }
+    if (wait == ReceivedBlocks::WaitResult::TimedOut) {
       if (++attempts == kMaxAttempts) {
         platform::Trace("seriallink: no reply to command 0x%02X after %d waits", cmd, attempts);
         return kNoResponse;

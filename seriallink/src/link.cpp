@@ -17,8 +17,15 @@ struct Connection {
   // and therefore destroyed after this at process end.
   Connection() { Blocks(); }
 
+  // Held by Connect, by a command for its whole exchange, and by Disconnect's teardown; so
+  // Disconnect aborts the command in flight before it waits for this.
   std::mutex mutex;
   std::unique_ptr<CCommDlg> dlg;  // guarded by mutex
+
+  // Disconnects under way: while there is one, the received blocks stay aborted, so that no
+  // command holds the link against it. Never held together with `mutex`.
+  std::mutex closingMutex;
+  int closing = 0;  // guarded by closingMutex
 };
 
 Connection &TheConnection() {
@@ -28,8 +35,13 @@ Connection &TheConnection() {
 
 // The caller holds c.mutex.
 Reply RunLocked(Connection &c, uint16_t code, std::string_view data) {
-  if (!c.dlg) return {kNotConnected, {}};
+  // A command that got the link while a Disconnect waits for it finds the connection gone.
+  if (!c.dlg || Blocks().Aborted()) return {kNotConnected, {}};
   if (data.size() > kMaxData) return {kBadParameter, {}};
+  // A device that vanished may be back under the same name (a USB serial device plugged in
+  // again), and one that was missing at Connect may have come since: each command tries the
+  // port once, without waiting, instead of sending into a port that can no longer answer.
+  if (c.dlg->Reopen() != 0) return {kNoResponse, {}};
   std::array<uint8_t, kMaxFrame> frame{};
   std::memcpy(&frame[4], data.data(), data.size());
   const size_t position = 4 + data.size();
@@ -60,8 +72,20 @@ int Connect(std::string_view port, uint32_t baudRate, uint16_t dataBits, uint16_
 
 int Disconnect() {
   Connection &c = TheConnection();
-  std::lock_guard lock(c.mutex);
-  c.dlg.reset();
+  // Stop new commands and end the one in flight first: a device that keeps answering "busy"
+  // would otherwise hold the link, and this call, for as long as it likes.
+  {
+    std::lock_guard lock(c.closingMutex);
+    if (c.closing++ == 0) Blocks().Abort();
+  }
+  {
+    std::lock_guard lock(c.mutex);
+    c.dlg.reset();
+  }
+  {
+    std::lock_guard lock(c.closingMutex);
+    if (--c.closing == 0) Blocks().EndAbort();
+  }
   return kSuccess;
 }
 

@@ -71,13 +71,15 @@ void ReceiveProc(PortState &s, Millis pause) {
       for (ptrdiff_t i = 0; i < n && s.running; ++i) {
         if (!assembler.Feed(buffer[static_cast<size_t>(i)])) continue;
         const RCVBLOCK &block = assembler.Block();
-        platform::TraceHex("seriallink rx", block.buffer, block.index + 1u);
+        platform::TraceFrame("seriallink rx", block.buffer, block.index + 1u);
         s.blocks.Add(block);
       }
     }
     if (failed) {
       // A vanished device hangs up for good: waiting on the port again would return at once.
+      // The exchange learns of it at once; the next command opens the port again.
       platform::Trace("seriallink: port %s failed; no more input until it is closed", s.port.Path().c_str());
+      s.blocks.SetPortFailed(true);
       s.stop.Wait();
       break;
     }
@@ -88,16 +90,21 @@ void ReceiveProc(PortState &s, Millis pause) {
 
 void PortState::CloseLocked() {
   if (!running) return;
+  // A reader whose port failed has already left its passes and waits for nothing but `stop`:
+  // the pauses that let a pass end are no use then, and a command that opens the port again
+  // should not pay for them.
+  const bool readerParked = blocks.PortFailed();
   running = false;
   // A pass in progress sees the flag within this time and stops feeding bytes.
-  platform::SleepMs(100);
+  if (!readerParked) platform::SleepMs(100);
   stop.Set();
   port.SetDtr(false);
   port.Purge();
   port.Close();  // ends the reader's wait at once
-  platform::SleepMs(100);
+  if (!readerParked) platform::SleepMs(100);
   if (reader.joinable()) reader.join();
   blocks.Clear();
+  blocks.SetPortFailed(false);
 }
 
 }  // namespace
@@ -150,9 +157,11 @@ bool PortRunning() { return State().running; }
 
 bool ReaderAlive() { return State().readerAlive; }
 
+bool PortFailed() { return State().blocks.PortFailed(); }
+
 void WritePort(const uint8_t *data, size_t size) {
   PortState &s = State();
-  platform::TraceHex("seriallink tx", data, size);
+  platform::TraceFrame("seriallink tx", data, size);
   const size_t written = s.port.Write(data, size, Millis(2 * size + 1000));
   if (written != size) platform::Trace("seriallink: %zu of %zu bytes written", written, size);
 }

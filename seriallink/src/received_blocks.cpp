@@ -25,7 +25,30 @@ void ReceivedBlocks::Clear() {
   received_.Reset();
 }
 
-bool ReceivedBlocks::Wait(Millis timeout) { return received_.Wait(timeout); }
+ReceivedBlocks::WaitResult ReceivedBlocks::Wait(Millis timeout) {
+  switch (platform::WaitAny({&aborted_, &received_, &portFailed_}, timeout)) {
+    case 0: return WaitResult::Aborted;
+    case 1: return WaitResult::Received;
+    case 2: return WaitResult::PortFailed;
+    default: return WaitResult::TimedOut;
+  }
+}
+
+void ReceivedBlocks::Abort() { aborted_.Set(); }
+
+void ReceivedBlocks::EndAbort() { aborted_.Reset(); }
+
+bool ReceivedBlocks::Aborted() const { return aborted_.IsSet(); }
+
+void ReceivedBlocks::SetPortFailed(bool failed) {
+  if (failed) {
+    portFailed_.Set();
+  } else {
+    portFailed_.Reset();
+  }
+}
+
+bool ReceivedBlocks::PortFailed() const { return portFailed_.IsSet(); }
 
 size_t ReceivedBlocks::Size() const {
   std::lock_guard lock(mutex_);

@@ -4,7 +4,8 @@
  *   0      SUCCESS                  the device answered (its status: GetStatus)
  *   10001  Device Already Connect   Connect while connected, or the port did not open
  *   10002  Device not Connect       a command without Connect; nothing sent, no out touched
- *   10003  Device not Respond       no reply after five waits of 2.5 s
+ *   10003  Device not Respond       no reply after five waits of 2.5 s; the port is gone (see
+ *                                   below); or Disconnect from another thread ended the call
  *   10004  Device Answer Incorrect  the reply carried no status
  *   10005  Device Max Send Count    five refusals or replies to another command
  *   10006  Device Bad Parametar     an argument was refused before anything was sent
@@ -19,11 +20,26 @@
  *   - outs of any kind keep their previous values on every failure and wherever a function
  *     says "untouched".
  *   - a command's data may hold at most 219 bytes once formatted; longer gives 10006.
+ *   - numbers (double) must be finite and fit the device's fields, else 10006 with nothing
+ *     sent: amounts and prices at most 21474836.47 either way (32-bit counts of cents),
+ *     quantities at most 2147483.647 (32-bit counts of thousandths), percentages (discounts,
+ *     surcharges, tax rates) at most 999.99. NaN and infinities are always refused.
  *   - one connection per process; call from one thread at a time. Each command blocks until
  *     the device answers, at most five waits of 2.5 s (longer while the device says "busy").
+ *     Disconnect from another thread ends the command in flight at once with 10003.
+ *   - a port whose device vanished (or that did not open at Connect) is opened again by the
+ *     next command, once, by the same name and with Connect's settings: the command goes on
+ *     when the device is back and gives 10003 at once when it is not. A device that vanishes
+ *     during a command ends it with 10003 at once.
  *
  * Port names: "COM1".."COMn" (through the port alias directory, else /dev/ttyS<n-1>) or a
  * device path such as "/dev/ttyUSB0". Unloading the library disconnects.
+ *
+ * Tracing: with the environment variable VRN_TRACE=1 every function writes to stderr (on
+ * Windows also to the debugger output) its name with its arguments, e.g.
+ * Sale("Milk", "A", 1.5, 1, 0), and then "Sale returned 0", and the engine dumps each frame in
+ * hex. Passwords never appear: arguments that are passwords show as "***", and the data of the
+ * commands that carry one is left out of the frame dumps.
  */
 #ifndef TALLYPORT_H
 #define TALLYPORT_H
@@ -76,10 +92,11 @@ typedef struct TpDateTime {
 
 /* Opens the port: data bits 5..8, parity 0 none, 1 odd, 2 even, 3 mark, 4 space, stop bits
  * 0 one, 1 one and a half, 2 two. 0, or 10001 when already connected or the port did not open;
- * after a failed open the connection still counts as made (commands end in 10003) until
- * Disconnect. */
+ * after a failed open the connection still counts as made until Disconnect (Connect answers
+ * 10001), and each command tries to open the port once: 10003 at once while it cannot. */
 TALLYPORT_API int32_t Connect(const char *port, int32_t baudRate, int16_t dataBits, int16_t parity, int16_t stopBits);
-/* Closes the port (about 0.2 s). Always 0, also when not connected. */
+/* Closes the port (about 0.2 s). Always 0, also when not connected. May be called from another
+ * thread while a command waits: that command ends at once with 10003. */
 TALLYPORT_API int32_t Disconnect(void);
 /* Keeps the window handle; nothing is ever sent to it. 0, or 10002. */
 TALLYPORT_API int32_t SetHwnd4Message(int32_t window);
@@ -96,7 +113,8 @@ TALLYPORT_API void GetErrorString(int32_t code, char *out);
  * and second get the two receipt numbers of the reply when both parse. */
 TALLYPORT_API int32_t BeginFiscalBon(uint32_t clerk, const char *password, uint32_t till, char option, int16_t *first,
                                      int16_t *second);
-/* Sells a free-text item; only the first character of taxGroup is sent (10006 when empty). */
+/* Sells a free-text item; only the first character of taxGroup is sent (10006 when empty).
+ * price is an amount, quantity a quantity, percent a percentage: 10006 out of their ranges. */
 TALLYPORT_API int32_t Sale(const char *item, const char *taxGroup, double price, double quantity, double percent);
 /* As Sale, also showing the item on the customer display. */
 TALLYPORT_API int32_t SaleAndDisplay(const char *item, const char *taxGroup, double price, double quantity,
@@ -108,8 +126,8 @@ TALLYPORT_API int32_t SaleDept(int16_t department, double quantity, double perce
 /* Subtotal; out gets the reply when it is not empty. */
 TALLYPORT_API int32_t SubTotal(int16_t print, int16_t display, double percent, char *out);
 /* Payment. Empty paymentType with a non-zero amount pays in "P". paymentCode and amountOut get
- * the reply's code character and amount when both parse. 10006 for an amount that cannot be
- * written as a number of cents. */
+ * the reply's code character and amount when both parse. amount is an amount (see the
+ * conventions above: 10006 beyond 21474836.47 or for NaN and infinities). */
 TALLYPORT_API int32_t Total(const char *line, const char *paymentType, double amount, int16_t *paymentCode,
                             double *amountOut);
 /* Free text on a fiscal receipt; 10006 when empty. */
@@ -164,7 +182,7 @@ TALLYPORT_API int32_t PrintDiagnosticInfo(void);
 /* ---- Programming ---- */
 
 /* Answer outs of SetTaxRates, SetTaxR and SetTaxNumber get the reply's first character, or 70
- * ('F') when the reply is empty. */
+ * ('F') when the reply is empty. The four rates are percentages (10006 out of range). */
 TALLYPORT_API int32_t SetTaxRates(double rate1, double rate2, double rate3, double rate4, int16_t *answer);
 /* Tax rates as the caller writes them. */
 TALLYPORT_API int32_t SetTaxR(const char *rates, int16_t *answer);
@@ -187,8 +205,9 @@ TALLYPORT_API int32_t DeletePlu(int16_t mode, int32_t from, int32_t to, char *ou
 /* Programs a department; 10006 for an empty name. */
 TALLYPORT_API int32_t SetDeptData(int16_t department, const char *taxGroup, const char *name, double price,
                                   int16_t a, int16_t b, int16_t c, int16_t d, char *out);
-TALLYPORT_API int32_t SetClerkName(int16_t clerk, const char *text1, const char *text2);
-TALLYPORT_API int32_t SetClerkPassword(int16_t clerk, const char *text1, const char *text2);
+/* The operator's password and name, in that order on the wire. */
+TALLYPORT_API int32_t SetClerkName(int16_t clerk, const char *password, const char *name);
+TALLYPORT_API int32_t SetClerkPassword(int16_t clerk, const char *oldPassword, const char *newPassword);
 /* Sets the device clock, to the second; 10006 unless the date-time is valid. */
 TALLYPORT_API int32_t SetDateTime(TpDateTime dateTime);
 TALLYPORT_API int32_t SetFonts(uint16_t font1, uint16_t font2);

@@ -1,5 +1,6 @@
 #include "command.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,59 @@ std::string Format(const char *fmt, ...) {
   }
   va_end(again);
   return text;
+}
+
+bool Printable(std::initializer_list<Number> numbers) {
+  constexpr double kMax32 = 2147483647.0;
+  for (const Number &n : numbers) {
+    if (!std::isfinite(n.value)) return false;
+    double scale = 100;
+    double limit = kMax32;
+    switch (n.kind) {
+      case NumberKind::Amount: break;
+      case NumberKind::Quantity: scale = 1000; break;
+      case NumberKind::Percent: limit = 99999; break;
+    }
+    if (std::fabs(std::trunc(n.value * scale)) > limit) return false;
+  }
+  return true;
+}
+
+Arg Arg::Secret(const char *text) { return Arg(Kind::Secret, text); }
+
+Arg Arg::Out(const void *out) { return Arg(Kind::Out, out); }
+
+std::string Arg::Show() const {
+  switch (kind_) {
+    case Kind::Text: return platform::TraceText(text_);
+    case Kind::Secret: return platform::TraceSecret(text_);
+    case Kind::Char:
+      // The option characters are letters; anything else (NUL for none) shows as its code.
+      return signed_ > 0x20 && signed_ < 0x7F ? Format("'%c'", static_cast<char>(signed_)) : Format("%lld", signed_);
+    case Kind::Signed: return Format("%lld", signed_);
+    case Kind::Unsigned: return Format("%llu", unsigned_);
+    case Kind::Double: return Format("%.15g", double_);
+    case Kind::DateTime: return Format("{%.15g, %lld}", double_, signed_);
+    case Kind::Out: return text_ != nullptr ? "out" : "NULL";
+  }
+  return "?";
+}
+
+bool TraceEntry(const char *name, Args args) noexcept {
+  if (!platform::TraceEnabled()) return false;
+  try {
+    std::string line = name;
+    line += '(';
+    for (const Arg &arg : args) {
+      if (&arg != args.begin()) line += ", ";
+      line += arg.Show();
+    }
+    line += ')';
+    platform::Trace("%s", line.c_str());
+  } catch (...) {
+    // Tracing never stands in a command's way; the result is still traced.
+  }
+  return true;
 }
 
 void CopyOut(char *out, std::string_view text) {

@@ -4,12 +4,15 @@
 
 #include <cstdint>
 #include <exception>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "platform/trace.h"
 #include "seriallink/result_codes.h"
+#include "tallyport.h"
 
 namespace tallyport {
 
@@ -38,6 +41,26 @@ inline long Ld(int32_t value) { return value; }
 inline unsigned U(int16_t value) { return static_cast<uint32_t>(static_cast<int32_t>(value)); }
 inline unsigned U(uint16_t value) { return value; }
 
+// A number as a template prints it for the device. Each kind has the range of its field: the
+// device reads amounts as 32-bit counts of cents (the count Total cuts a payment to), quantities
+// as 32-bit counts of thousandths, and percentages (discounts, surcharges, tax rates) with at
+// most three whole digits. NaN and infinities would go out as the texts "nan" and "inf".
+enum class NumberKind { Amount, Quantity, Percent };
+
+struct Number {
+  double value;
+  NumberKind kind;
+};
+
+inline Number Amount(double value) { return {value, NumberKind::Amount}; }
+inline Number Quantity(double value) { return {value, NumberKind::Quantity}; }
+inline Number Percent(double value) { return {value, NumberKind::Percent}; }
+
+// True when every number is finite and within its kind's range: at most 21474836.47 for an
+// amount, 2147483.647 for a quantity and 999.99 for a percentage, either way, counted in the
+// units the template prints (cut toward zero). Exports refuse anything else with 10006.
+bool Printable(std::initializer_list<Number> numbers);
+
 // Copies at most TALLYPORT_TEXT_SIZE - 1 bytes and a terminator; a NULL out is skipped.
 void CopyOut(char *out, std::string_view text);
 
@@ -47,17 +70,88 @@ int32_t Exchange(uint16_t code, std::string_view data, std::string *reply);
 
 bool Connected();
 
-// Every export runs its body through this: no exception leaves the library.
+// An argument as an export's trace shows it: texts quoted, passwords masked, numbers as the
+// caller passed them, outs only as present or NULL. Holds the raw value; formatted only when
+// tracing is on.
+class Arg {
+ public:
+  Arg(const char *text) : kind_(Kind::Text), text_(text) {}
+  // A char * is a text out: it may hold anything, so it goes through Out().
+  Arg(char *) = delete;
+  template <typename T>
+    requires std::is_arithmetic_v<T>
+  Arg(T value) {
+    if constexpr (std::is_same_v<T, char>) {
+      kind_ = Kind::Char;
+      signed_ = static_cast<unsigned char>(value);
+    } else if constexpr (std::is_floating_point_v<T>) {
+      kind_ = Kind::Double;
+      double_ = value;
+    } else if constexpr (std::is_signed_v<T>) {
+      kind_ = Kind::Signed;
+      signed_ = value;
+    } else {
+      kind_ = Kind::Unsigned;
+      unsigned_ = value;
+    }
+  }
+  Arg(const TpDateTime &value) : kind_(Kind::DateTime), double_(value.value), signed_(value.status) {}
+
+  static Arg Secret(const char *text);
+  static Arg Out(const void *out);
+
+  std::string Show() const;
+
+ private:
+  enum class Kind { Text, Secret, Char, Signed, Unsigned, Double, DateTime, Out };
+  Arg(Kind kind, const void *pointer) : kind_(kind), text_(static_cast<const char *>(pointer)) {}
+
+  Kind kind_ = Kind::Signed;
+  const char *text_ = nullptr;
+  double double_ = 0;
+  long long signed_ = 0;
+  unsigned long long unsigned_ = 0;
+};
+
+// A password: never shown, only whether there was one.
+inline Arg Secret(const char *text) { return Arg::Secret(text); }
+// A pointer the export writes to: "out", or NULL.
+inline Arg Out(const void *out) { return Arg::Out(out); }
+
+using Args = std::initializer_list<Arg>;
+
+// "Name(arg, arg, ...)" when tracing is on; true when it was traced, so that the result is too.
+bool TraceEntry(const char *name, Args args) noexcept;
+
+// Every export runs its body through this: its name, arguments and result traced (when tracing
+// is on), and no exception leaving the library.
 template <typename Body>
-int32_t Guarded(const char *name, Body &&body) noexcept {
+int32_t Guarded(const char *name, Args args, Body &&body) noexcept {
+  const bool traced = TraceEntry(name, args);
+  int32_t result = kNoResponse;
   try {
-    return std::forward<Body>(body)();
+    result = std::forward<Body>(body)();
   } catch (const std::exception &e) {
     platform::Trace("tallyport: %s failed: %s", name, e.what());
   } catch (...) {
     platform::Trace("tallyport: %s failed", name);
   }
-  return kNoResponse;
+  if (traced) platform::Trace("%s returned %d", name, static_cast<int>(result));
+  return result;
+}
+
+// As Guarded, for the exports that return nothing.
+template <typename Body>
+void GuardedVoid(const char *name, Args args, Body &&body) noexcept {
+  const bool traced = TraceEntry(name, args);
+  try {
+    std::forward<Body>(body)();
+  } catch (const std::exception &e) {
+    platform::Trace("tallyport: %s failed: %s", name, e.what());
+  } catch (...) {
+    platform::Trace("tallyport: %s failed", name);
+  }
+  if (traced) platform::Trace("%s returned", name);
 }
 
 // One command in the common shape. makeData runs only when connected and the arguments pass.
@@ -72,14 +166,14 @@ inline std::string NoData() { return {}; }
 
 // A command with no reply handling.
 template <typename MakeData>
-int32_t Simple(const char *name, uint16_t code, MakeData &&makeData) {
-  return Guarded(name, [&] { return Command(code, true, makeData); });
+int32_t Simple(const char *name, Args args, uint16_t code, MakeData &&makeData) {
+  return Guarded(name, args, [&] { return Command(code, true, makeData); });
 }
 
 // A command whose reply goes whole to a text out, also when empty.
 template <typename MakeData>
-int32_t TextCommand(const char *name, uint16_t code, bool argumentsOk, MakeData &&makeData, char *out) {
-  return Guarded(name, [&] {
+int32_t TextCommand(const char *name, Args args, uint16_t code, bool argumentsOk, MakeData &&makeData, char *out) {
+  return Guarded(name, args, [&] {
     std::string reply;
     const int32_t result = Command(code, argumentsOk, makeData, &reply);
     if (result == kSuccess) CopyOut(out, reply);

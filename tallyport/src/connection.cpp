@@ -25,7 +25,7 @@ extern "C" {
 
 TALLYPORT_API int32_t Connect(const char *port, int32_t baudRate, int16_t dataBits, int16_t parity,
                               int16_t stopBits) {
-  return Guarded("Connect", [&] {
+  return Guarded("Connect", {port, baudRate, dataBits, parity, stopBits}, [&] {
     // The engine checks the line settings as unsigned 16-bit values, so -1 is refused, not
     // taken for 8 bits.
     const int32_t result = seriallink::Connect(Text(port), static_cast<uint32_t>(baudRate),
@@ -37,25 +37,22 @@ TALLYPORT_API int32_t Connect(const char *port, int32_t baudRate, int16_t dataBi
 }
 
 TALLYPORT_API int32_t Disconnect(void) {
-  return Guarded("Disconnect", [] { return static_cast<int32_t>(seriallink::Disconnect()); });
+  return Guarded("Disconnect", {}, [] { return static_cast<int32_t>(seriallink::Disconnect()); });
 }
 
 TALLYPORT_API int32_t SetHwnd4Message(int32_t window) {
-  return Guarded("SetHwnd4Message", [&] { return static_cast<int32_t>(seriallink::SetHwnd4Message(window)); });
+  return Guarded("SetHwnd4Message", {window},
+                 [&] { return static_cast<int32_t>(seriallink::SetHwnd4Message(window)); });
 }
 
 TALLYPORT_API void GetStatus(char *out) {
-  Guarded("GetStatus", [&] {
+  GuardedVoid("GetStatus", {Out(out)}, [&] {
     if (const auto status = seriallink::GetStatus()) CopyOut(out, *status);
-    return kSuccess;
   });
 }
 
 TALLYPORT_API void GetErrorString(int32_t code, char *out) {
-  Guarded("GetErrorString", [&] {
-    CopyOut(out, seriallink::ErrorText(code));
-    return kSuccess;
-  });
+  GuardedVoid("GetErrorString", {code, Out(out)}, [&] { CopyOut(out, seriallink::ErrorText(code)); });
 }
 
 }  // extern "C"

@@ -13,7 +13,9 @@ using namespace tallyport;
 
 namespace {
 
-int32_t Query(const char *name, uint16_t code, char *out) { return TextCommand(name, code, true, NoData, out); }
+int32_t Query(const char *name, uint16_t code, char *out) {
+  return TextCommand(name, {Out(out)}, code, true, NoData, out);
+}
 
 // Report periods come as plain date values and are never refused: one that is no date goes
 // as the caller's date type would print it.
@@ -28,28 +30,28 @@ int AsInteger(std::string_view field) { return static_cast<int>(std::strtol(std:
 
 extern "C" {
 
-TALLYPORT_API int32_t DisplayClear(void) { return Simple("DisplayClear", 0x21, NoData); }
+TALLYPORT_API int32_t DisplayClear(void) { return Simple("DisplayClear", {}, 0x21, NoData); }
 
 TALLYPORT_API int32_t DisplayText(uint16_t number, const char *text) {
-  return Simple("DisplayText", 0x2E, [&] { return Format("%d,%s", number, Text(text)); });
+  return Simple("DisplayText", {number, text}, 0x2E, [&] { return Format("%d,%s", number, Text(text)); });
 }
 
 TALLYPORT_API int32_t DisplayTextLL(const char *text) {
-  return Simple("DisplayTextLL", 0x23, [&] { return std::string(Text(text)); });
+  return Simple("DisplayTextLL", {text}, 0x23, [&] { return std::string(Text(text)); });
 }
 
 TALLYPORT_API int32_t DisplayTextUL(const char *text) {
-  return Simple("DisplayTextUL", 0x2F, [&] { return std::string(Text(text)); });
+  return Simple("DisplayTextUL", {text}, 0x2F, [&] { return std::string(Text(text)); });
 }
 
 TALLYPORT_API int32_t DisplayFreeData(const char *text) {
-  return Simple("DisplayFreeData", 0x64, [&] { return std::string(Text(text)); });
+  return Simple("DisplayFreeData", {text}, 0x64, [&] { return std::string(Text(text)); });
 }
 
-TALLYPORT_API int32_t DisplayDateTime(void) { return Simple("DisplayDateTime", 0x3F, NoData); }
+TALLYPORT_API int32_t DisplayDateTime(void) { return Simple("DisplayDateTime", {}, 0x3F, NoData); }
 
 TALLYPORT_API int32_t GetDateTime(TpDateTime *dateTime) {
-  return Guarded("GetDateTime", [&] {
+  return Guarded("GetDateTime", {Out(dateTime)}, [&] {
     std::string reply;
     const int32_t result = Command(0x3E, true, NoData, &reply);
     if (result != kSuccess) return result;
@@ -73,7 +75,7 @@ TALLYPORT_API int32_t GetDateTime(TpDateTime *dateTime) {
 }
 
 TALLYPORT_API int32_t GetFreeClosures(int16_t *first, int16_t *second) {
-  return Guarded("GetFreeClosures", [&] {
+  return Guarded("GetFreeClosures", {Out(first), Out(second)}, [&] {
     std::string reply;
     const int32_t result = Command(0x44, true, NoData, &reply);
     if (result == kSuccess) TwoNumbers(reply, first, second);
@@ -82,11 +84,11 @@ TALLYPORT_API int32_t GetFreeClosures(int16_t *first, int16_t *second) {
 }
 
 TALLYPORT_API int32_t GetHeader(int16_t line, char *out) {
-  return TextCommand("GetHeader", 0x2B, true, [&] { return Format("I%d", line); }, out);
+  return TextCommand("GetHeader", {line, Out(out)}, 0x2B, true, [&] { return Format("I%d", line); }, out);
 }
 
 TALLYPORT_API int32_t GetTaxRates(double from, double to, char *out) {
-  return Guarded("GetTaxRates", [&] {
+  return Guarded("GetTaxRates", {from, to, Out(out)}, [&] {
     std::string reply;
     const int32_t result =
         Command(0x32, true, [&] { return Format("%s,%s", PeriodDate(from).c_str(), PeriodDate(to).c_str()); }, &reply);
@@ -96,19 +98,22 @@ TALLYPORT_API int32_t GetTaxRates(double from, double to, char *out) {
 }
 
 TALLYPORT_API int32_t GetPrnStatus(int16_t flag, char *out) {
-  return TextCommand("GetPrnStatus", 0x4A, true, [&] { return std::string(flag != 0 ? "W" : "X"); }, out);
+  return TextCommand(
+      "GetPrnStatus", {flag, Out(out)}, 0x4A, true, [&] { return std::string(flag != 0 ? "W" : "X"); }, out);
 }
 
 TALLYPORT_API int32_t GetFiscalClosureStatus(int16_t flag, char *out) {
-  return TextCommand("GetFiscalClosureStatus", 0x4C, true, [&] { return std::string(flag != 0 ? "T" : ""); }, out);
+  return TextCommand(
+      "GetFiscalClosureStatus", {flag, Out(out)}, 0x4C, true, [&] { return std::string(flag != 0 ? "T" : ""); }, out);
 }
 
 TALLYPORT_API int32_t GetDiagnosticInfo(int16_t flag, char *out) {
-  return TextCommand("GetDiagnosticInfo", 0x5A, true, [&] { return std::string(flag != 0 ? "1" : ""); }, out);
+  return TextCommand(
+      "GetDiagnosticInfo", {flag, Out(out)}, 0x5A, true, [&] { return std::string(flag != 0 ? "1" : ""); }, out);
 }
 
 TALLYPORT_API int32_t GetMulDecCurRF(int16_t *first, int16_t *second, char *currency, int16_t *third) {
-  return Guarded("GetMulDecCurRF", [&] {
+  return Guarded("GetMulDecCurRF", {Out(first), Out(second), Out(currency), Out(third)}, [&] {
     std::string reply;
     const int32_t result = Command(0x53, true, NoData, &reply);
     if (result != kSuccess) return result;
@@ -130,7 +135,7 @@ TALLYPORT_API int32_t GetMulDecCurRF(int16_t *first, int16_t *second, char *curr
 }
 
 TALLYPORT_API int32_t GetCurrentTaxRates(double *rate1, double *rate2, double *rate3, double *rate4) {
-  return Guarded("GetCurrentTaxRates", [&] {
+  return Guarded("GetCurrentTaxRates", {Out(rate1), Out(rate2), Out(rate3), Out(rate4)}, [&] {
     std::string reply;
     const int32_t result = Command(0x61, true, NoData, &reply);
     if (result != kSuccess || reply.empty()) return result;
@@ -155,12 +160,12 @@ TALLYPORT_API int32_t GetDocNumber(char *out) { return Query("GetDocNumber", 0x7
 TALLYPORT_API int32_t GetConstants(char *out) { return Query("GetConstants", 0x80, out); }
 
 TALLYPORT_API int32_t GetClerkInfo(int16_t clerk, char *out) {
-  return TextCommand("GetClerkInfo", 0x70, true, [&] { return Format("%02d", clerk); }, out);
+  return TextCommand("GetClerkInfo", {clerk, Out(out)}, 0x70, true, [&] { return Format("%02d", clerk); }, out);
 }
 
 TALLYPORT_API int32_t GetFMInfo(int16_t kind, int16_t first, int16_t second, char *out) {
   return TextCommand(
-      "GetFMInfo", 0x72, true,
+      "GetFMInfo", {kind, first, second, Out(out)}, 0x72, true,
       [&] {
         std::string data = Format("%u,%u", U(first), U(kind));
         if (kind >= 4) data += Format(",%u", U(second));
@@ -171,7 +176,7 @@ TALLYPORT_API int32_t GetFMInfo(int16_t kind, int16_t first, int16_t second, cha
 
 TALLYPORT_API int32_t GetPluInfo(int16_t type, int16_t plu, char *out) {
   return TextCommand(
-      "GetPluInfo", 0x6B, type >= 0 && type <= 3,
+      "GetPluInfo", {type, plu, Out(out)}, 0x6B, type >= 0 && type <= 3,
       [&] {
         switch (type) {
           case 0:
@@ -188,25 +193,30 @@ TALLYPORT_API int32_t GetPluInfo(int16_t type, int16_t plu, char *out) {
 }
 
 TALLYPORT_API int32_t GetVatAccount(char *out) {
-  return TextCommand("GetVatAccount", 0x93, true, [] { return std::string("R"); }, out);
+  return TextCommand("GetVatAccount", {Out(out)}, 0x93, true, [] { return std::string("R"); }, out);
 }
 
 TALLYPORT_API int32_t GetDeptInfo(int16_t department, char *out) {
-  return TextCommand("GetDeptInfo", 0x83, true, [&] { return Format("R%u", U(department)); }, out);
+  return TextCommand(
+      "GetDeptInfo", {department, Out(out)}, 0x83, true, [&] { return Format("R%u", U(department)); }, out);
 }
 
 TALLYPORT_API int32_t GetText(int16_t number, char *out) {
-  return TextCommand("GetText", 0x95, true, [&] { return Format("R%d", number); }, out);
+  return TextCommand("GetText", {number, Out(out)}, 0x95, true, [&] { return Format("R%d", number); }, out);
 }
 
 TALLYPORT_API int32_t ServiceInputOutput(double amount, char *out) {
   return TextCommand(
-      "ServiceInputOutput", 0x46, true, [&] { return amount != 0 ? Format("%05.2lf", amount) : std::string(); }, out);
+      "ServiceInputOutput", {amount, Out(out)}, 0x46, Printable({Amount(amount)}),
+      [&] { return amount != 0 ? Format("%05.2lf", amount) : std::string(); }, out);
 }
 
 TALLYPORT_API int32_t TestPrinter(int32_t code, const char *data, char *out) {
+  // Any command may be one whose data carries a password.
+  const Arg shownData = platform::CommandCarriesSecret(static_cast<unsigned>(code)) ? Secret(data) : Arg(data);
   return TextCommand(
-      "TestPrinter", static_cast<uint16_t>(code & 0xFF), true, [&] { return std::string(Text(data)); }, out);
+      "TestPrinter", {code, shownData, Out(out)}, static_cast<uint16_t>(code & 0xFF), true,
+      [&] { return std::string(Text(data)); }, out);
 }
 
 }  // extern "C"

@@ -19,7 +19,7 @@ std::optional<CalendarTime> ValidDate(const TpDateTime &value) {
 }
 
 int32_t DayReportOf(const char *name, uint16_t code, int16_t mode, int16_t flag, char *out) {
-  return Guarded(name, [&] {
+  return Guarded(name, {mode, flag, Out(out)}, [&] {
     std::string reply;
     const int32_t result = Command(
         code, true,
@@ -34,15 +34,16 @@ int32_t DayReportOf(const char *name, uint16_t code, int16_t mode, int16_t flag,
 }
 
 int32_t ByDate(const char *name, uint16_t code, const TpDateTime &from, const TpDateTime &to) {
-  return Guarded(name, [&] {
+  return Guarded(name, {from, to}, [&] {
     const auto first = ValidDate(from);
     const auto last = ValidDate(to);
-    return Command(code, first && last, [&] { return Format("%s,%s", DayMonthYear(*first).c_str(), DayMonthYear(*last).c_str()); });
+    return Command(code, first && last,
+                   [&] { return Format("%s,%s", DayMonthYear(*first).c_str(), DayMonthYear(*last).c_str()); });
   });
 }
 
 int32_t ByNumber(const char *name, uint16_t code, int16_t from, int16_t to) {
-  return Guarded(name, [&] {
+  return Guarded(name, {from, to}, [&] {
     return Command(code, from >= 0 && to >= 0, [&] { return Format("%04d,%04d", from, to); });
   });
 }
@@ -60,11 +61,11 @@ TALLYPORT_API int32_t DayPluReport(int16_t mode, int16_t flag, char *out) {
 }
 
 TALLYPORT_API int32_t PerReport(uint16_t kind) {
-  return Guarded("PerReport", [&] { return Command(0x45, kind <= 1, [&] { return Format("%d", 9 - kind); }); });
+  return Guarded("PerReport", {kind}, [&] { return Command(0x45, kind <= 1, [&] { return Format("%d", 9 - kind); }); });
 }
 
 TALLYPORT_API int32_t PrintEKL(int16_t *number) {
-  return Guarded("PrintEKL", [&] {
+  return Guarded("PrintEKL", {Out(number)}, [&] {
     std::string reply;
     const int32_t result = Command(0x45, true, [] { return Format("%d", 5); }, &reply);
     if (result == kSuccess && !reply.empty() && number) {
@@ -76,11 +77,11 @@ TALLYPORT_API int32_t PrintEKL(int16_t *number) {
 }
 
 TALLYPORT_API int32_t ClerkReport(void) {
-  return Guarded("ClerkReport", [] { return Command(0x69, true, NoData); });
+  return Guarded("ClerkReport", {}, [] { return Command(0x69, true, NoData); });
 }
 
 TALLYPORT_API int32_t PluReport(int16_t selector, char *out) {
-  return Guarded("PluReport", [&] {
+  return Guarded("PluReport", {selector, Out(out)}, [&] {
     std::string reply;
     const int32_t result = Command(0x6F, true, [&] { return Format("%d", selector); }, &reply);
     if (result == kSuccess) CopyOut(out, reply);
@@ -100,14 +101,16 @@ TALLYPORT_API int32_t PrintReportByDate(TpDateTime from, TpDateTime to) {
   return ByDate("PrintReportByDate", 0x4F, from, to);
 }
 
-TALLYPORT_API int32_t PrintReportByNum(int16_t from, int16_t to) { return ByNumber("PrintReportByNum", 0x5F, from, to); }
+TALLYPORT_API int32_t PrintReportByNum(int16_t from, int16_t to) {
+  return ByNumber("PrintReportByNum", 0x5F, from, to);
+}
 
 TALLYPORT_API int32_t EKLStore(uint16_t value) {
-  return Guarded("EKLStore", [&] { return Command(0x90, true, [&] { return Format("%d", value); }); });
+  return Guarded("EKLStore", {value}, [&] { return Command(0x90, true, [&] { return Format("%d", value); }); });
 }
 
 TALLYPORT_API int32_t PrintDiagnosticInfo(void) {
-  return Guarded("PrintDiagnosticInfo", [] { return Command(0x47, true, NoData); });
+  return Guarded("PrintDiagnosticInfo", {}, [] { return Command(0x47, true, NoData); });
 }
 
 }  // extern "C"

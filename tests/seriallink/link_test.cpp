@@ -1,6 +1,10 @@
 // The connection as the printer library and the service tool use it.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
+#include <thread>
+
 #include "fiscalsim/simulator.h"
 #include "seriallink/link.h"
 #include "sim_link.h"
@@ -121,6 +125,56 @@ TEST_F(LinkTest, PosFlavourWaitsOutAReplyThatTheToolFlavourAsksForAgain) {
     EXPECT_EQ(Disconnect(), 0);
     sim_.ReceivedFrames().Clear();
   }
+}
+
+// A command kept waiting by busy bytes holds the link; Disconnect from another thread must not
+// wait for the device to stop being busy.
+TEST_F(LinkTest, DisconnectAbortsACommandKeptWaitingByBusyBytes) {
+  ASSERT_EQ(ConnectSim(), kSuccess);
+  // Longer than every bound below, so that only an abort can end the command in time.
+  sim_.Faults().BusyBeforeNext(50ms, 8s);
+  std::promise<int32_t> inFlight;
+  std::thread first([&] { inFlight.set_value(RunCommand(kEcho, "first").code); });
+  ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, 5s));
+  // Several reply time-outs of 200 ms pass without a resend: the busy bytes hold the command.
+  std::this_thread::sleep_for(700ms);
+  EXPECT_EQ(sim_.ReceivedFrames().Size(), 1u);
+
+  // A second command queued behind the first while the Disconnect is under way.
+  std::promise<int32_t> queued;
+  std::thread second([&] { queued.set_value(RunCommand(kEcho, "second").code); });
+  std::this_thread::sleep_for(100ms);
+
+  const auto start = Clock::now();
+  EXPECT_EQ(Disconnect(), 0);
+  EXPECT_LT(Clock::now() - start, 2s);
+  EXPECT_FALSE(IsConnected());
+
+  auto firstResult = inFlight.get_future();
+  auto secondResult = queued.get_future();
+  ASSERT_EQ(firstResult.wait_for(2s), std::future_status::ready);
+  ASSERT_EQ(secondResult.wait_for(2s), std::future_status::ready);
+  first.join();
+  second.join();
+  EXPECT_EQ(firstResult.get(), kNoResponse);
+  const int32_t late = secondResult.get();
+  EXPECT_TRUE(late == kNotConnected || late == kNoResponse) << late;
+  EXPECT_EQ(sim_.ReceivedFrames().Size(), 1u) << "something was sent after the abort";
+
+  // The engine is whole again: a new connection (to a device not busy) works as ever. A linked
+  // port pair serves one simulator only.
+  if (fiscal_test::PortPairGiven()) return;
+  fiscalsim::Simulator other(fiscal_test::OpenSimLink());
+  other.WithModel([](fiscalsim::DeviceModel &model) {
+    model.Register(kEcho, [](fiscalsim::DeviceModel &, std::string_view data) {
+      return fiscalsim::Answer{std::string(data), {0x80, 0x80, 0x80, 0x80, 0x80, 0x80}};
+    });
+  });
+  other.Start();
+  ASSERT_EQ(Connect(other.PortName(), 115200, 8, 0, 0), kSuccess);
+  const Reply r = RunCommand(kEcho, "again");
+  EXPECT_EQ(r.code, kSuccess);
+  EXPECT_EQ(r.data, "again");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <random>
 #include <set>
 
+#include "platform/trace.h"
 #include "seriallink/settings.h"
 #include "test_support.h"
 
@@ -182,9 +183,14 @@ std::vector<WireCase> Cases() {
 class WireTest : public SimulatorTest {};
 
 TEST_F(WireTest, EveryCommandExportSendsItsCodeAndExactData) {
+  platform::TraceCapture trace;
   for (const WireCase &c : Cases()) {
     Outs outs;
     EXPECT_EQ(c.call(outs), 0) << c.name << " " << c.data;
+    // Each export traces its call and its result (their form: trace_test.cpp).
+    EXPECT_EQ(trace.Count(std::string(c.name) + "("), 1u) << c.name;
+    EXPECT_EQ(trace.Count(std::string(c.name) + " returned 0"), 1u) << c.name;
+    trace.Clear();
     const auto frames = Frames();
     ASSERT_EQ(frames.size(), 1u) << c.name << " " << c.data;
     EXPECT_EQ(frames[0].cmd, c.code) << c.name << " " << c.data;

@@ -21,6 +21,10 @@ class CCommDlg {
 
   // OpenPort with this object's parameters.
   int Open();
+  // Opens the port again, by its name and with this object's parameters, when it never opened
+  // or has failed since (the device vanished and may be back under the same name); 0 when it
+  // is open and well, else OpenPort's error. Tries once and waits for nothing.
+  int Reopen();
 
   // Writes offsets 0..3 with this object's sequence number. `position` is where the data ends
   // (4 + n), so LEN = position + 0x20, kept to one byte.
@@ -35,7 +39,9 @@ class CCommDlg {
   //
   // The sequence number moves on only when a matching reply came, or when the count ran out on
   // a mismatch: the device then has taken the number, and a NAK says it has not.
-  // A frame shorter than a frame can be is refused with 10006 and not sent.
+  // A frame shorter than a frame can be is refused with 10006 and not sent. An abort of the
+  // received blocks (Disconnect) ends the wait at once with 10003, and while it lasts nothing is
+  // written. A failure of the port under the receive thread ends the wait with 10003 too.
   int Transact(const uint8_t *frame, size_t length, Millis timeout, RCVBLOCK &reply);
 
   // 0 when the reply holds a status separator with six status bytes after it inside the frame:

@@ -8,7 +8,8 @@
 //   Reply r = RunCommand(0x31, data);      // r.code, r.reply, r.status, r.error
 //   GetStatus(); ErrorText(code);          Disconnect();
 //
-// Calls from several threads are serialised; a command holds the link for its whole exchange.
+// Calls from several threads are serialised; a command holds the link for its whole exchange,
+// except against Disconnect, which aborts it.
 #pragma once
 
 #include <cstdint>
@@ -22,11 +23,14 @@
 namespace seriallink {
 
 // Creates the connection object and opens its port. 0, or 10001 when a connection exists or the
-// port did not open. After a failed open the object stays: commands then run against no port
-// (10003 after five waits) and Connect keeps answering 10001 until Disconnect.
+// port did not open. After a failed open the object stays, and Connect keeps answering 10001
+// until Disconnect; each command then tries to open the port (see RunCommand).
 int Connect(std::string_view port, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits);
 
-// Destroys the connection object, closing its port. Always 0.
+// Destroys the connection object, closing its port. Always 0. Safe from another thread while a
+// command is in flight: that command ends at once with 10003 (whatever the device does, also
+// while it keeps answering "busy"), commands that start meanwhile get 10002 or 10003, and the
+// call returns once the port is closed (ClosePort's 200 ms, plus at most one write's time-out).
 int Disconnect();
 
 bool IsConnected();
@@ -47,6 +51,10 @@ struct Reply {
 // frame holds (nothing sent), the frame made and exchanged with the flavour's time-out, 10004
 // for a reply without status separator. Only the low byte of `code` goes on the wire; the data
 // goes byte for byte.
+//
+// A port that never opened, or that failed (its device vanished), is opened again first, once,
+// by the connection's name and settings: when that fails the command gives 10003 at once, and
+// the next command tries again. A port that fails during the exchange ends it with 10003 at once.
 Reply RunCommand(uint16_t code, std::string_view data);
 
 struct CommandResult {

@@ -28,11 +28,15 @@ int OpenPort(std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16
              int32_t window = -1);
 
 // Stops the receive thread and closes the port; takes about 200 ms, which callers have always
-// seen. Returns 0; does nothing when no port is open.
+// seen, or no more than the join of the receive thread when the port had failed (that thread
+// then reads no more and waits only for this). Returns 0; does nothing when no port is open.
 int ClosePort();
 
 // True from a successful OpenPort to ClosePort, also after the device vanished.
 bool PortRunning();
+// True once the open port has failed under the receive thread (the device vanished or hung
+// up): nothing more arrives on it until it is closed and opened again.
+bool PortFailed();
 // True while the receive thread is inside its loop.
 bool ReaderAlive();
 
@@ -43,9 +47,15 @@ void WritePort(const uint8_t *data, size_t size);
 // The received blocks with their block-received event. Only the newest block ever matters to
 // the exchange: taking it discards the older ones, and a full list drops its oldest block, so
 // memory stays bounded even while a device talks to nobody.
+//
+// The exchange's wait also ends on two conditions that no reply can change: an abort (Disconnect
+// ending a command that the device keeps waiting) and the port failing under the receive thread
+// (the device vanished). Both stay signalled until cleared, so a wait begun after them ends too.
 class ReceivedBlocks {
  public:
   static constexpr size_t kCapacity = 8;
+
+  enum class WaitResult { Received, TimedOut, Aborted, PortFailed };
 
   // Adds a copy at the head and signals the event (receive thread).
   void Add(const RCVBLOCK &block);
@@ -54,9 +64,19 @@ class ReceivedBlocks {
   // Forgets every block and the pending signal: done before each write of a frame, so that
   // whatever arrives after it is the answer to that write.
   void Clear();
-  // True when a block was added since the last take or clear, within the time-out.
-  bool Wait(Millis timeout);
+  // Received when a block was added since the last take or clear, within the time-out. An abort
+  // wins over a block, a block over a port failure: a reply that came before the port failed
+  // is still taken.
+  WaitResult Wait(Millis timeout);
   size_t Size() const;
+
+  void Abort();
+  void EndAbort();
+  bool Aborted() const;
+
+  // Set by the receive thread when the port fails, cleared when the port is closed.
+  void SetPortFailed(bool failed);
+  bool PortFailed() const;
 
  private:
   // Add and Set, and Take/Clear and Reset, happen under the mutex, so the event is signalled
@@ -66,6 +86,8 @@ class ReceivedBlocks {
   size_t newest_ = 0;                     // guarded by mutex_: slot of the head
   size_t count_ = 0;                      // guarded by mutex_
   platform::Event received_{platform::Event::Mode::Auto};
+  platform::Event aborted_{platform::Event::Mode::Manual};
+  platform::Event portFailed_{platform::Event::Mode::Manual};
 };
 
 ReceivedBlocks &Blocks();
