@@ -37,6 +37,21 @@ double CpuMs() {
   return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
+// The least CPU of up to `runs` runs of fn, stopping at the first under `enough`: a wait that
+// spins costs much in every run, while one that sleeps may still meet the end of earlier work
+// of the process (a plug, an open) in its first.
+double LeastCpuMs(const std::function<void()> &fn, double enough, int runs = 3) {
+  double least = 0;
+  for (int i = 0; i < runs; ++i) {
+    const double before = CpuMs();
+    fn();
+    const double used = CpuMs() - before;
+    if (i == 0 || used < least) least = used;
+    if (least < enough) break;
+  }
+  return least;
+}
+
 struct Host {
   Host() { EXPECT_EQ(libusb_init(&ctx), 0); }
   ~Host() {
@@ -243,11 +258,14 @@ TEST(UsbEmulation, AWaitingTransferCostsNoCpu) {
   usb.Plug();
   Host host;
   ASSERT_TRUE(host.Open(0x0483, 0x5740));
-  const double before = CpuMs();
-  Bytes nothing;
-  EXPECT_EQ(host.In(nothing, 500), LIBUSB_ERROR_TIMEOUT);
   // A spinning poll burns most of the 500 ms; a sleeping one a few.
-  EXPECT_LT(CpuMs() - before, 100.0);
+  const double used = LeastCpuMs(
+      [&] {
+        Bytes nothing;
+        EXPECT_EQ(host.In(nothing, 500), LIBUSB_ERROR_TIMEOUT);
+      },
+      100.0);
+  EXPECT_LT(used, 100.0);
 }
 
 // A device with the simulator behind it and a host that has claimed its data interface.
@@ -395,13 +413,18 @@ TEST_F(UsbFaults, UnplugEndsAHeldTransferAndAResetUnderItIsCounted) {
 
 TEST_F(UsbFaults, ADelayedDiscardEndsTheTransferOnlyAfterTheDelay) {
   usb_.DelayDiscards(300ms);
-  Bytes got;
-  const auto start = std::chrono::steady_clock::now();
-  const double cpuBefore = CpuMs();
-  EXPECT_EQ(host_.In(got, 50), LIBUSB_ERROR_TIMEOUT);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
-  EXPECT_LT(CpuMs() - cpuBefore, 100.0) << "waiting for the discard spins";
-  EXPECT_EQ(usb_.Discards(), 1u);
+  int runs = 0;
+  const double used = LeastCpuMs(
+      [&] {
+        ++runs;
+        Bytes got;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(host_.In(got, 50), LIBUSB_ERROR_TIMEOUT);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+      },
+      100.0);
+  EXPECT_LT(used, 100.0) << "waiting for the discard spins";
+  EXPECT_EQ(usb_.Discards(), static_cast<unsigned>(runs));
 
   usb_.DelayDiscards(0ms);
   int moved = -1;
