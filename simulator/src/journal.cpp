@@ -6,13 +6,19 @@ void Journal::Add(JournalEntry entry) {
   {
     std::lock_guard lock(mutex_);
     entries_.push_back(std::move(entry));
+    ++total_;
+    TrimLocked();
   }
   grown_.notify_all();
 }
 
+void Journal::TrimLocked() {
+  while (entries_.size() > capacity_) entries_.pop_front();
+}
+
 std::vector<JournalEntry> Journal::Entries() const {
   std::lock_guard lock(mutex_);
-  return entries_;
+  return {entries_.begin(), entries_.end()};
 }
 
 size_t Journal::Size() const {
@@ -20,9 +26,14 @@ size_t Journal::Size() const {
   return entries_.size();
 }
 
+uint64_t Journal::Total() const {
+  std::lock_guard lock(mutex_);
+  return total_;
+}
+
 bool Journal::WaitForSize(size_t n, std::chrono::milliseconds timeout) const {
   std::unique_lock lock(mutex_);
-  const auto holds = [&] { return entries_.size() >= n; };
+  const auto holds = [&] { return total_ >= n; };
   if (timeout == std::chrono::milliseconds::max()) {
     grown_.wait(lock, holds);
     return true;
@@ -33,6 +44,18 @@ bool Journal::WaitForSize(size_t n, std::chrono::milliseconds timeout) const {
 void Journal::Clear() {
   std::lock_guard lock(mutex_);
   entries_.clear();
+  total_ = 0;
+}
+
+size_t Journal::Capacity() const {
+  std::lock_guard lock(mutex_);
+  return capacity_;
+}
+
+void Journal::SetCapacity(size_t capacity) {
+  std::lock_guard lock(mutex_);
+  capacity_ = capacity;
+  TrimLocked();
 }
 
 }  // namespace fiscalsim

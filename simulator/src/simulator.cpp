@@ -22,7 +22,11 @@ uint8_t OtherSeq(uint8_t seq) { return seq == 0x7F ? 0x20 : static_cast<uint8_t>
 }  // namespace
 
 Simulator::Simulator(std::unique_ptr<DeviceLink> link, SimulatorOptions options)
-    : options_(std::move(options)), link_(std::move(link)), portName_(link_->Name()), model_(options_.clock) {}
+    : options_(std::move(options)),
+      link_(std::move(link)),
+      portName_(link_->Name()),
+      journal_(options_.journalCapacity),
+      model_(options_.clock) {}
 
 Simulator::~Simulator() { Stop(); }
 

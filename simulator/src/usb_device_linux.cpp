@@ -16,12 +16,17 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
+
+#include "platform/thread.h"
 
 // The emulation's libraries, and libusb and libudev, are not built for the thread sanitizer and
 // synchronise in ways it cannot see (GLib's locks, the preload library's path buffer, libudev's
@@ -94,8 +99,12 @@ namespace {
 
 UMockdevTestbed *Bed() { return static_cast<UMockdevTestbed *>(UsbTestbed::Instance().Raw()); }
 
+// The data interface's endpoints, as the descriptors below give them.
+constexpr unsigned kBulkOut = 0x03;
+constexpr unsigned kBulkIn = 0x81;
+
 // One URB a host submitted. Only the umockdev worker thread touches the UMockdevIoctlData
-// objects (it flushes them into the host at the reap); other threads fill `payload` under the
+// objects (it flushes them into the host at the reap); other threads use `payload` under the
 // device's mutex.
 struct Urb {
   UMockdevIoctlData *urb = nullptr;
@@ -105,8 +114,16 @@ struct Urb {
   bool in = false;
   size_t length = 0;
   int status = 0;
-  std::vector<uint8_t> payload;  // IN: what the device sends
+  std::vector<uint8_t> payload;  // IN: what the device sends; OUT: what the host offers
+  size_t taken = 0;              // OUT: bytes the device took
+  // A discarded URB waiting to be handed back: when; none while a held transfer's fault lasts.
+  std::optional<std::chrono::steady_clock::time_point> due;
 };
+
+constexpr size_t kOut = 0;
+constexpr size_t kIn = 1;
+size_t Index(UsbDirection d) { return d == UsbDirection::In ? kIn : kOut; }
+size_t Index(bool in) { return in ? kIn : kOut; }
 
 void Release(Urb &u) {
   if (u.buffer != nullptr) g_object_unref(u.buffer);
@@ -141,10 +158,10 @@ std::vector<uint8_t> Descriptors(const UsbDeviceOptions &o) {
   c.insert(c.end(), {9, 4, 0, 0, 1, 0x02, 0x02, 0x01, 0});
   c.insert(c.end(), {7, 5, 0x82, 3, 8, 0, 16});
   c.insert(c.end(), {9, 4, 1, 0, 2, 0x0A, 0x00, 0x00, 0});
-  c.insert(c.end(), {7, 5, 0x03, type});
+  c.insert(c.end(), {7, 5, kBulkOut, type});
   Put16(c, o.outPacketSize);
   c.push_back(o.interruptEndpoints ? 1 : 0);
-  c.insert(c.end(), {7, 5, 0x81, type});
+  c.insert(c.end(), {7, 5, kBulkIn, type});
   Put16(c, o.inPacketSize);
   c.push_back(o.interruptEndpoints ? 1 : 0);
   c[2] = static_cast<uint8_t>(c.size());
@@ -167,6 +184,8 @@ struct EmulatedUsbDevice::State {
 
   ~State() {
     for (Urb &u : pendingIn) Release(u);
+    for (Urb &u : pendingOut) Release(u);
+    for (Urb &u : discarding) Release(u);
     for (Urb &u : reapable) Release(u);
     for (auto &[gen, fd] : fifos) ::close(fd);
     if (ttySlave >= 0) ::close(ttySlave);
@@ -214,18 +233,95 @@ struct EmulatedUsbDevice::State {
     }
   }
 
+  // Ends a URB without moving bytes; the caller updates the FIFOs.
+  void FinishLocked(Urb u, int status) {
+    u.status = status;
+    u.payload.clear();
+    u.taken = 0;
+    reapable.push_back(std::move(u));
+  }
+
   // Hands what the device sent to waiting IN URBs, a short transfer each.
   void DeliverLocked() {
-    while (!pendingIn.empty() && !toHost.empty()) {
+    while (!hold[kIn] && !pendingIn.empty() && (halted[kIn] || !toHost.empty())) {
       Urb u = std::move(pendingIn.front());
       pendingIn.pop_front();
-      const size_t n = std::min(u.length, toHost.size());
-      u.payload.assign(toHost.begin(), toHost.begin() + static_cast<ptrdiff_t>(n));
-      toHost.erase(toHost.begin(), toHost.begin() + static_cast<ptrdiff_t>(n));
+      if (halted[kIn]) {
+        FinishLocked(std::move(u), -EPIPE);
+        continue;
+      }
       u.status = 0;
+      u.payload.clear();
+      if (zeroIn > 0) {
+        --zeroIn;
+      } else {
+        const size_t n = std::min(u.length, toHost.size());
+        u.payload.assign(toHost.begin(), toHost.begin() + static_cast<ptrdiff_t>(n));
+        toHost.erase(toHost.begin(), toHost.begin() + static_cast<ptrdiff_t>(n));
+      }
       reapable.push_back(std::move(u));
     }
     UpdateFifosLocked();
+  }
+
+  // An OUT URB goes through: the device takes its bytes, or only the first ones when a short
+  // transfer is armed.
+  void TakeOutLocked(Urb u) {
+    if (halted[kOut]) {
+      FinishLocked(std::move(u), -EPIPE);
+      return;
+    }
+    size_t n = u.payload.size();
+    if (shortOut) {
+      n = std::min(n, *shortOut);
+      shortOut.reset();
+    }
+    if (n > 0) {
+      toDevice.insert(toDevice.end(), u.payload.begin(), u.payload.begin() + static_cast<ptrdiff_t>(n));
+      KickLink();
+    }
+    u.status = 0;
+    u.payload.clear();
+    u.taken = n;
+    reapable.push_back(std::move(u));
+  }
+
+  bool AnyHeldLocked() const {
+    return (hold[kIn] && !pendingIn.empty()) || (hold[kOut] && !pendingOut.empty()) ||
+           std::any_of(discarding.begin(), discarding.end(), [](const Urb &u) { return !u.due; });
+  }
+
+  // Hands back discarded URBs whose delay ran out; the next deadline, if any.
+  std::optional<std::chrono::steady_clock::time_point> CompleteDueDiscardsLocked() {
+    const auto now = std::chrono::steady_clock::now();
+    std::optional<std::chrono::steady_clock::time_point> next;
+    bool done = false;
+    for (auto it = discarding.begin(); it != discarding.end();) {
+      if (it->due && *it->due <= now) {
+        FinishLocked(std::move(*it), -ENOENT);
+        it = discarding.erase(it);
+        done = true;
+        continue;
+      }
+      if (it->due && (!next || *it->due < *next)) next = it->due;
+      ++it;
+    }
+    if (done) UpdateFifosLocked();
+    return next;
+  }
+
+  // Runs while delayed discards may come: nothing else wakes a host at their deadline.
+  void DiscardTimer() {
+    platform::SetCurrentThreadName("fiscal-usb-disc");
+    std::unique_lock lock(mutex);
+    while (!timerStop) {
+      const auto next = CompleteDueDiscardsLocked();
+      if (next) {
+        timerWake.wait_until(lock, *next);
+      } else {
+        timerWake.wait(lock);
+      }
+    }
   }
 
   void KickLink() {
@@ -257,6 +353,8 @@ struct EmulatedUsbDevice::State {
   bool plugged = false;
   unsigned generation = 1;  // handles opened while plugged in as this generation
   std::deque<Urb> pendingIn;
+  std::deque<Urb> pendingOut;  // only while OUT transfers are held
+  std::deque<Urb> discarding;  // discard accepted, not yet handed back
   std::deque<Urb> reapable;
   std::map<unsigned, int> fifos;  // generation -> our descriptor of its node
   std::map<unsigned, bool> fifoFull;
@@ -266,12 +364,26 @@ struct EmulatedUsbDevice::State {
   bool refuseReset = false;
   unsigned claims = 0;
   std::vector<size_t> outs;
+  // The faults, by direction (kOut, kIn), and what they counted.
+  bool halted[2] = {false, false};
+  bool hold[2] = {false, false};
+  HeldDiscard heldDiscard[2] = {HeldDiscard::Refuse, HeldDiscard::Refuse};
+  std::optional<size_t> shortOut;
+  unsigned zeroIn = 0;
+  std::chrono::milliseconds discardDelay{0};
+  unsigned clearHalts[2] = {0, 0};
+  unsigned discards = 0;
+  unsigned resetsUnderHeld = 0;
+  bool timerStop = false;
+  std::condition_variable timerWake;
   int ttyMaster = -1;  // the testbed's; not ours to close
   int ttySlave = -1;   // held so the master never reports a hang-up while no host has it open
   bool linkTaken = false;
   bool linkClosed = false;
   bool woken = false;
   bool lastFromTty = false;
+
+  std::thread timer;  // the DiscardTimer, started by the first DelayDiscards; controller only
 };
 
 namespace {
@@ -321,7 +433,7 @@ bool EmulatedUsbDevice::State::HandleUsbIoctl(UMockdevIoctlClient *client) {
       std::copy(u.payload.begin(), u.payload.end(), u.buffer->data);
       raw->actual_length = static_cast<int>(u.payload.size());
     } else {
-      raw->actual_length = u.status == 0 ? static_cast<int>(u.length) : 0;
+      raw->actual_length = static_cast<int>(u.taken);
     }
     UMockdevIoctlData *slot = umockdev_ioctl_data_resolve(arg, 0, sizeof(void *), nullptr);
     if (slot != nullptr) umockdev_ioctl_data_set_ptr(slot, 0, u.urb);
@@ -354,8 +466,26 @@ bool EmulatedUsbDevice::State::HandleUsbIoctl(UMockdevIoctlClient *client) {
       lock.unlock();
       umockdev_ioctl_client_complete(client, 0, 0);
       return true;
+    case USBDEVFS_CLEAR_HALT: {
+      lock.unlock();
+      UMockdevIoctlData *d = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned int), nullptr);
+      if (d == nullptr) {
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return true;
+      }
+      unsigned int endpoint = 0;
+      std::memcpy(&endpoint, d->data, sizeof endpoint);
+      lock.lock();
+      if (endpoint == kBulkOut || endpoint == kBulkIn) {
+        const size_t d2 = Index((endpoint & 0x80) != 0);
+        ++clearHalts[d2];
+        halted[d2] = false;
+      }
+      lock.unlock();
+      umockdev_ioctl_client_complete(client, 0, 0);
+      return true;
+    }
     case USBDEVFS_RELEASEINTERFACE:
-    case USBDEVFS_CLEAR_HALT:
     case USBDEVFS_RESETEP:
     case USBDEVFS_SETCONFIGURATION:
     case USBDEVFS_SETINTERFACE:
@@ -364,7 +494,13 @@ bool EmulatedUsbDevice::State::HandleUsbIoctl(UMockdevIoctlClient *client) {
       return true;
     case USBDEVFS_RESET: {
       ++resets;
+      if (AnyHeldLocked()) ++resetsUnderHeld;
       const bool refuse = refuseReset;
+      // A reset sets every endpoint back, halts and all.
+      if (!refuse) {
+        halted[kOut] = false;
+        halted[kIn] = false;
+      }
       lock.unlock();
       umockdev_ioctl_client_complete(client, refuse ? -1 : 0, refuse ? EPERM : 0);
       return true;
@@ -375,17 +511,39 @@ bool EmulatedUsbDevice::State::HandleUsbIoctl(UMockdevIoctlClient *client) {
       umockdev_ioctl_client_complete(client, -1, ENODATA);
       return true;
     case USBDEVFS_DISCARDURB: {
+      ++discards;
       const unsigned long addr = *reinterpret_cast<unsigned long *>(arg->data);
-      auto it = std::find_if(pendingIn.begin(), pendingIn.end(), [&](const Urb &u) { return u.clientAddr == addr; });
+      const auto mine = [&](const Urb &u) { return u.clientAddr == addr; };
+      std::deque<Urb> *queue = &pendingIn;
+      auto it = std::find_if(pendingIn.begin(), pendingIn.end(), mine);
       if (it == pendingIn.end()) {
+        queue = &pendingOut;
+        it = std::find_if(pendingOut.begin(), pendingOut.end(), mine);
+      }
+      if (it == queue->end()) {
+        // Done already (or never ours): the host reaps what there is.
         lock.unlock();
         umockdev_ioctl_client_complete(client, -1, EINVAL);
         return true;
       }
+      const size_t d2 = Index(it->in);
+      if (hold[d2] && heldDiscard[d2] == HeldDiscard::Refuse) {
+        lock.unlock();
+        umockdev_ioctl_client_complete(client, -1, EBUSY);
+        return true;
+      }
       Urb u = std::move(*it);
-      pendingIn.erase(it);
-      u.status = -ENOENT;  // cancelled; the host still reaps it
-      reapable.push_back(std::move(u));
+      queue->erase(it);
+      if (hold[d2]) {
+        u.due.reset();
+        discarding.push_back(std::move(u));
+      } else if (discardDelay.count() > 0) {
+        u.due = std::chrono::steady_clock::now() + discardDelay;
+        discarding.push_back(std::move(u));
+        timerWake.notify_all();
+      } else {
+        FinishLocked(std::move(u), -ENOENT);  // cancelled; the host still reaps it
+      }
       UpdateFifosLocked();
       lock.unlock();
       umockdev_ioctl_client_complete(client, 0, 0);
@@ -409,25 +567,27 @@ bool EmulatedUsbDevice::State::HandleUsbIoctl(UMockdevIoctlClient *client) {
       UMockdevIoctlData *buffer = nullptr;
       if (u.length > 0) buffer = umockdev_ioctl_data_resolve(d, offsetof(usbdevfs_urb, buffer), u.length, nullptr);
       u.urb = static_cast<UMockdevIoctlData *>(g_object_ref(d));
-      if (buffer != nullptr) u.buffer = static_cast<UMockdevIoctlData *>(g_object_ref(buffer));
+      if (buffer != nullptr) {
+        u.buffer = static_cast<UMockdevIoctlData *>(g_object_ref(buffer));
+        if (!u.in) u.payload.assign(buffer->data, buffer->data + u.length);
+      }
       lock.lock();
       if (type == USBDEVFS_URB_TYPE_CONTROL || (endpoint & 0x7F) == 0) {
-        u.status = 0;  // standard requests: nothing of the device model
-        u.payload.clear();
         u.in = false;
         u.length = 0;
-        reapable.push_back(std::move(u));
+        FinishLocked(std::move(u), 0);  // standard requests: nothing of the device model
         UpdateFifosLocked();
       } else if (u.in) {
         pendingIn.push_back(std::move(u));
         DeliverLocked();
       } else {
         outs.push_back(u.length);
-        if (u.buffer != nullptr) toDevice.insert(toDevice.end(), u.buffer->data, u.buffer->data + u.length);
-        u.status = 0;
-        reapable.push_back(std::move(u));
+        if (hold[kOut]) {
+          pendingOut.push_back(std::move(u));
+        } else {
+          TakeOutLocked(std::move(u));
+        }
         UpdateFifosLocked();
-        KickLink();
       }
       lock.unlock();
       umockdev_ioctl_client_complete(client, 0, 0);
@@ -590,6 +750,12 @@ EmulatedUsbDevice::EmulatedUsbDevice(UsbDeviceOptions options) : state_(std::mak
 
 EmulatedUsbDevice::~EmulatedUsbDevice() {
   Unplug();
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->timerStop = true;
+  }
+  state_->timerWake.notify_all();
+  if (state_->timer.joinable()) state_->timer.join();
   UMockdevTestbed *bed = Bed();
   umockdev_testbed_detach_ioctl(bed, state_->devNode.c_str(), nullptr);
   g_signal_handlers_disconnect_by_data(state_->usbHandler, state_.get());
@@ -690,12 +856,18 @@ void EmulatedUsbDevice::State::Unplug() {
     if (!s.plugged) return;
     s.plugged = false;
     // Transfers in flight end as on a real removal; the host still reaps them.
-    for (Urb &u : s.pendingIn) {
-      u.status = -ESHUTDOWN;
-      u.payload.clear();
-      s.reapable.push_back(std::move(u));
+    for (std::deque<Urb> *queue : {&s.pendingIn, &s.pendingOut, &s.discarding}) {
+      for (Urb &u : *queue) s.FinishLocked(std::move(u), -ESHUTDOWN);
+      queue->clear();
     }
-    s.pendingIn.clear();
+    // A new device comes without faults.
+    for (size_t d : {kOut, kIn}) {
+      s.halted[d] = false;
+      s.hold[d] = false;
+    }
+    s.shortOut.reset();
+    s.zeroIn = 0;
+    s.discardDelay = std::chrono::milliseconds(0);
     s.UpdateFifosLocked();
     s.ttyMaster = -1;
     s.lastFromTty = false;
@@ -753,6 +925,84 @@ std::vector<size_t> EmulatedUsbDevice::OutTransfers() const {
 unsigned EmulatedUsbDevice::Claims() const {
   std::lock_guard lock(state_->mutex);
   return state_->claims;
+}
+
+void EmulatedUsbDevice::Stall(UsbDirection direction) {
+  std::lock_guard lock(state_->mutex);
+  state_->halted[Index(direction)] = true;
+  state_->DeliverLocked();  // fails the IN transfers waiting
+}
+
+void EmulatedUsbDevice::ShortNextOut(size_t bytes) {
+  std::lock_guard lock(state_->mutex);
+  state_->shortOut = bytes;
+}
+
+void EmulatedUsbDevice::ZeroLengthNextIn(unsigned transfers) {
+  std::lock_guard lock(state_->mutex);
+  state_->zeroIn = transfers;
+  state_->DeliverLocked();  // an IN transfer may be waiting with bytes there
+}
+
+void EmulatedUsbDevice::HoldTransfers(UsbDirection direction, HeldDiscard discard) {
+  std::lock_guard lock(state_->mutex);
+  state_->hold[Index(direction)] = true;
+  state_->heldDiscard[Index(direction)] = discard;
+}
+
+void EmulatedUsbDevice::ReleaseTransfers(UsbDirection direction) {
+  State &s = *state_;
+  std::lock_guard lock(s.mutex);
+  const size_t d = Index(direction);
+  s.hold[d] = false;
+  for (auto it = s.discarding.begin(); it != s.discarding.end();) {
+    if (!it->due && Index(it->in) == d) {
+      s.FinishLocked(std::move(*it), -ENOENT);
+      it = s.discarding.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (d == kOut) {
+    for (Urb &u : s.pendingOut) s.TakeOutLocked(std::move(u));
+    s.pendingOut.clear();
+  }
+  s.DeliverLocked();
+}
+
+void EmulatedUsbDevice::DelayDiscards(std::chrono::milliseconds delay) {
+  State &s = *state_;
+  {
+    std::lock_guard lock(s.mutex);
+    s.discardDelay = std::max(delay, std::chrono::milliseconds(0));
+  }
+  if (delay.count() > 0 && !s.timer.joinable()) s.timer = std::thread([&s] { s.DiscardTimer(); });
+}
+
+unsigned EmulatedUsbDevice::ClearHalts(UsbDirection direction) const {
+  std::lock_guard lock(state_->mutex);
+  return state_->clearHalts[Index(direction)];
+}
+
+unsigned EmulatedUsbDevice::Discards() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->discards;
+}
+
+unsigned EmulatedUsbDevice::HeldTransfers(UsbDirection direction) const {
+  const State &s = *state_;
+  std::lock_guard lock(s.mutex);
+  const size_t d = Index(direction);
+  if (!s.hold[d]) return 0;
+  const size_t pending = d == kIn ? s.pendingIn.size() : s.pendingOut.size();
+  const auto deferred = std::count_if(s.discarding.begin(), s.discarding.end(),
+                                      [&](const Urb &u) { return !u.due && Index(u.in) == d; });
+  return static_cast<unsigned>(pending + static_cast<size_t>(deferred));
+}
+
+unsigned EmulatedUsbDevice::ResetsUnderHeldTransfers() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->resetsUnderHeld;
 }
 
 std::string EmulatedUsbDevice::Authorized() const {

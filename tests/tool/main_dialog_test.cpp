@@ -248,8 +248,11 @@ TEST_F(MainDialogOnSimulator, ConnectFindsTheSimulatorOnCom7) {
   EXPECT_EQ(dlg.Widgets().edit1033->text(), "");
   ASSERT_EQ(Sim().ReceivedFrames().Size(), 2u);
   EXPECT_EQ(Sim().ReceivedFrames().Entries()[1].cmd, 44);
-  // The monitor keeps the label: a COM connection wins over the absent USB device.
-  QTest::qWait(1200);
+  // The monitor keeps the label: a COM connection wins over the absent USB device. A check that
+  // began before the connection may still report it missing; the second one after it cannot.
+  const unsigned passes = dlg.Monitor().Passes();
+  EXPECT_TRUE(tooltest::WaitFor([&] { return dlg.Monitor().Passes() >= passes + 2; }, 10000));
+  QCoreApplication::processEvents();  // what that check posted
   EXPECT_EQ(dlg.Widgets().label1097->text(), "Connected");
 }
 

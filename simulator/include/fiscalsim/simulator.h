@@ -12,6 +12,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -30,6 +31,8 @@ struct SimulatorOptions {
   // 0 sends at once.
   uint32_t baud = 0;
   DeviceModel::WallClock clock;  // the system clock when empty
+  // Frames the journal holds; it counts every frame either way (see Journal).
+  size_t journalCapacity = Journal::kDefaultCapacity;
 };
 
 class Simulator {

@@ -11,10 +11,14 @@
 //   ... libusb talks to it ...
 //   usb.Unplug();                                  // transfers fail, "remove" uevents
 //
+// Faults of the bulk endpoints (halts, short and zero-length transfers, transfers that cannot
+// be cancelled) are armed on the device and drive a host's error paths; see Stall() and below.
+//
 // Linux only; the testbed must exist before the process makes its first libudev or libusb
 // context (UsbTestbed::Instance() does that and every device uses it).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -62,6 +66,15 @@ struct UsbDeviceOptions {
   bool withTty = false;             // a tty child: the device is a USB serial device
 };
 
+// The two bulk endpoints of the data interface: OUT 0x03 (host to device) and IN 0x81.
+enum class UsbDirection { Out, In };
+
+// What a host's DISCARDURB of a held transfer gets (see HoldTransfers).
+enum class HeldDiscard {
+  Refuse,  // fails with EBUSY; the transfer stays as it was, and goes on once released
+  Defer,   // accepted, but the cancelled transfer is handed back only once the fault ends
+};
+
 class EmulatedUsbDevice {
  public:
   explicit EmulatedUsbDevice(UsbDeviceOptions options = {});
@@ -88,12 +101,50 @@ class EmulatedUsbDevice {
   // port cannot be reset) and are still counted.
   unsigned Resets() const;
   void RefuseReset(bool refuse);
-  // The byte counts of every OUT transfer, in order.
+  // The byte counts of every OUT transfer as submitted (what the host offered), in order.
   std::vector<size_t> OutTransfers() const;
   // Interface claims seen: each open of the device by a driver claims once.
   unsigned Claims() const;
   // The sysfs "authorized" value as last written by the host ("1" after a plug).
   std::string Authorized() const;
+
+  // Faults of the bulk endpoints, armed by a test while a host talks to the device; each is
+  // thread-safe and takes effect at once. Unplug() ends every one of them. Nothing a fault
+  // holds back is lost: bytes the device did not take stay with the host, bytes it did not
+  // send stay for the next IN transfer.
+  //
+  // The endpoint halts, as after a STALL handshake: transfers waiting on it, and every one
+  // submitted to it, complete with -EPIPE (LIBUSB_ERROR_PIPE) and move no bytes, until the
+  // host clears the halt (USBDEVFS_CLEAR_HALT of that endpoint) or resets the device.
+  void Stall(UsbDirection direction);
+  // The next OUT transfer completes without error after the device took only its first
+  // `bytes` bytes (0 for none); the host must send the rest again.
+  void ShortNextOut(size_t bytes);
+  // The next `transfers` times an IN transfer would take bytes, it completes with none
+  // instead; the bytes stay for the transfer after.
+  void ZeroLengthNextIn(unsigned transfers = 1);
+  // A transfer that cannot be cancelled: from now on transfers of `direction` stay pending (an
+  // OUT transfer's bytes are not taken, an IN transfer gets none) and a host's discard of them
+  // is answered as `discard` says, until ReleaseTransfers(direction) or Unplug() (which ends
+  // them with -ESHUTDOWN). Once released they go on as if nothing had happened, and those
+  // whose discard was deferred complete cancelled (-ENOENT). A libusb transfer caught here
+  // outlives its time-out and libusb_cancel_transfer, so its caller blocks until the release;
+  // a host that resets the device meanwhile is counted in ResetsUnderHeldTransfers() (a real
+  // kernel would wait in that reset for the transfer to end).
+  void HoldTransfers(UsbDirection direction, HeldDiscard discard = HeldDiscard::Refuse);
+  void ReleaseTransfers(UsbDirection direction);
+  // A discard the device accepts from now on hands its transfer back cancelled only `delay`
+  // later, as a controller that is slow to unlink it; 0 (the default) hands it back at once.
+  void DelayDiscards(std::chrono::milliseconds delay);
+
+  // USBDEVFS_CLEAR_HALT calls seen for the endpoint of `direction`, whether it was halted or not.
+  unsigned ClearHalts(UsbDirection direction) const;
+  // USBDEVFS_DISCARDURB calls seen, accepted, refused or for transfers already done.
+  unsigned Discards() const;
+  // Transfers of `direction` held by HoldTransfers now, their discard deferred or not.
+  unsigned HeldTransfers(UsbDirection direction) const;
+  // USBDEVFS_RESET calls that came while a transfer was held.
+  unsigned ResetsUnderHeldTransfers() const;
 
   struct State;
 

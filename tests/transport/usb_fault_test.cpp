@@ -1,0 +1,133 @@
+// The libusb driver's recovery from faults of the bulk endpoints, through vrn_request and the
+// real libusb against the emulated device: a halted endpoint is cleared and the transfer
+// tried again, a short OUT transfer is followed by the rest of its piece, an IN transfer that
+// brings nothing is read again. In each case the device sees the frame once and whole, and the
+// caller gets the reply without the time-outs and resets of a lost exchange. The executable
+// runs itself under umockdev-wrapper.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/module.h"
+#include "fiscalsim/frame_codec.h"
+#include "fiscalsim/simulator.h"
+#include "fiscalsim/usb_device_linux.h"
+#include "vrn_interface.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using fiscalsim::EmulatedUsbDevice;
+using fiscalsim::UsbDirection;
+
+const bool kUnderWrapper = [] {
+  fiscalsim::ReexecUnderUmockdev();
+  fiscalsim::UsbTestbed::Instance();  // before any libudev or libusb context
+  return true;
+}();
+
+constexpr uint16_t kSerialNumber = 200;  // answered with the device's serial number
+constexpr const char *kSerialText = "284011234567890";
+constexpr uint8_t kPaperCut = 0x2D;
+
+struct Answer {
+  int result = -1;
+  std::string text;
+  std::vector<uint8_t> status;
+};
+
+Answer Request(uint16_t command, const std::string &data) {
+  char reply[VRN_REPLY_SIZE];
+  uint8_t status[VRN_STATUS_SIZE] = {};
+  Answer a;
+  a.result = vrn_request(command, data.c_str(), reply, status);
+  a.text = reply;
+  a.status.assign(status, status + VRN_STATUS_SIZE);
+  return a;
+}
+
+class UsbFaultRecovery : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vrn::CDllApp::Instance().InstallDriverFactory(vrn::DefaultDriverFactory());
+    sim_.Start();
+    usb_.Plug();
+    ASSERT_EQ(vrn_test_connection(), 1);
+  }
+  void TearDown() override { vrn_dispose(); }
+
+  // The one frame the device received, checked to be the whole request of `cmd` with `data`.
+  void ExpectReceivedOnce(uint8_t cmd, const std::string &data) {
+    ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, 5s));
+    // The reply came after the frame was journalled: nothing more is on its way.
+    EXPECT_EQ(sim_.ReceivedFrames().Total(), 1u) << "the device saw the request more than once";
+    const fiscalsim::JournalEntry frame = sim_.ReceivedFrames().Entries()[0];
+    EXPECT_TRUE(frame.good);
+    EXPECT_EQ(frame.raw, fiscalsim::BuildRequest(frame.seq, cmd, data));
+  }
+
+  EmulatedUsbDevice usb_{{.port = 1, .inPacketSize = 64, .outPacketSize = 64}};
+  fiscalsim::Simulator sim_{usb_.TakeLink()};
+};
+
+// 64 data characters make a 74-byte frame, written in OUT pieces of 32, 32 and 10.
+const std::string kLongData(64, 'A');
+
+TEST_F(UsbFaultRecovery, AStalledOutPieceIsWrittenAgainAfterTheOutHaltIsCleared) {
+  const unsigned outClears = usb_.ClearHalts(UsbDirection::Out);
+  const unsigned inClears = usb_.ClearHalts(UsbDirection::In);
+  usb_.Stall(UsbDirection::Out);
+  EXPECT_EQ(Request(kPaperCut, kLongData).result, 0);
+  EXPECT_EQ(usb_.ClearHalts(UsbDirection::Out), outClears + 1);
+  EXPECT_EQ(usb_.ClearHalts(UsbDirection::In), inClears);
+  // The first piece failed and was sent again, the others once.
+  EXPECT_EQ(usb_.OutTransfers(), (std::vector<size_t>{32, 32, 32, 10}));
+  ExpectReceivedOnce(kPaperCut, kLongData);
+  EXPECT_EQ(usb_.Resets(), 0u);
+}
+
+TEST_F(UsbFaultRecovery, AStalledInReadIsMadeAgainAfterTheInHaltIsClearedAndTakesTheReply) {
+  const unsigned outClears = usb_.ClearHalts(UsbDirection::Out);
+  const unsigned inClears = usb_.ClearHalts(UsbDirection::In);
+  usb_.Stall(UsbDirection::In);
+  const Answer a = Request(kSerialNumber, "");
+  EXPECT_EQ(a.result, 0);
+  EXPECT_EQ(a.text, kSerialText);
+  EXPECT_EQ(a.status, std::vector<uint8_t>(6, 0x80));
+  EXPECT_EQ(usb_.ClearHalts(UsbDirection::In), inClears + 1);
+  EXPECT_EQ(usb_.ClearHalts(UsbDirection::Out), outClears);
+  // Not sent again, and no reset: the reply was not lost.
+  ExpectReceivedOnce(static_cast<uint8_t>(kSerialNumber), "");
+  EXPECT_EQ(usb_.Resets(), 0u);
+}
+
+TEST_F(UsbFaultRecovery, TheBytesAShortOutTransferLeftAreSentNext) {
+  usb_.ShortNextOut(5);
+  EXPECT_EQ(Request(kPaperCut, kLongData).result, 0);
+  EXPECT_EQ(usb_.OutTransfers(), (std::vector<size_t>{32, 27, 32, 10}));
+  ExpectReceivedOnce(kPaperCut, kLongData);
+
+  // A transfer that took nothing is written again whole.
+  sim_.ReceivedFrames().Clear();
+  usb_.ShortNextOut(0);
+  EXPECT_EQ(Request(kSerialNumber, "").text, kSerialText);
+  const std::vector<size_t> outs = usb_.OutTransfers();
+  ASSERT_EQ(outs.size(), 6u);
+  EXPECT_EQ(std::vector<size_t>(outs.begin() + 4, outs.end()), (std::vector<size_t>{10, 10}));
+  ExpectReceivedOnce(static_cast<uint8_t>(kSerialNumber), "");
+  EXPECT_EQ(usb_.Resets(), 0u);
+}
+
+TEST_F(UsbFaultRecovery, ZeroLengthInCompletionsDoNotLoseTheReply) {
+  usb_.ZeroLengthNextIn(3);
+  const Answer a = Request(kSerialNumber, "");
+  EXPECT_EQ(a.result, 0);
+  EXPECT_EQ(a.text, kSerialText);
+  EXPECT_EQ(a.status, std::vector<uint8_t>(6, 0x80));
+  ExpectReceivedOnce(static_cast<uint8_t>(kSerialNumber), "");
+  EXPECT_EQ(usb_.Resets(), 0u);
+}
+
+}  // namespace
