@@ -116,7 +116,7 @@ void Simulator::Serve() {
 }
 
 bool Simulator::Handle(const ReceivedFrame &frame) {
-  platform::TraceHex(frame.good ? "fiscal-sim rx" : "fiscal-sim rx (bad frame)", frame.raw.data(), frame.raw.size());
+  platform::TraceFrame(frame.good ? "fiscal-sim rx" : "fiscal-sim rx (bad frame)", frame.raw.data(), frame.raw.size());
   journal_.Add({frame.seq, frame.cmd, frame.data, frame.raw, frame.good});
   if (options_.baud != 0 && !SleepUntil(frame.startedAt + WireTime(frame.raw.size(), options_.baud))) return false;
 
@@ -147,7 +147,7 @@ bool Simulator::Handle(const ReceivedFrame &frame) {
   const Answer answer = WithModel([&](DeviceModel &model) { return model.Execute(frame.cmd, frame.data); });
   Bytes reply = BuildReply(action.wrongSeq ? OtherSeq(frame.seq) : frame.seq, frame.cmd, answer.data, answer.status);
   if (action.corruptCheck) reply[reply.size() - 2] ^= 0x01;
-  platform::TraceHex("fiscal-sim tx", reply.data(), reply.size());
+  platform::TraceFrame("fiscal-sim tx", reply.data(), reply.size());
   return Send(reply);
 }
 

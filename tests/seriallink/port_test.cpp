@@ -80,7 +80,7 @@ TEST(PortTest, OpenPortIsIdleAndClosesInAbout200msOnce) {
 
   start = Clock::now();
   EXPECT_EQ(ClosePort(), 0);
-  EXPECT_LT(Clock::now() - start, 50ms);
+  EXPECT_LT(Clock::now() - start, 150ms);  // no second 200 ms close
   platform::SerialPort other;
   EXPECT_EQ(other.Open(device.Path()), 0) << "the port was left held";
 }

@@ -284,6 +284,8 @@ TEST_F(LcdInitTest, ARowThatFailsEndsTheLoad) {
   sim_->Faults().SilentFor(5);
   seriallink::SetFlavour({std::chrono::milliseconds(100), std::chrono::milliseconds(0)});
   EXPECT_EQ(LCDInit(1, WriteFile("0123456789").c_str()), TALLYPORT_NO_RESPONSE);
+  // The last write may still be on its way to the device when the wait for it ran out.
+  EXPECT_TRUE(sim_->ReceivedFrames().WaitForSize(5, std::chrono::seconds(5)));
   const auto frames = Frames();
   ASSERT_EQ(frames.size(), 5u);  // the first row, five times; no second row
   for (const auto &f : frames) EXPECT_EQ(f.data.substr(0, 3), "80,");

@@ -1,6 +1,7 @@
 // CRSComSupp on a pseudo-terminal played by the test: line settings, the receive ring, and a
 // device that hangs up.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -114,7 +115,12 @@ TEST(ComSupp, RingHoldsAtMost1023BytesAndDropsTheNext) {
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
   pty.Send(bytes);
   ASSERT_TRUE(WaitFor([&] { return com.Pending() == 1023; }));
-  std::this_thread::sleep_for(100ms);  // the 1024th byte has had time to come too
+  // The 1024th byte has come too once the pty holds nothing more for the port.
+  ASSERT_TRUE(WaitFor([&] {
+    int queued = 0;
+    return ::ioctl(pty.master, TIOCOUTQ, &queued) == 0 && queued == 0;
+  }));
+  std::this_thread::sleep_for(50ms);
   std::vector<uint8_t> taken(vrn::ByteRing::kSize);
   ASSERT_EQ(com.TakeReceived(taken.data()), 1023u);
   taken.resize(1023);

@@ -14,6 +14,7 @@
 #include "fiscalsim/frame_codec.h"
 #include "fiscalsim/simulator.h"
 #include "fiscalsim/usb_device_linux.h"
+#include "platform/trace.h"
 #include "vrn_interface.h"
 
 namespace {
@@ -127,6 +128,21 @@ TEST_F(UsbFaultRecovery, ZeroLengthInCompletionsDoNotLoseTheReply) {
   EXPECT_EQ(a.text, kSerialText);
   EXPECT_EQ(a.status, std::vector<uint8_t>(6, 0x80));
   ExpectReceivedOnce(static_cast<uint8_t>(kSerialNumber), "");
+  EXPECT_EQ(usb_.Resets(), 0u);
+}
+
+// The receive thread's read cannot be cancelled: the time-out's reset must not pull the device
+// from under it. The request gives up instead, and everything goes on once the read ends.
+TEST_F(UsbFaultRecovery, NoResetWhileATransferCannotBeEnded) {
+  platform::TraceCapture traces;
+  usb_.HoldTransfers(UsbDirection::In, fiscalsim::HeldDiscard::Refuse);
+  EXPECT_EQ(Request(kSerialNumber, "").result, -1);
+  EXPECT_EQ(usb_.Resets(), 0u);
+  EXPECT_EQ(usb_.ResetsUnderHeldTransfers(), 0u);
+  EXPECT_TRUE(traces.Contains("Device reset 0483 : 5740 not done: a transfer did not end"));
+
+  usb_.ReleaseTransfers(UsbDirection::In);
+  EXPECT_EQ(Request(kSerialNumber, "").text, kSerialText);
   EXPECT_EQ(usb_.Resets(), 0u);
 }
 
