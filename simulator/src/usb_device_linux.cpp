@@ -221,7 +221,10 @@ struct EmulatedUsbDevice::State {
   // libusb polls the node for POLLOUT and a plain file would wake it without end.
   void UpdateFifosLocked() {
     for (auto &[gen, fd] : fifos) {
-      const bool due = std::any_of(reapable.begin(), reapable.end(), [&](const Urb &u) { return u.generation == gen; });
+      // A copy: clang before 16 cannot capture a structured binding in a lambda.
+      const auto thisGen = gen;
+      const bool due =
+          std::any_of(reapable.begin(), reapable.end(), [&](const Urb &u) { return u.generation == thisGen; });
       bool &full = fifoFull[gen];
       if (due && full) {
         uint8_t b;

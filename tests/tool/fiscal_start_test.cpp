@@ -196,10 +196,12 @@ TEST_F(FiscalStart, EveryResultCodeHasItsMessage) {
       {"1 ", "Unkown Fiscal Error"},              {"Error", "Unkown Fiscal Error"},
       {"Connection Error", "Unkown Fiscal Error"}};
   for (const auto &[reply, message] : cases) {
+    // clang before 16 cannot capture a structured binding in a lambda.
+    const char *const answer = reply;
     RecordingLink l;
     l.device = [&](uint16_t code, const std::string &) -> RecordingLink::Answer {
       if (code == 197) return {0, "1"};
-      return {std::string(reply).find("Error") != std::string::npos ? 1 : 0, reply};
+      return {std::string(answer).find("Error") != std::string::npos ? 1 : 0, answer};
     };
     ScriptedPrompter p;
     CFiscalization dlg(state, l, p);
