@@ -3,6 +3,7 @@
 // order is refused as not allowed and changes nothing.
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "amounts.h"
 #include "fiscalsim/device_model.h"
@@ -21,16 +22,30 @@ std::string Numbers(uint32_t a, uint32_t b) {
 
 bool Selling(const DeviceState &s) { return s.receipt.kind == Kind::Fiscal && !s.receipt.paying; }
 
-// Quantity times price, then the percentage (negative for a discount), in hundredths.
-int64_t LineAmount(int64_t priceCents, double quantity, double percent) {
+// What an amount field of the device holds: twelve whole digits and two decimals, either way.
+constexpr int64_t kMaxCents = 99'999'999'999'999;
+
+bool InRange(int64_t cents) { return cents >= -kMaxCents && cents <= kMaxCents; }
+
+// Quantity times price, then the percentage (negative for a discount), in hundredths; nothing
+// when that is more than an amount field holds.
+std::optional<int64_t> LineAmount(int64_t priceCents, double quantity, double percent) {
   const double gross = std::round(static_cast<double>(priceCents) * quantity);
-  return static_cast<int64_t>(std::llround(gross + gross * percent / 100.0));
+  const double cents = std::round(gross + gross * percent / 100.0);
+  if (!(std::fabs(cents) <= static_cast<double>(kMaxCents))) return std::nullopt;
+  return static_cast<int64_t>(cents);
 }
 
-void Book(DeviceState &s, char group, int64_t cents) {
-  s.receipt.totalCents += cents;
-  s.receipt.byGroup[group] += cents;
+// False, booking nothing, for a line whose amount, or the receipt's total or its group's sum
+// with it, an amount field cannot hold.
+bool Book(DeviceState &s, char group, std::optional<int64_t> cents) {
+  if (!cents) return false;
+  int64_t &groupCents = s.receipt.byGroup[group];
+  if (!InRange(s.receipt.totalCents + *cents) || !InRange(groupCents + *cents)) return false;
+  s.receipt.totalCents += *cents;
+  groupCents += *cents;
   ++s.receipt.items;
+  return true;
 }
 
 // "<number>[*quantity][,percent][@price]" of article and department sales.
@@ -85,7 +100,7 @@ Answer FreeSale(DeviceModel &m, std::string_view data, bool display) {
   const auto percent = ParseNumber(rest.substr(comma + 1), 2);
   if (!price || !quantity || !percent || *quantity <= 0 || group < 'A' || group > 'Z') return Answer::SyntaxError();
   if (!Selling(s)) return Answer::NotAllowed();
-  Book(s, group, LineAmount(*price, *quantity, *percent));
+  if (!Book(s, group, LineAmount(*price, *quantity, *percent))) return Answer::SyntaxError();
   if (display) s.displayLower = std::string(item);
   return Answer::Ok();
 }
@@ -131,7 +146,7 @@ void RegisterReceipts(DeviceModel &model) {
     if (!Selling(s) || (it == s.articles.end() && !sale->priceCents)) return Answer::NotAllowed();
     const char group = it != s.articles.end() ? it->second.group : 'A';
     const int64_t price = sale->priceCents ? *sale->priceCents : it->second.priceCents;
-    Book(s, group, LineAmount(price, sale->quantity, sale->percent));
+    if (!Book(s, group, LineAmount(price, sale->quantity, sale->percent))) return Answer::SyntaxError();
     return Answer::Ok();
   });
 
@@ -144,7 +159,8 @@ void RegisterReceipts(DeviceModel &model) {
     std::optional<int64_t> price = sale->priceCents;
     if (!price && it != s.departments.end()) price = ParseCents(it->second.price);
     if (!Selling(s) || !price) return Answer::NotAllowed();
-    Book(s, it != s.departments.end() ? it->second.group : 'A', LineAmount(*price, sale->quantity, sale->percent));
+    const char group = it != s.departments.end() ? it->second.group : 'A';
+    if (!Book(s, group, LineAmount(*price, sale->quantity, sale->percent))) return Answer::SyntaxError();
     return Answer::Ok();
   });
 

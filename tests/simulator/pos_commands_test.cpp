@@ -74,6 +74,20 @@ TEST_F(PosCommandsTest, SaleCommandsOutOfOrderAreRefusedAndChangeNothing) {
   EXPECT_EQ(model_.State().fiscalReceipts, 0u);
 }
 
+TEST_F(PosCommandsTest, SalesBeyondWhatAnAmountFieldHoldsAreRefusedAndBookNothing) {
+  Ok(0x30, "01,0000,01", "1,1");
+  Refused(0x31, "Big\tA999999999999*999999999999,0", kSyntax);  // price times quantity
+  Refused(0x31, "Big\tA1000*1,999999999999", kSyntax);          // the surcharge
+  Refused(0x3A, "5*999999999999@999999999999", kSyntax);
+  Refused(0x8A, "1*999999999999@999999999999", kSyntax);
+  Ok(0x31, "Most\tA999999999999.99*1,0", "");
+  Refused(0x31, "More\tB0.01*1,0", kSyntax);  // the receipt's total would pass it
+  Ok(0x67, "", "1,1,999999999999.99");
+  Ok(0x35, "\t", "D0.00");
+  Ok(0x38, "", "1,1");
+  Ok(0x4C, "T", "0,1,999999999999.99");
+}
+
 TEST_F(PosCommandsTest, MalformedSaleDataIsASyntaxError) {
   Ok(0x30, "01,0000,01", "1,1");
   for (std::string_view bad : {"Bread", "Bread\t", "Bread\tB1.20", "Bread\t11.20*1.000,0.00", "Bread\tBx*1.000,0.00",
