@@ -46,6 +46,10 @@ void CheckState(const DeviceState &s) {
     Require(r.items == 0 && r.totalCents == 0 && r.paidCents == 0 && !r.paying && r.byGroup.empty());
   }
   if (r.paying) Require(r.kind == Receipt::Kind::Fiscal);
+  // Sales are refused before a receipt's sums pass what an amount field holds.
+  constexpr int64_t kMaxCents = 99'999'999'999'999;
+  Require(r.totalCents >= -kMaxCents && r.totalCents <= kMaxCents);
+  for (const auto &[group, cents] : r.byGroup) Require(cents >= -kMaxCents && cents <= kMaxCents);
   Require(s.fiscalReceipts <= s.receipts);
   for (const std::string &line : s.headerLines) Require(line.size() <= kHeaderLineMax);
   for (const auto &rate : s.taxRates) Require(!rate || (*rate >= 0 && *rate <= 9999));

@@ -59,6 +59,7 @@ class ScriptedDevice {
   void SetScript(Script script) {
     std::lock_guard lock(mutex_);
     script_ = std::move(script);
+    refusedValid_ = false;
   }
 
  private:

@@ -1,6 +1,7 @@
 // The transport library's reply handling on arbitrary device bytes: ParseReply on the bytes as
 // one stored frame, then a whole request of cVRNProtocol whose device sends the bytes before
-// its answer, so that the receive thread's scan meets them as the link delivers them.
+// its answer, so that the receive thread's scan meets them as the link delivers them. The
+// simulator's host-side reply reader, which test clients use, gets the same bytes.
 //
 // Input: byte 0 sets how many bytes one driver Read hands out; the rest is the device's output.
 #include <algorithm>
@@ -49,6 +50,20 @@ void CheckParseReply(std::span<const uint8_t> frame) {
   Require(std::all_of(record.text.begin() + static_cast<ptrdiff_t>(strict->data.size()), record.text.end(),
                       [](char c) { return c == '\0'; }));
   Require(std::equal(record.status.begin(), record.status.end(), strict->status.begin()));
+}
+
+// The simulator's host side splits the same bytes into refusals, busy bytes and frames by LEN.
+void CheckReplyReader(std::span<const uint8_t> bytes) {
+  fiscalsim::ReplyReader reader;
+  std::vector<fiscalsim::ReplyReader::Event> events;
+  reader.Feed(bytes, events);
+  for (const auto &event : events) {
+    if (event.kind != fiscalsim::ReplyReader::Kind::Frame) continue;
+    const fiscalsim::Bytes &f = event.frame;
+    Require(f.size() >= fiscalsim::kReplyOverhead && f[0] == fiscalsim::kFrameStart);
+    Require(f[1] >= fiscalsim::kReplyLenBase);
+    Require(f.size() == size_t{f[1]} - fiscalsim::kReplyLenBase + fiscalsim::kReplyOverhead);
+  }
 }
 
 // A USB device that sends the script after the first request it is written, then answers every
@@ -139,6 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const size_t chunk = 1 + size_t{data[0]} * 4;
   const std::span<const uint8_t> bytes(data + 1, size - 1);
   CheckParseReply(bytes);
+  CheckReplyReader(bytes);
   CheckRequest(bytes, chunk);
   return 0;
 }
