@@ -19,16 +19,6 @@
 
 #include "usb_device_state_linux.h"
 
-// The emulation's libraries, and libusb and libudev, are not built for the thread sanitizer and
-// synchronise in ways it cannot see (GLib's locks, the preload library's path buffer, libudev's
-// random pool, a transfer's lock made in calloc'd memory): races reported inside them are not
-// the suite's.
-extern "C" __attribute__((visibility("default"))) const char *__tsan_default_suppressions() {
-  return "race:libumockdev.so\nrace:libumockdev-preload.so\nrace:libglib-2.0.so\nrace:libudev.so\n"
-         "race:libusb-1.0.so\nrace:libgobject-2.0.so\nrace:libffi.so\n"
-         "called_from_lib:libumockdev-preload.so\n";
-}
-
 namespace fiscalsim {
 
 bool UnderUmockdev() {
