@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fiscalsim/device_model.h"
 #include "fiscalsim/frame_codec.h"
 #include "platform/serial_port.h"
 
@@ -15,8 +16,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint8_t kSeq = 0x20;
+constexpr uint8_t kSeq = fiscalsim::kFirstSeq;
 constexpr auto kReplyWait = std::chrono::seconds(2);
+constexpr auto kWriteWait = std::chrono::milliseconds(1000);
 
 void PrintHex(const char *label, const fiscalsim::Bytes &bytes) {
   std::printf("%s", label);
@@ -60,7 +62,7 @@ int main(int argc, char **argv) {
 
   const fiscalsim::Bytes request = fiscalsim::BuildRequest(kSeq, code, data);
   PrintHex("request:", request);
-  if (port.Write(request.data(), request.size(), std::chrono::milliseconds(1000)) != request.size()) {
+  if (port.Write(request.data(), request.size(), kWriteWait) != request.size()) {
     std::fprintf(stderr, "fiscal-probe: cannot write to %s\n", argv[1]);
     return 1;
   }
@@ -91,7 +93,7 @@ int main(int argc, char **argv) {
       std::printf("status: ");
       for (uint8_t b : reply->status) std::printf(" %02X", b);
       std::printf("\n");
-      if ((reply->status[0] & 0x20) != 0) std::printf("the device refused the command (error flag 0x20 of status byte 0)\n");
+      if ((reply->status[0] & fiscalsim::status::kError) != 0) std::printf("the device refused the command (error flag 0x20 of status byte 0)\n");
       if (!reply->checkOk) std::printf("wrong check characters\n");
       if (reply->seq != kSeq) std::printf("wrong sequence number %02X\n", reply->seq);
       return reply->checkOk && reply->seq == kSeq ? 0 : 1;

@@ -110,11 +110,6 @@ ptrdiff_t BytePipeHost::Read(uint8_t *buffer, size_t capacity, std::chrono::mill
 
 void BytePipeHost::Close() { CloseState(*state_); }
 
-bool BytePipeHost::IsClosed() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->closed;
-}
-
 BytePipe MakeBytePipe() {
   auto state = std::make_shared<PipeState>();
   return {BytePipeHost(state), std::make_unique<PipeDeviceEnd>(state)};

@@ -9,6 +9,12 @@
 namespace fiscalsim {
 namespace {
 
+// The highest numbers the device's tables take.
+constexpr unsigned kMaxArticle = 999999999;
+constexpr unsigned kMaxDepartment = 99;
+constexpr unsigned kMaxFreeText = 99;
+constexpr unsigned kMaxLogoRow = 95;
+
 bool HexDigits(std::string_view text) {
   for (char c : text) {
     if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
@@ -27,7 +33,7 @@ Answer ProgramArticle(DeviceState &s, std::string_view data) {
   if (head.size() < 3 || head[1] < 'A' || head[1] > 'Z') return Answer::SyntaxError();
   const auto f = SplitFields(head.substr(2), ',');
   if (f.size() < 3) return Answer::SyntaxError();
-  const auto number = ParseDecimal(f[0], 999999999);
+  const auto number = ParseDecimal(f[0], kMaxArticle);
   const auto price = ParseCents(f[1]);
   // The name may hold commas of its own.
   const std::string_view name = head.substr(2 + f[0].size() + 1 + f[1].size() + 1);
@@ -53,7 +59,7 @@ Answer ProgramArticle(DeviceState &s, std::string_view data) {
 // Articles: P programs, DA deletes all, D<from>[,<to>] deletes a range, R<n> reads one,
 // F and F1 the first, N the one after the last read.
 void RegisterArticles(DeviceModel &model) {
-  model.Register(0x6B, [last = uint32_t{0}](DeviceModel &m, std::string_view data) mutable {
+  model.Register(command::kArticles, [last = uint32_t{0}](DeviceModel &m, std::string_view data) mutable {
     DeviceState &s = m.State();
     if (data.empty()) return Answer::SyntaxError();
     if (data[0] == 'P') return ProgramArticle(s, data);
@@ -64,8 +70,8 @@ void RegisterArticles(DeviceModel &model) {
     }
     if (data[0] == 'D') {
       const auto f = SplitFields(data.substr(1), ',');
-      const auto from = ParseDecimal(f[0], 999999999);
-      const auto to = f.size() == 2 ? ParseDecimal(f[1], 999999999) : from;
+      const auto from = ParseDecimal(f[0], kMaxArticle);
+      const auto to = f.size() == 2 ? ParseDecimal(f[1], kMaxArticle) : from;
       if (f.size() > 2 || !from || !to || *to < *from) return Answer::SyntaxError();
       s.articles.erase(s.articles.lower_bound(*from), s.articles.upper_bound(*to));
       return Answer::Ok("P");
@@ -76,7 +82,7 @@ void RegisterArticles(DeviceModel &model) {
     } else if (data == "N") {
       it = s.articles.upper_bound(last);
     } else if (data[0] == 'R') {
-      const auto number = ParseDecimal(data.substr(1), 999999999);
+      const auto number = ParseDecimal(data.substr(1), kMaxArticle);
       if (!number) return Answer::SyntaxError();
       it = s.articles.find(*number);
     } else {
@@ -90,10 +96,10 @@ void RegisterArticles(DeviceModel &model) {
 
 // Departments: "P<n>,<name>\n<group>,<price>,<a>,<b>,<c>,<d>" programs, "R<n>" reads.
 void RegisterDepartments(DeviceModel &model) {
-  model.Register(0x83, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kDepartments, [](DeviceModel &m, std::string_view data) {
     DeviceState &s = m.State();
     if (data.size() > 1 && data[0] == 'R') {
-      const auto number = ParseDecimal(data.substr(1), 99);
+      const auto number = ParseDecimal(data.substr(1), kMaxDepartment);
       if (!number) return Answer::SyntaxError();
       const auto it = s.departments.find(*number);
       if (it == s.departments.end()) return Answer::Ok("F");
@@ -105,7 +111,7 @@ void RegisterDepartments(DeviceModel &model) {
     const auto head = SplitFields(data.substr(1, newline - 1), ',');
     const auto rest = SplitFields(data.substr(newline + 1), ',');
     if (head.size() != 2 || rest.size() != 6) return Answer::SyntaxError();
-    const auto number = ParseDecimal(head[0], 99);
+    const auto number = ParseDecimal(head[0], kMaxDepartment);
     if (!number || *number == 0 || head[1].empty() || rest[0].size() != 1 || !ParseCents(rest[1])) {
       return Answer::SyntaxError();
     }
@@ -121,23 +127,23 @@ void RegisterDepartments(DeviceModel &model) {
   });
 }
 
-// "<clerk>,<text>,<text>": 101 sets the password, 102 the name.
+// "<clerk>,<text>,<text>": the password is the third field, the name the second.
 void RegisterClerks(DeviceModel &model) {
-  for (const uint8_t code : {uint8_t{0x65}, uint8_t{0x66}}) {
+  for (const uint8_t code : {command::kClerkPassword, command::kClerkName}) {
     model.Register(code, [code](DeviceModel &m, std::string_view data) {
       const auto f = SplitFields(data, ',');
       if (f.size() != 3) return Answer::SyntaxError();
       const auto clerk = ParseDecimal(f[0], kClerks);
       if (!clerk || *clerk == 0) return Answer::SyntaxError();
-      auto &slot = code == 0x65 ? m.State().clerkPasswords : m.State().clerkNames;
-      slot[*clerk - 1] = std::string(code == 0x65 ? f[2] : f[1]);
+      auto &slot = code == command::kClerkPassword ? m.State().clerkPasswords : m.State().clerkNames;
+      slot[*clerk - 1] = std::string(code == command::kClerkPassword ? f[2] : f[1]);
       return Answer::Ok();
     });
   }
 }
 
 void RegisterOptions(DeviceModel &model) {
-  model.Register(0x91, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kFonts, [](DeviceModel &m, std::string_view data) {
     const auto f = SplitFields(data, ',');
     if (f.size() != 2) return Answer::SyntaxError();
     const auto a = ParseDecimal(f[0], 9);
@@ -147,7 +153,7 @@ void RegisterOptions(DeviceModel &model) {
     return Answer::Ok();
   });
 
-  model.Register(0x92, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kGlobalOptions, [](DeviceModel &m, std::string_view data) {
     const auto options = ParseDecimal(data, 65535);
     if (!options) return Answer::SyntaxError();
     m.State().globalOptions = *options;
@@ -155,7 +161,7 @@ void RegisterOptions(DeviceModel &model) {
   });
 
   // "<decimals>,<a>[,<currency> ],<b>" sets; no data reads back "<decimals>,<a>,<currency>,<b>".
-  model.Register(0x53, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kDecimalsAndCurrency, [](DeviceModel &m, std::string_view data) {
     DeviceState &s = m.State();
     if (data.empty()) return Answer::Ok(s.decimalsAndCurrency);
     const auto f = SplitFields(data, ',');
@@ -177,7 +183,7 @@ void RegisterOptions(DeviceModel &model) {
   });
 
   // "<country>,<serial>,<fiscal memory number>": once, before fiscalisation.
-  model.Register(0x5B, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kCountryAndSerial, [](DeviceModel &m, std::string_view data) {
     const auto f = SplitFields(data, ',');
     if (f.size() != 3 || !ParseDecimal(f[0], 999) || f[1].empty() || f[2].empty()) return Answer::SyntaxError();
     DeviceState &s = m.State();
@@ -189,7 +195,7 @@ void RegisterOptions(DeviceModel &model) {
   });
 
   // "<tax number>,<second number>": answers P when taken, F after fiscalisation.
-  model.Register(0x62, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kSetTaxNumber, [](DeviceModel &m, std::string_view data) {
     const auto f = SplitFields(data, ',');
     if (f.size() != 2 || f[0].empty()) return Answer::SyntaxError();
     DeviceState &s = m.State();
@@ -199,7 +205,7 @@ void RegisterOptions(DeviceModel &model) {
   });
 
   // "P<amount>[,<text>]" sets, "R" reads.
-  model.Register(0x93, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kVatAccount, [](DeviceModel &m, std::string_view data) {
     DeviceState &s = m.State();
     if (data == "R") return Answer::Ok(s.vatAccount);
     if (data.empty() || data[0] != 'P') return Answer::SyntaxError();
@@ -212,45 +218,49 @@ void RegisterOptions(DeviceModel &model) {
   });
 
   // "P<n>,<text>" sets free text n, "R<n>" reads it.
-  model.Register(0x95, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kFreeText, [](DeviceModel &m, std::string_view data) {
     DeviceState &s = m.State();
     if (data.size() < 2 || (data[0] != 'P' && data[0] != 'R')) return Answer::SyntaxError();
     if (data[0] == 'R') {
-      const auto n = ParseDecimal(data.substr(1), 99);
+      const auto n = ParseDecimal(data.substr(1), kMaxFreeText);
       if (!n) return Answer::SyntaxError();
       const auto it = s.texts.find(*n);
       return Answer::Ok(it == s.texts.end() ? std::string() : it->second);
     }
     const size_t comma = data.find(',');
-    const auto n = ParseDecimal(data.substr(1, comma == std::string_view::npos ? 0 : comma - 1), 99);
+    const auto n = ParseDecimal(data.substr(1, comma == std::string_view::npos ? 0 : comma - 1), kMaxFreeText);
     if (!n || data.size() - comma - 1 > kHeaderLineMax) return Answer::SyntaxError();
     s.texts[*n] = std::string(data.substr(comma + 1));
     return Answer::Ok();
   });
 
   // "<row>,<row's pixels in hex>"
-  model.Register(0x73, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kLogoRow, [](DeviceModel &m, std::string_view data) {
     const size_t comma = data.find(',');
     if (comma == std::string_view::npos) return Answer::SyntaxError();
-    const auto row = ParseDecimal(data.substr(0, comma), 95);
+    const auto row = ParseDecimal(data.substr(0, comma), kMaxLogoRow);
     if (!row || !HexDigits(data.substr(comma + 1))) return Answer::SyntaxError();
     m.State().logoRows[*row] = std::string(data.substr(comma + 1));
     return Answer::Ok();
   });
 }
 
-// The customer display's characters: 132 takes a row of 32 bytes at 80, A0, C0 or E0; 133
+// The customer display's characters: a row of 32 bytes at 80, A0, C0 or E0, "<row>,<hex>"; or
 // the short form "<first>,<second>[,<hex>]".
 void RegisterDisplayCharacters(DeviceModel &model) {
-  model.Register(0x84, [](DeviceModel &m, std::string_view data) {
-    if (data.size() != 67 || data[2] != ',' || !HexDigits(data.substr(3))) return Answer::SyntaxError();
+  model.Register(command::kDisplayCharacterRow, [](DeviceModel &m, std::string_view data) {
+    constexpr size_t kRowBytes = 32;
+    constexpr size_t kHexAt = 3;  // after the two digits of the row and the comma
+    if (data.size() != kHexAt + 2 * kRowBytes || data[kHexAt - 1] != ',' || !HexDigits(data.substr(kHexAt))) {
+      return Answer::SyntaxError();
+    }
     const std::string_view row = data.substr(0, 2);
     if (row != "80" && row != "A0" && row != "C0" && row != "E0") return Answer::SyntaxError();
     m.State().displayCharacters[static_cast<unsigned>(std::stoul(std::string(row), nullptr, 16))] =
-        std::string(data.substr(3));
+        std::string(data.substr(kHexAt));
     return Answer::Ok();
   });
-  model.Register(0x85, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kDisplayCharacters, [](DeviceModel &m, std::string_view data) {
     const auto f = SplitFields(data, ',');
     if (f.size() < 2 || f.size() > 3 || !ParseDecimal(f[0], 255) || !ParseDecimal(f[1], 255) ||
         (f.size() == 3 && (f[2].empty() || !HexDigits(f[2])))) {
@@ -262,14 +272,14 @@ void RegisterDisplayCharacters(DeviceModel &model) {
 }
 
 void RegisterFiscal(DeviceModel &model) {
-  model.Register(0x86, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kWriteFlash, [](DeviceModel &m, std::string_view data) {
     if (!data.empty()) return Answer::SyntaxError();
     ++m.State().flashWrites;
     return Answer::Ok();
   });
 
   // "<text>": answers 0 when fiscalised now; a device fiscalised already refuses.
-  model.Register(0x48, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kFiscalise, [](DeviceModel &m, std::string_view data) {
     if (data.empty()) return Answer::SyntaxError();
     DeviceState &s = m.State();
     if (s.fiscalised || s.receipt.kind != Receipt::Kind::None) return Answer::NotAllowed();
@@ -278,7 +288,7 @@ void RegisterFiscal(DeviceModel &model) {
   });
 
   // "T" switches the test area on; answers "<P or F>,<records left>".
-  model.Register(0x59, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kTestArea, [](DeviceModel &m, std::string_view data) {
     if (!data.empty() && data != "T") return Answer::SyntaxError();
     DeviceState &s = m.State();
     if (data == "T") s.testArea = true;

@@ -23,28 +23,28 @@ std::string Hex2(uint8_t byte) {
 }
 
 void RegisterDisplay(DeviceModel &model) {
-  model.Register(0x21, [](DeviceModel &m, std::string_view) {
+  model.Register(command::kDisplayClear, [](DeviceModel &m, std::string_view) {
     m.State().displayUpper.clear();
     m.State().displayLower.clear();
     return Answer::Ok();
   });
-  model.Register(0x23, [](DeviceModel &m, std::string_view data) { return DisplayLine(m.State().displayLower, data); });
-  model.Register(0x2F, [](DeviceModel &m, std::string_view data) { return DisplayLine(m.State().displayUpper, data); });
+  model.Register(command::kDisplayLower, [](DeviceModel &m, std::string_view data) { return DisplayLine(m.State().displayLower, data); });
+  model.Register(command::kDisplayUpper, [](DeviceModel &m, std::string_view data) { return DisplayLine(m.State().displayUpper, data); });
   // "<line>,<text>": line 1 is the upper one, 2 the lower one.
-  model.Register(0x2E, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kDisplayLine, [](DeviceModel &m, std::string_view data) {
     const size_t comma = data.find(',');
     const auto line = ParseDecimal(data.substr(0, comma), 2);
     if (comma == std::string_view::npos || !line || *line == 0) return Answer::SyntaxError();
     return DisplayLine(*line == 1 ? m.State().displayUpper : m.State().displayLower, data.substr(comma + 1));
   });
   // Free data goes to the display as it is, over both lines.
-  model.Register(0x64, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kDisplayFree, [](DeviceModel &m, std::string_view data) {
     if (data.size() > 2 * kDisplayWidth) return Answer::SyntaxError();
     m.State().displayUpper = std::string(data.substr(0, kDisplayWidth));
     m.State().displayLower = data.size() > kDisplayWidth ? std::string(data.substr(kDisplayWidth)) : std::string();
     return Answer::Ok();
   });
-  model.Register(0x3F, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kDisplayDateTime, [](DeviceModel &m, std::string_view data) {
     if (!data.empty()) return Answer::SyntaxError();
     m.State().displayUpper = "DATE/TIME";
     return Answer::Ok();
@@ -73,14 +73,14 @@ std::string GroupSums(const std::map<char, int64_t> &sums) {
 
 void RegisterStateQueries(DeviceModel &model) {
   // Closures still free in the fiscal memory, and closures made.
-  model.Register(0x44, [](DeviceModel &m, std::string_view) {
+  model.Register(command::kFreeClosures, [](DeviceModel &m, std::string_view) {
     const DeviceState &s = m.State();
     const unsigned used = s.zReports < kFiscalMemoryClosures ? s.zReports : kFiscalMemoryClosures;
     return Answer::Ok(std::to_string(kFiscalMemoryClosures - used) + ',' + std::to_string(used));
   });
 
   // "<DDMMYY>,<DDMMYY>": the rates in force over that period, which here never changed.
-  model.Register(0x32, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kTaxRatesOfPeriod, [](DeviceModel &m, std::string_view data) {
     const auto f = SplitFields(data, ',');
     if (f.size() != 2 || f[0].size() != 6 || f[1].size() != 6 || !ParseDecimal(f[0], 311299) ||
         !ParseDecimal(f[1], 311299)) {
@@ -90,7 +90,7 @@ void RegisterStateQueries(DeviceModel &model) {
   });
 
   // W waits for the printer to finish first; both answer the six status bytes in hex.
-  model.Register(0x4A, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kPrinterStatus, [](DeviceModel &m, std::string_view data) {
     if (data != "W" && data != "X") return Answer::SyntaxError();
     std::string text;
     for (uint8_t byte : m.State().standingStatus) text += Hex2(byte | status::kAlwaysSet);
@@ -98,7 +98,7 @@ void RegisterStateQueries(DeviceModel &model) {
   });
 
   // "<closures made>,<receipts today>"; T adds the day's total.
-  model.Register(0x4C, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kClosureStatus, [](DeviceModel &m, std::string_view data) {
     if (!data.empty() && data != "T") return Answer::SyntaxError();
     const DeviceState &s = m.State();
     std::string text = std::to_string(s.zReports) + ',' + std::to_string(s.fiscalReceipts);
@@ -106,44 +106,44 @@ void RegisterStateQueries(DeviceModel &model) {
     return Answer::Ok(text);
   });
 
-  model.Register(0x41, [](DeviceModel &m, std::string_view) { return Answer::Ok(GroupSums(m.State().dayByGroup)); });
-  model.Register(0x43, [](DeviceModel &m, std::string_view) {
+  model.Register(command::kDaySumsByGroup, [](DeviceModel &m, std::string_view) { return Answer::Ok(GroupSums(m.State().dayByGroup)); });
+  model.Register(command::kDaySums, [](DeviceModel &m, std::string_view) {
     const DeviceState &s = m.State();
     return Answer::Ok(FormatCents(s.dayTotalCents) + ',' + FormatCents(s.cashInCents) + ',' +
                       FormatCents(s.cashOutCents));
   });
-  model.Register(0x40, [](DeviceModel &m, std::string_view) {
+  model.Register(command::kLastClosure, [](DeviceModel &m, std::string_view) {
     char text[16];
     std::snprintf(text, sizeof text, "%04u", m.State().zReports);
     return Answer::Ok(text);
   });
-  model.Register(0x63, [](DeviceModel &m, std::string_view) { return Answer::Ok(m.State().taxNumber); });
+  model.Register(command::kTaxNumber, [](DeviceModel &m, std::string_view) { return Answer::Ok(m.State().taxNumber); });
 
   // "<open>,<items>,<total>" of the receipt being printed.
-  model.Register(0x67, [](DeviceModel &m, std::string_view) {
+  model.Register(command::kReceiptInfo, [](DeviceModel &m, std::string_view) {
     const Receipt &r = m.State().receipt;
     return Answer::Ok(std::string(r.kind == Receipt::Kind::Fiscal ? "1" : "0") + ',' + std::to_string(r.items) + ',' +
                       FormatCents(r.totalCents));
   });
 
   // "<receipts>,<fiscal receipts>,<day total>"
-  model.Register(0x6E, [](DeviceModel &m, std::string_view) {
+  model.Register(command::kDayInfo, [](DeviceModel &m, std::string_view) {
     const DeviceState &s = m.State();
     return Answer::Ok(std::to_string(s.receipts) + ',' + std::to_string(s.fiscalReceipts) + ',' +
                       FormatCents(s.dayTotalCents));
   });
 
   // "<clerk>" answers "<clerk>,<name>".
-  model.Register(0x70, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kClerkInfo, [](DeviceModel &m, std::string_view data) {
     const auto clerk = ParseDecimal(data, kClerks);
     if (!clerk || *clerk == 0) return Answer::SyntaxError();
     return Answer::Ok(std::string(data) + ',' + m.State().clerkNames[*clerk - 1]);
   });
 
-  model.Register(0x71, [](DeviceModel &m, std::string_view) { return Answer::Ok(std::to_string(m.State().receipts)); });
+  model.Register(command::kLastDocument, [](DeviceModel &m, std::string_view) { return Answer::Ok(std::to_string(m.State().receipts)); });
 
   // "<first>,<kind>[,<second>]": one fiscal memory record (kinds 0..3) or a range (4 and up).
-  model.Register(0x72, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kFiscalMemoryRecord, [](DeviceModel &m, std::string_view data) {
     const auto f = SplitFields(data, ',');
     if (f.size() < 2 || f.size() > 3) return Answer::SyntaxError();
     const auto first = ParseDecimal(f[0], 65535);
@@ -155,7 +155,7 @@ void RegisterStateQueries(DeviceModel &model) {
     return Answer::Ok(std::string(data) + ",0.00");
   });
 
-  model.Register(0x80, [](DeviceModel &m, std::string_view) {
+  model.Register(command::kConstants, [](DeviceModel &m, std::string_view) {
     return Answer::Ok("P," + std::to_string(kFiscalMemoryClosures) + ',' + std::to_string(kClerks) + ",99," +
                       std::to_string(kHeaderLineMax) + ',' + m.State().firmware);
   });

@@ -118,7 +118,7 @@ bool ReceiptOpen(const DeviceState &s) { return s.receipt.kind != Kind::None; }
 
 void RegisterReceipts(DeviceModel &model) {
   // "<clerk>,<password>,<till>[,<option>]": the two receipt numbers come back.
-  model.Register(0x30, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kOpenReceipt, [](DeviceModel &m, std::string_view data) {
     const auto f = SplitFields(data, ',');
     if (f.size() < 3 || f.size() > 4) return Answer::SyntaxError();
     const auto clerk = ParseDecimal(f[0], kClerks);
@@ -134,11 +134,11 @@ void RegisterReceipts(DeviceModel &model) {
     return Answer::Ok(Numbers(s.receipts, s.fiscalReceipts + 1));
   });
 
-  model.Register(0x31, [](DeviceModel &m, std::string_view data) { return FreeSale(m, data, false); });
-  model.Register(0x34, [](DeviceModel &m, std::string_view data) { return FreeSale(m, data, true); });
+  model.Register(command::kSale, [](DeviceModel &m, std::string_view data) { return FreeSale(m, data, false); });
+  model.Register(command::kSaleAndDisplay, [](DeviceModel &m, std::string_view data) { return FreeSale(m, data, true); });
 
   // Article sale: a programmed article, or any number when the price is given.
-  model.Register(0x3A, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kSaleArticle, [](DeviceModel &m, std::string_view data) {
     const auto sale = ParseItemSale(data);
     if (!sale) return Answer::SyntaxError();
     DeviceState &s = m.State();
@@ -151,7 +151,7 @@ void RegisterReceipts(DeviceModel &model) {
   });
 
   // Department sale: the price is always needed unless the department has a fixed one.
-  model.Register(0x8A, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kSaleDepartment, [](DeviceModel &m, std::string_view data) {
     const auto sale = ParseItemSale(data);
     if (!sale) return Answer::SyntaxError();
     DeviceState &s = m.State();
@@ -165,7 +165,7 @@ void RegisterReceipts(DeviceModel &model) {
   });
 
   // "<print><display>,<percent>": the percentage is shown, not booked.
-  model.Register(0x33, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kSubtotal, [](DeviceModel &m, std::string_view data) {
     const size_t comma = data.find(',');
     if (comma != 2 || !ParseDecimal(data.substr(0, 2), 11) || !ParseNumber(data.substr(comma + 1), 2)) {
       return Answer::SyntaxError();
@@ -177,7 +177,7 @@ void RegisterReceipts(DeviceModel &model) {
 
   // "<line>\t[<payment><amount>]": no payment part pays the rest in cash. Answers D and the
   // change when paid in full, R and what is still due otherwise.
-  model.Register(0x35, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kTotal, [](DeviceModel &m, std::string_view data) {
     const size_t tab = data.find('\t');
     if (tab == std::string_view::npos) return Answer::SyntaxError();
     const std::string_view payment = data.substr(tab + 1);
@@ -195,19 +195,19 @@ void RegisterReceipts(DeviceModel &model) {
     return Answer::Ok((due > 0 ? "R" : "D") + FormatCents(due > 0 ? due : -due));
   });
 
-  model.Register(0x36, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kFiscalText, [](DeviceModel &m, std::string_view data) {
     if (data.empty()) return Answer::SyntaxError();
     return m.State().receipt.kind == Kind::Fiscal ? Answer::Ok() : Answer::NotAllowed();
   });
 
   // Six tab-separated client fields.
-  model.Register(0x39, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kClientInfo, [](DeviceModel &m, std::string_view data) {
     if (SplitFields(data, '\t').size() != 6) return Answer::SyntaxError();
     return m.State().receipt.kind == Kind::Fiscal ? Answer::Ok() : Answer::NotAllowed();
   });
 
   // Closes a fiscal receipt that is paid in full (an empty one closes as it is).
-  model.Register(0x38, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kCloseReceipt, [](DeviceModel &m, std::string_view data) {
     if (!data.empty()) return Answer::SyntaxError();
     DeviceState &s = m.State();
     if (s.receipt.kind != Kind::Fiscal || s.receipt.paidCents < s.receipt.totalCents) return Answer::NotAllowed();
@@ -216,7 +216,7 @@ void RegisterReceipts(DeviceModel &model) {
   });
 
   // Voids the whole fiscal receipt; nothing of it is booked.
-  model.Register(0x82, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kVoidReceipt, [](DeviceModel &m, std::string_view data) {
     if (!data.empty()) return Answer::SyntaxError();
     DeviceState &s = m.State();
     if (s.receipt.kind != Kind::Fiscal) return Answer::NotAllowed();
@@ -224,7 +224,7 @@ void RegisterReceipts(DeviceModel &model) {
     return Answer::Ok();
   });
 
-  model.Register(0x26, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kOpenNonFiscal, [](DeviceModel &m, std::string_view data) {
     if (!data.empty()) return Answer::SyntaxError();
     DeviceState &s = m.State();
     if (ReceiptOpen(s)) return Answer::NotAllowed();
@@ -233,11 +233,11 @@ void RegisterReceipts(DeviceModel &model) {
     return Answer::Ok(Numbers(s.receipts, s.fiscalReceipts));
   });
 
-  model.Register(0x2A, [](DeviceModel &m, std::string_view) {
+  model.Register(command::kNonFiscalText, [](DeviceModel &m, std::string_view) {
     return m.State().receipt.kind == Kind::NonFiscal ? Answer::Ok() : Answer::NotAllowed();
   });
 
-  model.Register(0x27, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kCloseNonFiscal, [](DeviceModel &m, std::string_view data) {
     if (!data.empty()) return Answer::SyntaxError();
     DeviceState &s = m.State();
     if (s.receipt.kind != Kind::NonFiscal) return Answer::NotAllowed();
@@ -246,7 +246,7 @@ void RegisterReceipts(DeviceModel &model) {
   });
 
   // A copy of the last receipt, once one was printed.
-  model.Register(0x6D, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kReceiptCopy, [](DeviceModel &m, std::string_view data) {
     const auto count = ParseDecimal(data, 9);
     if (!count || *count == 0) return Answer::SyntaxError();
     const DeviceState &s = m.State();
@@ -254,13 +254,13 @@ void RegisterReceipts(DeviceModel &model) {
   });
 
   // An optional pulse length in milliseconds.
-  model.Register(0x6A, [](DeviceModel &, std::string_view data) {
+  model.Register(command::kOpenDrawer, [](DeviceModel &, std::string_view data) {
     if (!data.empty() && !ParseDecimal(data, 999)) return Answer::SyntaxError();
     return Answer::Ok();
   });
 
   // Cash in (positive) or out (negative) outside receipts; no data reads the two sums.
-  model.Register(0x46, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kServiceCash, [](DeviceModel &m, std::string_view data) {
     DeviceState &s = m.State();
     if (!data.empty()) {
       const auto cents = ParseCents(data);
@@ -304,7 +304,7 @@ std::string ReportNumber(uint32_t n) {
 void RegisterReports(DeviceModel &model) {
   // 0 and 0N close the day (Z), 2 and 2N only print it (X), no data prints X as well; 5
   // prints the journal and answers its document count; 8 and 9 are the periodic reports.
-  model.Register(0x45, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kReport, [](DeviceModel &m, std::string_view data) {
     DeviceState &s = m.State();
     const bool cleared = !data.empty() && data.back() == 'N';
     const std::string_view mode = cleared ? data.substr(0, data.size() - 1) : data;
@@ -326,7 +326,7 @@ void RegisterReports(DeviceModel &model) {
     return Answer::Ok(ReportNumber(s.zReports + 1) + ',' + FormatCents(s.dayTotalCents));
   });
 
-  model.Register(0x69, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kClerkReport, [](DeviceModel &m, std::string_view data) {
     if (!data.empty()) return Answer::SyntaxError();
     if (ReceiptOpen(m.State())) return Answer::NotAllowed();
     ++m.State().reportsPrinted;
@@ -334,7 +334,7 @@ void RegisterReports(DeviceModel &model) {
   });
 
   // Article report: 0 all, 1 sold only. Answers how many articles it listed.
-  model.Register(0x6F, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kArticleReport, [](DeviceModel &m, std::string_view data) {
     const auto selector = ParseDecimal(data, 1);
     if (!selector) return Answer::SyntaxError();
     DeviceState &s = m.State();
@@ -343,8 +343,9 @@ void RegisterReports(DeviceModel &model) {
     return Answer::Ok(std::to_string(s.articles.size()));
   });
 
-  for (const auto &[code, dates] : {std::pair{uint8_t{0x5E}, true}, std::pair{uint8_t{0x4F}, true},
-                                    std::pair{uint8_t{0x49}, false}, std::pair{uint8_t{0x5F}, false}}) {
+  for (const auto &[code, dates] :
+       {std::pair{command::kFiscalMemoryByDate, true}, std::pair{command::kReportByDate, true},
+        std::pair{command::kFiscalMemoryByNumber, false}, std::pair{command::kReportByNumber, false}}) {
     model.Register(code, [dates = dates](DeviceModel &m, std::string_view data) {
       if (!ReportRange(data, dates)) return Answer::SyntaxError();
       if (ReceiptOpen(m.State())) return Answer::NotAllowed();
@@ -353,7 +354,7 @@ void RegisterReports(DeviceModel &model) {
     });
   }
 
-  model.Register(0x90, [](DeviceModel &m, std::string_view data) {
+  model.Register(command::kJournalStore, [](DeviceModel &m, std::string_view data) {
     if (!ParseDecimal(data, 65535)) return Answer::SyntaxError();
     ++m.State().journalStores;
     return Answer::Ok();

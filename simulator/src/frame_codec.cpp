@@ -2,13 +2,23 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <tuple>
 
 namespace fiscalsim {
 namespace {
 
+// Where the fields sit: 01, LEN, SEQ, CMD, then the data; after it (and the status of a reply)
+// the 05, the check characters and the 03.
+constexpr size_t kLenAt = 1;
+constexpr size_t kSeqAt = 2;
+constexpr size_t kCmdAt = 3;
+constexpr size_t kDataAt = 4;
+constexpr size_t kCheckSize = 4;
+constexpr size_t kStatusSize = std::tuple_size_v<StatusBytes>;
+
 void AppendTrailer(Bytes &frame) {
   // The check covers LEN through the 05 that the caller has just appended.
-  const uint16_t sum = Checksum(std::span(frame).subspan(1));
+  const uint16_t sum = Checksum(std::span(frame).subspan(kLenAt));
   for (uint8_t c : CheckCharacters(sum)) frame.push_back(c);
   frame.push_back(kFrameEnd);
 }
@@ -26,7 +36,7 @@ uint16_t Checksum(std::span<const uint8_t> bytes) {
   return sum;
 }
 
-std::array<uint8_t, 4> CheckCharacters(uint16_t sum) {
+std::array<uint8_t, kCheckSize> CheckCharacters(uint16_t sum) {
   return {static_cast<uint8_t>(0x30 + ((sum >> 12) & 0xF)), static_cast<uint8_t>(0x30 + ((sum >> 8) & 0xF)),
           static_cast<uint8_t>(0x30 + ((sum >> 4) & 0xF)), static_cast<uint8_t>(0x30 + (sum & 0xF))};
 }
@@ -101,25 +111,29 @@ ReceivedFrame RequestParser::Finish() {
   expected_ = 0;
   f.startedAt = startedAt_;
   const size_t n = f.raw.size() - kRequestOverhead;
-  f.seq = f.raw[2];
-  f.cmd = f.raw[3];
-  f.data.assign(f.raw.begin() + 4, f.raw.begin() + 4 + static_cast<ptrdiff_t>(n));
+  f.seq = f.raw[kSeqAt];
+  f.cmd = f.raw[kCmdAt];
+  f.data.assign(f.raw.begin() + kDataAt, f.raw.begin() + static_cast<ptrdiff_t>(kDataAt + n));
   const std::span<const uint8_t> raw(f.raw);
-  f.good = raw[4 + n] == kDataEnd && raw.back() == kFrameEnd && CheckMatches(raw.subspan(1, 4 + n), raw.subspan(5 + n, 4));
+  const size_t end = kDataAt + n;  // the 05
+  f.good = raw[end] == kDataEnd && raw.back() == kFrameEnd &&
+           CheckMatches(raw.subspan(kLenAt, end), raw.subspan(end + 1, kCheckSize));
   return f;
 }
 
 std::optional<ParsedReply> ParseReply(std::span<const uint8_t> frame) {
-  if (frame.size() < kReplyOverhead || frame[0] != kFrameStart || frame[1] < kReplyLenBase) return std::nullopt;
-  const size_t n = frame[1] - kReplyLenBase;
+  if (frame.size() < kReplyOverhead || frame[0] != kFrameStart || frame[kLenAt] < kReplyLenBase) return std::nullopt;
+  const size_t n = frame[kLenAt] - kReplyLenBase;
   if (frame.size() != n + kReplyOverhead) return std::nullopt;
-  if (frame[4 + n] != kStatusStart || frame[11 + n] != kDataEnd || frame.back() != kFrameEnd) return std::nullopt;
+  const size_t statusAt = kDataAt + n;  // the 04
+  const size_t end = statusAt + 1 + kStatusSize;  // the 05
+  if (frame[statusAt] != kStatusStart || frame[end] != kDataEnd || frame.back() != kFrameEnd) return std::nullopt;
   ParsedReply r;
-  r.seq = frame[2];
-  r.cmd = frame[3];
-  r.data.assign(frame.begin() + 4, frame.begin() + 4 + static_cast<ptrdiff_t>(n));
-  std::copy_n(frame.begin() + 5 + static_cast<ptrdiff_t>(n), r.status.size(), r.status.begin());
-  r.checkOk = CheckMatches(frame.subspan(1, 11 + n), frame.subspan(12 + n, 4));
+  r.seq = frame[kSeqAt];
+  r.cmd = frame[kCmdAt];
+  r.data.assign(frame.begin() + kDataAt, frame.begin() + static_cast<ptrdiff_t>(kDataAt + n));
+  std::copy_n(frame.begin() + static_cast<ptrdiff_t>(statusAt + 1), r.status.size(), r.status.begin());
+  r.checkOk = CheckMatches(frame.subspan(kLenAt, end), frame.subspan(end + 1, kCheckSize));
   return r;
 }
 

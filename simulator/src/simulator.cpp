@@ -17,7 +17,7 @@ Clock::duration WireTime(size_t bytes, uint32_t baud) {
   return std::chrono::nanoseconds(static_cast<int64_t>(bytes) * 10'000'000'000LL / baud);
 }
 
-uint8_t OtherSeq(uint8_t seq) { return seq == 0x7F ? 0x20 : static_cast<uint8_t>(seq + 1); }
+uint8_t OtherSeq(uint8_t seq) { return seq == kLastSeq ? kFirstSeq : static_cast<uint8_t>(seq + 1); }
 
 }  // namespace
 

@@ -12,7 +12,6 @@ class CodePage {
   // 1250 or 1251; anything else is refused by IsSupported and falls back to 1251 here.
   explicit CodePage(int number = 1251);
   static bool IsSupported(int number) { return number == 1250 || number == 1251; }
-  int Number() const { return number_; }
 
   // A character the code page lacks goes out as '?': never dropped silently, never cut short.
   std::string ToDevice(const QString &text) const;

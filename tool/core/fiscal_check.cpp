@@ -26,10 +26,11 @@ CFiscalCheck::CFiscalCheck(ILink &link, IPrompter &prompter, QWidget *parent)
   for (size_t i = 0; i < rates_.size() && i < rates.size(); ++i) rates_[i] = rates[i];
 
   reply.clear();
-  request = "0";
+  request = cmd::kDeviceInfoRequest;
   if (link.SendCommand(reply, request, cmd::kDeviceInfo) == 0) {
+    constexpr size_t kSerialField = 4;
     const auto info = SplitFields(reply);
-    if (info.size() >= 5) serial_ = info[4];
+    if (info.size() > kSerialField) serial_ = info[kSerialField];
   }
   wait.Restore();
   Load();

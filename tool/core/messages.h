@@ -8,8 +8,6 @@ namespace tillwright::msg {
 inline constexpr std::string_view kOrganisation = "Selvora Bulgaria";
 
 // The constant message texts, in the order the program sets them at start.
-inline constexpr std::string_view kTestSaleQuestion =
-    "More than 1.00 units for test sale is introduced.Do you want to continue?";
 inline constexpr std::string_view kError = "Error";
 inline constexpr std::string_view kDone = "Done";
 inline constexpr std::string_view kResult = "Result";

@@ -11,8 +11,10 @@ namespace tillwright {
 
 namespace {
 
-// Status byte 0 is the first two digits of the status text; its bit 0x20 is bit 0x2 of the
-// first digit.
+// The device's error flag, in status byte 0.
+constexpr uint8_t kErrorFlag = 0x20;
+
+// Status byte 0 is the first two digits of the status text; the flag lies in the first.
 bool StatusTextHasErrorFlag(const std::string &status) {
   if (status.empty()) return false;
   const char c = status[0];
@@ -20,7 +22,7 @@ bool StatusTextHasErrorFlag(const std::string &status) {
   if (c >= '0' && c <= '9') nibble = c - '0';
   else if (c >= 'A' && c <= 'F') nibble = c - 'A' + 10;
   else if (c >= 'a' && c <= 'f') nibble = c - 'a' + 10;
-  return (nibble & 0x2) != 0;
+  return ((nibble << 4) & kErrorFlag) != 0;
 }
 
 }  // namespace
@@ -44,7 +46,7 @@ int UsbRequest(const LinkBackends &backends, uint16_t code, const std::string &d
   if (backends.request(code, data.c_str(), buffer, status) != 0) return 1;
   // A full 256-byte reply carries no terminator: never read past the buffer.
   reply.assign(buffer, strnlen(buffer, sizeof buffer));
-  return (status[0] & 0x20) != 0 ? 1 : 0;
+  return (status[0] & kErrorFlag) != 0 ? 1 : 0;
 }
 
 int SendCommand(const LinkBackends &backends, std::string &reply, std::string &data, uint16_t code,

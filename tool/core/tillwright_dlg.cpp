@@ -18,7 +18,19 @@
 namespace tillwright {
 
 namespace {
+
+// The port scan: COM1 to COM20 at the device's line settings (8 data bits, no parity, one stop
+// bit, in the serial engine's numbering).
+constexpr int kLastComPort = 20;
+constexpr uint32_t kBaudRate = 115200;
+constexpr uint16_t kDataBits = 8;
+constexpr uint16_t kNoParity = 0;
+constexpr uint16_t kOneStopBit = 0;
+// The serial engine takes the window's id as a positive 32-bit number.
+constexpr WId kWindowIdBits = 0x7FFFFFFF;
+
 QString Text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
 }  // namespace
 
 CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link, IPrompter &prompter, QWidget *parent)
@@ -74,7 +86,7 @@ void CTillwrightDlg::OnConnect() {
   if (state_.usbPresent != 0) return;
   WaitCursor wait(prompter_);
   bool found = false;
-  for (int port = 1; port <= 20 && !found; ++port) {
+  for (int port = 1; port <= kLastComPort && !found; ++port) {
     // The device turned up on USB meanwhile: that link serves from now on.
     if (state_.usbPresent != 0) {
       wait.Restore();
@@ -83,8 +95,8 @@ void CTillwrightDlg::OnConnect() {
     }
     const std::string name = "COM" + std::to_string(port);
     link_.SerialDisconnect();
-    if (link_.SerialConnect(name, 115200, 8, 0, 0) != 0) continue;
-    if (link_.SerialSetWindow(static_cast<int32_t>(winId() & 0x7FFFFFFF)) != 0) {
+    if (link_.SerialConnect(name, kBaudRate, kDataBits, kNoParity, kOneStopBit) != 0) continue;
+    if (link_.SerialSetWindow(static_cast<int32_t>(winId() & kWindowIdBits)) != 0) {
       link_.SerialDisconnect();
       continue;
     }
@@ -127,25 +139,25 @@ void CTillwrightDlg::OnSetDateTime() {
 
 void CTillwrightDlg::OnDailyZ() {
   WaitCursor wait(prompter_);
-  std::string request = "8";
+  std::string request = cmd::kLastReportNumber;
   link_.SendCommand(state_.resultText, request, cmd::kDailyReport);
   // The closing report goes out whatever the first answer was.
-  request = "1";
+  request = cmd::kCloseDay;
   link_.SendCommand(state_.resultText, request, cmd::kDailyReport);
   wait.Restore();
   ShowResult();
 }
 
-void CTillwrightDlg::OnPaperFeed() { RunCommand(cmd::kPaperFeed, "1"); }
+void CTillwrightDlg::OnPaperFeed() { RunCommand(cmd::kPaperFeed, cmd::kOneLine); }
 
-void CTillwrightDlg::OnDiagnostics() { RunCommand(cmd::kDiagnostics, "1"); }
+void CTillwrightDlg::OnDiagnostics() { RunCommand(cmd::kDiagnostics, cmd::kPrintDiagnostics); }
 
 void CTillwrightDlg::OnPaperCut() { RunCommand(cmd::kPaperCut, ""); }
 
 void CTillwrightDlg::OnSetSerialNumber() {
   CSetSN dialog(this);
   if (prompter_.Run(dialog) != QDialog::Accepted) return;
-  RunCommand(cmd::kSetSerial, "7," + dialog.SerialNumber() + ",,");
+  RunCommand(cmd::kSetSerial, std::string(cmd::kSerialCountry) + "," + dialog.SerialNumber() + ",,");
 }
 
 void CTillwrightDlg::OnFiscalStart() {

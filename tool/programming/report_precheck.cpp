@@ -1,5 +1,6 @@
 #include "programming/report_precheck.h"
 
+#include <iterator>
 #include <string>
 
 #include "core/command_codes.h"
@@ -14,12 +15,12 @@ bool ReportPreCheck(ILink &link, IPrompter &prompter) {
   char flags[3] = {0, 0, 0};  // Z, clerk, PLU
   if (link.SendCommand(reply, data, cmd::kReportsNeeded) == 0) {
     const auto fields = SplitFields(reply);
-    for (size_t i = 0; i < 3 && i < fields.size(); ++i) flags[i] = fields[i][0];
+    for (size_t i = 0; i < std::size(flags) && i < fields.size(); ++i) flags[i] = fields[i][0];
   }
   // The daily Z report covers the other two.
   if (flags[0] == '1') {
     if (!prompter.AskOkCancel(msg::kZReportNeeded)) return false;
-    std::string closeDay("1");
+    std::string closeDay(cmd::kCloseDay);
     link.SendCommand(reply, closeDay, cmd::kDailyReport);
     return true;
   }

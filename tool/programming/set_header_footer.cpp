@@ -54,19 +54,21 @@ void CSetheaderFooter::ApplyReadOnly(bool advertisementBox) {
   unfixedOnly_ = ui_->check1044->isChecked();
   // Each box sets its own fields to its own value; the last one clicked wins where they overlap.
   if (!advertisementBox) {
-    for (size_t slot = 0; slot < 4; ++slot) SlotField(slot)->setReadOnly(unfixedOnly_);
+    for (size_t slot = 0; slot < kUnfixedSlots; ++slot) SlotField(slot)->setReadOnly(unfixedOnly_);
     return;
   }
-  for (size_t line = 0; line < 8; ++line) SlotField(kSlotOfLine[line])->setReadOnly(advertisementOnly_);
+  for (size_t line = 0; line < kHeaderLines; ++line) SlotField(kSlotOfLine[line])->setReadOnly(advertisementOnly_);
 }
 
 void CSetheaderFooter::OnOK() {
   Save();
   WaitCursor wait(prompter_);
-  if (current_[5] != device_[5] || current_[6] != device_[6]) {
+  const size_t firstAd = kSlotOfLine[kHeaderLines];
+  const size_t secondAd = kSlotOfLine[kHeaderLines + 1];
+  if (current_[firstAd] != device_[firstAd] || current_[secondAd] != device_[secondAd]) {
     if (!ReportPreCheck(link_, prompter_)) return;
   }
-  for (size_t line = advertisementOnly_ ? 8 : 0; line < kLines; ++line) {
+  for (size_t line = advertisementOnly_ ? kHeaderLines : 0; line < kLines; ++line) {
     const size_t slot = kSlotOfLine[line];
     if (current_[slot] == device_[slot]) continue;
     // A cleared line goes out as one blank, never as the number alone.

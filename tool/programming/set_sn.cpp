@@ -9,7 +9,6 @@ CSetSN::CSetSN(QWidget *parent) : QDialog(parent), ui_(std::make_unique<Ui::CSet
   ui_->setupUi(this);
   connect(ui_->button1, &QPushButton::clicked, this, [this] {
     serial_ = WidgetCodePage().ToDevice(ui_->edit1033->text());
-    second_ = WidgetCodePage().ToDevice(ui_->edit1034->text());
     accept();
   });
   connect(ui_->button2, &QPushButton::clicked, this, &QDialog::reject);

@@ -25,7 +25,6 @@ class CSetSN : public QDialog {
  private:
   std::unique_ptr<Ui::CSetSN> ui_;
   std::string serial_;
-  std::string second_;
 };
 
 }  // namespace tillwright

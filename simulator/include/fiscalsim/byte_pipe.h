@@ -25,7 +25,6 @@ class BytePipeHost {
   ptrdiff_t Read(uint8_t *buffer, size_t capacity, std::chrono::milliseconds timeout);
 
   void Close();
-  bool IsClosed() const;
 
  private:
   std::shared_ptr<PipeState> state_;

@@ -29,17 +29,85 @@ inline constexpr uint8_t kNotAllowed = 0x02;
 
 // Command codes (one byte on the wire).
 namespace command {
-inline constexpr uint8_t kHeaderLine = 0x2B;    // 43: "I<n>" reads line n, "<n><text>" writes it
-inline constexpr uint8_t kPaperFeed = 0x2C;     // 44: "<lines>"
-inline constexpr uint8_t kPaperCut = 0x2D;      // 45
-inline constexpr uint8_t kSetDateTime = 0x3D;   // 61: "DD-MM-YY HH:MM:SS"
-inline constexpr uint8_t kDateTime = 0x3E;      // 62
-inline constexpr uint8_t kDiagnostics = 0x47;   // 71: "1"
-inline constexpr uint8_t kDeviceInfo = 0x5A;    // 90: "0"
-inline constexpr uint8_t kSetTaxRates = 0x60;   // 96: five rates, negative for undefined
-inline constexpr uint8_t kTaxRates = 0x61;      // 97
-inline constexpr uint8_t kDailyReport = 0x6C;   // 108: "1" closes the day, "8" reads the count
-inline constexpr uint8_t kImsi = 0xC8;          // 200 with empty data
+// Display
+inline constexpr uint8_t kDisplayClear = 0x21;          // 33
+inline constexpr uint8_t kDisplayLower = 0x23;          // 35: the lower line's text
+inline constexpr uint8_t kDisplayLine = 0x2E;           // 46: "<line>,<text>"
+inline constexpr uint8_t kDisplayUpper = 0x2F;          // 47: the upper line's text
+inline constexpr uint8_t kDisplayDateTime = 0x3F;       // 63
+inline constexpr uint8_t kDisplayFree = 0x64;           // 100: both lines as one text
+// Receipts
+inline constexpr uint8_t kOpenNonFiscal = 0x26;         // 38
+inline constexpr uint8_t kCloseNonFiscal = 0x27;        // 39
+inline constexpr uint8_t kNonFiscalText = 0x2A;         // 42
+inline constexpr uint8_t kOpenReceipt = 0x30;           // 48: "<clerk>,<password>,<till>[,<option>]"
+inline constexpr uint8_t kSale = 0x31;                  // 49
+inline constexpr uint8_t kSubtotal = 0x33;              // 51
+inline constexpr uint8_t kSaleAndDisplay = 0x34;        // 52
+inline constexpr uint8_t kTotal = 0x35;                 // 53: payment
+inline constexpr uint8_t kFiscalText = 0x36;            // 54
+inline constexpr uint8_t kCloseReceipt = 0x38;          // 56
+inline constexpr uint8_t kClientInfo = 0x39;            // 57
+inline constexpr uint8_t kSaleArticle = 0x3A;           // 58
+inline constexpr uint8_t kServiceCash = 0x46;           // 70
+inline constexpr uint8_t kOpenDrawer = 0x6A;            // 106
+inline constexpr uint8_t kReceiptCopy = 0x6D;           // 109
+inline constexpr uint8_t kVoidReceipt = 0x82;           // 130
+inline constexpr uint8_t kSaleDepartment = 0x8A;        // 138
+// Printer, clock, information
+inline constexpr uint8_t kHeaderLine = 0x2B;            // 43: "I<n>" reads line n, "<n><text>" writes it
+inline constexpr uint8_t kPaperFeed = 0x2C;             // 44: "<lines>"
+inline constexpr uint8_t kPaperCut = 0x2D;              // 45
+inline constexpr uint8_t kSetDateTime = 0x3D;           // 61: "DD-MM-YY HH:MM:SS"
+inline constexpr uint8_t kDateTime = 0x3E;              // 62
+inline constexpr uint8_t kDiagnostics = 0x47;           // 71: "1"
+inline constexpr uint8_t kDeviceInfo = 0x5A;            // 90: "0"
+inline constexpr uint8_t kImsi = 0xC8;                  // 200 with empty data
+// Reports
+inline constexpr uint8_t kReport = 0x45;                // 69: day, periodic and journal reports
+inline constexpr uint8_t kFiscalMemoryByNumber = 0x49;  // 73: "<from>,<to>"
+inline constexpr uint8_t kReportByDate = 0x4F;          // 79: "<DDMMYY>,<DDMMYY>"
+inline constexpr uint8_t kFiscalMemoryByDate = 0x5E;    // 94: "<DDMMYY>,<DDMMYY>"
+inline constexpr uint8_t kReportByNumber = 0x5F;        // 95: "<from>,<to>"
+inline constexpr uint8_t kClerkReport = 0x69;           // 105
+inline constexpr uint8_t kDailyReport = 0x6C;           // 108: "1" closes the day, "8" reads the count
+inline constexpr uint8_t kArticleReport = 0x6F;         // 111
+inline constexpr uint8_t kJournalStore = 0x90;          // 144
+// Programming
+inline constexpr uint8_t kFiscalise = 0x48;             // 72
+inline constexpr uint8_t kDecimalsAndCurrency = 0x53;   // 83
+inline constexpr uint8_t kTestArea = 0x59;              // 89
+inline constexpr uint8_t kCountryAndSerial = 0x5B;      // 91
+inline constexpr uint8_t kSetTaxRates = 0x60;           // 96: five rates, negative for undefined
+inline constexpr uint8_t kTaxRates = 0x61;              // 97
+inline constexpr uint8_t kSetTaxNumber = 0x62;          // 98
+inline constexpr uint8_t kClerkPassword = 0x65;         // 101
+inline constexpr uint8_t kClerkName = 0x66;             // 102
+inline constexpr uint8_t kArticles = 0x6B;              // 107: program, delete and read articles
+inline constexpr uint8_t kLogoRow = 0x73;               // 115
+inline constexpr uint8_t kDepartments = 0x83;           // 131
+inline constexpr uint8_t kDisplayCharacterRow = 0x84;   // 132
+inline constexpr uint8_t kDisplayCharacters = 0x85;     // 133
+inline constexpr uint8_t kWriteFlash = 0x86;            // 134
+inline constexpr uint8_t kFonts = 0x91;                 // 145
+inline constexpr uint8_t kGlobalOptions = 0x92;         // 146
+inline constexpr uint8_t kVatAccount = 0x93;            // 147
+inline constexpr uint8_t kFreeText = 0x95;              // 149
+// Queries
+inline constexpr uint8_t kTaxRatesOfPeriod = 0x32;      // 50
+inline constexpr uint8_t kLastClosure = 0x40;           // 64
+inline constexpr uint8_t kDaySumsByGroup = 0x41;        // 65
+inline constexpr uint8_t kDaySums = 0x43;               // 67
+inline constexpr uint8_t kFreeClosures = 0x44;          // 68
+inline constexpr uint8_t kPrinterStatus = 0x4A;         // 74
+inline constexpr uint8_t kClosureStatus = 0x4C;         // 76
+inline constexpr uint8_t kTaxNumber = 0x63;             // 99
+inline constexpr uint8_t kReceiptInfo = 0x67;           // 103
+inline constexpr uint8_t kDayInfo = 0x6E;               // 110
+inline constexpr uint8_t kClerkInfo = 0x70;             // 112
+inline constexpr uint8_t kLastDocument = 0x71;          // 113
+inline constexpr uint8_t kFiscalMemoryRecord = 0x72;    // 114
+inline constexpr uint8_t kConstants = 0x80;             // 128
 }  // namespace command
 
 inline constexpr StatusBytes kStatusIdle = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80};

@@ -34,6 +34,10 @@ inline constexpr uint8_t kDataEnd = 0x05;
 inline constexpr uint8_t kNak = 0x15;
 inline constexpr uint8_t kBusy = 0x16;
 
+// Sequence numbers run from 0x20 to 0x7F and wrap.
+inline constexpr uint8_t kFirstSeq = 0x20;
+inline constexpr uint8_t kLastSeq = 0x7F;
+
 inline constexpr uint8_t kRequestLenBase = 0x24;
 inline constexpr uint8_t kReplyLenBase = 0x2B;
 // LEN is one byte, which bounds the data of either frame.
