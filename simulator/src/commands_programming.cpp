@@ -182,15 +182,17 @@ void RegisterOptions(DeviceModel &model) {
     return Answer::Ok("P");
   });
 
-  // "<country>,<serial>,<fiscal memory number>": once, before fiscalisation.
+  // "<country>,<serial>,<fiscal memory number>": once, before fiscalisation. The service tool
+  // sends "7,<serial>,,": an empty memory number leaves the one the device has.
   model.Register(command::kCountryAndSerial, [](DeviceModel &m, std::string_view data) {
     const auto f = SplitFields(data, ',');
-    if (f.size() != 3 || !ParseDecimal(f[0], 999) || f[1].empty() || f[2].empty()) return Answer::SyntaxError();
+    const bool toolForm = f.size() == 4 && f[3].empty();
+    if ((f.size() != 3 && !toolForm) || !ParseDecimal(f[0], 999) || f[1].empty()) return Answer::SyntaxError();
     DeviceState &s = m.State();
     if (s.fiscalised) return Answer::Ok("F");
     s.country = *ParseDecimal(f[0], 999);
     s.serialNumber = std::string(f[1]);
-    s.fiscalMemoryNumber = std::string(f[2]);
+    if (!f[2].empty()) s.fiscalMemoryNumber = std::string(f[2]);
     return Answer::Ok("P");
   });
 

@@ -49,6 +49,17 @@ TEST_F(PosCommandsTest, AWholeFiscalReceiptBooksItsSalesIntoTheDay) {
   Ok(0x44, "", "1829,1");
 }
 
+TEST_F(PosCommandsTest, CountryAndSerialTakeThePrinterLibrarysAndTheToolsForms) {
+  Ok(0x5B, "7,AB123456,12345678", "P");
+  EXPECT_EQ(model_.State().serialNumber, "AB123456");
+  EXPECT_EQ(model_.State().fiscalMemoryNumber, "12345678");
+  Ok(0x5B, "7,CD987654,,", "P");  // the tool's form keeps the memory number
+  EXPECT_EQ(model_.State().serialNumber, "CD987654");
+  EXPECT_EQ(model_.State().fiscalMemoryNumber, "12345678");
+  Refused(0x5B, "7,,,", kSyntax);
+  Refused(0x5B, "7,AB1,2,3", kSyntax);
+}
+
 TEST_F(PosCommandsTest, SaleCommandsOutOfOrderAreRefusedAndChangeNothing) {
   Refused(0x31, "Bread\tB1.20*2.000,0.00", kNotAllowed);
   Refused(0x35, "\tP1.00", kNotAllowed);
