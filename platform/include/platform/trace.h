@@ -24,7 +24,7 @@ namespace platform {
 
 // printf-style; the text is written as formatted (a missing final newline is added on stderr).
 void Trace(const char *fmt, ...) PLATFORM_PRINTF(1, 2);
-void TraceV(const char *fmt, va_list args);
+void TraceV(const char *fmt, va_list args) PLATFORM_PRINTF(1, 0);
 
 // True when a trace would go anywhere (always on Windows): lets callers skip building
 // expensive texts.
