@@ -1,7 +1,5 @@
 #include "api/module.h"
 
-#include <mutex>
-
 #include "platform/trace.h"
 
 namespace vrn {
@@ -26,13 +24,13 @@ int CDllApp::ExitInstance() {
 }
 
 void CDllApp::InstallDriverFactory(DriverFactory factory) {
-  std::unique_lock exclusive(lifeLock_);
+  platform::WriterLock exclusive(lifeLock_);
   DisposeLocked();
   factory_ = std::move(factory);
 }
 
 bool CDllApp::Init(const char *comPort) {
-  std::unique_lock exclusive(lifeLock_);
+  platform::WriterLock exclusive(lifeLock_);
   if (Closing() || !SelectDriverLocked()) return false;
   ChosenLocked()->Open(comPort);  // whether a device is there is vrn_test_connection's to say
   return true;
@@ -47,10 +45,10 @@ void CDllApp::Dispose() {
     std::atomic<int> &count_;
   } closing(closing_);
   {
-    std::shared_lock shared(lifeLock_);
+    platform::ReaderLock shared(lifeLock_);
     if (iCOMDriver *driver = ChosenLocked()) driver->Cancel();
   }
-  std::unique_lock exclusive(lifeLock_);
+  platform::WriterLock exclusive(lifeLock_);
   DisposeLocked();
 }
 
@@ -116,7 +114,7 @@ void CDllApp::SetSerialIdentity(int32_t vendorId, int32_t productId) {
 SerialIdentity CDllApp::GetSerialIdentity() const { return {serialVendorId_.load(), serialProductId_.load()}; }
 
 DevNotificationManager *CDllApp::NotificationManager() {
-  std::shared_lock shared(lifeLock_);
+  platform::ReaderLock shared(lifeLock_);
   return manager_;
 }
 

@@ -14,7 +14,12 @@ CRSComSupp::~CRSComSupp() { CloseCom(); }
 
 int CRSComSupp::OpenCom(const char *port, uint32_t baudRate, uint16_t dataBits, uint16_t parity,
                         uint16_t stopBits) {
-  std::lock_guard lock(stateLock_);
+  platform::MutexLock lock(stateLock_);
+  return OpenComLocked(port, baudRate, dataBits, parity, stopBits);
+}
+
+int CRSComSupp::OpenComLocked(const char *port, uint32_t baudRate, uint16_t dataBits, uint16_t parity,
+                              uint16_t stopBits) {
   if (IsOpen()) return 0;
   if (dataBits < 5 || dataBits > 8 || stopBits > 2 || parity > 4) return kBadSettings;
 
@@ -55,7 +60,11 @@ int CRSComSupp::OpenCom(const char *port, uint32_t baudRate, uint16_t dataBits, 
 }
 
 void CRSComSupp::CloseCom() {
-  std::lock_guard lock(stateLock_);
+  platform::MutexLock lock(stateLock_);
+  CloseComLocked();
+}
+
+void CRSComSupp::CloseComLocked() {
   open_.store(false, std::memory_order_release);
   if (port_.IsOpen()) {
     port_.SetDtr(false);
@@ -67,26 +76,26 @@ void CRSComSupp::CloseCom() {
 }
 
 bool CRSComSupp::ReopenCom() {
-  std::lock_guard lock(stateLock_);
+  platform::MutexLock lock(stateLock_);
   if (name_.empty()) return false;
   const std::string name = name_;
   const platform::LineSettings s = settings_;
-  CloseCom();
-  return OpenCom(name.c_str(), s.baudRate, s.dataBits, s.parity, s.stopBits) == 0;
+  CloseComLocked();
+  return OpenComLocked(name.c_str(), s.baudRate, s.dataBits, s.parity, s.stopBits) == 0;
 }
 
 bool CRSComSupp::CanReopen() const {
-  std::lock_guard lock(stateLock_);
+  platform::MutexLock lock(stateLock_);
   return !name_.empty();
 }
 
 void CRSComSupp::Forget() {
-  std::lock_guard lock(stateLock_);
+  platform::MutexLock lock(stateLock_);
   name_.clear();
 }
 
 std::string CRSComSupp::PortName() const {
-  std::lock_guard lock(stateLock_);
+  platform::MutexLock lock(stateLock_);
   return name_;
 }
 
