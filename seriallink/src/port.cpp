@@ -29,17 +29,17 @@ struct PortState {
   // Lets a reader whose port failed wait for ClosePort without spinning on the dead port.
   platform::Event stop{platform::Event::Mode::Manual};
   ReceivedBlocks blocks;
-  // Serialises OpenPort and ClosePort; guards `reader`.
-  std::mutex openClose;
-  std::thread reader;
+  // Serialises OpenPort and ClosePort.
+  platform::Mutex openClose;
+  std::thread reader GUARDED_BY(openClose);
 
   // Process end, or unloading of the library, closes a port still open.
   ~PortState() {
-    std::lock_guard lock(openClose);
+    platform::MutexLock lock(openClose);
     CloseLocked();
   }
 
-  void CloseLocked();
+  void CloseLocked() REQUIRES(openClose);
 };
 
 PortState &State() {
@@ -112,7 +112,7 @@ void PortState::CloseLocked() {
 int OpenPort(std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits,
              int32_t /*window*/) {
   PortState &s = State();
-  std::lock_guard lock(s.openClose);
+  platform::MutexLock lock(s.openClose);
   if (s.running) return 0;
   if (dataBits < 5 || dataBits > 8 || parity > 4 || stopBits > 2) return kBadPortParameters;
   if (const int error = s.port.Open(name); error != 0) {
@@ -148,7 +148,7 @@ int OpenPort(std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16
 
 int ClosePort() {
   PortState &s = State();
-  std::lock_guard lock(s.openClose);
+  platform::MutexLock lock(s.openClose);
   s.CloseLocked();
   return 0;
 }
