@@ -42,8 +42,8 @@ Reply RunLocked(Connection &c, uint16_t code, std::string_view data) REQUIRES(c.
   // port once, without waiting, instead of sending into a port that can no longer answer.
   if (c.dlg->Reopen() != 0) return {kNoResponse, {}};
   std::array<uint8_t, kMaxFrame> frame{};
-  std::memcpy(&frame[4], data.data(), data.size());
-  const size_t position = 4 + data.size();
+  std::memcpy(&frame[framecodec::kDataOffset], data.data(), data.size());
+  const size_t position = framecodec::kDataOffset + data.size();
   c.dlg->MakeHeader(frame.data(), code, position);
   const size_t length = position + CCommDlg::AddTrailer(frame.data(), position);
   RCVBLOCK block;

@@ -105,7 +105,7 @@ void cVRNProtocol::Arm() {
 
 int cVRNProtocol::SendFrame(uint16_t command, const char *data, uint8_t *reply) {
   FrameBuffer frame;
-  const size_t length = BuildRequest(seq_.load(), static_cast<uint8_t>(command), data, frame);
+  const size_t length = framecodec::BuildRequest(seq_.load(), static_cast<uint8_t>(command), data, frame);
   {
     platform::MutexLock lock(recordLock_);
     // No signal of an earlier exchange may be taken for this one.
@@ -155,7 +155,7 @@ int cVRNProtocol::Request(uint16_t command, const char *data, uint8_t *reply) {
   if (reply == nullptr) return -1;
   if (!LinkAttached() && !com_.IsOpen() && !com_.CanReopen()) return -1;
   if (data == nullptr) data = "";
-  if (std::strlen(data) > kMaxRequestData) {
+  if (std::strlen(data) > framecodec::kMaxRequestData) {
     // Longer data would wrap LEN and push the check characters out of the frame.
     platform::Trace("Not enough room for the request");
     return -1;
@@ -172,7 +172,7 @@ int cVRNProtocol::Request(uint16_t command, const char *data, uint8_t *reply) {
 // Runs under the request lock, with the receiver kept armed.
 int cVRNProtocol::Exchange(uint16_t command, const char *data, uint8_t *reply) {
   const platform::Millis limit = com_.IsOpen() ? kComWaitLimit : kUsbWaitLimit;
-  seq_.store(NextSequence(seq_.load()));
+  seq_.store(framecodec::NextSequenceThrough80(seq_.load()));
   abort_.Reset();
   if (stopping_.load()) return -1;  // a Stop whose abort the reset above took away
   if (SendFrame(command, data, reply) != 0) {
@@ -303,14 +303,14 @@ void cVRNProtocol::Scan(const uint8_t *bytes, size_t count, size_t &frameLen) {
   for (size_t i = 0; i < count; ++i) {
     const uint8_t b = bytes[i];
     if (frameLen == 0) {
-      if (b == kFrameStart) {
+      if (b == framecodec::kFrameStart) {
         frame_[0] = b;
         frameLen = 1;
-      } else if (b == kNak) {
+      } else if (b == framecodec::kNak) {
         platform::MutexLock lock(recordLock_);
         receiveArmed_.Reset();
         retransmit_.Set();
-      } else if (b == kBusy) {
+      } else if (b == framecodec::kBusy) {
         busy_.Set();
       }
       continue;
@@ -320,7 +320,7 @@ void cVRNProtocol::Scan(const uint8_t *bytes, size_t count, size_t &frameLen) {
     } else {
       platform::Trace("in_vrn_buffer size %d too short", static_cast<int>(frameLen));
     }
-    if (b == kFrameEnd) {
+    if (b == framecodec::kFrameEnd) {
       const bool done = CompleteFrame(frameLen);
       frameLen = 0;
       if (done) return;  // whatever follows in this chunk belongs to no request
