@@ -10,6 +10,7 @@
 #include "api/guard.h"
 #include "api/module.h"
 #include "devices/device_tree.h"
+#include "drivers/endpoint_choice.h"
 #include "platform/tick.h"
 #include "platform/trace.h"
 #include "protocol/vrn_protocol.h"
@@ -48,6 +49,24 @@ int StatusResult(libusb_transfer_status status) {
 }
 
 const char *ErrorName(int code) { return libusb_error_name(code); }
+
+ConfigDescription Describe(const libusb_config_descriptor &config) {
+  ConfigDescription described;
+  for (int i = 0; i < config.bNumInterfaces; ++i) {
+    const libusb_interface &iface = config.interface[i];
+    InterfaceDescription &settings = described.emplace_back();
+    for (int a = 0; a < iface.num_altsetting; ++a) {
+      const libusb_interface_descriptor &setting = iface.altsetting[a];
+      AltSettingDescription &d = settings.emplace_back();
+      d.interfaceNumber = setting.bInterfaceNumber;
+      for (int e = 0; e < setting.bNumEndpoints; ++e) {
+        const libusb_endpoint_descriptor &ep = setting.endpoint[e];
+        d.endpoints.push_back({ep.bEndpointAddress, ep.bmAttributes, ep.wMaxPacketSize});
+      }
+    }
+  }
+  return described;
+}
 
 }  // namespace
 
@@ -442,38 +461,19 @@ bool cLIBUSBDriver::OpenDeviceLocked(int32_t vendorId, int32_t productId) {
       libusb_free_device_list(list, 1);
       return false;
     }
-    bool found = false;
-    for (int i = 0; i < config->bNumInterfaces && !found; ++i) {
-      const libusb_interface &iface = config->interface[i];
-      for (int a = 0; a < iface.num_altsetting && !found; ++a) {
-        const libusb_interface_descriptor &setting = iface.altsetting[a];
-        if (setting.bNumEndpoints <= 1) continue;
-        for (int e = 0; e < setting.bNumEndpoints && !found; ++e) {
-          const libusb_endpoint_descriptor &ep = setting.endpoint[e];
-          // Bit 1 is set for bulk and interrupt endpoints alike: either carries the frames.
-          if ((ep.bmAttributes & 0x02) == 0) continue;
-          const bool interrupt = (ep.bmAttributes & 0x03) == LIBUSB_TRANSFER_TYPE_INTERRUPT;
-          if ((ep.bEndpointAddress & 0x80) != 0) {
-            if (record_.inEndpoint == 0) {
-              record_.inEndpoint = ep.bEndpointAddress;
-              record_.inPacketSize = ep.wMaxPacketSize;
-              record_.inInterrupt = interrupt;
-            }
-          } else if (record_.outEndpoint == 0) {
-            record_.outEndpoint = ep.bEndpointAddress;
-            record_.outPacketSize = std::min<int>(ep.wMaxPacketSize, kMaxOutPiece);
-            record_.outInterrupt = interrupt;
-          }
-          if (record_.inEndpoint != 0 && record_.outEndpoint != 0) {
-            record_.interfaceNumber = setting.bInterfaceNumber;
-            platform::Trace("interface used %d", record_.interfaceNumber);
-            found = true;
-          }
-        }
-      }
+    const EndpointChoice choice = ChooseEndpoints(Describe(*config));
+    record_.inEndpoint = choice.inEndpoint;
+    record_.inPacketSize = choice.inPacketSize;
+    record_.inInterrupt = choice.inInterrupt;
+    record_.outEndpoint = choice.outEndpoint;
+    record_.outPacketSize = choice.outPacketSize;
+    record_.outInterrupt = choice.outInterrupt;
+    if (choice.found) {
+      record_.interfaceNumber = choice.interfaceNumber;
+      platform::Trace("interface used %d", record_.interfaceNumber);
     }
     libusb_free_config_descriptor(config);
-    if (!found) {
+    if (!choice.found) {
       platform::Trace("libusb cannot get bulk end points: in_ep %u out_ep %u", record_.inEndpoint, record_.outEndpoint);
       libusb_free_device_list(list, 1);
       return false;

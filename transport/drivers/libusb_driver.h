@@ -11,6 +11,7 @@
 #include "devices/dev_notification_manager.h"
 #include "devices/device_info.h"
 #include "drivers/com_driver.h"
+#include "drivers/endpoint_choice.h"
 #include "platform/mutex.h"
 #include "protocol/vrn_protocol.h"
 
@@ -65,7 +66,7 @@ struct UsbDeviceState {
 class cLIBUSBDriver final : public iCOMDriver {
  public:
   static constexpr unsigned kTransferTimeoutMs = 3000;
-  static constexpr int kMaxOutPiece = 32;
+  static constexpr int kMaxOutPiece = kMaxOutPacketSize;
 
   explicit cLIBUSBDriver(DevNotificationManager *manager);
   ~cLIBUSBDriver() override;
