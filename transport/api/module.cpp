@@ -78,7 +78,7 @@ bool CDllApp::SelectDriverLocked() {
   // Once a driver exists no other is tried: two drivers would both claim the device.
   if (libusbDriver_ != nullptr || comPortDriver_ != nullptr) return true;
   if (factory_.makeKernelMode) {
-    std::unique_ptr<iCOMDriver> driver = factory_.makeKernelMode(manager_);
+    std::unique_ptr<iCOMDriver> driver = factory_.makeKernelMode(manager_, serialIdentity_);
     if (driver != nullptr && driver->IsInitialised()) {
       kernelDriver_ = std::move(driver);
       platform::Trace("Kernel Mode Init Ok");
@@ -86,7 +86,7 @@ bool CDllApp::SelectDriverLocked() {
     }
   }
   if (factory_.makeLibusb) {
-    std::unique_ptr<iCOMDriver> driver = factory_.makeLibusb(manager_);
+    std::unique_ptr<iCOMDriver> driver = factory_.makeLibusb(manager_, serialIdentity_);
     if (driver != nullptr && driver->IsInitialised()) {
       libusbDriver_ = std::move(driver);
       platform::Trace("Winusb Mode Init Ok");
@@ -106,12 +106,9 @@ bool CDllApp::SelectDriverLocked() {
   return false;
 }
 
-void CDllApp::SetSerialIdentity(int32_t vendorId, int32_t productId) {
-  serialVendorId_.store(vendorId);
-  serialProductId_.store(productId);
-}
+void CDllApp::SetSerialIdentity(int32_t vendorId, int32_t productId) { serialIdentity_.Set(vendorId, productId); }
 
-SerialIdentity CDllApp::GetSerialIdentity() const { return {serialVendorId_.load(), serialProductId_.load()}; }
+SerialIdentity CDllApp::GetSerialIdentity() const { return serialIdentity_.Get(); }
 
 DevNotificationManager *CDllApp::NotificationManager() {
   platform::ReaderLock shared(lifeLock_);

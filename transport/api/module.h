@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "drivers/com_driver.h"
+#include "drivers/device_identity.h"
 #include "platform/mutex.h"
 #include "protocol/vrn_protocol.h"
 
@@ -16,12 +17,16 @@ namespace vrn {
 class DevNotificationManager;
 
 // How SelectDriver gets the notification manager and makes its drivers. An empty entry means
-// that piece is not available; a maker may hand back a driver that failed to initialise.
+// that piece is not available; a maker may hand back a driver that failed to initialise. The USB
+// drivers get the module's serial identity, which outlives them.
 struct DriverFactory {
+  using MakeUsbDriver =
+      std::function<std::unique_ptr<iCOMDriver>(DevNotificationManager *, const SerialIdentitySource &)>;
+
   std::function<DevNotificationManager *()> getManager;
   std::function<void(DevNotificationManager *)> releaseManager;
-  std::function<std::unique_ptr<iCOMDriver>(DevNotificationManager *)> makeKernelMode;
-  std::function<std::unique_ptr<iCOMDriver>(DevNotificationManager *)> makeLibusb;
+  MakeUsbDriver makeKernelMode;
+  MakeUsbDriver makeLibusb;
   // The last resort when no USB driver could be made: a driver that serves COM ports only.
   std::function<std::unique_ptr<iCOMDriver>()> makeComPortOnly;
 };
@@ -30,15 +35,6 @@ struct DriverFactory {
 // (the kernel-mode driver is not available), where no USB library is built in only the COM-port
 // driver; both fall back to the COM-port driver.
 DriverFactory DefaultDriverFactory();
-
-struct SerialIdentity {
-  int32_t vendorId = -1;  // -1: no serial device
-  int32_t productId = -1;
-};
-
-// The fiscal device's own USB ids.
-inline constexpr int32_t kDeviceVendorId = 0x0483;
-inline constexpr int32_t kDeviceProductId = 0x5740;
 
 class CDllApp {
  public:
@@ -107,8 +103,7 @@ class CDllApp {
   std::unique_ptr<iCOMDriver> kernelDriver_ GUARDED_BY(lifeLock_);  // has precedence
   std::unique_ptr<iCOMDriver> libusbDriver_ GUARDED_BY(lifeLock_);
   std::unique_ptr<iCOMDriver> comPortDriver_ GUARDED_BY(lifeLock_);  // only without the others
-  std::atomic<int32_t> serialVendorId_{-1};
-  std::atomic<int32_t> serialProductId_{-1};
+  SerialIdentitySource serialIdentity_;
 };
 
 }  // namespace vrn

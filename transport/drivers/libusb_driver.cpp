@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "api/guard.h"
-#include "api/module.h"
 #include "devices/device_tree.h"
 #include "drivers/endpoint_choice.h"
 #include "platform/tick.h"
@@ -70,7 +69,8 @@ ConfigDescription Describe(const libusb_config_descriptor &config) {
 
 }  // namespace
 
-cLIBUSBDriver::cLIBUSBDriver(DevNotificationManager *manager) : manager_(manager) {
+cLIBUSBDriver::cLIBUSBDriver(DevNotificationManager *manager, const SerialIdentitySource &serialIdentity)
+    : manager_(manager), serialIdentity_(serialIdentity) {
   record_.driver = this;
   Init();
 }
@@ -596,13 +596,7 @@ bool cLIBUSBDriver::OnQuery(const char *devicePath, void *userData) {
 
 bool cLIBUSBDriver::Arrive(const DeviceInfo &info) {
   const bool fiscal = info.vendorId == kDeviceVendorId && info.productId == kDeviceProductId;
-  if (!fiscal) {
-    const SerialIdentity serial = CDllApp::Instance().GetSerialIdentity();
-    if (info.serial == 0 || serial.vendorId == -1 || serial.productId == -1 || serial.vendorId != info.vendorId ||
-        serial.productId != info.productId) {
-      return false;
-    }
-  }
+  if (!fiscal && (info.serial == 0 || !serialIdentity_.Get().Matches(info.vendorId, info.productId))) return false;
   cVRNProtocol *startOnPort = nullptr;
   {
     platform::MutexLock lock(record_.recordLock);

@@ -11,6 +11,7 @@
 #include "devices/dev_notification_manager.h"
 #include "devices/device_info.h"
 #include "drivers/com_driver.h"
+#include "drivers/device_identity.h"
 #include "drivers/endpoint_choice.h"
 #include "platform/mutex.h"
 #include "protocol/vrn_protocol.h"
@@ -38,8 +39,8 @@ struct UsbDeviceState {
   // both transfer locks before it clears the handle.
   std::atomic<libusb_device_handle *> handle{nullptr};
   std::unique_ptr<cVRNProtocol> protocol GUARDED_BY(recordLock);
-  int32_t vendorId GUARDED_BY(recordLock) = 0x0483;
-  int32_t productId GUARDED_BY(recordLock) = 0x5740;
+  int32_t vendorId GUARDED_BY(recordLock) = kDeviceVendorId;
+  int32_t productId GUARDED_BY(recordLock) = kDeviceProductId;
   uint32_t deviceInstance GUARDED_BY(recordLock) = 0;
   char devicePath[128] GUARDED_BY(recordLock) = {};
   int configuration GUARDED_BY(recordLock) = 0;
@@ -68,7 +69,8 @@ class cLIBUSBDriver final : public iCOMDriver {
   static constexpr unsigned kTransferTimeoutMs = 3000;
   static constexpr int kMaxOutPiece = kMaxOutPacketSize;
 
-  explicit cLIBUSBDriver(DevNotificationManager *manager);
+  // Neither the manager nor the serial identity is owned; both outlive the driver.
+  cLIBUSBDriver(DevNotificationManager *manager, const SerialIdentitySource &serialIdentity);
   ~cLIBUSBDriver() override;
   cLIBUSBDriver(const cLIBUSBDriver &) = delete;
   cLIBUSBDriver &operator=(const cLIBUSBDriver &) = delete;
@@ -147,6 +149,7 @@ class cLIBUSBDriver final : public iCOMDriver {
   // Set and cleared under driverLock_; the transfers read it while they hold a handle.
   std::atomic<libusb_context *> context_{nullptr};
   DevNotificationManager *const manager_;  // not owned
+  const SerialIdentitySource &serialIdentity_;
 };
 
 }  // namespace vrn
