@@ -32,6 +32,7 @@ struct PortState {
   // Serialises OpenPort and ClosePort.
   platform::Mutex openClose;
   std::thread reader GUARDED_BY(openClose);
+  OpenResult lastOpen GUARDED_BY(openClose);
 
   // Process end, or unloading of the library, closes a port still open.
   ~PortState() {
@@ -107,17 +108,24 @@ void PortState::CloseLocked() {
   blocks.SetPortFailed(false);
 }
 
-}  // namespace
+// The one place where an open's outcome becomes OpenPort's number.
+int ResultCode(const OpenResult &result) {
+  switch (result.failure) {
+    case OpenFailure::None: return 0;
+    case OpenFailure::BadParameters: return kBadPortParameters;
+    case OpenFailure::CannotOpen: return result.system.value();
+    case OpenFailure::ThreadNotStarted: return kThreadNotStarted;
+  }
+  return kThreadNotStarted;
+}
 
-int OpenPort(std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits,
-             int32_t /*window*/) {
-  PortState &s = State();
-  platform::MutexLock lock(s.openClose);
-  if (s.running) return 0;
-  if (dataBits < 5 || dataBits > 8 || parity > 4 || stopBits > 2) return kBadPortParameters;
+OpenResult OpenLocked(PortState &s, std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16_t parity,
+                      uint16_t stopBits) REQUIRES(s.openClose) {
+  if (s.running) return {};
+  if (dataBits < 5 || dataBits > 8 || parity > 4 || stopBits > 2) return {OpenFailure::BadParameters, {}};
   if (const int error = s.port.Open(name); error != 0) {
     platform::Trace("seriallink: port %.*s cannot be opened (%d)", static_cast<int>(name.size()), name.data(), error);
-    return error;
+    return {OpenFailure::CannotOpen, std::error_code(error, std::system_category())};
   }
   // As on the line the engine was made for, the settings' outcome is not checked: a speed the
   // system refuses shows up as no reply.
@@ -139,11 +147,27 @@ int OpenPort(std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16
   } catch (const std::system_error &e) {
     platform::Trace("seriallink: receive thread not started: %s", e.what());
     s.CloseLocked();
-    return kThreadNotStarted;
+    return {OpenFailure::ThreadNotStarted, e.code()};
   }
   s.port.SetDtr(true);
   platform::Trace("seriallink: port %s open at %u baud", s.port.Path().c_str(), static_cast<unsigned>(baudRate));
-  return 0;
+  return {};
+}
+
+}  // namespace
+
+int OpenPort(std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits,
+             int32_t /*window*/) {
+  PortState &s = State();
+  platform::MutexLock lock(s.openClose);
+  s.lastOpen = OpenLocked(s, name, baudRate, dataBits, parity, stopBits);
+  return ResultCode(s.lastOpen);
+}
+
+OpenResult LastOpenResult() {
+  PortState &s = State();
+  platform::MutexLock lock(s.openClose);
+  return s.lastOpen;
 }
 
 int ClosePort() {

@@ -15,26 +15,43 @@ CRSComSupp::~CRSComSupp() { CloseCom(); }
 int CRSComSupp::OpenCom(const char *port, uint32_t baudRate, uint16_t dataBits, uint16_t parity,
                         uint16_t stopBits) {
   platform::MutexLock lock(stateLock_);
-  return OpenComLocked(port, baudRate, dataBits, parity, stopBits);
+  lastOpen_ = OpenComLocked(port, baudRate, dataBits, parity, stopBits);
+  return ResultCode(lastOpen_);
 }
 
-int CRSComSupp::OpenComLocked(const char *port, uint32_t baudRate, uint16_t dataBits, uint16_t parity,
-                              uint16_t stopBits) {
-  if (IsOpen()) return 0;
-  if (dataBits < 5 || dataBits > 8 || stopBits > 2 || parity > 4) return kBadSettings;
+int CRSComSupp::ResultCode(const OpenResult &result) {
+  switch (result.failure) {
+    case OpenFailure::None: return 0;
+    case OpenFailure::BadSettings: return kBadSettings;
+    case OpenFailure::CannotOpen: return result.system.value();
+    case OpenFailure::CannotSetState: return kCannotSetState;
+    case OpenFailure::CannotStartThread: return kCannotStartThread;
+  }
+  return kCannotSetState;
+}
+
+CRSComSupp::OpenResult CRSComSupp::LastOpenResult() const {
+  platform::MutexLock lock(stateLock_);
+  return lastOpen_;
+}
+
+CRSComSupp::OpenResult CRSComSupp::OpenComLocked(const char *port, uint32_t baudRate, uint16_t dataBits,
+                                                 uint16_t parity, uint16_t stopBits) {
+  if (IsOpen()) return {};
+  if (dataBits < 5 || dataBits > 8 || stopBits > 2 || parity > 4) return {OpenFailure::BadSettings, {}};
 
   const std::string name = port != nullptr ? port : "";
   // The name goes through ResolvePortName, the counterpart of opening "\\.\COMn".
   if (const int error = port_.Open(name); error != 0) {
     platform::Trace("Com %s cannot be opened", name.c_str());
-    return error;
+    return {OpenFailure::CannotOpen, std::error_code(error, std::system_category())};
   }
   port_.Purge();
   const platform::LineSettings settings{baudRate, dataBits, parity, stopBits};
-  if (port_.Configure(settings) != 0) {
+  if (const int error = port_.Configure(settings); error != 0) {
     port_.Close();
     platform::Trace("On Com %s cannot SetCommState", name.c_str());
-    return kCannotSetState;
+    return {OpenFailure::CannotSetState, std::error_code(error, std::system_category())};
   }
   // Their outcome is not checked: a driver that keeps its own queue sizes still carries frames.
   // (No-ops on POSIX, where the kernel sizes its queues and Write() carries its own time-out.)
@@ -51,12 +68,12 @@ int CRSComSupp::OpenComLocked(const char *port, uint32_t baudRate, uint16_t data
     open_.store(false, std::memory_order_release);
     port_.Close();
     platform::Trace("On Com %s cannot start receive thread", name.c_str());
-    return kCannotStartThread;
+    return {OpenFailure::CannotStartThread, {}};
   }
   name_ = name;
   settings_ = settings;
   platform::Trace("Com %s opened", name.c_str());
-  return 0;
+  return {};
 }
 
 void CRSComSupp::CloseCom() {
@@ -81,7 +98,8 @@ bool CRSComSupp::ReopenCom() {
   const std::string name = name_;
   const platform::LineSettings s = settings_;
   CloseComLocked();
-  return OpenComLocked(name.c_str(), s.baudRate, s.dataBits, s.parity, s.stopBits) == 0;
+  lastOpen_ = OpenComLocked(name.c_str(), s.baudRate, s.dataBits, s.parity, s.stopBits);
+  return lastOpen_.failure == OpenFailure::None;
 }
 
 bool CRSComSupp::CanReopen() const {

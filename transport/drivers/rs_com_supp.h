@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "drivers/byte_ring.h"
@@ -21,11 +22,19 @@ struct UsbDeviceState;
 
 class CRSComSupp {
  public:
-  // OpenCom's own error codes; any other non-zero result is the system's error code.
+  // OpenCom's own error codes; any other non-zero result is the system's error code. The two
+  // can be the same number (on Linux EACCES is 13, ENOENT 2): LastOpenResult tells them apart.
   static constexpr int kBadSettings = 13;
-  static constexpr int kCannotGetState = 2;
   static constexpr int kCannotSetState = 3;
   static constexpr int kCannotStartThread = 1054;
+
+  enum class OpenFailure { None, BadSettings, CannotOpen, CannotSetState, CannotStartThread };
+  struct OpenResult {
+    OpenFailure failure = OpenFailure::None;
+    // What the system reported, in its own category (errno; on Windows GetLastError()), for
+    // CannotOpen and CannotSetState; empty otherwise.
+    std::error_code system;
+  };
 
   CRSComSupp();
   virtual ~CRSComSupp();
@@ -48,6 +57,8 @@ class CRSComSupp {
   // The name of the last successful open, whole (device paths such as /dev/serial/by-id/...
   // are often longer than 63 characters).
   std::string PortName() const EXCLUDES(stateLock_);
+  // How the last OpenCom or ReopenCom ended.
+  OpenResult LastOpenResult() const EXCLUDES(stateLock_);
 
   // Moves every byte waiting in the ring into `buffer` (room for 1024 bytes), oldest first.
   // Only the protocol's receive thread calls it.
@@ -70,8 +81,10 @@ class CRSComSupp {
   friend class cVRNProtocol;
   friend struct UsbDeviceState;
 
-  int OpenComLocked(const char *port, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits)
-      REQUIRES(stateLock_);
+  OpenResult OpenComLocked(const char *port, uint32_t baudRate, uint16_t dataBits, uint16_t parity,
+                           uint16_t stopBits) REQUIRES(stateLock_);
+  // The one place where an open's outcome becomes OpenCom's number.
+  static int ResultCode(const OpenResult &result);
   void CloseComLocked() REQUIRES(stateLock_);
   void ReceiveThread(std::string name);
 
@@ -88,6 +101,7 @@ class CRSComSupp {
   ByteRing ring_;
   std::string name_ GUARDED_BY(stateLock_);  // of the last successful open; empty: none to re-open
   platform::LineSettings settings_ GUARDED_BY(stateLock_);
+  OpenResult lastOpen_ GUARDED_BY(stateLock_);
 };
 
 }  // namespace vrn

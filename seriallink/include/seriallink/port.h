@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <system_error>
 
 #include "platform/event.h"
 #include "platform/mutex.h"
@@ -29,6 +30,17 @@ namespace seriallink {
 // window is kept for the caller's sake and not used.
 int OpenPort(std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits,
              int32_t window = -1);
+
+// How the last OpenPort ended. Its number alone cannot always tell its own failures from the
+// system's (on Linux EACCES is 13, as kBadPortParameters); this can.
+enum class OpenFailure { None, BadParameters, CannotOpen, ThreadNotStarted };
+struct OpenResult {
+  OpenFailure failure = OpenFailure::None;
+  // What the system reported, in its own category (errno; on Windows GetLastError()), for
+  // CannotOpen and ThreadNotStarted; empty otherwise.
+  std::error_code system;
+};
+OpenResult LastOpenResult();
 
 // Stops the receive thread and closes the port; takes about 200 ms, which callers have always
 // seen, or no more than the join of the receive thread when the port had failed (that thread
