@@ -17,7 +17,7 @@ std::array<uint8_t, kCheckSize> CheckCharacters(uint16_t sum) {
 }
 
 void WriteCheck(uint8_t *out, uint16_t sum) {
-  for (size_t i = 0; i < kCheckSize; ++i) out[i] = static_cast<uint8_t>(0x30 + ((sum >> (12 - 4 * i)) & 0x0F));
+  for (size_t i = 0; i < kCheckSize; ++i) out[i] = static_cast<uint8_t>(kCheckBase + ((sum >> (12 - 4 * i)) & 0x0F));
 }
 
 uint16_t ReadCheck(const uint8_t *in) {

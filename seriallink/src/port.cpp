@@ -15,9 +15,14 @@
 namespace seriallink {
 namespace {
 
-// The driver's input queue is this size on the line the engine was made for; one read takes
-// at most what it could hold.
-constexpr size_t kReadChunk = 4096;
+// The driver's queues, both ways, on the line the engine was made for; one read takes at most
+// what the input queue could hold.
+constexpr uint32_t kQueueSize = 4096;
+constexpr size_t kReadChunk = kQueueSize;
+// Reads take what is queued and never wait between bytes; a write may take 2 ms a byte + 1 s.
+constexpr platform::PortTimeouts kTimeouts{platform::kNoReadInterval, 0, 1000, 2, 1000};
+// ClosePort's two pauses around closing the port (the 200 ms its callers have always seen).
+constexpr uint32_t kClosePauseMs = 100;
 
 struct PortState {
   // Declared first so that it outlives the thread that uses it; the thread is always joined
@@ -97,12 +102,12 @@ void PortState::CloseLocked() {
   const bool readerParked = blocks.PortFailed();
   running = false;
   // A pass in progress sees the flag within this time and stops feeding bytes.
-  if (!readerParked) platform::SleepMs(100);
+  if (!readerParked) platform::SleepMs(kClosePauseMs);
   stop.Set();
   port.SetDtr(false);
   port.Purge();
   port.Close();  // ends the reader's wait at once
-  if (!readerParked) platform::SleepMs(100);
+  if (!readerParked) platform::SleepMs(kClosePauseMs);
   if (reader.joinable()) reader.join();
   blocks.Clear();
   blocks.SetPortFailed(false);
@@ -132,9 +137,8 @@ OpenResult OpenLocked(PortState &s, std::string_view name, uint32_t baudRate, ui
   if (const int error = s.port.Configure({baudRate, dataBits, parity, stopBits}); error != 0) {
     platform::Trace("seriallink: line settings of %s not applied (%d)", s.port.Path().c_str(), error);
   }
-  s.port.SetQueueSizes(4096, 4096);
-  // Reads take what is queued and never wait between bytes; a write may take 2 ms a byte + 1 s.
-  s.port.SetTimeouts({platform::kNoReadInterval, 0, 1000, 2, 1000});
+  s.port.SetQueueSizes(kQueueSize, kQueueSize);
+  s.port.SetTimeouts(kTimeouts);
   s.port.SetRts(true);
   s.port.Purge();
   s.blocks.Clear();
@@ -186,7 +190,8 @@ bool PortFailed() { return State().blocks.PortFailed(); }
 void WritePort(const uint8_t *data, size_t size) {
   PortState &s = State();
   platform::TraceFrame("seriallink tx", data, size);
-  const size_t written = s.port.Write(data, size, Millis(2 * size + 1000));
+  const size_t written =
+      s.port.Write(data, size, Millis(uint64_t{kTimeouts.writeTotalMultiplier} * size + kTimeouts.writeTotalConstant));
   if (written != size) platform::Trace("seriallink: %zu of %zu bytes written", written, size);
 }
 

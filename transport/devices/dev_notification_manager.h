@@ -80,7 +80,6 @@ class DevNotificationManager {
   platform::Mutex startLock_;
   platform::CondVar started_;
   bool running_ GUARDED_BY(startLock_) = false;
-  bool failed_ GUARDED_BY(startLock_) = false;
 
   // Never held while a callback runs: callbacks start protocols and open devices, under locks
   // that a request holds while it recovers the device and posts an arrival.

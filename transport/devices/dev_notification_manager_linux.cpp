@@ -71,7 +71,7 @@ DevNotificationManager *DevNotificationManager::GetInstance() {
   {
     const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
     platform::MutexLock lock(manager->startLock_);
-    while (!manager->running_ && !manager->failed_ && manager->started_.WaitUntil(manager->startLock_, deadline)) {
+    while (!manager->running_ && manager->started_.WaitUntil(manager->startLock_, deadline)) {
     }
     running = manager->running_;
   }
@@ -243,7 +243,7 @@ void DevNotificationManager::OnArrival(int32_t vendorId, int32_t productId, cons
   if (info.vendorId == -1 && info.productId == -1) {
     info.vendorId = vendorId;
     info.productId = productId;
-    CopyText(info.devicePath, path, 127);
+    CopyText(info.devicePath, path);
   }
   CallArrival(info);
   arrivals_.fetch_add(1);

@@ -347,7 +347,7 @@ bool cLIBUSBDriver::Reset(bool full) {
     kept.vendorId = record_.vendorId;
     kept.productId = record_.productId;
     kept.deviceInstance = record_.deviceInstance;
-    CopyText(kept.devicePath, record_.devicePath, 127);
+    CopyText(kept.devicePath, record_.devicePath);
     // A device reset under a transfer that is still running would pull its buffers away from
     // the system; the request gives up instead.
     const auto notDone = [&] {
@@ -607,7 +607,7 @@ bool cLIBUSBDriver::Arrive(const DeviceInfo &info) {
     const unsigned vid = static_cast<unsigned>(info.vendorId);
     const unsigned pid = static_cast<unsigned>(info.productId);
     record_.deviceInstance = info.deviceInstance;
-    CopyText(record_.devicePath, info.devicePath, 127);
+    CopyText(record_.devicePath, info.devicePath);
     if (info.serial != 0) {
       platform::Trace("Attach device %04X : %04X (%s)", vid, pid, info.portName);
       if (record_.protocol != nullptr && !record_.protocol->IsComOpen()) startOnPort = record_.protocol.get();

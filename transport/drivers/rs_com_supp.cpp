@@ -55,8 +55,8 @@ CRSComSupp::OpenResult CRSComSupp::OpenComLocked(const char *port, uint32_t baud
   }
   // Their outcome is not checked: a driver that keeps its own queue sizes still carries frames.
   // (No-ops on POSIX, where the kernel sizes its queues and Write() carries its own time-out.)
-  port_.SetQueueSizes(4096, 4096);
-  port_.SetTimeouts({1000, 1, 1000, 2, 1000});
+  port_.SetQueueSizes(kQueueSize, kQueueSize);
+  port_.SetTimeouts(kTimeouts);
 
   if (thread_.joinable()) thread_.join();  // one that ended on a failed port
   hungUp_.store(false, std::memory_order_release);
@@ -122,8 +122,9 @@ size_t CRSComSupp::TakeReceived(uint8_t *buffer) { return ring_.Take(buffer); }
 bool CRSComSupp::WaitReceived(platform::Millis timeout) { return received_.Wait(timeout); }
 
 size_t CRSComSupp::Write(const uint8_t *data, size_t size) {
-  // The same bound the port's write time-outs give: 1000 ms plus 2 ms a byte.
-  return port_.Write(data, size, platform::Millis(1000 + 2 * size));
+  // The same bound the port's write time-outs give.
+  return port_.Write(data, size,
+                     platform::Millis(kTimeouts.writeTotalConstant + uint64_t{kTimeouts.writeTotalMultiplier} * size));
 }
 
 void CRSComSupp::ReceiveThread(std::string name) {
@@ -136,14 +137,12 @@ void CRSComSupp::ReceiveThread(std::string name) {
     if (wait == platform::WaitResult::Failed) {
       // The device is gone (hang-up): the port stays dead until it is re-opened, so waiting on
       // it again would only spin.
-      lastReadError_.store(EIO);
       hungUp_.store(true, std::memory_order_release);
       platform::Trace("Com %s WaitCommEvent error %d", name.c_str(), EIO);
       break;
     }
     const ptrdiff_t n = port_.Read(chunk, sizeof chunk);
     if (n < 0) {
-      lastReadError_.store(EIO);
       hungUp_.store(true, std::memory_order_release);
       platform::Trace("Com %s read error %d", name.c_str(), EIO);
       break;

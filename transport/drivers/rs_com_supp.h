@@ -28,6 +28,11 @@ class CRSComSupp {
   static constexpr int kCannotSetState = 3;
   static constexpr int kCannotStartThread = 1054;
 
+  // The driver's queues and time-outs of an open port (read interval, read total per byte and
+  // constant, write total per byte and constant, in ms).
+  static constexpr uint32_t kQueueSize = 4096;
+  static constexpr platform::PortTimeouts kTimeouts{1000, 1, 1000, 2, 1000};
+
   enum class OpenFailure { None, BadSettings, CannotOpen, CannotSetState, CannotStartThread };
   struct OpenResult {
     OpenFailure failure = OpenFailure::None;
@@ -74,8 +79,6 @@ class CRSComSupp {
   // Writes the whole frame; the count written (short when the port failed or stayed full).
   size_t Write(const uint8_t *data, size_t size);
 
-  int LastReadError() const { return lastReadError_.load(); }
-
  private:
   // The locks of the transport library's order name stateLock_ in their annotations.
   friend class cVRNProtocol;
@@ -96,7 +99,6 @@ class CRSComSupp {
   std::atomic<bool> hungUp_{false};         // set by the receive thread, cleared by OpenCom
   std::thread thread_ GUARDED_BY(stateLock_);
   platform::SerialPort port_;  // safe to use from several threads; Close() ends waits at once
-  std::atomic<int> lastReadError_{0};
   platform::Event received_{platform::Event::Mode::Auto};
   ByteRing ring_;
   std::string name_ GUARDED_BY(stateLock_);  // of the last successful open; empty: none to re-open

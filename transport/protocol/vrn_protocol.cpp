@@ -63,7 +63,7 @@ bool cVRNProtocol::Start(const char *comPort) {
   }
   if (started && comPort != nullptr && comPort[0] != '\0') {
     com_.CloseCom();
-    started = com_.OpenCom(comPort, 115200, 8, 0, 0) == 0;
+    started = com_.OpenCom(comPort, kComLine.baudRate, kComLine.dataBits, kComLine.parity, kComLine.stopBits) == 0;
   }
   return started;
 }

@@ -34,6 +34,8 @@ class cVRNProtocol {
   // until the next transmission.
   static constexpr platform::Millis kIdleDisarm{600};
   static constexpr platform::Millis kAbsentDisarm{4000};
+  // The line of a COM port named at Start: 115200 baud, 8 data bits, no parity, one stop bit.
+  static constexpr platform::LineSettings kComLine{115200, 8, 0, 0};
 
   // The driver is not owned and may be null: then only the COM port can carry requests.
   explicit cVRNProtocol(iCOMDriver *driver);
@@ -42,7 +44,7 @@ class cVRNProtocol {
   cVRNProtocol &operator=(const cVRNProtocol &) = delete;
 
   // Starts the receive thread unless it runs already; with a non-empty port name then (re)opens
-  // that COM port at 115200 8N1. True when the thread runs and, if a port was named, it opened.
+  // that COM port with kComLine. True when the thread runs and, if a port was named, it opened.
   bool Start(const char *comPort) EXCLUDES(requestLock_);
   // Ends the receive thread (joined) and closes the COM port; the port is not re-opened by
   // later requests.

@@ -32,6 +32,8 @@ inline constexpr size_t kDataOffset = 4;
 inline constexpr uint8_t kRequestLenBase = kLenBase + kDataOffset;  // 0x24
 inline constexpr uint8_t kReplyLenBase = 0x2B;
 inline constexpr size_t kCheckSize = 4;
+// A check character is this plus one nibble of the sum.
+inline constexpr uint8_t kCheckBase = 0x30;
 inline constexpr size_t kStatusSize = 6;
 // The 05, the check characters and the 03 after the data.
 inline constexpr size_t kTrailerSize = 1 + kCheckSize + 1;

@@ -42,7 +42,6 @@ class ReplyAssembler {
   // True when the byte completed a block; Block() holds it until the next Feed.
   bool Feed(uint8_t byte);
   const RCVBLOCK &Block() const { return block_; }
-  bool InFrame() const { return state_ != State::Idle; }
 
  private:
   enum class State { Idle, Length, Body };
