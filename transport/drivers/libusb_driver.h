@@ -102,7 +102,7 @@ class cLIBUSBDriver final : public iCOMDriver {
   bool InitLocked() REQUIRES(driverLock_);
   bool OpenDeviceLocked(int32_t vendorId, int32_t productId) REQUIRES(record_.recordLock);
   void CloseDevice() EXCLUDES(record_.recordLock);
-  void CloseDeviceLocked() REQUIRES(record_.recordLock);
+  void CloseDeviceLocked() REQUIRES(record_.recordLock) EXCLUDES(record_.readLock, record_.writeLock);
   // The close of a reset, which holds the transfer locks already.
   void CloseDeviceHoldingTransfersLocked() REQUIRES(record_.recordLock, record_.readLock, record_.writeLock);
   // Marks the device closed and ends its users' waits; the handle that is to be closed, if any.
