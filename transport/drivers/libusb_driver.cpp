@@ -175,6 +175,10 @@ void cLIBUSBDriver::Shutdown() {
   // lock, which a recovery holds and a callback's protocol start may wait behind.
   Cancel();
   if (manager_ != nullptr) manager_->RemoveCallbacks(&record_);
+  // The receive thread reads through the libusb context, so it ends before the context does: a
+  // read slow to come back from its cancel would otherwise still run inside libusb when libusb
+  // is ended, and the device be left open under it.
+  if (cVRNProtocol *protocol = protocolView_.load()) protocol->Stop();
   std::unique_ptr<cVRNProtocol> protocol;
   {
     platform::MutexLock lock(driverLock_);
