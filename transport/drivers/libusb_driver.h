@@ -52,7 +52,7 @@ struct UsbDeviceState {
   // Advanced by every open: a handle seen earlier may be another one now.
   std::atomic<uint32_t> openCount{0};
   int inPacketSize GUARDED_BY(recordLock) = 32;
-  int outPacketSize GUARDED_BY(recordLock) = 32;  // never above 32
+  int outPacketSize GUARDED_BY(recordLock) = kMaxOutPacketSize;  // never above it
 
   // Signalled under recordLock when a handle is opened; Reset waits on it.
   platform::CondVar opened;

@@ -23,7 +23,7 @@ struct UsbDeviceState;
 class CRSComSupp {
  public:
   // OpenCom's own error codes; any other non-zero result is the system's error code. The two
-  // can be the same number (on Linux EACCES is 13, ENOENT 2): LastOpenResult tells them apart.
+  // can be the same number (on Linux EACCES is 13, ESRCH 3): LastOpenResult tells them apart.
   static constexpr int kBadSettings = 13;
   static constexpr int kCannotSetState = 3;
   static constexpr int kCannotStartThread = 1054;
