@@ -8,6 +8,10 @@ function(fiscal_warnings target)
       # GCC 12 reports a false -Wrestrict inside <string> at -O2 (its bug 105329).
       target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Wno-restrict>)
     endif()
+    if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+      # The lock annotations (platform/thread_annotations.h); the beta group checks the lock order.
+      target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Wthread-safety -Wthread-safety-beta>)
+    endif()
     if(FISCAL_WERROR)
       target_compile_options(${target} PRIVATE -Werror)
     endif()

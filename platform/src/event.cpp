@@ -1,66 +1,72 @@
 #include "platform/event.h"
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
 #include <vector>
+
+#include "platform/mutex.h"
 
 namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// One per WaitAny call: the events it watches poke it when they are set.
-struct Waiter {
-  std::mutex mutex;
-  std::condition_variable cv;
-  bool poked = false;  // guarded by mutex
-
-  void Poke() {
-    {
-      std::lock_guard lock(mutex);
-      poked = true;
-    }
-    cv.notify_one();
-  }
-};
+struct Waiter;
 
 }  // namespace
 
-// Lock order: Event::State::mutex before Waiter::mutex.
 struct Event::State {
   explicit State(Mode m, bool s) : mode(m), signalled(s) {}
 
   const Mode mode;
-  mutable std::mutex mutex;
-  bool signalled;                 // guarded by mutex
-  std::vector<Waiter *> waiters;  // guarded by mutex
+  mutable Mutex mutex;
+  bool signalled GUARDED_BY(mutex);
+  std::vector<Waiter *> waiters GUARDED_BY(mutex);
 
-  bool TryTake() {
-    std::lock_guard lock(mutex);
+  bool TryTake() EXCLUDES(mutex) {
+    MutexLock lock(mutex);
     if (!signalled) return false;
     if (mode == Mode::Auto) signalled = false;
     return true;
   }
 };
 
+namespace {
+
+// One per WaitAny call: the events it watches poke it when they are set.
+struct Waiter {
+  // Set pokes it with the event's lock held.
+  Mutex mutex ACQUIRED_AFTER(Event::State::mutex);
+  CondVar cv;
+  bool poked GUARDED_BY(mutex) = false;
+
+  void Poke() EXCLUDES(mutex) {
+    {
+      MutexLock lock(mutex);
+      poked = true;
+    }
+    cv.NotifyOne();
+  }
+};
+
+}  // namespace
+
 Event::Event(Mode mode, bool signalled) : state_(std::make_unique<State>(mode, signalled)) {}
 
 Event::~Event() = default;
 
 void Event::Set() {
-  std::lock_guard lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   state_->signalled = true;
   for (Waiter *w : state_->waiters) w->Poke();
 }
 
 void Event::Reset() {
-  std::lock_guard lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   state_->signalled = false;
 }
 
 bool Event::IsSet() const {
-  std::lock_guard lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   return state_->signalled;
 }
 
@@ -80,7 +86,7 @@ int WaitAny(std::span<Event *const> events, Millis timeout) {
   // Registered before the first look, so a Set between a look and the sleep is not missed.
   Waiter waiter;
   for (Event *e : events) {
-    std::lock_guard lock(e->state_->mutex);
+    MutexLock lock(e->state_->mutex);
     e->state_->waiters.push_back(&waiter);
   }
 
@@ -94,17 +100,19 @@ int WaitAny(std::span<Event *const> events, Millis timeout) {
     }
     if (result != kWaitTimeout) break;
 
-    std::unique_lock lock(waiter.mutex);
+    MutexLock lock(waiter.mutex);
     if (forever) {
-      waiter.cv.wait(lock, [&] { return waiter.poked; });
-    } else if (!waiter.cv.wait_until(lock, deadline, [&] { return waiter.poked; })) {
-      break;
+      while (!waiter.poked) waiter.cv.Wait(waiter.mutex);
+    } else {
+      while (!waiter.poked && waiter.cv.WaitUntil(waiter.mutex, deadline)) {
+      }
+      if (!waiter.poked) break;
     }
     waiter.poked = false;
   }
 
   for (Event *e : events) {
-    std::lock_guard lock(e->state_->mutex);
+    MutexLock lock(e->state_->mutex);
     auto &ws = e->state_->waiters;
     ws.erase(std::find(ws.begin(), ws.end(), &waiter));
   }

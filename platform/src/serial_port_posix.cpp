@@ -9,9 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <condition_variable>
-#include <mutex>
 
+#include "platform/mutex.h"
 #include "platform/port_names.h"
 #include "platform/serial_port.h"
 #include "termios_settings.h"
@@ -38,19 +37,19 @@ size_t Queued(int fd) {
 }  // namespace
 
 struct SerialPort::Impl {
-  mutable std::mutex mutex;
-  std::condition_variable idle;
-  int fd = -1;           // guarded by mutex; stays valid while users > 0
-  int wakeFd = -1;       // guarded by mutex; readable once Close() has begun
-  int users = 0;         // guarded by mutex: calls working with fd right now
-  bool closing = false;  // guarded by mutex
-  std::string path;      // guarded by mutex
+  mutable Mutex mutex;
+  CondVar idle;
+  int fd GUARDED_BY(mutex) = -1;  // stays valid while users > 0
+  int wakeFd GUARDED_BY(mutex) = -1;  // readable once Close() has begun
+  int users GUARDED_BY(mutex) = 0;  // calls working with fd right now
+  bool closing GUARDED_BY(mutex) = false;
+  std::string path GUARDED_BY(mutex);
 
   // Pins the descriptors for one call so that Close() cannot release them underneath.
   class Use {
    public:
     explicit Use(const Impl &impl) : impl_(const_cast<Impl &>(impl)) {
-      std::lock_guard lock(impl_.mutex);
+      MutexLock lock(impl_.mutex);
       if (impl_.fd < 0 || impl_.closing) return;
       ++impl_.users;
       fd_ = impl_.fd;
@@ -58,8 +57,8 @@ struct SerialPort::Impl {
     }
     ~Use() {
       if (fd_ < 0) return;
-      std::lock_guard lock(impl_.mutex);
-      if (--impl_.users == 0) impl_.idle.notify_all();
+      MutexLock lock(impl_.mutex);
+      if (--impl_.users == 0) impl_.idle.NotifyAll();
     }
     Use(const Use &) = delete;
     Use &operator=(const Use &) = delete;
@@ -81,7 +80,7 @@ SerialPort::~SerialPort() { Close(); }
 
 int SerialPort::Open(std::string_view name) {
   const std::string path = ResolvePortName(name);
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   if (impl_->fd >= 0) return EISCONN;
 
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -126,12 +125,12 @@ int SerialPort::SetTimeouts(const PortTimeouts &) { return 0; }
 int SerialPort::SetQueueSizes(uint32_t, uint32_t) { return 0; }
 
 bool SerialPort::IsOpen() const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   return impl_->fd >= 0 && !impl_->closing;
 }
 
 std::string SerialPort::Path() const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   return impl_->path;
 }
 
@@ -216,16 +215,16 @@ WaitResult SerialPort::WaitReadable(Millis timeout) {
 }
 
 void SerialPort::Close() {
-  std::unique_lock lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   if (impl_->closing) {  // another thread is closing: return once it is done
-    impl_->idle.wait(lock, [&] { return !impl_->closing; });
+    while (impl_->closing) impl_->idle.Wait(impl_->mutex);
     return;
   }
   if (impl_->fd < 0) return;
   impl_->closing = true;
   const uint64_t one = 1;
   [[maybe_unused]] ssize_t w = ::write(impl_->wakeFd, &one, sizeof one);
-  impl_->idle.wait(lock, [&] { return impl_->users == 0; });
+  while (impl_->users != 0) impl_->idle.Wait(impl_->mutex);
   ::ioctl(impl_->fd, TIOCNXCL);
   ::close(impl_->fd);  // also drops the flock
   ::close(impl_->wakeFd);
@@ -233,7 +232,7 @@ void SerialPort::Close() {
   impl_->wakeFd = -1;
   impl_->path.clear();
   impl_->closing = false;
-  impl_->idle.notify_all();
+  impl_->idle.NotifyAll();
 }
 
 }  // namespace platform

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 
+#include "platform/mutex.h"
 #include "platform/port_names.h"
 #include "platform/serial_port.h"
 #include "platform/trace.h"
@@ -113,40 +112,40 @@ void MakeRaw(DCB *dcb) {
 }  // namespace
 
 struct SerialPort::Impl {
-  mutable std::mutex mutex;
-  std::condition_variable idle;
-  HANDLE handle = INVALID_HANDLE_VALUE;  // guarded by mutex; stays valid while users > 0
-  HANDLE closeEvent = nullptr;           // guarded by mutex; manual reset, set once Close() begins
-  int users = 0;                         // guarded by mutex: calls working with handle right now
-  bool closing = false;                  // guarded by mutex
-  std::string path;                      // guarded by mutex
+  mutable Mutex mutex;
+  CondVar idle;
+  HANDLE handle GUARDED_BY(mutex) = INVALID_HANDLE_VALUE;  // stays valid while users > 0
+  HANDLE closeEvent GUARDED_BY(mutex) = nullptr;  // manual reset, set once Close() begins
+  int users GUARDED_BY(mutex) = 0;  // calls working with handle right now
+  bool closing GUARDED_BY(mutex) = false;
+  std::string path GUARDED_BY(mutex);
 
-  // Lock order: mutex before ioMutex; no call takes mutex while it holds ioMutex.
   // The receive side. At most one wait operation is outstanding: a comm-event wait, or in
   // fallback mode a 1-byte read whose byte is held back for Read(). It outlives the
   // WaitReadable call that started it (a wait that times out leaves it pending for the next).
+  // No call takes mutex while it holds ioMutex.
   enum class Pending { None, CommEvent, Read };
-  mutable std::mutex ioMutex;
-  HANDLE waitEvent = nullptr;  // guarded by ioMutex; manual reset, the event of waitOv
-  HANDLE readEvent = nullptr;  // guarded by ioMutex; manual reset, for Read's own reads
-  OVERLAPPED waitOv{};         // guarded by ioMutex; owned by the driver while pending != None
-  DWORD waitMask = 0;          // guarded by ioMutex; filled by the comm-event wait
-  unsigned char waitByte = 0;  // guarded by ioMutex; filled by the fallback read
-  Pending pending = Pending::None;  // guarded by ioMutex
-  bool discardPending = false;      // guarded by ioMutex: Purge dropped what the wait brings
-  bool fallback = false;            // guarded by ioMutex
-  int spurious = 0;                 // guarded by ioMutex
-  bool held = false;                // guarded by ioMutex
-  unsigned char heldByte = 0;       // guarded by ioMutex
-  PortTimeouts timeouts = kDefaultTimeouts;  // guarded by ioMutex: the caller's
-  std::string tracePath;                     // guarded by ioMutex: path, for traces under ioMutex
-  DWORD lastError = 0;                       // guarded by ioMutex: why the wait operation failed
+  mutable Mutex ioMutex ACQUIRED_AFTER(mutex);
+  HANDLE waitEvent GUARDED_BY(ioMutex) = nullptr;  // manual reset, the event of waitOv
+  HANDLE readEvent GUARDED_BY(ioMutex) = nullptr;  // manual reset, for Read's own reads
+  OVERLAPPED waitOv GUARDED_BY(ioMutex){};  // owned by the driver while pending != None
+  DWORD waitMask GUARDED_BY(ioMutex) = 0;  // filled by the comm-event wait
+  unsigned char waitByte GUARDED_BY(ioMutex) = 0;  // filled by the fallback read
+  Pending pending GUARDED_BY(ioMutex) = Pending::None;
+  bool discardPending GUARDED_BY(ioMutex) = false;  // Purge dropped what the wait brings
+  bool fallback GUARDED_BY(ioMutex) = false;
+  int spurious GUARDED_BY(ioMutex) = 0;
+  bool held GUARDED_BY(ioMutex) = false;
+  unsigned char heldByte GUARDED_BY(ioMutex) = 0;
+  PortTimeouts timeouts GUARDED_BY(ioMutex) = kDefaultTimeouts;  // the caller's
+  std::string tracePath GUARDED_BY(ioMutex);  // path, for traces under ioMutex
+  DWORD lastError GUARDED_BY(ioMutex) = 0;  // why the wait operation failed
 
   // Pins the handles for one call so that Close() cannot release them underneath.
   class Use {
    public:
     explicit Use(const Impl &impl) : impl_(const_cast<Impl &>(impl)) {
-      std::lock_guard lock(impl_.mutex);
+      MutexLock lock(impl_.mutex);
       if (impl_.handle == INVALID_HANDLE_VALUE || impl_.closing) return;
       ++impl_.users;
       handle_ = impl_.handle;
@@ -154,8 +153,8 @@ struct SerialPort::Impl {
     }
     ~Use() {
       if (handle_ == INVALID_HANDLE_VALUE) return;
-      std::lock_guard lock(impl_.mutex);
-      if (--impl_.users == 0) impl_.idle.notify_all();
+      MutexLock lock(impl_.mutex);
+      if (--impl_.users == 0) impl_.idle.NotifyAll();
     }
     Use(const Use &) = delete;
     Use &operator=(const Use &) = delete;
@@ -174,8 +173,8 @@ struct SerialPort::Impl {
   enum class Outcome { StillPending, Done, Failed };
 
   // Takes the result of the wait operation once it has completed (after up to waitMs, ending
-  // early when the port closes). Caller holds ioMutex. A completed read leaves its byte held.
-  Outcome Collect(const Use &use, DWORD waitMs) {
+  // early when the port closes). A completed read leaves its byte held.
+  Outcome Collect(const Use &use, DWORD waitMs) REQUIRES(ioMutex) {
     if (waitMs != 0) {
       HANDLE events[2] = {use.closeEvent(), waitEvent};
       ::WaitForMultipleObjects(2, events, FALSE, waitMs);
@@ -206,7 +205,7 @@ struct SerialPort::Impl {
   }
 
   // Starts the wait operation; false when the driver refuses it.
-  bool Start(HANDLE h) {
+  bool Start(HANDLE h) REQUIRES(ioMutex) {
     waitOv = OVERLAPPED{};
     waitOv.hEvent = waitEvent;
     BOOL started;
@@ -230,7 +229,7 @@ SerialPort::~SerialPort() { Close(); }
 int SerialPort::Open(std::string_view name) {
   const std::string path = ResolvePortName(name);
   const std::string device = path.rfind("\\\\", 0) == 0 ? path : "\\\\.\\" + path;
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   if (impl_->handle != INVALID_HANDLE_VALUE) return ERROR_ALREADY_INITIALIZED;
 
   HANDLE h = ::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -261,7 +260,7 @@ int SerialPort::Open(std::string_view name) {
     if (e == nullptr) return fail(::GetLastError());
   }
 
-  std::lock_guard io(impl_->ioMutex);
+  MutexLock io(impl_->ioMutex);
   impl_->handle = h;
   impl_->closeEvent = events[0];
   impl_->waitEvent = events[1];
@@ -301,7 +300,7 @@ int SerialPort::Configure(const LineSettings &s) {
 int SerialPort::SetTimeouts(const PortTimeouts &timeouts) {
   Impl::Use use(*impl_);
   if (!use.ok()) return ERROR_INVALID_HANDLE;
-  std::lock_guard io(impl_->ioMutex);
+  MutexLock io(impl_->ioMutex);
   if (const int error = ApplyTimeouts(use.handle(), timeouts, impl_->fallback); error != 0) return error;
   impl_->timeouts = timeouts;
   return 0;
@@ -314,12 +313,12 @@ int SerialPort::SetQueueSizes(uint32_t input, uint32_t output) {
 }
 
 bool SerialPort::IsOpen() const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   return impl_->handle != INVALID_HANDLE_VALUE && !impl_->closing;
 }
 
 std::string SerialPort::Path() const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   return impl_->path;
 }
 
@@ -336,7 +335,7 @@ int SerialPort::SetRts(bool on) { return ModemLine(*impl_, on ? SETRTS : CLRRTS)
 int SerialPort::Purge() {
   Impl::Use use(*impl_);
   if (!use.ok()) return ERROR_INVALID_HANDLE;
-  std::lock_guard io(impl_->ioMutex);
+  MutexLock io(impl_->ioMutex);
   impl_->held = false;
   if (impl_->pending == Impl::Pending::Read) {
     // The byte the wait read takes was received before the purge, or is the first one after it;
@@ -390,8 +389,8 @@ ptrdiff_t SerialPort::Read(void *buffer, size_t capacity) {
   if (!use.ok()) return -1;
   if (capacity == 0) return 0;
   auto *out = static_cast<unsigned char *>(buffer);
-  std::lock_guard io(impl_->ioMutex);
   Impl &s = *impl_;
+  MutexLock io(s.ioMutex);
 
   DWORD queued = 0;
   bool alive = InputQueued(use.handle(), &queued);
@@ -432,7 +431,7 @@ ptrdiff_t SerialPort::Read(void *buffer, size_t capacity) {
 size_t SerialPort::Available() const {
   Impl::Use use(*impl_);
   if (!use.ok()) return 0;
-  std::lock_guard io(impl_->ioMutex);
+  MutexLock io(impl_->ioMutex);
   DWORD queued = 0;
   if (!InputQueued(use.handle(), &queued)) queued = 0;
   return queued + (impl_->held ? 1 : 0);
@@ -444,8 +443,8 @@ WaitResult SerialPort::WaitReadable(Millis timeout) {
   const bool forever = timeout == kInfinite;
   const Clock::time_point deadline = forever ? Clock::time_point::max() : Clock::now() + timeout;
   Impl &s = *impl_;
-  std::unique_lock io(s.ioMutex);
-  auto fail = [&](const char *what, DWORD error) {
+  MutexLock io(s.ioMutex);
+  auto fail = [&](const char *what, DWORD error) REQUIRES(s.ioMutex) {
     if (use.closed()) return WaitResult::Closed;
     Trace("serial port %s: %s failed (%lu)", s.tracePath.c_str(), what, static_cast<unsigned long>(error));
     return WaitResult::Failed;
@@ -469,9 +468,9 @@ WaitResult SerialPort::WaitReadable(Millis timeout) {
 
     const DWORD waitMs = WaitMs(forever, deadline);
     HANDLE events[2] = {use.closeEvent(), s.waitEvent};
-    io.unlock();
+    io.Unlock();
     const DWORD r = ::WaitForMultipleObjects(2, events, FALSE, waitMs);
-    io.lock();
+    io.Lock();
     if (r == WAIT_OBJECT_0) return WaitResult::Closed;
     if (r == WAIT_TIMEOUT) return WaitResult::TimedOut;
     if (r != WAIT_OBJECT_0 + 1) return fail("WaitForMultipleObjects", ::GetLastError());
@@ -503,9 +502,9 @@ WaitResult SerialPort::WaitReadable(Millis timeout) {
 }
 
 void SerialPort::Close() {
-  std::unique_lock lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   if (impl_->closing) {  // another thread is closing: return once it is done
-    impl_->idle.wait(lock, [&] { return !impl_->closing; });
+    while (impl_->closing) impl_->idle.Wait(impl_->mutex);
     return;
   }
   if (impl_->handle == INVALID_HANDLE_VALUE) return;
@@ -515,9 +514,9 @@ void SerialPort::Close() {
   // Ends a pending comm-event wait at once; the cancel ends every read and write of the handle.
   ::SetCommMask(h, 0);
   ::CancelIoEx(h, nullptr);
-  impl_->idle.wait(lock, [&] { return impl_->users == 0; });
+  while (impl_->users != 0) impl_->idle.Wait(impl_->mutex);
   {
-    std::lock_guard io(impl_->ioMutex);
+    MutexLock io(impl_->ioMutex);
     if (impl_->pending != Impl::Pending::None) {
       // The driver owns waitOv until the operation comes back; it must not outlive the handle.
       ::CancelIoEx(h, &impl_->waitOv);
@@ -537,7 +536,7 @@ void SerialPort::Close() {
   impl_->closeEvent = nullptr;
   impl_->path.clear();
   impl_->closing = false;
-  impl_->idle.notify_all();
+  impl_->idle.NotifyAll();
 }
 
 }  // namespace platform

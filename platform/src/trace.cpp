@@ -4,28 +4,33 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
+#include "platform/mutex.h"
 #include "trace_sink.h"
 
 namespace platform {
+namespace {
+
+// The chain of live captures; taken before a capture's own lock.
+Mutex g_captureMutex;
+
+}  // namespace
 
 struct TraceCapture::Impl {
-  mutable std::mutex mutex;
-  std::vector<std::string> lines;  // guarded by mutex
-  Impl *previous = nullptr;        // guarded by g_captureMutex
+  mutable Mutex mutex ACQUIRED_AFTER(g_captureMutex);
+  std::vector<std::string> lines GUARDED_BY(mutex);
+  Impl *previous GUARDED_BY(g_captureMutex) = nullptr;
 };
 
 namespace {
 
-std::mutex g_captureMutex;
-TraceCapture::Impl *g_capture = nullptr;  // guarded by g_captureMutex
+TraceCapture::Impl *g_capture GUARDED_BY(g_captureMutex) = nullptr;
 
 void Emit(std::string text) {
   {
-    std::lock_guard lock(g_captureMutex);
+    MutexLock lock(g_captureMutex);
     if (g_capture != nullptr) {
-      std::lock_guard lines(g_capture->mutex);
+      MutexLock lines(g_capture->mutex);
       g_capture->lines.push_back(text);
       return;
     }
@@ -51,7 +56,7 @@ void WriteTraceToStderr(std::string text) {
 
 bool TraceEnabled() {
   if (TraceSinkEnabled()) return true;
-  std::lock_guard lock(g_captureMutex);
+  MutexLock lock(g_captureMutex);
   return g_capture != nullptr;
 }
 
@@ -178,14 +183,14 @@ std::string TraceSecret(const char *text) {
 }
 
 TraceCapture::TraceCapture() : impl_(new Impl) {
-  std::lock_guard lock(g_captureMutex);
+  MutexLock lock(g_captureMutex);
   impl_->previous = g_capture;
   g_capture = impl_;
 }
 
 TraceCapture::~TraceCapture() {
   {
-    std::lock_guard lock(g_captureMutex);
+    MutexLock lock(g_captureMutex);
     // Captures normally end in reverse order; unlink wherever this one stands.
     for (Impl **p = &g_capture; *p != nullptr; p = &(*p)->previous) {
       if (*p == impl_) {
@@ -198,20 +203,20 @@ TraceCapture::~TraceCapture() {
 }
 
 std::vector<std::string> TraceCapture::Lines() const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   return impl_->lines;
 }
 
 bool TraceCapture::Contains(std::string_view text) const { return Count(text) > 0; }
 
 size_t TraceCapture::Count(std::string_view text) const {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   return static_cast<size_t>(std::count_if(impl_->lines.begin(), impl_->lines.end(),
                                            [&](const std::string &l) { return l.find(text) != std::string::npos; }));
 }
 
 void TraceCapture::Clear() {
-  std::lock_guard lock(impl_->mutex);
+  MutexLock lock(impl_->mutex);
   impl_->lines.clear();
 }
 

@@ -21,7 +21,7 @@ constexpr int kMaxAttempts = 5;
 // apart at its command byte.
 std::optional<size_t> FindSeparator(const RCVBLOCK &block) {
   const size_t end = std::min<size_t>(block.index, kBlockCapacity - 1);
-  for (size_t i = 4; i < end && block.buffer[i] != 0; ++i) {
+  for (size_t i = framecodec::kDataOffset; i < end && block.buffer[i] != 0; ++i) {
     if (block.buffer[i] == kStatusSeparator) {
       if (i + kStatusBytes < end) return i;
       return std::nullopt;
@@ -48,22 +48,12 @@ int CCommDlg::Reopen() {
 }
 
 void CCommDlg::MakeHeader(uint8_t *buffer, uint16_t code, size_t position) const {
-  buffer[0] = kFrameStart;
-  buffer[1] = static_cast<uint8_t>(position + kLenBase);
-  buffer[2] = sequence_;
-  buffer[3] = static_cast<uint8_t>(code & 0xFF);
+  framecodec::WriteHeader(buffer, position, sequence_, static_cast<uint8_t>(code & 0xFF));
 }
 
-size_t CCommDlg::AddTrailer(uint8_t *buffer, size_t position) {
-  buffer[position] = kDataEnd;
-  WriteCheck(&buffer[position + 1], FrameSum(&buffer[1], position));
-  buffer[position + 5] = kFrameEnd;
-  return 6;
-}
+size_t CCommDlg::AddTrailer(uint8_t *buffer, size_t position) { return framecodec::WriteTrailer(buffer, position); }
 
-void CCommDlg::AdvanceSequence() {
-  sequence_ = sequence_ >= kLastSequence ? kFirstSequence : static_cast<uint8_t>(sequence_ + 1);
-}
+void CCommDlg::AdvanceSequence() { sequence_ = framecodec::NextSequenceThrough7F(sequence_); }
 
 int CCommDlg::Transact(const uint8_t *frame, size_t length, Millis timeout, RCVBLOCK &reply) {
   if (frame == nullptr || length < kFrameOverhead) return kBadParameter;
@@ -146,7 +136,7 @@ int CCommDlg::ParseStatus(const RCVBLOCK &block) {
 std::string CCommDlg::GetReplyData(const RCVBLOCK &block) {
   const std::optional<size_t> at = FindSeparator(block);
   if (!at) return {};
-  return std::string(reinterpret_cast<const char *>(&block.buffer[4]), *at - 4);
+  return std::string(reinterpret_cast<const char *>(&block.buffer[framecodec::kDataOffset]), *at - framecodec::kDataOffset);
 }
 
 }  // namespace seriallink

@@ -1,23 +1,6 @@
 #include "seriallink/frame.h"
 
-
 namespace seriallink {
-
-uint16_t FrameSum(const uint8_t *bytes, size_t size) {
-  uint16_t sum = 0;
-  for (size_t i = 0; i < size; ++i) sum = static_cast<uint16_t>(sum + bytes[i]);
-  return sum;
-}
-
-void WriteCheck(uint8_t *out, uint16_t sum) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(0x30 + ((sum >> (12 - 4 * i)) & 0x0F));
-}
-
-uint16_t ReadCheck(const uint8_t *in) {
-  uint16_t value = 0;
-  for (int i = 0; i < 4; ++i) value = static_cast<uint16_t>((value << 4) | (in[i] & 0x0F));
-  return value;
-}
 
 void ReplyAssembler::Start(uint8_t byte) {
   // Cleared here rather than after delivery, so that a delivered block stays readable until the
@@ -58,8 +41,8 @@ bool ReplyAssembler::Feed(uint8_t byte) {
       if (byte != kFrameEnd) return false;
       state_ = State::Idle;
       // A 0x03 this early has no four check bytes before it inside the frame.
-      if (index < 5) return false;
-      return sum_ == ReadCheck(&block_.buffer[index - 4]);
+      if (index < framecodec::kCheckSize + 1) return false;
+      return sum_ == framecodec::ReadCheck(&block_.buffer[index - framecodec::kCheckSize]);
     }
   }
   return false;

@@ -3,8 +3,8 @@
 #include <array>
 #include <cstring>
 #include <memory>
-#include <mutex>
 
+#include "platform/mutex.h"
 #include "seriallink/comm_dlg.h"
 #include "seriallink/frame.h"
 #include "seriallink/port.h"
@@ -19,13 +19,13 @@ struct Connection {
 
   // Held by Connect, by a command for its whole exchange, and by Disconnect's teardown; so
   // Disconnect aborts the command in flight before it waits for this.
-  std::mutex mutex;
-  std::unique_ptr<CCommDlg> dlg;  // guarded by mutex
+  platform::Mutex mutex;
+  std::unique_ptr<CCommDlg> dlg GUARDED_BY(mutex);
 
   // Disconnects under way: while there is one, the received blocks stay aborted, so that no
   // command holds the link against it. Never held together with `mutex`.
-  std::mutex closingMutex;
-  int closing = 0;  // guarded by closingMutex
+  platform::Mutex closingMutex;
+  int closing GUARDED_BY(closingMutex) = 0;
 };
 
 Connection &TheConnection() {
@@ -33,8 +33,7 @@ Connection &TheConnection() {
   return connection;
 }
 
-// The caller holds c.mutex.
-Reply RunLocked(Connection &c, uint16_t code, std::string_view data) {
+Reply RunLocked(Connection &c, uint16_t code, std::string_view data) REQUIRES(c.mutex) {
   // A command that got the link while a Disconnect waits for it finds the connection gone.
   if (!c.dlg || Blocks().Aborted()) return {kNotConnected, {}};
   if (data.size() > kMaxData) return {kBadParameter, {}};
@@ -43,8 +42,8 @@ Reply RunLocked(Connection &c, uint16_t code, std::string_view data) {
   // port once, without waiting, instead of sending into a port that can no longer answer.
   if (c.dlg->Reopen() != 0) return {kNoResponse, {}};
   std::array<uint8_t, kMaxFrame> frame{};
-  std::memcpy(&frame[4], data.data(), data.size());
-  const size_t position = 4 + data.size();
+  std::memcpy(&frame[framecodec::kDataOffset], data.data(), data.size());
+  const size_t position = framecodec::kDataOffset + data.size();
   c.dlg->MakeHeader(frame.data(), code, position);
   const size_t length = position + CCommDlg::AddTrailer(frame.data(), position);
   RCVBLOCK block;
@@ -55,7 +54,7 @@ Reply RunLocked(Connection &c, uint16_t code, std::string_view data) {
   return {kSuccess, CCommDlg::GetReplyData(block)};
 }
 
-std::optional<std::string> StatusLocked(const Connection &c) {
+std::optional<std::string> StatusLocked(const Connection &c) REQUIRES(c.mutex) {
   if (!c.dlg) return std::nullopt;
   return c.dlg->StatusValid() ? c.dlg->StatusText() : std::string();
 }
@@ -64,7 +63,7 @@ std::optional<std::string> StatusLocked(const Connection &c) {
 
 int Connect(std::string_view port, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits) {
   Connection &c = TheConnection();
-  std::lock_guard lock(c.mutex);
+  platform::MutexLock lock(c.mutex);
   if (c.dlg) return kAlreadyConnected;
   c.dlg = std::make_unique<CCommDlg>(std::string(port), baudRate, dataBits, parity, stopBits);
   return c.dlg->Open() == 0 ? kSuccess : kAlreadyConnected;
@@ -75,15 +74,15 @@ int Disconnect() {
   // Stop new commands and end the one in flight first: a device that keeps answering "busy"
   // would otherwise hold the link, and this call, for as long as it likes.
   {
-    std::lock_guard lock(c.closingMutex);
+    platform::MutexLock lock(c.closingMutex);
     if (c.closing++ == 0) Blocks().Abort();
   }
   {
-    std::lock_guard lock(c.mutex);
+    platform::MutexLock lock(c.mutex);
     c.dlg.reset();
   }
   {
-    std::lock_guard lock(c.closingMutex);
+    platform::MutexLock lock(c.closingMutex);
     if (--c.closing == 0) Blocks().EndAbort();
   }
   return kSuccess;
@@ -91,13 +90,13 @@ int Disconnect() {
 
 bool IsConnected() {
   Connection &c = TheConnection();
-  std::lock_guard lock(c.mutex);
+  platform::MutexLock lock(c.mutex);
   return c.dlg != nullptr;
 }
 
 int SetHwnd4Message(int32_t window) {
   Connection &c = TheConnection();
-  std::lock_guard lock(c.mutex);
+  platform::MutexLock lock(c.mutex);
   if (!c.dlg) return kNotConnected;
   c.dlg->SetHwnd4Message(window);
   return kSuccess;
@@ -105,19 +104,19 @@ int SetHwnd4Message(int32_t window) {
 
 std::optional<std::string> GetStatus() {
   Connection &c = TheConnection();
-  std::lock_guard lock(c.mutex);
+  platform::MutexLock lock(c.mutex);
   return StatusLocked(c);
 }
 
 Reply RunCommand(uint16_t code, std::string_view data) {
   Connection &c = TheConnection();
-  std::lock_guard lock(c.mutex);
+  platform::MutexLock lock(c.mutex);
   return RunLocked(c, code, data);
 }
 
 CommandResult Command(uint16_t code, std::string_view data) {
   Connection &c = TheConnection();
-  std::lock_guard lock(c.mutex);
+  platform::MutexLock lock(c.mutex);
   Reply reply = RunLocked(c, code, data);
   CommandResult result;
   result.code = reply.code;

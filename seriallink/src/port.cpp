@@ -15,9 +15,14 @@
 namespace seriallink {
 namespace {
 
-// The driver's input queue is this size on the line the engine was made for; one read takes
-// at most what it could hold.
-constexpr size_t kReadChunk = 4096;
+// The driver's queues, both ways, on the line the engine was made for; one read takes at most
+// what the input queue could hold.
+constexpr uint32_t kQueueSize = 4096;
+constexpr size_t kReadChunk = kQueueSize;
+// Reads take what is queued and never wait between bytes; a write may take 2 ms a byte + 1 s.
+constexpr platform::PortTimeouts kTimeouts{platform::kNoReadInterval, 0, 1000, 2, 1000};
+// ClosePort's two pauses around closing the port (the 200 ms its callers have always seen).
+constexpr uint32_t kClosePauseMs = 100;
 
 struct PortState {
   // Declared first so that it outlives the thread that uses it; the thread is always joined
@@ -29,17 +34,18 @@ struct PortState {
   // Lets a reader whose port failed wait for ClosePort without spinning on the dead port.
   platform::Event stop{platform::Event::Mode::Manual};
   ReceivedBlocks blocks;
-  // Serialises OpenPort and ClosePort; guards `reader`.
-  std::mutex openClose;
-  std::thread reader;
+  // Serialises OpenPort and ClosePort.
+  platform::Mutex openClose;
+  std::thread reader GUARDED_BY(openClose);
+  OpenResult lastOpen GUARDED_BY(openClose);
 
   // Process end, or unloading of the library, closes a port still open.
   ~PortState() {
-    std::lock_guard lock(openClose);
+    platform::MutexLock lock(openClose);
     CloseLocked();
   }
 
-  void CloseLocked();
+  void CloseLocked() REQUIRES(openClose);
 };
 
 PortState &State() {
@@ -96,37 +102,43 @@ void PortState::CloseLocked() {
   const bool readerParked = blocks.PortFailed();
   running = false;
   // A pass in progress sees the flag within this time and stops feeding bytes.
-  if (!readerParked) platform::SleepMs(100);
+  if (!readerParked) platform::SleepMs(kClosePauseMs);
   stop.Set();
   port.SetDtr(false);
   port.Purge();
   port.Close();  // ends the reader's wait at once
-  if (!readerParked) platform::SleepMs(100);
+  if (!readerParked) platform::SleepMs(kClosePauseMs);
   if (reader.joinable()) reader.join();
   blocks.Clear();
   blocks.SetPortFailed(false);
 }
 
-}  // namespace
+// The one place where an open's outcome becomes OpenPort's number.
+int ResultCode(const OpenResult &result) {
+  switch (result.failure) {
+    case OpenFailure::None: return 0;
+    case OpenFailure::BadParameters: return kBadPortParameters;
+    case OpenFailure::CannotOpen: return result.system.value();
+    case OpenFailure::ThreadNotStarted: return kThreadNotStarted;
+  }
+  return kThreadNotStarted;
+}
 
-int OpenPort(std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits,
-             int32_t /*window*/) {
-  PortState &s = State();
-  std::lock_guard lock(s.openClose);
-  if (s.running) return 0;
-  if (dataBits < 5 || dataBits > 8 || parity > 4 || stopBits > 2) return kBadPortParameters;
+OpenResult OpenLocked(PortState &s, std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16_t parity,
+                      uint16_t stopBits) REQUIRES(s.openClose) {
+  if (s.running) return {};
+  if (dataBits < 5 || dataBits > 8 || parity > 4 || stopBits > 2) return {OpenFailure::BadParameters, {}};
   if (const int error = s.port.Open(name); error != 0) {
     platform::Trace("seriallink: port %.*s cannot be opened (%d)", static_cast<int>(name.size()), name.data(), error);
-    return error;
+    return {OpenFailure::CannotOpen, std::error_code(error, std::system_category())};
   }
   // As on the line the engine was made for, the settings' outcome is not checked: a speed the
   // system refuses shows up as no reply.
   if (const int error = s.port.Configure({baudRate, dataBits, parity, stopBits}); error != 0) {
     platform::Trace("seriallink: line settings of %s not applied (%d)", s.port.Path().c_str(), error);
   }
-  s.port.SetQueueSizes(4096, 4096);
-  // Reads take what is queued and never wait between bytes; a write may take 2 ms a byte + 1 s.
-  s.port.SetTimeouts({platform::kNoReadInterval, 0, 1000, 2, 1000});
+  s.port.SetQueueSizes(kQueueSize, kQueueSize);
+  s.port.SetTimeouts(kTimeouts);
   s.port.SetRts(true);
   s.port.Purge();
   s.blocks.Clear();
@@ -139,16 +151,32 @@ int OpenPort(std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16
   } catch (const std::system_error &e) {
     platform::Trace("seriallink: receive thread not started: %s", e.what());
     s.CloseLocked();
-    return kThreadNotStarted;
+    return {OpenFailure::ThreadNotStarted, e.code()};
   }
   s.port.SetDtr(true);
   platform::Trace("seriallink: port %s open at %u baud", s.port.Path().c_str(), static_cast<unsigned>(baudRate));
-  return 0;
+  return {};
+}
+
+}  // namespace
+
+int OpenPort(std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits,
+             int32_t /*window*/) {
+  PortState &s = State();
+  platform::MutexLock lock(s.openClose);
+  s.lastOpen = OpenLocked(s, name, baudRate, dataBits, parity, stopBits);
+  return ResultCode(s.lastOpen);
+}
+
+OpenResult LastOpenResult() {
+  PortState &s = State();
+  platform::MutexLock lock(s.openClose);
+  return s.lastOpen;
 }
 
 int ClosePort() {
   PortState &s = State();
-  std::lock_guard lock(s.openClose);
+  platform::MutexLock lock(s.openClose);
   s.CloseLocked();
   return 0;
 }
@@ -162,7 +190,8 @@ bool PortFailed() { return State().blocks.PortFailed(); }
 void WritePort(const uint8_t *data, size_t size) {
   PortState &s = State();
   platform::TraceFrame("seriallink tx", data, size);
-  const size_t written = s.port.Write(data, size, Millis(2 * size + 1000));
+  const size_t written =
+      s.port.Write(data, size, Millis(uint64_t{kTimeouts.writeTotalMultiplier} * size + kTimeouts.writeTotalConstant));
   if (written != size) platform::Trace("seriallink: %zu of %zu bytes written", written, size);
 }
 

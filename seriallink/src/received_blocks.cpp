@@ -3,7 +3,7 @@
 namespace seriallink {
 
 void ReceivedBlocks::Add(const RCVBLOCK &block) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   newest_ = (newest_ + 1) % kCapacity;
   ring_[newest_] = block;
   if (count_ < kCapacity) ++count_;
@@ -11,7 +11,7 @@ void ReceivedBlocks::Add(const RCVBLOCK &block) {
 }
 
 bool ReceivedBlocks::TakeNewest(RCVBLOCK &out) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   received_.Reset();
   if (count_ == 0) return false;
   out = ring_[newest_];
@@ -20,7 +20,7 @@ bool ReceivedBlocks::TakeNewest(RCVBLOCK &out) {
 }
 
 void ReceivedBlocks::Clear() {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   count_ = 0;
   received_.Reset();
 }
@@ -51,7 +51,7 @@ void ReceivedBlocks::SetPortFailed(bool failed) {
 bool ReceivedBlocks::PortFailed() const { return portFailed_.IsSet(); }
 
 size_t ReceivedBlocks::Size() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return count_;
 }
 

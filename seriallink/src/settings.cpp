@@ -1,17 +1,17 @@
 #include "seriallink/settings.h"
 
-#include <mutex>
 #include <string>
 
+#include "platform/mutex.h"
 #include "platform/trace.h"
 
 namespace seriallink {
 namespace {
 
 struct Settings {
-  std::mutex mutex;
-  Flavour flavour = Flavour::Pos();  // guarded by mutex
-  AlertHook alert;                   // guarded by mutex
+  platform::Mutex mutex;
+  Flavour flavour GUARDED_BY(mutex) = Flavour::Pos();
+  AlertHook alert GUARDED_BY(mutex);
 };
 
 Settings &TheSettings() {
@@ -23,19 +23,19 @@ Settings &TheSettings() {
 
 void SetFlavour(const Flavour &flavour) {
   Settings &s = TheSettings();
-  std::lock_guard lock(s.mutex);
+  platform::MutexLock lock(s.mutex);
   s.flavour = flavour;
 }
 
 Flavour CurrentFlavour() {
   Settings &s = TheSettings();
-  std::lock_guard lock(s.mutex);
+  platform::MutexLock lock(s.mutex);
   return s.flavour;
 }
 
 void SetAlertHook(AlertHook hook) {
   Settings &s = TheSettings();
-  std::lock_guard lock(s.mutex);
+  platform::MutexLock lock(s.mutex);
   s.alert = std::move(hook);
 }
 
@@ -43,7 +43,7 @@ void Alert(std::string_view text, std::string_view caption) {
   AlertHook hook;
   {
     Settings &s = TheSettings();
-    std::lock_guard lock(s.mutex);
+    platform::MutexLock lock(s.mutex);
     hook = s.alert;
   }
   if (hook) {

@@ -1,4 +1,5 @@
-// The pure parts: frames made for the wire, the reply assembly, the status and data of a reply.
+// The engine's own parts: its command frames, the reply assembly, the status and data of a
+// reply (the frame's codec itself is tested with framecodec).
 #include <gtest/gtest.h>
 
 #include <random>
@@ -43,7 +44,7 @@ Bytes LongFrame(size_t total) {
   f[2] = 0x20;
   f[3] = 0x3E;
   f[0xFF - kLenBase] = kDataEnd;
-  WriteCheck(&f[total - 5], FrameSum(&f[1], 0xFF - kLenBase));
+  framecodec::WriteCheck(&f[total - 5], framecodec::Checksum(std::span(&f[1], 0xFF - kLenBase)));
   f[total - 1] = kFrameEnd;
   return f;
 }
@@ -120,7 +121,7 @@ TEST(AssemblyTest, ArbitraryBytesNeverYieldAnUncheckedFrame) {
       ASSERT_GE(block.size(), 6u);
       // LEN is always summed, then the bytes up to offset LEN - 0x20 that the frame reached.
       const size_t checked = std::max<size_t>(1, std::min<size_t>(block[1] - kLenBase, block.size() - 1));
-      EXPECT_EQ(FrameSum(&block[1], checked), ReadCheck(&block[block.size() - 5]));
+      EXPECT_EQ(framecodec::Checksum(std::span(&block[1], checked)), framecodec::ReadCheck(&block[block.size() - 5]));
     }
     // Whatever came before, the assembly takes up the next good frame once a frame has ended.
     Assemble(a, Bytes(kBlockCapacity, 0x03));

@@ -43,6 +43,9 @@ TEST(PortTest, BadLineParametersGive13AndOpenNothing) {
   for (const auto &b : bad) {
     EXPECT_EQ(OpenPort(device.Path(), 9600, b.dataBits, b.parity, b.stopBits), kBadPortParameters);
     EXPECT_FALSE(PortRunning());
+    // 13 is EACCES too: the result says which it was.
+    EXPECT_EQ(LastOpenResult().failure, OpenFailure::BadParameters);
+    EXPECT_FALSE(LastOpenResult().system);
   }
   platform::SerialPort other;
   EXPECT_EQ(other.Open(device.Path()), 0) << "the port was left held";
@@ -50,6 +53,8 @@ TEST(PortTest, BadLineParametersGive13AndOpenNothing) {
 
 TEST(PortTest, MissingPortGivesTheSystemsFileNotFound) {
   EXPECT_EQ(OpenPort("/dev/seriallink-no-such-port", 115200, 8, 0, 0), 2);
+  EXPECT_EQ(LastOpenResult().failure, OpenFailure::CannotOpen);
+  EXPECT_EQ(LastOpenResult().system, std::errc::no_such_file_or_directory);
   char pattern[] = "/tmp/seriallink-com-XXXXXX";
   ASSERT_NE(::mkdtemp(pattern), nullptr);
   ::setenv("FISCAL_COM_DIR", pattern, 1);

@@ -93,6 +93,9 @@ TEST(ComSupp, BadSettingsReturn13WithoutTouchingThePort) {
   EXPECT_EQ(com.OpenCom("/nonexistent/tty", 115200, 9, 0, 0), CRSComSupp::kBadSettings);
   EXPECT_FALSE(com.IsOpen());
   EXPECT_TRUE(traces.Lines().empty());
+  // 13 is EACCES too: the result says which it was.
+  EXPECT_EQ(com.LastOpenResult().failure, CRSComSupp::OpenFailure::BadSettings);
+  EXPECT_FALSE(com.LastOpenResult().system);
   // The port is still free for an exclusive open.
   CRSComSupp other;
   EXPECT_EQ(other.OpenCom(pty.slave.c_str(), 115200, 8, 0, 0), 0);
@@ -104,6 +107,11 @@ TEST(ComSupp, MissingPortReturnsTheSystemErrorAndStaysClosed) {
   EXPECT_EQ(com.OpenCom("/nonexistent/tty", 115200, 8, 0, 0), ENOENT);
   EXPECT_FALSE(com.IsOpen());
   EXPECT_TRUE(traces.Contains("Com /nonexistent/tty cannot be opened"));
+  EXPECT_EQ(com.LastOpenResult().failure, CRSComSupp::OpenFailure::CannotOpen);
+  EXPECT_EQ(com.LastOpenResult().system, std::errc::no_such_file_or_directory);
+  // A file that is no terminal: the system's code again, not one of OpenCom's own.
+  EXPECT_EQ(com.OpenCom("/dev/null", 115200, 8, 0, 0), ENOTTY);
+  EXPECT_EQ(com.LastOpenResult().system, std::errc::inappropriate_io_control_operation);
   EXPECT_FALSE(com.ReopenCom());  // nothing opened yet, so nothing to re-open
 }
 

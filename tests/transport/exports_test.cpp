@@ -81,14 +81,16 @@ class ExportsWithDriver : public ::testing::Test {
     sim->Start();
     host = std::make_unique<fiscalsim::BytePipeHost>(pipe.host);
     vrn::DriverFactory factory;
-    factory.makeLibusb = [this](vrn::DevNotificationManager *) -> std::unique_ptr<vrn::iCOMDriver> {
+    factory.makeLibusb = [this](vrn::DevNotificationManager *,
+                                const vrn::SerialIdentitySource &) -> std::unique_ptr<vrn::iCOMDriver> {
       ++made;
       auto driver = std::make_unique<vrn_test::TestDriver>(*host);
       driver->initialised = libusbWorks;
       lastDriver = driver.get();
       return driver;
     };
-    factory.makeKernelMode = [this](vrn::DevNotificationManager *) -> std::unique_ptr<vrn::iCOMDriver> {
+    factory.makeKernelMode = [this](vrn::DevNotificationManager *,
+                                    const vrn::SerialIdentitySource &) -> std::unique_ptr<vrn::iCOMDriver> {
       ++madeKernel;
       auto driver = std::make_unique<vrn_test::TestDriver>(*host);
       driver->initialised = kernelWorks;

@@ -2,7 +2,7 @@
 
 #include <chrono>
 #include <future>
-#include <mutex>
+#include <thread>
 
 #include "api/guard.h"
 
@@ -10,39 +10,68 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(CGuard, TimedEntryGivesUpWhileAnotherThreadHoldsTheLockAndLeavesNothingLocked) {
-  std::recursive_timed_mutex section;
-  std::promise<void> held;
-  std::promise<void> release;
-  std::thread holder([&] {
-    vrn::CGuard guard(section);
-    held.set_value();
-    release.get_future().wait();
-  });
-  held.get_future().wait();
-  const auto start = std::chrono::steady_clock::now();
-  {
-    vrn::CGuard guard(section, 50);
-    EXPECT_FALSE(guard.IsLocked());
+// Holds the lock on another thread while it lives.
+class Holder {
+ public:
+  explicit Holder(platform::Mutex &section) {
+    thread_ = std::thread([&section, this] {
+      vrn::CGuard guard(section);
+      held_.set_value();
+      release_.get_future().wait();
+    });
+    held_.get_future().wait();
   }
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 40ms);  // the tick counts whole milliseconds
-  release.set_value();
-  holder.join();
-  // Had the failed guard unlocked on leaving, the owner's unlock above would have failed, and
-  // this thread could not take the section now.
-  vrn::CGuard again(section, 1000);
-  EXPECT_TRUE(again.IsLocked());
+  ~Holder() {
+    release_.set_value();
+    thread_.join();
+  }
+
+ private:
+  std::promise<void> held_;
+  std::promise<void> release_;
+  std::thread thread_;
+};
+
+TEST(CGuard, TimedEntryGivesUpWhileAnotherThreadHoldsTheLockAndLeavesNothingLocked) {
+  platform::Mutex section;
+  {
+    Holder holder(section);
+    const auto start = std::chrono::steady_clock::now();
+    const bool entered = vrn::TryEnterFor(section, 50);
+    EXPECT_FALSE(entered);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 40ms);  // the tick counts whole milliseconds
+  }
+  // Had the failed entry taken the lock after all, the holder's unlock would have been wrong
+  // and this entry would find the lock still taken.
+  auto other = std::async(std::launch::async, [&] {
+    if (!vrn::TryEnterFor(section, 1000)) return false;
+    vrn::CGuard adopted(section, platform::kAdoptLock);
+    return true;
+  });
+  EXPECT_TRUE(other.get());
 }
 
-TEST(CGuard, SameThreadReentersAndTheLastGuardFreesTheLock) {
-  std::recursive_timed_mutex section;
+TEST(CGuard, TimedEntryRunsTheBusyHookBetweenTriesAndEndsWhenItSaysSo) {
+  platform::Mutex section;
+  int calls = 0;
   {
-    vrn::CGuard outer(section);
-    vrn::CGuard inner(section, 10);
-    EXPECT_TRUE(inner.IsLocked());
+    Holder holder(section);
+    const auto start = std::chrono::steady_clock::now();
+    // A driver cancels the transfer that holds the lock here, and stops when it is cancelled.
+    const bool entered = vrn::TryEnterFor(section, 10000, [&] { return ++calls < 3; });
+    EXPECT_FALSE(entered);
+    EXPECT_EQ(calls, 3);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   }
-  auto other = std::async(std::launch::async, [&] { return vrn::CGuard(section, 100).IsLocked(); });
+  // A free lock is entered at the first try, without the hook.
+  calls = 0;
+  auto other = std::async(std::launch::async, [&] {
+    if (!vrn::TryEnterFor(section, 1000, [&] { return ++calls < 3; })) return false;
+    vrn::CGuard adopted(section, platform::kAdoptLock);
+    return true;
+  });
   EXPECT_TRUE(other.get());
+  EXPECT_EQ(calls, 0);
 }
 
 }  // namespace

@@ -176,7 +176,7 @@ TEST(ProtocolThreads, FourThreadsRequestingAtOnceEachGetTheirOwnReply) {
   // Serialised: one frame per request, each with its own sequence byte.
   const auto entries = bench.sim().ReceivedFrames().Entries();
   ASSERT_EQ(entries.size(), 4u * kRounds);
-  for (size_t i = 1; i < entries.size(); ++i) ASSERT_EQ(entries[i].seq, vrn::NextSequence(entries[i - 1].seq));
+  for (size_t i = 1; i < entries.size(); ++i) ASSERT_EQ(entries[i].seq, framecodec::NextSequenceThrough80(entries[i - 1].seq));
 }
 
 TEST(ProtocolThreads, StopEndsTheReceiveThreadPromptlyAndRequestsThenFail) {

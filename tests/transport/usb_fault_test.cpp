@@ -6,7 +6,9 @@
 // runs itself under umockdev-wrapper.
 #include <gtest/gtest.h>
 
+#include <future>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -144,6 +146,25 @@ TEST_F(UsbFaultRecovery, NoResetWhileATransferCannotBeEnded) {
   usb_.ReleaseTransfers(UsbDirection::In);
   EXPECT_EQ(Request(kSerialNumber, "").text, kSerialText);
   EXPECT_EQ(usb_.Resets(), 0u);
+}
+
+// The receive thread's read is slow to come back from the cancel of vrn_dispose: libusb must not
+// be ended under it, and the device is closed once it is back, not given up.
+TEST_F(UsbFaultRecovery, DisposeWaitsForAReadThatIsSlowToComeBackFromItsCancel) {
+  sim_.Faults().GoSilent();
+  auto request = std::async(std::launch::async, [] { return Request(kSerialNumber, "").result; });
+  // The request is out: the receiver reads for its reply, which does not come.
+  ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, 5s));
+  std::this_thread::sleep_for(100ms);
+  usb_.DelayDiscards(300ms);
+  const unsigned discards = usb_.Discards();
+  platform::TraceCapture traces;
+  vrn_dispose();
+  EXPECT_EQ(request.get(), -1);
+  EXPECT_GT(usb_.Discards(), discards);
+  EXPECT_FALSE(traces.Contains("a transfer did not end")) << "the device was left open";
+  EXPECT_TRUE(traces.Contains("VRN Thr Stop"));
+  sim_.Faults().Resume();
 }
 
 }  // namespace

@@ -381,7 +381,8 @@ TEST_F(UsbTransport, ADriverThatIsGoneGetsNoMoreEvents) {
   EmulatedDevice device({.port = 1});
   vrn::DevNotificationManager *manager = vrn::DevNotificationManager::GetInstance();
   ASSERT_NE(manager, nullptr);
-  auto driver = std::make_unique<vrn::cLIBUSBDriver>(manager);
+  const vrn::SerialIdentitySource serialIdentity;
+  auto driver = std::make_unique<vrn::cLIBUSBDriver>(manager, serialIdentity);
   ASSERT_TRUE(driver->IsInitialised());
   ASSERT_TRUE(driver->Open(nullptr));
   EXPECT_TRUE(driver->IsAttached());

@@ -9,8 +9,9 @@ DriverFactory DefaultDriverFactory() {
   DriverFactory factory;
   factory.getManager = [] { return DevNotificationManager::GetInstance(); };
   factory.releaseManager = [](DevNotificationManager *manager) { DevNotificationManager::Release(manager); };
-  factory.makeLibusb = [](DevNotificationManager *manager) -> std::unique_ptr<iCOMDriver> {
-    return std::make_unique<cLIBUSBDriver>(manager);
+  factory.makeLibusb = [](DevNotificationManager *manager,
+                          const SerialIdentitySource &serialIdentity) -> std::unique_ptr<iCOMDriver> {
+    return std::make_unique<cLIBUSBDriver>(manager, serialIdentity);
   };
   factory.makeComPortOnly = []() -> std::unique_ptr<iCOMDriver> { return std::make_unique<cComPortDriver>(); };
   return factory;

@@ -4,27 +4,22 @@
 
 namespace vrn {
 
-CGuard::CGuard(std::recursive_timed_mutex &section) : section_(&section) {
-  section_->lock();
-  locked_ = 1;
-}
+CGuard::CGuard(platform::Mutex &section) : section_(section) { section_.Lock(); }
+
+CGuard::CGuard(platform::Mutex &section, platform::AdoptLock) : section_(section) {}
+
+CGuard::~CGuard() { section_.Unlock(); }
 
 // Tries every millisecond rather than one timed wait: the timed lock of the C++ runtime is a
 // call the thread sanitizer does not see, and the wait is short and only taken on contention.
-CGuard::CGuard(std::recursive_timed_mutex &section, uint32_t timeoutMs) : timeoutMs_(timeoutMs), section_(&section) {
+bool TryEnterFor(platform::Mutex &section, uint32_t timeoutMs, const std::function<bool()> &whileBusy) {
   const uint32_t start = platform::TickCount();
-  for (;;) {
-    if (section_->try_lock()) {
-      locked_ = 1;
-      return;
-    }
-    if (platform::TicksSince(start) >= timeoutMs_) return;
+  while (!section.TryLock()) {
+    if (whileBusy && !whileBusy()) return false;
+    if (platform::TicksSince(start) >= timeoutMs) return false;
     platform::SleepMs(1);
   }
-}
-
-CGuard::~CGuard() {
-  if (locked_ != 0) section_->unlock();
+  return true;
 }
 
 }  // namespace vrn

@@ -1,28 +1,32 @@
-// Scoped entry into a driver's lock: plainly (blocking), or with a time limit so that a
-// transfer that hangs cannot block a device close for ever.
+// Scoped entry into a driver's lock: plainly (blocking), or, through TryEnterFor, by trying
+// every millisecond until a time limit, so that a transfer that hangs cannot block a device
+// close for ever.
 #pragma once
 
 #include <cstdint>
-#include <mutex>
+#include <functional>
+
+#include "platform/mutex.h"
 
 namespace vrn {
 
-class CGuard {
+class SCOPED_CAPABILITY CGuard {
  public:
-  explicit CGuard(std::recursive_timed_mutex &section);
-  // Gives up after timeoutMs; IsLocked() tells whether the lock was entered.
-  CGuard(std::recursive_timed_mutex &section, uint32_t timeoutMs);
-  // Leaves the lock only if it was entered.
-  virtual ~CGuard();
+  explicit CGuard(platform::Mutex &section) ACQUIRE(section);
+  // Takes over a lock that TryEnterFor entered.
+  CGuard(platform::Mutex &section, platform::AdoptLock) REQUIRES(section);
+  virtual ~CGuard() RELEASE();
   CGuard(const CGuard &) = delete;
   CGuard &operator=(const CGuard &) = delete;
 
-  bool IsLocked() const { return locked_ != 0; }
-
  private:
-  int32_t locked_ = 0;
-  uint32_t timeoutMs_ = 0;
-  std::recursive_timed_mutex *section_;
+  platform::Mutex &section_;
 };
+
+// Tries to enter the lock every millisecond until `timeoutMs` has passed. `whileBusy`, when
+// given, runs after each try that found the lock taken (a driver cancels the transfer that
+// holds it there) and gives up at once by returning false. True when the lock was entered.
+bool TryEnterFor(platform::Mutex &section, uint32_t timeoutMs, const std::function<bool()> &whileBusy = {})
+    TRY_ACQUIRE(true, section);
 
 }  // namespace vrn

@@ -1,7 +1,5 @@
 #include "api/module.h"
 
-#include <mutex>
-
 #include "platform/trace.h"
 
 namespace vrn {
@@ -26,13 +24,13 @@ int CDllApp::ExitInstance() {
 }
 
 void CDllApp::InstallDriverFactory(DriverFactory factory) {
-  std::unique_lock exclusive(lifeLock_);
+  platform::WriterLock exclusive(lifeLock_);
   DisposeLocked();
   factory_ = std::move(factory);
 }
 
 bool CDllApp::Init(const char *comPort) {
-  std::unique_lock exclusive(lifeLock_);
+  platform::WriterLock exclusive(lifeLock_);
   if (Closing() || !SelectDriverLocked()) return false;
   ChosenLocked()->Open(comPort);  // whether a device is there is vrn_test_connection's to say
   return true;
@@ -47,10 +45,10 @@ void CDllApp::Dispose() {
     std::atomic<int> &count_;
   } closing(closing_);
   {
-    std::shared_lock shared(lifeLock_);
+    platform::ReaderLock shared(lifeLock_);
     if (iCOMDriver *driver = ChosenLocked()) driver->Cancel();
   }
-  std::unique_lock exclusive(lifeLock_);
+  platform::WriterLock exclusive(lifeLock_);
   DisposeLocked();
 }
 
@@ -80,7 +78,7 @@ bool CDllApp::SelectDriverLocked() {
   // Once a driver exists no other is tried: two drivers would both claim the device.
   if (libusbDriver_ != nullptr || comPortDriver_ != nullptr) return true;
   if (factory_.makeKernelMode) {
-    std::unique_ptr<iCOMDriver> driver = factory_.makeKernelMode(manager_);
+    std::unique_ptr<iCOMDriver> driver = factory_.makeKernelMode(manager_, serialIdentity_);
     if (driver != nullptr && driver->IsInitialised()) {
       kernelDriver_ = std::move(driver);
       platform::Trace("Kernel Mode Init Ok");
@@ -88,7 +86,7 @@ bool CDllApp::SelectDriverLocked() {
     }
   }
   if (factory_.makeLibusb) {
-    std::unique_ptr<iCOMDriver> driver = factory_.makeLibusb(manager_);
+    std::unique_ptr<iCOMDriver> driver = factory_.makeLibusb(manager_, serialIdentity_);
     if (driver != nullptr && driver->IsInitialised()) {
       libusbDriver_ = std::move(driver);
       platform::Trace("Winusb Mode Init Ok");
@@ -108,15 +106,12 @@ bool CDllApp::SelectDriverLocked() {
   return false;
 }
 
-void CDllApp::SetSerialIdentity(int32_t vendorId, int32_t productId) {
-  serialVendorId_.store(vendorId);
-  serialProductId_.store(productId);
-}
+void CDllApp::SetSerialIdentity(int32_t vendorId, int32_t productId) { serialIdentity_.Set(vendorId, productId); }
 
-SerialIdentity CDllApp::GetSerialIdentity() const { return {serialVendorId_.load(), serialProductId_.load()}; }
+SerialIdentity CDllApp::GetSerialIdentity() const { return serialIdentity_.Get(); }
 
 DevNotificationManager *CDllApp::NotificationManager() {
-  std::shared_lock shared(lifeLock_);
+  platform::ReaderLock shared(lifeLock_);
   return manager_;
 }
 

@@ -6,22 +6,27 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
 
 #include "drivers/com_driver.h"
+#include "drivers/device_identity.h"
+#include "platform/mutex.h"
+#include "protocol/vrn_protocol.h"
 
 namespace vrn {
 
 class DevNotificationManager;
 
 // How SelectDriver gets the notification manager and makes its drivers. An empty entry means
-// that piece is not available; a maker may hand back a driver that failed to initialise.
+// that piece is not available; a maker may hand back a driver that failed to initialise. The USB
+// drivers get the module's serial identity, which outlives them.
 struct DriverFactory {
+  using MakeUsbDriver =
+      std::function<std::unique_ptr<iCOMDriver>(DevNotificationManager *, const SerialIdentitySource &)>;
+
   std::function<DevNotificationManager *()> getManager;
   std::function<void(DevNotificationManager *)> releaseManager;
-  std::function<std::unique_ptr<iCOMDriver>(DevNotificationManager *)> makeKernelMode;
-  std::function<std::unique_ptr<iCOMDriver>(DevNotificationManager *)> makeLibusb;
+  MakeUsbDriver makeKernelMode;
+  MakeUsbDriver makeLibusb;
   // The last resort when no USB driver could be made: a driver that serves COM ports only.
   std::function<std::unique_ptr<iCOMDriver>()> makeComPortOnly;
 };
@@ -30,15 +35,6 @@ struct DriverFactory {
 // (the kernel-mode driver is not available), where no USB library is built in only the COM-port
 // driver; both fall back to the COM-port driver.
 DriverFactory DefaultDriverFactory();
-
-struct SerialIdentity {
-  int32_t vendorId = -1;  // -1: no serial device
-  int32_t productId = -1;
-};
-
-// The fiscal device's own USB ids.
-inline constexpr int32_t kDeviceVendorId = 0x0483;
-inline constexpr int32_t kDeviceProductId = 0x5740;
 
 class CDllApp {
  public:
@@ -57,59 +53,57 @@ class CDllApp {
 
   // Replaces how drivers are made; what the module holds is disposed first. Internal: the
   // shared library does not export it.
-  void InstallDriverFactory(DriverFactory factory);
+  void InstallDriverFactory(DriverFactory factory) EXCLUDES(lifeLock_);
 
   // vrn_init: SelectDriver, then Open with the port on the chosen driver.
-  bool Init(const char *comPort);
+  bool Init(const char *comPort) EXCLUDES(lifeLock_);
   // vrn_dispose.
-  void Dispose();
+  void Dispose() EXCLUDES(lifeLock_);
 
   // Runs fn with the chosen driver, first choosing and opening one (with no COM port) when none
   // exists; fn gets null when there is none. The driver stays alive while fn runs.
   template <typename Fn>
-  auto WithDriver(Fn &&fn) {
+  auto WithDriver(Fn &&fn) EXCLUDES(lifeLock_) {
     // A call that comes while vrn_dispose runs fails at once: it neither delays the disposal
     // nor reaches a driver that is going away.
     if (Closing()) return fn(nullptr);
     {
-      std::shared_lock shared(lifeLock_);
+      platform::ReaderLock shared(lifeLock_);
       if (Closing()) return fn(nullptr);
       if (ChosenLocked() != nullptr) return fn(ChosenLocked());
     }
     {
-      std::unique_lock exclusive(lifeLock_);
+      platform::WriterLock exclusive(lifeLock_);
       if (!Closing() && ChosenLocked() == nullptr && SelectDriverLocked()) ChosenLocked()->Open(nullptr);
     }
-    std::shared_lock shared(lifeLock_);
+    platform::ReaderLock shared(lifeLock_);
     return fn(Closing() ? nullptr : ChosenLocked());
   }
 
   void SetSerialIdentity(int32_t vendorId, int32_t productId);
   SerialIdentity GetSerialIdentity() const;
 
-  DevNotificationManager *NotificationManager();
+  DevNotificationManager *NotificationManager() EXCLUDES(lifeLock_);
 
  private:
   bool Closing() const { return closing_.load() != 0; }
-  // Both need lifeLock_ held; Select needs it exclusively.
-  bool SelectDriverLocked();
-  iCOMDriver *ChosenLocked() const;
-  void DisposeLocked();
+  bool SelectDriverLocked() REQUIRES(lifeLock_);
+  iCOMDriver *ChosenLocked() const REQUIRES_SHARED(lifeLock_);
+  void DisposeLocked() REQUIRES(lifeLock_);
 
   // Exclusive while drivers are made or deleted, shared while one is used: a request in flight
   // keeps its driver alive, and two first calls cannot both make a driver. The first lock of
   // the library's lock order (see cVRNProtocol::requestLock_).
-  mutable std::shared_mutex lifeLock_;
+  mutable platform::SharedMutex lifeLock_ ACQUIRED_BEFORE(cVRNProtocol::requestLock_);
   // Disposals under way. While one runs no call takes lifeLock_ anew, so the exclusive lock it
   // waits for cannot be kept from it by a stream of new requests.
   std::atomic<int> closing_{0};
-  DriverFactory factory_;                       // guarded by lifeLock_
-  DevNotificationManager *manager_ = nullptr;   // guarded by lifeLock_
-  std::unique_ptr<iCOMDriver> kernelDriver_;    // guarded by lifeLock_; has precedence
-  std::unique_ptr<iCOMDriver> libusbDriver_;    // guarded by lifeLock_
-  std::unique_ptr<iCOMDriver> comPortDriver_;   // guarded by lifeLock_; only without the others
-  std::atomic<int32_t> serialVendorId_{-1};
-  std::atomic<int32_t> serialProductId_{-1};
+  DriverFactory factory_ GUARDED_BY(lifeLock_);
+  DevNotificationManager *manager_ GUARDED_BY(lifeLock_) = nullptr;
+  std::unique_ptr<iCOMDriver> kernelDriver_ GUARDED_BY(lifeLock_);  // has precedence
+  std::unique_ptr<iCOMDriver> libusbDriver_ GUARDED_BY(lifeLock_);
+  std::unique_ptr<iCOMDriver> comPortDriver_ GUARDED_BY(lifeLock_);  // only without the others
+  SerialIdentitySource serialIdentity_;
 };
 
 }  // namespace vrn

@@ -5,12 +5,11 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <thread>
 
 #include "devices/device_info.h"
+#include "platform/mutex.h"
 
 namespace vrn {
 
@@ -30,18 +29,19 @@ class DevNotificationManager {
   DevNotificationManager &operator=(const DevNotificationManager &) = delete;
 
   // A later installation replaces an earlier one.
-  void InstallCallbacks(ArrivalCallback arrival, RemovalCallback removal, QueryCallback query, void *userData);
+  void InstallCallbacks(ArrivalCallback arrival, RemovalCallback removal, QueryCallback query, void *userData)
+      EXCLUDES(callbackLock_);
   // Removes the callbacks only while they are the ones with this user data, and returns once no
   // callback runs any more, so that a driver that is going away may then free its user data.
   // Never called from inside a callback.
-  void RemoveCallbacks(void *userData);
-  bool HasArrivalCallback() const;
+  void RemoveCallbacks(void *userData) EXCLUDES(callbackLock_);
+  bool HasArrivalCallback() const EXCLUDES(callbackLock_);
   // Calls the installed arrival callback on this thread, as an arrival event would; false
   // without one.
-  bool CallArrival(const DeviceInfo &info);
+  bool CallArrival(const DeviceInfo &info) EXCLUDES(callbackLock_);
   // Hands an arrival to the manager thread, which delivers it as it delivers device events:
   // for a caller that holds locks an arrival callback may take.
-  void PostArrival(const DeviceInfo &info);
+  void PostArrival(const DeviceInfo &info) EXCLUDES(postLock_);
 
   // The events delivered so far (for tests and traces): arrivals, removals.
   unsigned Arrivals() const { return arrivals_.load(); }
@@ -58,8 +58,8 @@ class DevNotificationManager {
   };
   // One delivery: the callbacks as installed now, called with no lock held; RemoveCallbacks
   // waits for every delivery begun to end.
-  Installed BeginDelivery();
-  void EndDelivery();
+  Installed BeginDelivery() EXCLUDES(callbackLock_);
+  void EndDelivery() EXCLUDES(callbackLock_);
   class Delivery;
 
   void Run();
@@ -72,21 +72,21 @@ class DevNotificationManager {
   int stopFd_ = -1;  // eventfd: the thread's close message
   int postFd_ = -1;  // eventfd: arrivals were posted
 
-  std::mutex postLock_;
-  std::deque<DeviceInfo> posted_;  // guarded by postLock_
+  // The manager's locks come last in the transport library's lock order and take nothing.
+  platform::Mutex postLock_;
+  std::deque<DeviceInfo> posted_ GUARDED_BY(postLock_);
 
   // Hand-over of the running thread to GetInstance.
-  std::mutex startLock_;
-  std::condition_variable started_;
-  bool running_ = false;  // guarded by startLock_
-  bool failed_ = false;   // guarded by startLock_
+  platform::Mutex startLock_;
+  platform::CondVar started_;
+  bool running_ GUARDED_BY(startLock_) = false;
 
   // Never held while a callback runs: callbacks start protocols and open devices, under locks
-  // that a request holds while it recovers the device and posts an arrival. Taken last of all.
-  mutable std::mutex callbackLock_;
-  std::condition_variable deliveriesEnded_;
-  Installed installed_;      // guarded by callbackLock_
-  unsigned deliveries_ = 0;  // guarded by callbackLock_: callbacks running now
+  // that a request holds while it recovers the device and posts an arrival.
+  mutable platform::Mutex callbackLock_;
+  platform::CondVar deliveriesEnded_;
+  Installed installed_ GUARDED_BY(callbackLock_);
+  unsigned deliveries_ GUARDED_BY(callbackLock_) = 0;  // callbacks running now
 
   std::atomic<unsigned> arrivals_{0};
   std::atomic<unsigned> removals_{0};

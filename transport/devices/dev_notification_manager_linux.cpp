@@ -69,8 +69,10 @@ DevNotificationManager *DevNotificationManager::GetInstance() {
   }
   bool running = false;
   {
-    std::unique_lock lock(manager->startLock_);
-    manager->started_.wait_for(lock, kStartLimit, [&] { return manager->running_ || manager->failed_; });
+    const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
+    platform::MutexLock lock(manager->startLock_);
+    while (!manager->running_ && manager->started_.WaitUntil(manager->startLock_, deadline)) {
+    }
     running = manager->running_;
   }
   if (!running) {
@@ -98,33 +100,33 @@ DevNotificationManager::~DevNotificationManager() {
 
 void DevNotificationManager::InstallCallbacks(ArrivalCallback arrival, RemovalCallback removal, QueryCallback query,
                                               void *userData) {
-  std::lock_guard lock(callbackLock_);
+  platform::MutexLock lock(callbackLock_);
   installed_ = {arrival, removal, query, userData};
 }
 
 void DevNotificationManager::RemoveCallbacks(void *userData) {
-  std::unique_lock lock(callbackLock_);
+  platform::MutexLock lock(callbackLock_);
   if (installed_.userData == userData) installed_ = {};
-  deliveriesEnded_.wait(lock, [&] { return deliveries_ == 0; });
+  while (deliveries_ != 0) deliveriesEnded_.Wait(callbackLock_);
 }
 
 bool DevNotificationManager::HasArrivalCallback() const {
-  std::lock_guard lock(callbackLock_);
+  platform::MutexLock lock(callbackLock_);
   return installed_.arrival != nullptr;
 }
 
 DevNotificationManager::Installed DevNotificationManager::BeginDelivery() {
-  std::lock_guard lock(callbackLock_);
+  platform::MutexLock lock(callbackLock_);
   ++deliveries_;
   return installed_;
 }
 
 void DevNotificationManager::EndDelivery() {
   {
-    std::lock_guard lock(callbackLock_);
+    platform::MutexLock lock(callbackLock_);
     --deliveries_;
   }
-  deliveriesEnded_.notify_all();
+  deliveriesEnded_.NotifyAll();
 }
 
 // One delivery in a scope, however the callback leaves it.
@@ -149,7 +151,7 @@ bool DevNotificationManager::CallArrival(const DeviceInfo &info) {
 
 void DevNotificationManager::PostArrival(const DeviceInfo &info) {
   {
-    std::lock_guard lock(postLock_);
+    platform::MutexLock lock(postLock_);
     posted_.push_back(info);
   }
   const uint64_t one = 1;
@@ -162,7 +164,7 @@ void DevNotificationManager::DeliverPosted() {
   for (;;) {
     DeviceInfo info;
     {
-      std::lock_guard lock(postLock_);
+      platform::MutexLock lock(postLock_);
       if (posted_.empty()) return;
       info = posted_.front();
       posted_.pop_front();
@@ -190,10 +192,10 @@ void DevNotificationManager::Run() {
   // drivers then find present devices but hear of no changes.
   platform::Trace("Device notification created (%s)", monitor != nullptr ? "Ok" : "Null");
   {
-    std::lock_guard lock(startLock_);
+    platform::MutexLock lock(startLock_);
     running_ = true;
   }
-  started_.notify_all();
+  started_.NotifyAll();
 
   for (;;) {
     pollfd fds[3] = {{stopFd_, POLLIN, 0},
@@ -241,7 +243,7 @@ void DevNotificationManager::OnArrival(int32_t vendorId, int32_t productId, cons
   if (info.vendorId == -1 && info.productId == -1) {
     info.vendorId = vendorId;
     info.productId = productId;
-    CopyText(info.devicePath, path, 127);
+    CopyText(info.devicePath, path);
   }
   CallArrival(info);
   arrivals_.fetch_add(1);

@@ -16,6 +16,9 @@
 namespace vrn {
 namespace {
 
+// The device list has always kept one character less of a port name than a lookup.
+constexpr size_t kListedPortNameChars = sizeof(DeviceInfo::portName) - 2;
+
 class Udev {
  public:
   Udev() : context_(udev_new()) {}
@@ -81,7 +84,7 @@ void Fill(DeviceInfo &info, udev_device *usb, int32_t vendorId, int32_t productI
   info.vendorId = vendorId;
   info.productId = productId;
   info.deviceInstance = Instance(usb);
-  CopyText(info.devicePath, udev_device_get_syspath(usb), 127);
+  CopyText(info.devicePath, udev_device_get_syspath(usb));
 }
 
 // Calls fn(usb_device, vendorId, productId) for every present USB device until it returns true.
@@ -122,7 +125,7 @@ bool FindPort(udev *context, int32_t vendorId, int32_t productId, DeviceInfo &in
     if (usb != nullptr && devnode != nullptr && UsbIds(usb, vid, pid) && vid == vendorId && pid == productId) {
       // The USB device's path, not the tty's: its removal is the one that ends the device.
       Fill(info, usb, vid, pid);
-      CopyText(info.portName, devnode, 63);
+      CopyText(info.portName, devnode);
       info.serial = 1;
       found = true;
     }
@@ -156,7 +159,7 @@ bool FindDevice(InterfaceClass cls, int32_t vendorId, int32_t productId, DeviceI
     Fill(info, usb, vid, pid);
     const std::string tty = TtyOf(context.get(), usb);
     if (!tty.empty()) {
-      CopyText(info.portName, tty, 63);
+      CopyText(info.portName, tty);
       info.serial = 1;
     }
     return true;
@@ -173,7 +176,7 @@ std::vector<DeviceInfo> ListUsbDevices() {
     Fill(info, usb, vid, pid);
     const std::string tty = TtyOf(context.get(), usb);
     if (!tty.empty()) {
-      CopyText(info.portName, tty, 62);
+      CopyText(info.portName, tty, kListedPortNameChars);
       info.serial = 1;
     }
     list.push_back(info);
@@ -218,7 +221,7 @@ bool RestartDeviceNode(uint32_t /*deviceInstance: the path names the device on L
 
 bool DevicePathsMatch(const char *stored, const char *given) {
   if (stored == nullptr || given == nullptr || stored[0] == '\0') return false;
-  return std::strncmp(stored, given, 128) == 0;
+  return std::strncmp(stored, given, sizeof(DeviceInfo::devicePath)) == 0;
 }
 
 }  // namespace vrn

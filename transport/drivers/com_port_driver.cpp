@@ -11,7 +11,7 @@ cComPortDriver::~cComPortDriver() { Shutdown(); }
 bool cComPortDriver::Open(const char *comPort) {
   cVRNProtocol *protocol = nullptr;
   {
-    std::lock_guard lock(lock_);
+    platform::MutexLock lock(lock_);
     if (!initialised_.load()) return false;
     if (protocol_ == nullptr) protocol_ = std::make_unique<cVRNProtocol>(this);
     protocol = protocol_.get();
@@ -23,7 +23,7 @@ bool cComPortDriver::Open(const char *comPort) {
 void cComPortDriver::Shutdown() {
   std::unique_ptr<cVRNProtocol> protocol;
   {
-    std::lock_guard lock(lock_);
+    platform::MutexLock lock(lock_);
     initialised_.store(false);
     protocol = std::move(protocol_);
   }
@@ -41,7 +41,7 @@ void cComPortDriver::Cancel() {
 }
 
 cVRNProtocol *cComPortDriver::Protocol() {
-  std::lock_guard lock(lock_);
+  platform::MutexLock lock(lock_);
   return protocol_.get();
 }
 

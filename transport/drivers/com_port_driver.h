@@ -5,13 +5,12 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 
 #include "drivers/com_driver.h"
+#include "platform/mutex.h"
+#include "protocol/vrn_protocol.h"
 
 namespace vrn {
-
-class cVRNProtocol;
 
 class cComPortDriver final : public iCOMDriver {
  public:
@@ -34,8 +33,9 @@ class cComPortDriver final : public iCOMDriver {
 
  private:
   std::atomic<bool> initialised_{true};
-  std::mutex lock_;                        // guards protocol_
-  std::unique_ptr<cVRNProtocol> protocol_;
+  // The driver lock: a request calls Reset, and so Protocol, under the protocol's request lock.
+  platform::Mutex lock_ ACQUIRED_AFTER(cVRNProtocol::requestLock_);
+  std::unique_ptr<cVRNProtocol> protocol_ GUARDED_BY(lock_);
 };
 
 }  // namespace vrn

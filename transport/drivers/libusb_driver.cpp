@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "api/guard.h"
-#include "api/module.h"
 #include "devices/device_tree.h"
+#include "drivers/endpoint_choice.h"
 #include "platform/tick.h"
 #include "platform/trace.h"
 #include "protocol/vrn_protocol.h"
@@ -49,9 +49,28 @@ int StatusResult(libusb_transfer_status status) {
 
 const char *ErrorName(int code) { return libusb_error_name(code); }
 
+ConfigDescription Describe(const libusb_config_descriptor &config) {
+  ConfigDescription described;
+  for (int i = 0; i < config.bNumInterfaces; ++i) {
+    const libusb_interface &iface = config.interface[i];
+    InterfaceDescription &settings = described.emplace_back();
+    for (int a = 0; a < iface.num_altsetting; ++a) {
+      const libusb_interface_descriptor &setting = iface.altsetting[a];
+      AltSettingDescription &d = settings.emplace_back();
+      d.interfaceNumber = setting.bInterfaceNumber;
+      for (int e = 0; e < setting.bNumEndpoints; ++e) {
+        const libusb_endpoint_descriptor &ep = setting.endpoint[e];
+        d.endpoints.push_back({ep.bEndpointAddress, ep.bmAttributes, ep.wMaxPacketSize});
+      }
+    }
+  }
+  return described;
+}
+
 }  // namespace
 
-cLIBUSBDriver::cLIBUSBDriver(DevNotificationManager *manager) : manager_(manager) {
+cLIBUSBDriver::cLIBUSBDriver(DevNotificationManager *manager, const SerialIdentitySource &serialIdentity)
+    : manager_(manager), serialIdentity_(serialIdentity) {
   record_.driver = this;
   Init();
 }
@@ -64,7 +83,11 @@ cLIBUSBDriver::~cLIBUSBDriver() {
 }
 
 bool cLIBUSBDriver::Init() {
-  std::lock_guard lock(driverLock_);
+  platform::MutexLock lock(driverLock_);
+  return InitLocked();
+}
+
+bool cLIBUSBDriver::InitLocked() {
   int result = LIBUSB_ERROR_NO_DEVICE;  // libusb not tried
   if (!initialised_.load() && !cancelled_.load()) {
     libusb_context *context = nullptr;
@@ -93,7 +116,7 @@ bool cLIBUSBDriver::IsAttached() {
 }
 
 cVRNProtocol *cLIBUSBDriver::Protocol() {
-  std::lock_guard lock(record_.recordLock);
+  platform::MutexLock lock(record_.recordLock);
   return record_.protocol.get();
 }
 
@@ -102,9 +125,9 @@ bool cLIBUSBDriver::Open(const char *comPort) {
   int32_t vendorId = 0;
   int32_t productId = 0;
   {
-    std::lock_guard lock(driverLock_);
+    platform::MutexLock lock(driverLock_);
     if (!initialised_.load()) return false;
-    std::lock_guard record(record_.recordLock);
+    platform::MutexLock record(record_.recordLock);
     if (record_.protocol == nullptr) {
       record_.protocol = std::make_unique<cVRNProtocol>(this);
       protocolView_.store(record_.protocol.get());
@@ -135,7 +158,7 @@ bool cLIBUSBDriver::Open(const char *comPort) {
 }
 
 void cLIBUSBDriver::Close() {
-  std::lock_guard lock(driverLock_);
+  platform::MutexLock lock(driverLock_);
   CloseDevice();
 }
 
@@ -143,7 +166,7 @@ void cLIBUSBDriver::Cancel() {
   cancelled_.store(true);
   if (cVRNProtocol *protocol = protocolView_.load()) protocol->Cancel();
   CancelTransfers();
-  record_.opened.notify_all();
+  record_.opened.NotifyAll();
 }
 
 void cLIBUSBDriver::Shutdown() {
@@ -152,14 +175,18 @@ void cLIBUSBDriver::Shutdown() {
   // lock, which a recovery holds and a callback's protocol start may wait behind.
   Cancel();
   if (manager_ != nullptr) manager_->RemoveCallbacks(&record_);
+  // The receive thread reads through the libusb context, so it ends before the context does: a
+  // read slow to come back from its cancel would otherwise still run inside libusb when libusb
+  // is ended, and the device be left open under it.
+  if (cVRNProtocol *protocol = protocolView_.load()) protocol->Stop();
   std::unique_ptr<cVRNProtocol> protocol;
   {
-    std::lock_guard lock(driverLock_);
+    platform::MutexLock lock(driverLock_);
     CloseDevice();
     initialised_.store(false);
     if (libusb_context *context = context_.exchange(nullptr)) libusb_exit(context);
     CloseDevice();
-    std::lock_guard record(record_.recordLock);
+    platform::MutexLock record(record_.recordLock);
     protocolView_.store(nullptr);
     protocol = std::move(record_.protocol);
   }
@@ -168,13 +195,13 @@ void cLIBUSBDriver::Shutdown() {
 }
 
 void cLIBUSBDriver::CancelTransfers() {
-  std::lock_guard lock(record_.transferSlotLock);
+  platform::MutexLock lock(record_.transferSlotLock);
   if (record_.inFlightIn != nullptr) libusb_cancel_transfer(record_.inFlightIn);
   if (record_.inFlightOut != nullptr) libusb_cancel_transfer(record_.inFlightOut);
 }
 
 cLIBUSBDriver::Endpoint cLIBUSBDriver::Snapshot(bool in) {
-  std::lock_guard lock(record_.recordLock);
+  platform::MutexLock lock(record_.recordLock);
   Endpoint e;
   e.handle = record_.handle.load();
   e.openCount = record_.openCount.load();
@@ -192,14 +219,11 @@ bool cLIBUSBDriver::StillOpen(const Endpoint &endpoint) {
          record_.openCount.load() == endpoint.openCount;
 }
 
-bool cLIBUSBDriver::TakeTransferLock(std::unique_lock<std::recursive_timed_mutex> &lock, uint32_t limitMs) {
-  const uint32_t start = platform::TickCount();
-  while (!lock.try_lock()) {
+bool cLIBUSBDriver::TakeTransferLock(platform::Mutex &lock, uint32_t limitMs) {
+  return TryEnterFor(lock, limitMs, [this] {
     CancelTransfers();
-    if (platform::TicksSince(start) >= limitMs || cancelled_.load()) return false;
-    platform::SleepMs(1);
-  }
-  return true;
+    return !cancelled_.load();
+  });
 }
 
 int cLIBUSBDriver::Transfer(const Endpoint &endpoint, bool in, uint8_t *data, int length, int &moved) {
@@ -218,10 +242,9 @@ int cLIBUSBDriver::Transfer(const Endpoint &endpoint, bool in, uint8_t *data, in
     libusb_fill_bulk_transfer(transfer, endpoint.handle, endpoint.address, data, length, TransferDone, &completed,
                               kTransferTimeoutMs);
   }
-  libusb_transfer *&slot = in ? record_.inFlightIn : record_.inFlightOut;
   {
-    std::lock_guard lock(record_.transferSlotLock);
-    slot = transfer;
+    platform::MutexLock lock(record_.transferSlotLock);
+    (in ? record_.inFlightIn : record_.inFlightOut) = transfer;
   }
   int result = libusb_submit_transfer(transfer);
   if (result == LIBUSB_SUCCESS) {
@@ -233,8 +256,8 @@ int cLIBUSBDriver::Transfer(const Endpoint &endpoint, bool in, uint8_t *data, in
     moved = transfer->actual_length;
   }
   {
-    std::lock_guard lock(record_.transferSlotLock);
-    slot = nullptr;
+    platform::MutexLock lock(record_.transferSlotLock);
+    (in ? record_.inFlightIn : record_.inFlightOut) = nullptr;
   }
   libusb_free_transfer(transfer);
   return result;
@@ -259,7 +282,7 @@ int cLIBUSBDriver::Write(const void *buffer, size_t length) {
       }
       if (pieceLeft == 0) pieceLeft = std::min(remaining, pieceSize);
       int moved = 0;
-      const int result = Transfer(endpoint, false, const_cast<uint8_t *>(bytes), static_cast<int>(pieceLeft), moved);
+      const int result = TransferOut(endpoint, const_cast<uint8_t *>(bytes), static_cast<int>(pieceLeft), moved);
       lastWriteResult_.store(result);
       if (result == LIBUSB_SUCCESS && moved > 0) {
         bytes += moved;
@@ -294,7 +317,7 @@ int cLIBUSBDriver::Read(void *buffer, size_t maximum) {
         lastReadResult_.store(-1);
         break;
       }
-      const int result = Transfer(endpoint, true, static_cast<uint8_t *>(buffer), static_cast<int>(maximum), got);
+      const int result = TransferIn(endpoint, static_cast<uint8_t *>(buffer), static_cast<int>(maximum), got);
       lastReadResult_.store(result);
       // A time-out means nothing came, a cancel that the device is being closed or reset:
       // neither is a fault of the endpoint worth a retry.
@@ -313,7 +336,7 @@ int cLIBUSBDriver::Read(void *buffer, size_t maximum) {
 }
 
 bool cLIBUSBDriver::Reset(bool full) {
-  std::lock_guard lock(driverLock_);
+  platform::MutexLock lock(driverLock_);
   if (cancelled_.load()) return false;
   cVRNProtocol *protocol = Protocol();
   if (protocol != nullptr && protocol->IsComOpen()) return protocol->ComSupp().ReopenCom();
@@ -321,27 +344,28 @@ bool cLIBUSBDriver::Reset(bool full) {
   bool restart = full;
   {
     // Record lock first, then the transfer locks: the order every thread keeps.
-    std::lock_guard record(record_.recordLock);
+    platform::MutexLock record(record_.recordLock);
     libusb_device_handle *handle = record_.handle.load();
     if (handle == nullptr) return false;
-    libusb_clear_halt(handle, record_.inEndpoint);
-    libusb_clear_halt(handle, record_.outEndpoint);
+    ClearHaltsLocked(handle);
     kept.vendorId = record_.vendorId;
     kept.productId = record_.productId;
     kept.deviceInstance = record_.deviceInstance;
-    CopyText(kept.devicePath, record_.devicePath, 127);
-    // The receive thread's pending read would hold the read lock until its time-out.
-    std::unique_lock reading(record_.readLock, std::defer_lock);
-    std::unique_lock writing(record_.writeLock, std::defer_lock);
-    if (!TakeTransferLock(reading, kTransferTimeoutMs) || !TakeTransferLock(writing, kTransferTimeoutMs)) {
-      // A device reset under a transfer that is still running would pull its buffers away
-      // from the system; the request gives up instead.
+    CopyText(kept.devicePath, record_.devicePath);
+    // A device reset under a transfer that is still running would pull its buffers away from
+    // the system; the request gives up instead.
+    const auto notDone = [&] {
       if (!cancelled_.load()) {
         platform::Trace("Device reset %04X : %04X not done: a transfer did not end",
                         static_cast<unsigned>(kept.vendorId), static_cast<unsigned>(kept.productId));
       }
       return false;
-    }
+    };
+    // The receive thread's pending read would hold the read lock until its time-out.
+    if (!TakeTransferLock(record_.readLock, kTransferTimeoutMs)) return notDone();
+    CGuard reading(record_.readLock, platform::kAdoptLock);
+    if (!TakeTransferLock(record_.writeLock, kTransferTimeoutMs)) return notDone();
+    CGuard writing(record_.writeLock, platform::kAdoptLock);
     bool reset = false;
     for (int attempt = 0; attempt < kAttempts && !reset && !cancelled_.load(); ++attempt) {
       if (attempt > 0) platform::SleepMs(kAttemptPauseMs);
@@ -350,7 +374,7 @@ bool cLIBUSBDriver::Reset(bool full) {
     if (cancelled_.load()) return false;
     restart = restart || !reset;
     if (restart) {
-      CloseDevice();
+      CloseDeviceHoldingTransfersLocked();
     } else {
       platform::Trace("Device reset %04X : %04X", static_cast<unsigned>(kept.vendorId),
                       static_cast<unsigned>(kept.productId));
@@ -368,7 +392,7 @@ bool cLIBUSBDriver::Reset(bool full) {
     if (!restarted) {
       initialised_.store(false);
       if (libusb_context *context = context_.exchange(nullptr)) libusb_exit(context);
-      Init();
+      InitLocked();
     }
     // A restarted device is set up again in place and no arrival may ever come for it, so it
     // is attached anew either way; an arrival that came first makes this a no-op. Posted to the
@@ -378,17 +402,16 @@ bool cLIBUSBDriver::Reset(bool full) {
   }
   // In short slices, so that a Cancel, which cannot take the record lock to notify, is seen.
   const auto deadline = std::chrono::steady_clock::now() + kReattachLimit;
-  std::unique_lock record(record_.recordLock);
+  platform::MutexLock record(record_.recordLock);
   while (record_.handle.load() == nullptr && !cancelled_.load()) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) break;
-    record_.opened.wait_for(record, std::min<std::chrono::steady_clock::duration>(deadline - now, kCancelCheck));
+    record_.opened.WaitUntil(record_.recordLock, std::min(deadline, now + kCancelCheck));
   }
   return record_.handle.load() != nullptr && !cancelled_.load();
 }
 
-bool cLIBUSBDriver::OpenDevice(int32_t vendorId, int32_t productId) {
-  std::lock_guard lock(record_.recordLock);
+bool cLIBUSBDriver::OpenDeviceLocked(int32_t vendorId, int32_t productId) {
   record_.attached.store(false);
   record_.handle.store(nullptr);
   if (vendorId != -1) record_.vendorId = vendorId;
@@ -442,38 +465,19 @@ bool cLIBUSBDriver::OpenDevice(int32_t vendorId, int32_t productId) {
       libusb_free_device_list(list, 1);
       return false;
     }
-    bool found = false;
-    for (int i = 0; i < config->bNumInterfaces && !found; ++i) {
-      const libusb_interface &iface = config->interface[i];
-      for (int a = 0; a < iface.num_altsetting && !found; ++a) {
-        const libusb_interface_descriptor &setting = iface.altsetting[a];
-        if (setting.bNumEndpoints <= 1) continue;
-        for (int e = 0; e < setting.bNumEndpoints && !found; ++e) {
-          const libusb_endpoint_descriptor &ep = setting.endpoint[e];
-          // Bit 1 is set for bulk and interrupt endpoints alike: either carries the frames.
-          if ((ep.bmAttributes & 0x02) == 0) continue;
-          const bool interrupt = (ep.bmAttributes & 0x03) == LIBUSB_TRANSFER_TYPE_INTERRUPT;
-          if ((ep.bEndpointAddress & 0x80) != 0) {
-            if (record_.inEndpoint == 0) {
-              record_.inEndpoint = ep.bEndpointAddress;
-              record_.inPacketSize = ep.wMaxPacketSize;
-              record_.inInterrupt = interrupt;
-            }
-          } else if (record_.outEndpoint == 0) {
-            record_.outEndpoint = ep.bEndpointAddress;
-            record_.outPacketSize = std::min<int>(ep.wMaxPacketSize, kMaxOutPiece);
-            record_.outInterrupt = interrupt;
-          }
-          if (record_.inEndpoint != 0 && record_.outEndpoint != 0) {
-            record_.interfaceNumber = setting.bInterfaceNumber;
-            platform::Trace("interface used %d", record_.interfaceNumber);
-            found = true;
-          }
-        }
-      }
+    const EndpointChoice choice = ChooseEndpoints(Describe(*config));
+    record_.inEndpoint = choice.inEndpoint;
+    record_.inPacketSize = choice.inPacketSize;
+    record_.inInterrupt = choice.inInterrupt;
+    record_.outEndpoint = choice.outEndpoint;
+    record_.outPacketSize = choice.outPacketSize;
+    record_.outInterrupt = choice.outInterrupt;
+    if (choice.found) {
+      record_.interfaceNumber = choice.interfaceNumber;
+      platform::Trace("interface used %d", record_.interfaceNumber);
     }
     libusb_free_config_descriptor(config);
-    if (!found) {
+    if (!choice.found) {
       platform::Trace("libusb cannot get bulk end points: in_ep %u out_ep %u", record_.inEndpoint, record_.outEndpoint);
       libusb_free_device_list(list, 1);
       return false;
@@ -519,7 +523,7 @@ bool cLIBUSBDriver::OpenDevice(int32_t vendorId, int32_t productId) {
     record_.handle.store(handle);
     ++record_.openCount;
     record_.attached.store(true);
-    record_.opened.notify_all();
+    record_.opened.NotifyAll();
     platform::Trace("Opened device %04X : %04X", vid, pid);
     platform::Trace("in-packet size %d out-packet size %u", record_.inPacketSize,
                     static_cast<unsigned>(record_.outPacketSize));
@@ -532,7 +536,11 @@ bool cLIBUSBDriver::OpenDevice(int32_t vendorId, int32_t productId) {
 }
 
 void cLIBUSBDriver::CloseDevice() {
-  std::lock_guard lock(record_.recordLock);
+  platform::MutexLock lock(record_.recordLock);
+  CloseDeviceLocked();
+}
+
+libusb_device_handle *cLIBUSBDriver::DetachLocked() {
   record_.attached.store(false);
   record_.deviceInstance = 0;
   record_.devicePath[0] = '\0';
@@ -540,53 +548,77 @@ void cLIBUSBDriver::CloseDevice() {
     record_.protocol->SignalAbort();
     record_.protocol->ComSupp().CloseCom();
   }
-  libusb_device_handle *handle = record_.handle.load();
-  if (handle == nullptr) return;
+  return record_.handle.load();
+}
+
+void cLIBUSBDriver::ClearHaltsLocked(libusb_device_handle *handle) {
   libusb_clear_halt(handle, record_.inEndpoint);
   libusb_clear_halt(handle, record_.outEndpoint);
-  // A transfer in flight would keep its lock until its time-out; cancelled, it ends at once.
-  std::unique_lock reading(record_.readLock, std::defer_lock);
-  std::unique_lock writing(record_.writeLock, std::defer_lock);
-  const bool quiet = TakeTransferLock(reading, kCloseLockLimitMs) && TakeTransferLock(writing, kCloseLockLimitMs);
+}
+
+void cLIBUSBDriver::CloseHandleLocked(libusb_device_handle *handle) {
   record_.handle.store(nullptr);
-  if (quiet) {
-    libusb_close(handle);
-  } else {
-    // Closing a handle under a running transfer would free what the transfer still uses; the
-    // handle is given up instead and no transfer starts on it again.
+  libusb_close(handle);
+}
+
+void cLIBUSBDriver::CloseDeviceLocked() {
+  libusb_device_handle *handle = DetachLocked();
+  if (handle == nullptr) return;
+  ClearHaltsLocked(handle);
+  // Closing a handle under a running transfer would free what the transfer still uses; the
+  // handle is given up instead and no transfer starts on it again.
+  const auto abandon = [&] {
+    record_.handle.store(nullptr);
     platform::Trace("Device close: a transfer did not end, handle left open");
-  }
+  };
+  // A transfer in flight would keep its lock until its time-out; cancelled, it ends at once.
+  if (!TakeTransferLock(record_.readLock, kCloseLockLimitMs)) return abandon();
+  CGuard reading(record_.readLock, platform::kAdoptLock);
+  if (!TakeTransferLock(record_.writeLock, kCloseLockLimitMs)) return abandon();
+  CGuard writing(record_.writeLock, platform::kAdoptLock);
+  CloseHandleLocked(handle);
+}
+
+void cLIBUSBDriver::CloseDeviceHoldingTransfersLocked() {
+  libusb_device_handle *handle = DetachLocked();
+  if (handle == nullptr) return;
+  ClearHaltsLocked(handle);
+  CloseHandleLocked(handle);
 }
 
 bool cLIBUSBDriver::OnArrival(const DeviceInfo &info, void *userData) {
-  auto *state = static_cast<UsbDeviceState *>(userData);
-  cLIBUSBDriver *driver = state->driver;
+  return static_cast<UsbDeviceState *>(userData)->driver->Arrive(info);
+}
+
+void cLIBUSBDriver::OnRemoval(const char *devicePath, void *userData) {
+  static_cast<UsbDeviceState *>(userData)->driver->Remove(devicePath);
+}
+
+bool cLIBUSBDriver::OnQuery(const char *devicePath, void *userData) {
+  return static_cast<UsbDeviceState *>(userData)->driver->Query(devicePath);
+}
+
+bool cLIBUSBDriver::Arrive(const DeviceInfo &info) {
   const bool fiscal = info.vendorId == kDeviceVendorId && info.productId == kDeviceProductId;
-  if (!fiscal) {
-    const SerialIdentity serial = CDllApp::Instance().GetSerialIdentity();
-    if (info.serial == 0 || serial.vendorId == -1 || serial.productId == -1 || serial.vendorId != info.vendorId ||
-        serial.productId != info.productId) {
-      return false;
-    }
-  }
+  if (!fiscal && (info.serial == 0 || !serialIdentity_.Get().Matches(info.vendorId, info.productId))) return false;
   cVRNProtocol *startOnPort = nullptr;
   {
-    std::lock_guard lock(state->recordLock);
-    if (state->handle.load() != nullptr) {
+    platform::MutexLock lock(record_.recordLock);
+    if (record_.handle.load() != nullptr) {
       platform::Trace("Already attached");
       return true;
     }
     const unsigned vid = static_cast<unsigned>(info.vendorId);
     const unsigned pid = static_cast<unsigned>(info.productId);
-    state->deviceInstance = info.deviceInstance;
-    CopyText(state->devicePath, info.devicePath, 127);
+    record_.deviceInstance = info.deviceInstance;
+    CopyText(record_.devicePath, info.devicePath);
     if (info.serial != 0) {
       platform::Trace("Attach device %04X : %04X (%s)", vid, pid, info.portName);
-      if (state->protocol != nullptr && !state->protocol->IsComOpen()) startOnPort = state->protocol.get();
+      if (record_.protocol != nullptr && !record_.protocol->IsComOpen()) startOnPort = record_.protocol.get();
     } else {
       platform::Trace("Attach device %04X : %04X", vid, pid);
-      if (!driver->OpenDevice(info.vendorId, info.productId)) {
-        driver->CloseDevice();
+      if (!OpenDeviceLocked(info.vendorId, info.productId)) {
+        CloseDeviceLocked();
         platform::Trace("Failed to open");
       }
     }
@@ -597,16 +629,14 @@ bool cLIBUSBDriver::OnArrival(const DeviceInfo &info, void *userData) {
   return false;
 }
 
-void cLIBUSBDriver::OnRemoval(const char *devicePath, void *userData) {
-  auto *state = static_cast<UsbDeviceState *>(userData);
-  std::lock_guard lock(state->recordLock);
-  if (DevicePathsMatch(state->devicePath, devicePath)) state->driver->CloseDevice();
+void cLIBUSBDriver::Remove(const char *devicePath) {
+  platform::MutexLock lock(record_.recordLock);
+  if (DevicePathsMatch(record_.devicePath, devicePath)) CloseDeviceLocked();
 }
 
-bool cLIBUSBDriver::OnQuery(const char *devicePath, void *userData) {
-  auto *state = static_cast<UsbDeviceState *>(userData);
-  std::lock_guard lock(state->recordLock);
-  return DevicePathsMatch(state->devicePath, devicePath);
+bool cLIBUSBDriver::Query(const char *devicePath) {
+  platform::MutexLock lock(record_.recordLock);
+  return DevicePathsMatch(record_.devicePath, devicePath);
 }
 
 }  // namespace vrn

@@ -1,35 +1,21 @@
-// The device frame as the host sees it.
-//
-// Request: 01, LEN = 0x24 + n, SEQ, CMD, n data bytes, 05, four check characters, 03.
-// Reply:   01, LEN = 0x2B + n, SEQ, CMD, n data bytes, 04, six status bytes, 05, check, 03.
-// The check characters carry the 16-bit sum of the bytes from LEN through the 05, one nibble
-// each as 0x30 + nibble, most significant first (0xF travels as 0x3F, never as a letter).
-// Outside a frame the device sends single bytes: 15 (refused, send again) and 16 (busy).
+// The reply frame as this library takes it apart. The frame's layout, its check characters and
+// the building of requests come from framecodec, which the serial link engine shares.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string_view>
+
+#include "framecodec/frame.h"
 
 namespace vrn {
 
-inline constexpr uint8_t kFrameStart = 0x01;
-inline constexpr uint8_t kFrameEnd = 0x03;
-inline constexpr uint8_t kStatusStart = 0x04;
-inline constexpr uint8_t kDataEnd = 0x05;
-inline constexpr uint8_t kNak = 0x15;
-inline constexpr uint8_t kBusy = 0x16;
-
-inline constexpr uint8_t kRequestLenBase = 0x24;
-inline constexpr uint8_t kReplyLenBase = 0x2B;
+// The most a request frame or a stored reply frame may hold.
 inline constexpr size_t kFrameCapacity = 256;
-// LEN is one byte: longer data would wrap it.
-inline constexpr size_t kMaxRequestData = 0xFF - kRequestLenBase;  // 219
 
 inline constexpr size_t kReplyTextSize = 256;
-inline constexpr size_t kStatusSize = 6;
+inline constexpr size_t kStatusSize = framecodec::kStatusSize;
 
 // What a request hands back, copied out as one 262-byte block: the text, always zero-padded,
 // then the status bytes.
@@ -45,17 +31,7 @@ struct ReplyRecord {
 static_assert(sizeof(ReplyRecord) == kReplyTextSize + kStatusSize);
 inline constexpr size_t kReplyRecordSize = sizeof(ReplyRecord);
 
-// 0x20, 0x21, ... 0x7F, 0x80, then 0x20 again; anything outside 0x20..0x7F (0 at first use)
-// restarts at 0x20.
-uint8_t NextSequence(uint8_t seq);
-
-uint16_t Checksum(std::span<const uint8_t> bytes);
-std::array<uint8_t, 4> CheckCharacters(uint16_t sum);
-
 using FrameBuffer = std::array<uint8_t, kFrameCapacity>;
-
-// Builds the request into `out`; returns its length, or 0 when the data is too long for LEN.
-size_t BuildRequest(uint8_t seq, uint8_t cmd, std::string_view data, FrameBuffer &out);
 
 struct ReplyCheck {
   bool checkOk = false;     // the four check characters match

@@ -42,9 +42,10 @@ cVRNProtocol::~cVRNProtocol() { Stop(); }
 bool cVRNProtocol::Start(const char *comPort) {
   bool started = false;
   {
-    std::lock_guard lock(requestLock_);
+    platform::MutexLock lock(requestLock_);
     if (!thread_.joinable() || !running_.load()) {
-      Stop();
+      Cancel();
+      StopLocked();
       for (platform::Event *e : {&replyReady_, &busy_, &receiveArmed_, &retransmit_, &abort_, &threadStarted_}) {
         e->Reset();
       }
@@ -62,7 +63,7 @@ bool cVRNProtocol::Start(const char *comPort) {
   }
   if (started && comPort != nullptr && comPort[0] != '\0') {
     com_.CloseCom();
-    started = com_.OpenCom(comPort, 115200, 8, 0, 0) == 0;
+    started = com_.OpenCom(comPort, kComLine.baudRate, kComLine.dataBits, kComLine.parity, kComLine.stopBits) == 0;
   }
   return started;
 }
@@ -75,7 +76,11 @@ void cVRNProtocol::Cancel() {
 void cVRNProtocol::Stop() {
   // Abort first: a request in flight holds the request lock and gives it up at once.
   Cancel();
-  std::lock_guard lock(requestLock_);
+  platform::MutexLock lock(requestLock_);
+  StopLocked();
+}
+
+void cVRNProtocol::StopLocked() {
   running_.store(false);
   // Set under the lock: no SendFrame can disarm it again before the thread has seen it.
   receiveArmed_.Set();
@@ -93,16 +98,16 @@ bool cVRNProtocol::ResetLink(bool full) {
 }
 
 void cVRNProtocol::Arm() {
-  std::lock_guard lock(recordLock_);
+  platform::MutexLock lock(recordLock_);
   ++armCount_;
   receiveArmed_.Set();
 }
 
 int cVRNProtocol::SendFrame(uint16_t command, const char *data, uint8_t *reply) {
   FrameBuffer frame;
-  const size_t length = BuildRequest(seq_.load(), static_cast<uint8_t>(command), data, frame);
+  const size_t length = framecodec::BuildRequest(seq_.load(), static_cast<uint8_t>(command), data, frame);
   {
-    std::lock_guard lock(recordLock_);
+    platform::MutexLock lock(recordLock_);
     // No signal of an earlier exchange may be taken for this one.
     replyReady_.Reset();
     busy_.Reset();
@@ -150,13 +155,13 @@ int cVRNProtocol::Request(uint16_t command, const char *data, uint8_t *reply) {
   if (reply == nullptr) return -1;
   if (!LinkAttached() && !com_.IsOpen() && !com_.CanReopen()) return -1;
   if (data == nullptr) data = "";
-  if (std::strlen(data) > kMaxRequestData) {
+  if (std::strlen(data) > framecodec::kMaxRequestData) {
     // Longer data would wrap LEN and push the check characters out of the frame.
     platform::Trace("Not enough room for the request");
     return -1;
   }
 
-  std::lock_guard lock(requestLock_);
+  platform::MutexLock lock(requestLock_);
   if (!running_.load() || stopping_.load()) return -1;  // nobody would take the reply
   RecoverComPort();
   if (!LinkAttached() && !com_.IsOpen()) return -1;
@@ -167,7 +172,7 @@ int cVRNProtocol::Request(uint16_t command, const char *data, uint8_t *reply) {
 // Runs under the request lock, with the receiver kept armed.
 int cVRNProtocol::Exchange(uint16_t command, const char *data, uint8_t *reply) {
   const platform::Millis limit = com_.IsOpen() ? kComWaitLimit : kUsbWaitLimit;
-  seq_.store(NextSequence(seq_.load()));
+  seq_.store(framecodec::NextSequenceThrough80(seq_.load()));
   abort_.Reset();
   if (stopping_.load()) return -1;  // a Stop whose abort the reset above took away
   if (SendFrame(command, data, reply) != 0) {
@@ -189,7 +194,7 @@ int cVRNProtocol::Exchange(uint16_t command, const char *data, uint8_t *reply) {
     if (stopping_.load()) return -1;
     switch (event) {
       case 0: {  // reply-ready
-        std::lock_guard recordLock(recordLock_);
+        platform::MutexLock recordLock(recordLock_);
         std::memcpy(reply, &record_, kReplyRecordSize);
         replyReady_.Reset();
         return 0;
@@ -239,7 +244,7 @@ void cVRNProtocol::ReceiveThread() {
   Clock::time_point lastPresent = lastInput;
   // Disarms unless a newer transmission armed the receiver again meanwhile.
   const auto disarm = [&] {
-    std::lock_guard lock(recordLock_);
+    platform::MutexLock lock(recordLock_);
     if (armCount_ == seenArm) receiveArmed_.Reset();
   };
   while (!stopping_.load()) {
@@ -247,7 +252,7 @@ void cVRNProtocol::ReceiveThread() {
     receiveArmed_.Wait(platform::kInfinite);
     if (stopping_.load()) break;
     {
-      std::lock_guard lock(recordLock_);
+      platform::MutexLock lock(recordLock_);
       if (armCount_ != seenArm) {  // a new transmission: its silence is counted afresh
         seenArm = armCount_;
         lastInput = lastPresent = Clock::now();
@@ -298,14 +303,14 @@ void cVRNProtocol::Scan(const uint8_t *bytes, size_t count, size_t &frameLen) {
   for (size_t i = 0; i < count; ++i) {
     const uint8_t b = bytes[i];
     if (frameLen == 0) {
-      if (b == kFrameStart) {
+      if (b == framecodec::kFrameStart) {
         frame_[0] = b;
         frameLen = 1;
-      } else if (b == kNak) {
-        std::lock_guard lock(recordLock_);
+      } else if (b == framecodec::kNak) {
+        platform::MutexLock lock(recordLock_);
         receiveArmed_.Reset();
         retransmit_.Set();
-      } else if (b == kBusy) {
+      } else if (b == framecodec::kBusy) {
         busy_.Set();
       }
       continue;
@@ -315,7 +320,7 @@ void cVRNProtocol::Scan(const uint8_t *bytes, size_t count, size_t &frameLen) {
     } else {
       platform::Trace("in_vrn_buffer size %d too short", static_cast<int>(frameLen));
     }
-    if (b == kFrameEnd) {
+    if (b == framecodec::kFrameEnd) {
       const bool done = CompleteFrame(frameLen);
       frameLen = 0;
       if (done) return;  // whatever follows in this chunk belongs to no request
@@ -325,7 +330,7 @@ void cVRNProtocol::Scan(const uint8_t *bytes, size_t count, size_t &frameLen) {
 
 bool cVRNProtocol::CompleteFrame(size_t frameLen) {
   platform::TraceFrame("VRN reply", frame_.data(), frameLen);
-  std::lock_guard lock(recordLock_);
+  platform::MutexLock lock(recordLock_);
   const uint8_t current = seq_.load();
   const ReplyCheck check = ParseReply(std::span(frame_.data(), frameLen), current, record_);
   if (check.checkOk && !check.seqMatched) {

@@ -8,15 +8,19 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <thread>
 
 #include "drivers/com_driver.h"
 #include "drivers/rs_com_supp.h"
 #include "platform/event.h"
+#include "platform/mutex.h"
 #include "protocol/frame.h"
 
 namespace vrn {
+
+class CDllApp;
+class cComPortDriver;
+class cLIBUSBDriver;
 
 class cVRNProtocol {
  public:
@@ -30,6 +34,8 @@ class cVRNProtocol {
   // until the next transmission.
   static constexpr platform::Millis kIdleDisarm{600};
   static constexpr platform::Millis kAbsentDisarm{4000};
+  // The line of a COM port named at Start: 115200 baud, 8 data bits, no parity, one stop bit.
+  static constexpr platform::LineSettings kComLine{115200, 8, 0, 0};
 
   // The driver is not owned and may be null: then only the COM port can carry requests.
   explicit cVRNProtocol(iCOMDriver *driver);
@@ -38,11 +44,11 @@ class cVRNProtocol {
   cVRNProtocol &operator=(const cVRNProtocol &) = delete;
 
   // Starts the receive thread unless it runs already; with a non-empty port name then (re)opens
-  // that COM port at 115200 8N1. True when the thread runs and, if a port was named, it opened.
-  bool Start(const char *comPort);
+  // that COM port with kComLine. True when the thread runs and, if a port was named, it opened.
+  bool Start(const char *comPort) EXCLUDES(requestLock_);
   // Ends the receive thread (joined) and closes the COM port; the port is not re-opened by
   // later requests.
-  void Stop();
+  void Stop() EXCLUDES(requestLock_);
   // The first, lock-free step of Stop: the request in flight ends at once with -1 and new ones
   // fail until the next Start. For a caller that cannot wait for the request lock.
   void Cancel();
@@ -52,7 +58,7 @@ class cVRNProtocol {
   // 0 on success, -1 on any failure. A COM port that hung up, or that a failed recovery left
   // closed, is opened again once before the frame is sent; when it is not there the request
   // fails at once.
-  int Request(uint16_t command, const char *data, uint8_t *reply);
+  int Request(uint16_t command, const char *data, uint8_t *reply) EXCLUDES(requestLock_);
 
   CRSComSupp &ComSupp() { return com_; }
   bool IsComOpen() const { return com_.IsOpen(); }
@@ -61,44 +67,26 @@ class cVRNProtocol {
   void SignalAbort() { abort_.Set(); }
 
  private:
-  int SendFrame(uint16_t command, const char *data, uint8_t *reply);
-  int Exchange(uint16_t command, const char *data, uint8_t *reply);
+  // The lock order below names these classes' locks.
+  friend class CDllApp;
+  friend class cComPortDriver;
+  friend class cLIBUSBDriver;
+
+  void StopLocked() REQUIRES(requestLock_);
+  int SendFrame(uint16_t command, const char *data, uint8_t *reply) REQUIRES(requestLock_) EXCLUDES(recordLock_);
+  int Exchange(uint16_t command, const char *data, uint8_t *reply) REQUIRES(requestLock_) EXCLUDES(recordLock_);
   // Brings back a COM port that hung up or was left closed; false when there is none to use.
-  bool RecoverComPort();
+  bool RecoverComPort() REQUIRES(requestLock_);
   bool LinkAttached();
-  bool ResetLink(bool full);
-  void ReceiveThread();
-  void Scan(const uint8_t *bytes, size_t count, size_t &frameLen);
+  bool ResetLink(bool full) REQUIRES(requestLock_);
+  void ReceiveThread() EXCLUDES(recordLock_);
+  void Scan(const uint8_t *bytes, size_t count, size_t &frameLen) EXCLUDES(recordLock_);
   // True when the frame ended the exchange (the rest of the chunk is then dropped).
-  bool CompleteFrame(size_t frameLen);
-  void Arm();
+  bool CompleteFrame(size_t frameLen) EXCLUDES(recordLock_);
+  void Arm() EXCLUDES(recordLock_);
 
   CRSComSupp com_;
   iCOMDriver *const driver_;
-
-  // Guards record_ and makes "clear the record and reset the events" (SendFrame) and "parse a
-  // reply and signal it" (receive thread) exclusive, so that a reply parsed against an older
-  // sequence byte can never be signalled into a newer exchange.
-  std::mutex recordLock_;
-  ReplyRecord record_;
-  uint32_t armCount_ = 0;  // guarded by recordLock_: how often SendFrame armed the receiver
-
-  std::array<uint8_t, ByteRing::kSize> chunk_{};  // receive thread only
-  FrameBuffer frame_{};                           // receive thread only
-
-  std::atomic<uint8_t> seq_{0};  // advanced under requestLock_, compared by the receive thread
-  std::atomic<bool> running_{false};      // the receive thread is in its loop
-  std::atomic<bool> stopping_{false};     // Stop or Cancel has begun: the thread leaves, requests end
-  std::atomic<bool> waiting_{false};      // a request is in its exchange: the receiver stays armed
-  std::thread thread_;                    // guarded by requestLock_
-
-  // All manual-reset; they live as long as the object.
-  platform::Event replyReady_{platform::Event::Mode::Manual};
-  platform::Event busy_{platform::Event::Mode::Manual};
-  platform::Event receiveArmed_{platform::Event::Mode::Manual};  // the receive thread's gate
-  platform::Event retransmit_{platform::Event::Mode::Manual};
-  platform::Event abort_{platform::Event::Mode::Manual};
-  platform::Event threadStarted_{platform::Event::Mode::Manual};
 
   // Held for a whole exchange, so requests of several threads are served one after the other;
   // also guards Start's setup. Lock order of the transport library:
@@ -107,7 +95,32 @@ class cVRNProtocol {
   //   locks; recordLock_ and CRSComSupp's state lock are taken under any of them and take
   //   nothing. The notification manager calls its callbacks with none of its own locks held,
   //   so a callback may take any lock of this order from the top.
-  std::recursive_mutex requestLock_;
+  // Each lock carries its place in this order (ACQUIRED_BEFORE/AFTER) where it is declared.
+  platform::Mutex requestLock_ ACQUIRED_BEFORE(CRSComSupp::stateLock_);
+
+  // Makes "clear the record and reset the events" (SendFrame) and "parse a reply and signal it"
+  // (receive thread) exclusive, so that a reply parsed against an older sequence byte can never
+  // be signalled into a newer exchange.
+  platform::Mutex recordLock_ ACQUIRED_AFTER(requestLock_);
+  ReplyRecord record_ GUARDED_BY(recordLock_);
+  uint32_t armCount_ GUARDED_BY(recordLock_) = 0;  // how often SendFrame armed the receiver
+
+  std::array<uint8_t, ByteRing::kSize> chunk_{};  // receive thread only
+  FrameBuffer frame_{};                           // receive thread only
+
+  std::atomic<uint8_t> seq_{0};  // advanced under requestLock_, compared by the receive thread
+  std::atomic<bool> running_{false};      // the receive thread is in its loop
+  std::atomic<bool> stopping_{false};     // Stop or Cancel has begun: the thread leaves, requests end
+  std::atomic<bool> waiting_{false};      // a request is in its exchange: the receiver stays armed
+  std::thread thread_ GUARDED_BY(requestLock_);
+
+  // All manual-reset; they live as long as the object.
+  platform::Event replyReady_{platform::Event::Mode::Manual};
+  platform::Event busy_{platform::Event::Mode::Manual};
+  platform::Event receiveArmed_{platform::Event::Mode::Manual};  // the receive thread's gate
+  platform::Event retransmit_{platform::Event::Mode::Manual};
+  platform::Event abort_{platform::Event::Mode::Manual};
+  platform::Event threadStarted_{platform::Event::Mode::Manual};
 };
 
 }  // namespace vrn

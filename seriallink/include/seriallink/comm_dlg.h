@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "framecodec/frame.h"
 #include "seriallink/rcv_block.h"
 #include "seriallink/settings.h"
 
@@ -63,7 +64,7 @@ class CCommDlg {
  private:
   void AdvanceSequence();
 
-  uint8_t sequence_ = 0x20;
+  uint8_t sequence_ = framecodec::kFirstSequence;
   std::string portName_;
   uint32_t baudRate_;
   uint16_t dataBits_;

@@ -4,15 +4,19 @@
 // Threads: the caller's thread opens, closes, writes frames and takes blocks; the receive thread
 // reads bytes, assembles them and adds blocks. OpenPort and ClosePort are serialised against
 // each other.
+//
+// Lock order of the engine: the connection's lock (link.cpp) -> the port's open/close lock ->
+// the received blocks' lock; the connection's closing lock is never held with another.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string_view>
+#include <system_error>
 
 #include "platform/event.h"
+#include "platform/mutex.h"
 #include "seriallink/rcv_block.h"
 #include "seriallink/settings.h"
 
@@ -26,6 +30,17 @@ namespace seriallink {
 // window is kept for the caller's sake and not used.
 int OpenPort(std::string_view name, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits,
              int32_t window = -1);
+
+// How the last OpenPort ended. Its number alone cannot always tell its own failures from the
+// system's (on Linux EACCES is 13, as kBadPortParameters); this can.
+enum class OpenFailure { None, BadParameters, CannotOpen, ThreadNotStarted };
+struct OpenResult {
+  OpenFailure failure = OpenFailure::None;
+  // What the system reported, in its own category (errno; on Windows GetLastError()), for
+  // CannotOpen and ThreadNotStarted; empty otherwise.
+  std::error_code system;
+};
+OpenResult LastOpenResult();
 
 // Stops the receive thread and closes the port; takes about 200 ms, which callers have always
 // seen, or no more than the join of the receive thread when the port had failed (that thread
@@ -58,17 +73,17 @@ class ReceivedBlocks {
   enum class WaitResult { Received, TimedOut, Aborted, PortFailed };
 
   // Adds a copy at the head and signals the event (receive thread).
-  void Add(const RCVBLOCK &block);
+  void Add(const RCVBLOCK &block) EXCLUDES(mutex_);
   // Takes the newest block into `out`; false when none is waiting (exchange).
-  bool TakeNewest(RCVBLOCK &out);
+  bool TakeNewest(RCVBLOCK &out) EXCLUDES(mutex_);
   // Forgets every block and the pending signal: done before each write of a frame, so that
   // whatever arrives after it is the answer to that write.
-  void Clear();
+  void Clear() EXCLUDES(mutex_);
   // Received when a block was added since the last take or clear, within the time-out. An abort
   // wins over a block, a block over a port failure: a reply that came before the port failed
   // is still taken.
   WaitResult Wait(Millis timeout);
-  size_t Size() const;
+  size_t Size() const EXCLUDES(mutex_);
 
   void Abort();
   void EndAbort();
@@ -81,10 +96,10 @@ class ReceivedBlocks {
  private:
   // Add and Set, and Take/Clear and Reset, happen under the mutex, so the event is signalled
   // exactly while untaken blocks wait. Lock order: mutex_ before the event's own lock.
-  mutable std::mutex mutex_;
-  std::array<RCVBLOCK, kCapacity> ring_;  // guarded by mutex_
-  size_t newest_ = 0;                     // guarded by mutex_: slot of the head
-  size_t count_ = 0;                      // guarded by mutex_
+  mutable platform::Mutex mutex_;
+  std::array<RCVBLOCK, kCapacity> ring_ GUARDED_BY(mutex_);
+  size_t newest_ GUARDED_BY(mutex_) = 0;  // slot of the head
+  size_t count_ GUARDED_BY(mutex_) = 0;
   platform::Event received_{platform::Event::Mode::Auto};
   platform::Event aborted_{platform::Event::Mode::Manual};
   platform::Event portFailed_{platform::Event::Mode::Manual};

@@ -10,6 +10,9 @@
 //
 // The device side parses requests and builds replies; the host side (test clients, probes)
 // builds requests and takes replies apart.
+//
+// This copy is kept apart from the hosts' shared codec (framecodec) on purpose: the simulator is
+// what checks the hosts, and a fault in one copy shows up as a disagreement with the other.
 #pragma once
 
 #include <array>
