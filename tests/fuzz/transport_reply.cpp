@@ -79,13 +79,13 @@ class ScriptedDevice final : public vrn::iCOMDriver {
   void Shutdown() override {}
   int Write(const void *buffer, size_t length) override {
     const auto *frame = static_cast<const uint8_t *>(buffer);
-    Require(length >= 10 && frame[0] == vrn::kFrameStart);
+    Require(length >= 10 && frame[0] == framecodec::kFrameStart);
     std::lock_guard lock(mutex_);
     ++writes_;
     pending_.clear();
     if (writes_ == 1) pending_.assign(script_.begin(), script_.end());
     // The 03 ends whatever frame the script left open, so the answer is read as one.
-    pending_.push_back(vrn::kFrameEnd);
+    pending_.push_back(framecodec::kFrameEnd);
     const fiscalsim::Bytes answer = fiscalsim::BuildReply(frame[2], frame[3], "OK", kAnswerStatus);
     pending_.insert(pending_.end(), answer.begin(), answer.end());
     arrived_.notify_all();
@@ -142,7 +142,7 @@ void CheckRequest(std::span<const uint8_t> script, size_t chunk) {
   // ends the chunk it came in, so only refusals can add up within one read: five of them end
   // the request, as they should.
   Require(device.Resets() == 0);
-  if (std::count(script.begin(), script.end(), vrn::kNak) < 4) Require(result == 0);
+  if (std::count(script.begin(), script.end(), framecodec::kNak) < 4) Require(result == 0);
   Require(device.Writes() >= 1 && device.Writes() <= vrn::cVRNProtocol::kMaxTransmissions);
   Require(reply[vrn::kReplyTextSize - 1] == 0);
 }
