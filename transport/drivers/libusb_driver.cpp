@@ -248,6 +248,8 @@ int cLIBUSBDriver::Transfer(const Endpoint &endpoint, bool in, uint8_t *data, in
   }
   int result = libusb_submit_transfer(transfer);
   if (result == LIBUSB_SUCCESS) {
+    // A Cancel between filling the slot and the submit found nothing to cancel yet.
+    if (cancelled_.load()) libusb_cancel_transfer(transfer);
     while (__atomic_load_n(&completed, __ATOMIC_ACQUIRE) == 0) {
       const int r = libusb_handle_events_completed(context, &completed);
       if (r < 0 && r != LIBUSB_ERROR_INTERRUPTED) libusb_cancel_transfer(transfer);
