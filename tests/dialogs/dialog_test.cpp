@@ -1,0 +1,120 @@
+// The dialog model itself: the handler table, OK and Cancel, and the data exchange with its
+// validations, against a fake view.
+#include <gtest/gtest.h>
+
+#include "dialogs/data_exchange.h"
+#include "dialogs/dialog.h"
+#include "fake_view.h"
+
+namespace tillwright::ui {
+namespace {
+
+using testing::FakeView;
+using testing::ScriptedPrompter;
+
+class Sample : public Dialog {
+ public:
+  Sample() : Dialog("sample") {
+    On(1040, Event::Clicked, [this] { ++clicks; });
+    On(1041, Event::Changed, [this] { changed = View().Text(1041); });
+  }
+  void DoDataExchange(DataExchange &dx) override {
+    dx.Text(1033, name, 8);
+    dx.Integer(1034, operatorNumber, 1, 30);
+    dx.Number(1035, price, 2);
+    dx.Check(1036, fixed);
+    dx.Radio(1037, 1039, mode);
+  }
+
+  std::string name = "Ivan";
+  int32_t operatorNumber = 3;
+  double price = 1.5;
+  bool fixed = true;
+  int mode = 1;
+  int clicks = 0;
+  std::string changed;
+};
+
+struct Bench {
+  Bench() { dialog.Attach(view, prompter); }
+  FakeView view;
+  ScriptedPrompter prompter;
+  Sample dialog;
+};
+
+TEST(DialogModel, InitLoadsTheControlsAndOkTakesThemBackAndEnds) {
+  Bench b;
+  b.dialog.OnInitDialog();
+  EXPECT_EQ(b.view.Text(1033), "Ivan");
+  EXPECT_EQ(b.view.Text(1034), "3");
+  EXPECT_EQ(b.view.Text(1035), "1.50");
+  EXPECT_TRUE(b.view.Checked(1036));
+  EXPECT_FALSE(b.view.Checked(1037));
+  EXPECT_TRUE(b.view.Checked(1038));
+
+  b.view.SetText(1033, "Мария");  // eight bytes or more, five characters
+  b.view.SetText(1034, " 30 ");
+  b.view.SetText(1035, "+2.25");
+  b.view.SetChecked(1036, false);
+  b.view.SetChecked(1038, false);
+  b.view.SetChecked(1039, true);
+  b.view.Click(b.dialog, kIdOk);
+  EXPECT_EQ(b.view.Result(), kResultOk);
+  EXPECT_EQ(b.dialog.name, "Мария");
+  EXPECT_EQ(b.dialog.operatorNumber, 30);
+  EXPECT_DOUBLE_EQ(b.dialog.price, 2.25);
+  EXPECT_FALSE(b.dialog.fixed);
+  EXPECT_EQ(b.dialog.mode, 2);
+  EXPECT_TRUE(b.prompter.messages.empty());
+}
+
+TEST(DialogModel, ARefusedFieldStopsTheExchangeWithItsMessageAndTheFocusOnIt) {
+  struct Case {
+    ControlId id;
+    std::string text;
+    std::string message;
+  };
+  for (const Case &c : std::vector<Case>{{1033, "too long!", "Please enter no more than 8 characters."},
+                                         {1034, "31", "Please enter an integer between 1 and 30."},
+                                         {1034, "0", "Please enter an integer between 1 and 30."},
+                                         {1034, "2x", "Please enter an integer between 1 and 30."},
+                                         {1034, "", "Please enter an integer between 1 and 30."},
+                                         {1035, "1,5", "Please enter a number."},
+                                         {1035, "nan", "Please enter a number."},
+                                         {1035, "", "Please enter a number."}}) {
+    Bench b;
+    b.dialog.OnInitDialog();
+    b.view.SetText(c.id, c.text);
+    b.view.SetText(1036, "ignored");
+    b.view.Click(b.dialog, kIdOk);
+    EXPECT_FALSE(b.view.Result().has_value()) << c.text;
+    ASSERT_EQ(b.prompter.messages.size(), 1u) << c.text;
+    EXPECT_EQ(b.prompter.messages[0], c.message);
+    EXPECT_EQ(b.view.Focus(), c.id) << c.text;
+    // Fields before the refused one were taken, the refused one and those after it not.
+    EXPECT_EQ(b.dialog.price, 1.5) << c.text;
+    EXPECT_TRUE(b.dialog.fixed);
+  }
+}
+
+TEST(DialogModel, TheTableRoutesEventsAndCancelEnds) {
+  Bench b;
+  b.view.Click(b.dialog, 1040);
+  b.view.Click(b.dialog, 1040);
+  EXPECT_EQ(b.dialog.clicks, 2);
+  b.view.Type(b.dialog, 1041, "abc");
+  EXPECT_EQ(b.dialog.changed, "abc");
+  EXPECT_FALSE(b.dialog.Dispatch(1040, Event::Changed));  // no entry for that event
+  EXPECT_FALSE(b.dialog.Dispatch(9999, Event::Clicked));
+  EXPECT_FALSE(b.view.Result().has_value());
+  b.view.Click(b.dialog, kIdCancel);
+  EXPECT_EQ(b.view.Result(), kResultCancel);
+}
+
+TEST(DialogModel, ADialogWithoutAViewSaysSo) {
+  Sample lone;
+  EXPECT_THROW(lone.UpdateData(true), std::logic_error);
+}
+
+}  // namespace
+}  // namespace tillwright::ui
