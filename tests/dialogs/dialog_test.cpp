@@ -2,6 +2,8 @@
 // validations, against a fake view.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "dialogs/data_exchange.h"
 #include "dialogs/dialog.h"
 #include "fake_view.h"
@@ -109,6 +111,34 @@ TEST(DialogModel, TheTableRoutesEventsAndCancelEnds) {
   EXPECT_FALSE(b.view.Result().has_value());
   b.view.Click(b.dialog, kIdCancel);
   EXPECT_EQ(b.view.Result(), kResultCancel);
+}
+
+TEST(DialogModel, ControlsAreTheTablesAndTheDeclaredOnes) {
+  class Declaring : public Sample {
+   public:
+    Declaring() { Uses({1033, 1034, 1040, 7}); }
+  };
+  Declaring dialog;
+  EXPECT_EQ(dialog.Controls(), (std::vector<ControlId>{7, 1033, 1034, 1040, 1041}));
+}
+
+// What the scan and the monitor rely on: posts from other threads wait for the loop, in order,
+// and are dropped once the dialog is gone.
+TEST(FakeView, PostsFromWorkersRunInOrderUntilTheViewCloses) {
+  FakeView view;
+  std::vector<int> ran;
+  std::thread worker([&] {
+    for (int i = 0; i < 3; ++i) view.Post([&ran, i] { ran.push_back(i); });
+  });
+  EXPECT_TRUE(view.RunPostedUntil([&] { return ran.size() == 3; }));
+  worker.join();
+  EXPECT_EQ(ran, (std::vector<int>{0, 1, 2}));
+  EXPECT_FALSE(view.RunPostedUntil([] { return false; }, std::chrono::milliseconds(20)));
+  view.Post([&ran] { ran.push_back(9); });
+  view.Close();
+  view.Post([&ran] { ran.push_back(10); });
+  EXPECT_EQ(view.RunPosted(), 0u);
+  EXPECT_EQ(ran.size(), 3u);
 }
 
 TEST(DialogModel, ADialogWithoutAViewSaysSo) {

@@ -2,10 +2,15 @@
 // logic runs against these with no toolkit at all.
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -34,7 +39,10 @@ class FakeView : public ui::IDialogView {
   bool Checked(ui::ControlId id) const override { return Get(id).checked; }
   void SetChecked(ui::ControlId id, bool checked) override { controls_[id].checked = checked; }
   std::vector<std::string> Items(ui::ControlId id) const override { return Get(id).items; }
-  void SetItems(ui::ControlId id, const std::vector<std::string> &items) override { controls_[id].items = items; }
+  void SetItems(ui::ControlId id, const std::vector<std::string> &items) override {
+    controls_[id].items = items;
+    controls_[id].selection = -1;
+  }
   int Selection(ui::ControlId id) const override { return Get(id).selection; }
   void SetSelection(ui::ControlId id, int index) override { controls_[id].selection = index; }
   bool Enabled(ui::ControlId id) const override { return Get(id).enabled; }
@@ -48,7 +56,15 @@ class FakeView : public ui::IDialogView {
   std::string Caption() const override { return caption_; }
   void SetCaption(std::string_view caption) override { caption_ = std::string(caption); }
   void End(int result) override { result_ = result; }
-  void Post(std::function<void()> task) override { posted_.push_back(std::move(task)); }
+  // Any thread, as worker threads do; dropped once the dialog is gone (Close).
+  void Post(std::function<void()> task) override {
+    {
+      std::lock_guard lock(postMutex_);
+      if (closed_) return;
+      posted_.push_back(std::move(task));
+    }
+    postedCv_.notify_all();
+  }
   int32_t WindowId() const override { return 42; }
 
   // What the person does: type into a field, click, choose; each goes through the dialog's
@@ -71,13 +87,34 @@ class FakeView : public ui::IDialogView {
   // Runs what worker threads posted, in order; returns how many ran.
   size_t RunPosted() {
     size_t ran = 0;
-    while (!posted_.empty()) {
-      auto task = std::move(posted_.front());
-      posted_.pop_front();
-      task();
+    while (auto task = Next()) {
+      (*task)();
       ++ran;
     }
     return ran;
+  }
+  // Serves posted tasks as a front end's event loop would, until `done` holds (checked after
+  // each task) or `timeout` passed; the final answer of `done`.
+  bool RunPostedUntil(const std::function<bool()> &done,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+      std::optional<std::function<void()>> task;
+      {
+        std::unique_lock lock(postMutex_);
+        if (!postedCv_.wait_until(lock, deadline, [this] { return !posted_.empty(); })) return done();
+        task = std::move(posted_.front());
+        posted_.pop_front();
+      }
+      (*task)();
+    }
+    return true;
+  }
+  // The dialog is gone: what is queued and what comes later is dropped.
+  void Close() {
+    std::lock_guard lock(postMutex_);
+    closed_ = true;
+    posted_.clear();
   }
 
   std::optional<int> Result() const { return result_; }
@@ -95,11 +132,23 @@ class FakeView : public ui::IDialogView {
   ui::ControlId focus_ = 0;
   std::string caption_;
   std::optional<int> result_;
-  std::deque<std::function<void()>> posted_;
+
+  std::optional<std::function<void()>> Next() {
+    std::lock_guard lock(postMutex_);
+    if (posted_.empty()) return std::nullopt;
+    auto task = std::move(posted_.front());
+    posted_.pop_front();
+    return task;
+  }
+
+  std::mutex postMutex_;
+  std::condition_variable postedCv_;
+  std::deque<std::function<void()>> posted_;  // guarded by postMutex_
+  bool closed_ = false;                       // guarded by postMutex_
 };
 
 // Answers questions as scripted (OK/Yes when the script is empty), records every message, and
-// runs child dialogs against fresh fake views through a test-supplied function.
+// runs child dialogs through test-supplied functions (RunOn gives them a fresh fake view).
 class ScriptedPrompter : public ui::IPrompter {
  public:
   void Inform(std::string_view text, std::string_view caption, ui::Icon) override {
@@ -126,9 +175,23 @@ class ScriptedPrompter : public ui::IPrompter {
     progress.push_back(std::string(text));
   }
   bool Stopped() const override { return stop; }
+  // Serves the posted tasks of `pump` (the view of the dialog whose handler waits) as the event
+  // loop would.
+  void WaitProgress() override {
+    if (pump == nullptr) throw std::logic_error("WaitProgress without a view to serve");
+    ++progressWaits;
+    if (!pump->RunPostedUntil([this] { return !inProgress; }))
+      throw std::runtime_error("the progress never ended");
+  }
   void EndProgress() override { inProgress = false; }
+  // Each run takes the next of `children`, then `runChild`; with neither the child is cancelled.
   int Run(ui::Dialog &dialog) override {
     runs.push_back(dialog.TemplateName());
+    if (!children.empty()) {
+      auto child = std::move(children.front());
+      children.pop_front();
+      return child(dialog);
+    }
     return runChild ? runChild(dialog) : ui::kResultCancel;
   }
 
@@ -139,11 +202,14 @@ class ScriptedPrompter : public ui::IPrompter {
   std::deque<std::string> files;
   std::vector<std::string> progress;
   std::vector<std::string> runs;          // template names of the child dialogs run
+  std::deque<std::function<int(ui::Dialog &)>> children;
   std::function<int(ui::Dialog &)> runChild;
+  FakeView *pump = nullptr;               // for WaitProgress
   int progressSteps = 0;
   int progressStep = 0;
+  int progressWaits = 0;
   bool inProgress = false;
-  bool stop = false;
+  std::atomic<bool> stop{false};          // the person's Stop; workers read it
   int waitDepth = 0;
   int waits = 0;
 
@@ -157,5 +223,19 @@ class ScriptedPrompter : public ui::IPrompter {
     return answer;
   }
 };
+
+// Runs `dialog` as a front end does, over a fresh fake view: attach, OnInitDialog, `person`
+// (what the person does), OnDestroy. The result it ended with, or -1 when it was left open.
+inline int RunOn(ui::Dialog &dialog, ui::IPrompter &prompter,
+                 const std::function<void(FakeView &, ui::Dialog &)> &person) {
+  FakeView view;
+  dialog.Attach(view, prompter);
+  dialog.OnInitDialog();
+  if (!view.Result()) person(view, dialog);
+  view.Close();
+  dialog.OnDestroy();
+  dialog.Detach();
+  return view.Result().value_or(-1);
+}
 
 }  // namespace tillwright::testing

@@ -1,5 +1,6 @@
 #include "dialogs/dialog.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -60,6 +61,16 @@ void Dialog::DoDataExchange(DataExchange & /*dx*/) {}
 
 void Dialog::On(ControlId id, Event event, std::function<void()> handler) {
   routes_.push_back({id, event, std::move(handler)});
+}
+
+void Dialog::Uses(std::initializer_list<ControlId> ids) { used_.insert(used_.end(), ids); }
+
+std::vector<ControlId> Dialog::Controls() const {
+  std::vector<ControlId> ids = used_;
+  for (const Route &route : routes_) ids.push_back(route.id);
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+  return ids;
 }
 
 IDialogView &Dialog::View() const {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -58,12 +59,19 @@ class Dialog {
   // stops at the first refused field, with its message shown and the focus on it; false then.
   bool UpdateData(bool fromControls);
 
+  // Every control id the logic reaches: those of its handler table and those it declared with
+  // Uses. Its template must hold each of them; the hosts' tests check that.
+  std::vector<ControlId> Controls() const;
+
  protected:
   // Binds the dialog's fields to its controls, both ways.
   virtual void DoDataExchange(DataExchange &dx);
 
   // An entry of the handler table.
   void On(ControlId id, Event event, std::function<void()> handler);
+  // Controls the logic reads or sets outside its handler table (data exchange, labels, buttons
+  // it enables).
+  void Uses(std::initializer_list<ControlId> ids);
 
   IDialogView &View() const;
   IPrompter &Prompter() const;
@@ -79,6 +87,7 @@ class Dialog {
 
   std::string templateName_;
   std::vector<Route> routes_;
+  std::vector<ControlId> used_;
   IDialogView *view_ = nullptr;
   IPrompter *prompter_ = nullptr;
 };

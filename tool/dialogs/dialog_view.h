@@ -42,7 +42,8 @@ class IDialogView {
   virtual bool Checked(ControlId id) const = 0;
   virtual void SetChecked(ControlId id, bool checked) = 0;
 
-  // Combo boxes and lists: their items and the selected index (-1 for none).
+  // Combo boxes and lists: their items and the selected index (-1 for none). New items come
+  // with none selected, as a Windows list box or combo box has them after it was refilled.
   virtual std::vector<std::string> Items(ControlId id) const = 0;
   virtual void SetItems(ControlId id, const std::vector<std::string> &items) = 0;
   virtual int Selection(ControlId id) const = 0;

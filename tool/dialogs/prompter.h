@@ -31,11 +31,18 @@ class IPrompter {
   // chosen (UTF-8), or nothing when the person cancelled.
   virtual std::optional<std::string> OpenFile(std::string_view title, std::string_view filter) = 0;
 
-  // Progress of a long exchange: shown until EndProgress, with a Stop button when `stoppable`.
-  // Stopped() tells whether the person asked to stop. The window keeps repainting meanwhile.
+  // Progress of a long exchange: a window over the dialog, shown until EndProgress, with a Stop
+  // button when `stoppable`; the dialog itself takes no input meanwhile. The window keeps
+  // repainting: SetProgress serves pending events when the exchange runs on the user-interface
+  // thread, and WaitProgress serves them while a worker does the exchange.
   virtual void BeginProgress(std::string_view text, int steps, bool stoppable) = 0;
   virtual void SetProgress(int step, std::string_view text) = 0;
+  // Whether the person asked to stop. Any thread may ask: a worker checks it between steps.
   virtual bool Stopped() const = 0;
+  // Returns once EndProgress has been called, serving the user-interface thread's events (paint,
+  // tasks posted to the view, the Stop button) until then. The worker ends the wait by posting
+  // EndProgress; this is how a handler waits for it without freezing the window.
+  virtual void WaitProgress() = 0;
   virtual void EndProgress() = 0;
 
   // Runs a child dialog modally over the current one and returns the result it ended with.
