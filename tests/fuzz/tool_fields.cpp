@@ -5,13 +5,14 @@
 // the person's answers to the questions, in turn); the rest is the reply text.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/fields.h"
 #include "core/link.h"
-#include "core/prompter.h"
+#include "dialogs/prompter.h"
 #include "programming/report_precheck.h"
 
 namespace {
@@ -65,18 +66,25 @@ class ScriptedLink final : public ILink {
   bool queryFails_;
 };
 
-class ScriptedPrompter final : public IPrompter {
+class ScriptedPrompter final : public ui::IPrompter {
  public:
   explicit ScriptedPrompter(uint8_t answers) : answers_(answers) {}
 
-  bool AskOkCancel(std::string_view) override {
+  bool AskOkCancel(std::string_view, std::string_view, ui::Icon) override {
     lastAnswer = ((answers_ >> asked++) & 1) != 0;
     return lastAnswer;
   }
-  void Inform(std::string_view) override {}
+  bool AskYesNo(std::string_view, std::string_view, ui::Icon) override { return false; }
+  void Inform(std::string_view, std::string_view, ui::Icon) override {}
   void BeginWait() override {}
   void EndWait() override {}
-  int Run(QDialog &) override { return 0; }
+  std::optional<std::string> OpenFile(std::string_view, std::string_view) override { return std::nullopt; }
+  void BeginProgress(std::string_view, int, bool) override {}
+  void SetProgress(int, std::string_view) override {}
+  bool Stopped() const override { return false; }
+  void WaitProgress() override {}
+  void EndProgress() override {}
+  int Run(ui::Dialog &) override { return 0; }
 
   int asked = 0;
   bool lastAnswer = true;

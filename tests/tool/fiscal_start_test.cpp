@@ -1,29 +1,46 @@
+// "Fiscal start": the read-only check, then fiscalization with its journal activation and the
+// message for each answer.
 #include <gtest/gtest.h>
-
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QPushButton>
 
 #include "core/app_state.h"
 #include "core/fiscal_check.h"
 #include "core/tillwright_dlg.h"
+#include "logic_test_support.h"
 #include "registration/fiscalization.h"
-#include "tool_test_support.h"
-#include "ui_fiscal_check.h"
-#include "ui_fiscalization.h"
-#include "ui_tillwright_dlg.h"
 
 namespace {
 
 using tillwright::CFiscalCheck;
 using tillwright::CFiscalization;
+using tillwright::ui::kIdCancel;
+using tillwright::ui::kIdOk;
+using tooltest::Child;
+using tooltest::FakeView;
 using tooltest::RecordingLink;
 using tooltest::ScriptedPrompter;
 using tooltest::Sent;
 
+// A dialog of this file over a fake view, opened as a front end opens it.
+template <typename D>
+struct Open {
+  template <typename... Args>
+  explicit Open(ScriptedPrompter &prompter, Args &&...args) : dialog(std::forward<Args>(args)...) {
+    dialog.Attach(view, prompter);
+    dialog.OnInitDialog();
+  }
+  ~Open() {
+    view.Close();
+    dialog.OnDestroy();
+    tooltest::ExpectDeclaredControls(view, dialog);
+    dialog.Detach();
+  }
+  void Ok() { view.Click(dialog, kIdOk); }
+  FakeView view;
+  D dialog;
+};
+
 class FiscalStart : public ::testing::Test {
  protected:
-  void SetUp() override { tooltest::EnsureApplication(); }
   tillwright::AppState state;
   RecordingLink link;
   ScriptedPrompter prompter;
@@ -36,66 +53,69 @@ TEST_F(FiscalStart, CheckShowsTraderLinesRatesAndSerial) {
     if (code == 90) return {0, "FSIM 1.00 BG,02Dec24 1200,5A3C,00000000,SV000001,50000001"};
     return {1, "Error"};
   };
-  CFiscalCheck check(link, prompter);
-  auto &w = check.Widgets();
-  EXPECT_EQ(check.windowTitle(), "Selvora");
-  QLineEdit *lines[] = {w.edit1033, w.edit1034, w.edit1035, w.edit1036, w.edit1037, w.edit1038, w.edit1039, w.edit1040};
-  for (int k = 0; k < 8; ++k) EXPECT_EQ(lines[k]->text(), QString("LINE %1").arg(k));
-  EXPECT_EQ(w.edit1063->text(), "18.00");
-  EXPECT_EQ(w.edit1064->text(), "9.00");
-  EXPECT_EQ(w.edit1065->text(), "0.00");
-  EXPECT_EQ(w.edit1066->text(), "5.00");
-  EXPECT_EQ(w.edit1067->text(), "");
-  EXPECT_TRUE(w.edit1067->isHidden());
-  EXPECT_EQ(w.edit1083->text(), "SV000001");
+  Open<CFiscalCheck> check(prompter, link);
+  for (int k = 0; k < 8; ++k) EXPECT_EQ(check.view.Text(1033 + k), "LINE " + std::to_string(k));
+  EXPECT_EQ(check.view.Text(1063), "18.00");
+  EXPECT_EQ(check.view.Text(1064), "9.00");
+  EXPECT_EQ(check.view.Text(1065), "0.00");
+  EXPECT_EQ(check.view.Text(1066), "5.00");
+  EXPECT_EQ(check.view.Known().count(1067), 0u) << "the hidden rate fields are never filled";
+  EXPECT_EQ(check.view.Text(1083), "SV000001");
   EXPECT_EQ(link.sent.size(), 10u);
   EXPECT_EQ(link.sent[0], (Sent{43, "I0"}));
   EXPECT_EQ(link.sent[7], (Sent{43, "I7"}));
   EXPECT_EQ(link.sent[8], (Sent{97, ""}));
   EXPECT_EQ(link.sent[9], (Sent{90, "0"}));
   EXPECT_EQ(prompter.waitDepth, 0);
+  EXPECT_EQ(prompter.waits, 1);
 }
 
 TEST_F(FiscalStart, CheckWithNoDeviceShowsTheFailureTexts) {
   link.device = [](uint16_t, const std::string &) { return RecordingLink::Answer{1, "Connection Error"}; };
-  CFiscalCheck check(link, prompter);
-  auto &w = check.Widgets();
-  EXPECT_EQ(w.edit1033->text(), "Connection Error");
-  EXPECT_EQ(w.edit1040->text(), "Connection Error");
-  EXPECT_EQ(w.edit1063->text(), "Connection Error");
-  EXPECT_EQ(w.edit1064->text(), "");
-  EXPECT_EQ(w.edit1083->text(), "");
+  Open<CFiscalCheck> check(prompter, link);
+  EXPECT_EQ(check.view.Text(1033), "Connection Error");
+  EXPECT_EQ(check.view.Text(1040), "Connection Error");
+  EXPECT_EQ(check.view.Text(1063), "Connection Error");
+  EXPECT_EQ(check.view.Text(1064), "");
+  EXPECT_EQ(check.view.Text(1083), "");
 }
 
 TEST_F(FiscalStart, CheckLeavesSerialEmptyWithFewerThanFiveFields) {
   link.device = [](uint16_t code, const std::string &) -> RecordingLink::Answer {
     return code == 90 ? RecordingLink::Answer{0, "a,,b,c,"} : RecordingLink::Answer{0, ""};
   };
-  CFiscalCheck check(link, prompter);
-  EXPECT_EQ(check.Widgets().edit1083->text(), "");
+  Open<CFiscalCheck> check(prompter, link);
+  EXPECT_EQ(check.view.Text(1083), "");
+}
+
+// Runs the main dialog's "Fiscal start" with the children's scripts queued.
+void PressFiscalStart(tillwright::AppState &state, RecordingLink &link, ScriptedPrompter &prompter) {
+  tillwright::CTillwrightDlg main(state, link);
+  FakeView view;
+  main.Attach(view, prompter);
+  view.Click(main, tillwright::CTillwrightDlg::kFiscalStartButton);
+  main.Detach();
 }
 
 TEST_F(FiscalStart, CancelInTheCheckSendsNothingMore) {
-  tillwright::CTillwrightDlg dlg(state, link, prompter);
-  prompter.dialogs.push_back([](QDialog &d) {
-    static_cast<CFiscalCheck &>(d).Widgets().button2->click();
-    return d.result();
-  });
-  dlg.Widgets().button1013->click();
+  prompter.children.push_back(
+      Child<CFiscalCheck>(prompter, [](FakeView &v, CFiscalCheck &d) { v.Click(d, kIdCancel); }));
+  state.resultText = "before";
+  PressFiscalStart(state, link, prompter);
   EXPECT_EQ(link.sent.size(), 10u) << "only the check's reads";
-  EXPECT_EQ(prompter.dialogsRun, (std::vector<std::string>{"tillwright::CFiscalCheck"}));
+  EXPECT_EQ(prompter.runs, (std::vector<std::string>{"fiscal_check"}));
+  EXPECT_EQ(state.resultText, "before");
 }
 
 // Fills the fiscalization fields and presses OK.
-std::function<int(QDialog &)> Fiscalize(const char *serial, const char *tax, bool vat) {
-  return [=](QDialog &d) {
-    auto &w = static_cast<CFiscalization &>(d).Widgets();
-    w.edit1038->setText(serial);
-    w.edit1023->setText(tax);
-    w.check1171->setChecked(vat);
-    w.button1->click();
-    return d.result();
-  };
+std::function<int(tillwright::ui::Dialog &)> Fiscalize(ScriptedPrompter &prompter, const char *serial,
+                                                        const char *tax, bool vat) {
+  return Child<CFiscalization>(prompter, [=](FakeView &v, CFiscalization &d) {
+    v.SetText(CFiscalization::kSerialField, serial);
+    v.SetText(CFiscalization::kTaxNumberField, tax);
+    v.SetChecked(CFiscalization::kVatBox, vat);
+    v.Click(d, kIdOk);
+  });
 }
 
 TEST_F(FiscalStart, FiscalizationThroughTheMainDialog) {
@@ -105,19 +125,27 @@ TEST_F(FiscalStart, FiscalizationThroughTheMainDialog) {
     return {0, ""};
   };
   link.lastStatus = "000000000000";
-  tillwright::CTillwrightDlg dlg(state, link, prompter);
-  prompter.dialogs.push_back([](QDialog &d) {
-    static_cast<CFiscalCheck &>(d).Widgets().button1->click();
-    return d.result();
-  });
-  prompter.dialogs.push_back(Fiscalize("AB123", "0123", true));
-  dlg.Widgets().button1013->click();
+  prompter.children.push_back(Child<CFiscalCheck>(prompter, [](FakeView &v, CFiscalCheck &d) { v.Click(d, kIdOk); }));
+  prompter.children.push_back(Fiscalize(prompter, "AB123", "0123", true));
+  PressFiscalStart(state, link, prompter);
+  EXPECT_EQ(prompter.runs, (std::vector<std::string>{"fiscal_check", "fiscalization"}));
   EXPECT_EQ(link.DataOf(72), (std::vector<std::string>{"AB123,0123\n1"}));
   EXPECT_TRUE(link.DataOf(195).empty());
-  EXPECT_TRUE(prompter.informed.empty()) << "P brings no message";
-  EXPECT_EQ(dlg.Widgets().edit1033->text(), "Result:P  State:");
+  EXPECT_TRUE(prompter.messages.empty()) << "P brings no message";
+  EXPECT_EQ(state.resultText, "Result:P  State:");
   EXPECT_EQ(state.lastStatusCopy, "000000000000");
   EXPECT_EQ(prompter.waitDepth, 0);
+}
+
+TEST_F(FiscalStart, FiscalizationResultShowsEvenWhenItsDialogWasCancelled) {
+  state.fiscalResultText = "Result:1  State:";
+  prompter.children.push_back(Child<CFiscalCheck>(prompter, [](FakeView &v, CFiscalCheck &d) { v.Click(d, kIdOk); }));
+  prompter.children.push_back(
+      Child<CFiscalization>(prompter, [](FakeView &v, CFiscalization &d) { v.Click(d, kIdCancel); }));
+  PressFiscalStart(state, link, prompter);
+  EXPECT_TRUE(link.DataOf(72).empty());
+  EXPECT_EQ(state.resultText, "Result:1  State:") << "the text left by the last fiscalization";
+  EXPECT_EQ(state.lastStatusCopy, "") << "an empty status is not copied";
 }
 
 TEST_F(FiscalStart, JournalActivationQuestion) {
@@ -126,26 +154,24 @@ TEST_F(FiscalStart, JournalActivationQuestion) {
     if (code == 72) return {0, "P"};
     return {0, ""};
   };
-  CFiscalization dlg(state, link, prompter);
-  dlg.setModal(true);
-  dlg.show();
+  Open<CFiscalization> dlg(prompter, state, link);
 
   // Cancel: nothing more goes out and the dialog stays open.
   prompter.answers = {false};
-  dlg.Widgets().button1->click();
-  EXPECT_EQ(prompter.asked, (std::vector<std::string>{"SD Card EJ activation is needed !!!"}));
+  dlg.Ok();
+  EXPECT_EQ(prompter.questions, (std::vector<std::string>{"SD Card EJ activation is needed !!!"}));
   EXPECT_EQ(link.sent, (std::vector<Sent>{{197, ""}}));
-  EXPECT_TRUE(dlg.isVisible());
+  EXPECT_FALSE(dlg.view.Result().has_value());
   EXPECT_EQ(prompter.waitDepth, 0);
 
   // OK: activation, then fiscalization, and the dialog closes with 0.
   prompter.answers = {true};
   link.sent.clear();
-  dlg.Widgets().button1->click();
+  dlg.Ok();
   EXPECT_EQ(link.sent, (std::vector<Sent>{{197, ""}, {195, ""}, {72, ",\n0"}}));
-  EXPECT_FALSE(dlg.isVisible());
-  EXPECT_EQ(dlg.result(), 0);
+  EXPECT_EQ(dlg.view.Result(), 0);
   EXPECT_EQ(state.fiscalResultText, "Result:P  State:");
+  EXPECT_EQ(prompter.waitDepth, 0);
 }
 
 TEST_F(FiscalStart, FailedActivationKeepsTheDialogOpen) {
@@ -154,13 +180,12 @@ TEST_F(FiscalStart, FailedActivationKeepsTheDialogOpen) {
     if (code == 195) return {1, "Error"};
     return {0, "P"};
   };
-  CFiscalization dlg(state, link, prompter);
-  dlg.show();
+  Open<CFiscalization> dlg(prompter, state, link);
   prompter.answers = {true};
-  dlg.Widgets().button1->click();
-  EXPECT_EQ(prompter.informed, (std::vector<std::string>{"SD Card EJ activation err !!!"}));
+  dlg.Ok();
+  EXPECT_EQ(prompter.messages, (std::vector<std::string>{"SD Card EJ activation err !!!"}));
   EXPECT_TRUE(link.DataOf(72).empty());
-  EXPECT_TRUE(dlg.isVisible());
+  EXPECT_FALSE(dlg.view.Result().has_value());
   EXPECT_EQ(prompter.waitDepth, 0);
 }
 
@@ -171,9 +196,9 @@ TEST_F(FiscalStart, NoQuestionUnlessTheJournalFieldBeginsWithZero) {
       return code == 197 ? RecordingLink::Answer{0, reply} : RecordingLink::Answer{0, "P"};
     };
     ScriptedPrompter p;
-    CFiscalization dlg(state, l, p);
-    dlg.Widgets().button1->click();
-    EXPECT_TRUE(p.asked.empty()) << reply;
+    Open<CFiscalization> dlg(p, state, l);
+    dlg.Ok();
+    EXPECT_TRUE(p.questions.empty()) << reply;
     EXPECT_EQ(l.DataOf(72).size(), 1u) << reply;
   }
   // A failed 197 is not asked again: fiscalization goes ahead.
@@ -182,8 +207,8 @@ TEST_F(FiscalStart, NoQuestionUnlessTheJournalFieldBeginsWithZero) {
     return code == 197 ? RecordingLink::Answer{1, "Error"} : RecordingLink::Answer{0, "P"};
   };
   ScriptedPrompter p;
-  CFiscalization dlg(state, l, p);
-  dlg.Widgets().button1->click();
+  Open<CFiscalization> dlg(p, state, l);
+  dlg.Ok();
   EXPECT_EQ(l.sent.size(), 2u);
 }
 
@@ -204,11 +229,12 @@ TEST_F(FiscalStart, EveryResultCodeHasItsMessage) {
       return {std::string(answer).find("Error") != std::string::npos ? 1 : 0, answer};
     };
     ScriptedPrompter p;
-    CFiscalization dlg(state, l, p);
-    dlg.Widgets().button1->click();
-    EXPECT_EQ(p.informed, (std::vector<std::string>{message})) << reply;
-    EXPECT_TRUE(p.asked.empty()) << "code 6 offers no activation";
+    Open<CFiscalization> dlg(p, state, l);
+    dlg.Ok();
+    EXPECT_EQ(p.messages, (std::vector<std::string>{message})) << reply;
+    EXPECT_TRUE(p.questions.empty()) << "code 6 offers no activation";
     EXPECT_EQ(state.fiscalResultText, std::string("Result:") + reply + "  State:");
+    EXPECT_EQ(dlg.view.Result(), 0);
   }
 }
 

@@ -1,21 +1,20 @@
+// The header and footer lines dialog and the report pre-check it runs before the advertisement
+// lines change.
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QPushButton>
+#include <deque>
 
 #include "core/code_page.h"
+#include "logic_test_support.h"
 #include "programming/report_precheck.h"
 #include "programming/set_header_footer.h"
-#include "sim_fixture.h"
-#include "core/send_command.h"
-#include "seriallink/link.h"
-#include "tool_test_support.h"
-#include "ui_set_header_footer.h"
 
 namespace {
 
 using tillwright::CSetheaderFooter;
+using tillwright::ui::kIdOk;
+using tillwright::ui::kResultOk;
+using tooltest::FakeView;
 using tooltest::RecordingLink;
 using tooltest::ScriptedPrompter;
 using tooltest::Sent;
@@ -44,11 +43,32 @@ struct HeaderDevice {
   }
 };
 
+// Edit field of device line n.
+int Field(size_t line) { return CSetheaderFooter::SlotField(CSetheaderFooter::kSlotOfLine[line]); }
+
 class HeaderFooter : public ::testing::Test {
  protected:
   void SetUp() override {
-    tooltest::EnsureApplication();
     link.device = [this](uint16_t code, const std::string &data) { return device(code, data); };
+  }
+  void TearDown() override {
+    for (auto &[dialog, fake] : opened_) {
+      fake->Close();
+      dialog->OnDestroy();
+      tooltest::ExpectDeclaredControls(*fake, *dialog);
+      dialog->Detach();
+    }
+  }
+  // Opens a fresh dialog over `view`.
+  CSetheaderFooter &Open(FakeView &over) {
+    dialogs_.emplace_back(link);
+    CSetheaderFooter &dialog = dialogs_.back();
+    over.MakeCheckBox(CSetheaderFooter::kAdvertisementOnlyBox);
+    over.MakeCheckBox(CSetheaderFooter::kUnfixedOnlyBox);
+    dialog.Attach(over, prompter);
+    dialog.OnInitDialog();
+    opened_.emplace_back(&dialog, &over);
+    return dialog;
   }
   std::vector<Sent> Writes() const {
     std::vector<Sent> out;
@@ -60,107 +80,120 @@ class HeaderFooter : public ::testing::Test {
   HeaderDevice device;
   RecordingLink link;
   ScriptedPrompter prompter;
+  FakeView view;
+  FakeView other;  // a second dialog's
+
+ private:
+  std::deque<CSetheaderFooter> dialogs_;
+  std::vector<std::pair<CSetheaderFooter *, FakeView *>> opened_;
 };
 
 TEST_F(HeaderFooter, ReadsTenLinesIntoTheirSlots) {
-  CSetheaderFooter dlg(link, prompter);
+  Open(view);
   ASSERT_EQ(link.sent.size(), 10u);
   EXPECT_EQ(link.sent[9], (Sent{43, "I9"}));
-  const int slotOfLine[] = {0, 1, 2, 3, 4, 7, 8, 9, 5, 6};
-  for (int line = 0; line < 10; ++line)
-    EXPECT_EQ(dlg.SlotField(slotOfLine[line])->text(), QString("L%1").arg(line)) << line;
-  // Slot 5 is field 1038, the first advertisement line.
-  EXPECT_EQ(dlg.Widgets().edit1038->text(), "L8");
-  EXPECT_EQ(dlg.Widgets().edit1040->text(), "L5");
-  EXPECT_TRUE(dlg.Widgets().check1044->isHidden());
+  for (size_t line = 0; line < 10; ++line) EXPECT_EQ(view.Text(Field(line)), "L" + std::to_string(line)) << line;
+  // Slot 5 is field 1038, the first advertisement line; header line 6 (line 5) is 1040.
+  EXPECT_EQ(view.Text(1038), "L8");
+  EXPECT_EQ(view.Text(1040), "L5");
+  EXPECT_FALSE(view.Checked(CSetheaderFooter::kAdvertisementOnlyBox));
   EXPECT_EQ(prompter.waitDepth, 0);
+  EXPECT_EQ(prompter.waits, 1);
 }
 
 TEST_F(HeaderFooter, FailedReadLeavesTheRestEmptyAndOkWritesWhatWasFilled) {
   device.failReadAt = 3;
-  CSetheaderFooter dlg(link, prompter);
+  CSetheaderFooter &dlg = Open(view);
   EXPECT_EQ(link.sent.size(), 4u);
-  EXPECT_EQ(dlg.Widgets().edit1036->text(), "");
-  dlg.Widgets().edit1037->setText("NEW 4");
-  dlg.Widgets().button1->click();
+  EXPECT_EQ(view.Text(1036), "");
+  view.SetText(1037, "NEW 4");
+  view.Click(dlg, kIdOk);
   EXPECT_EQ(Writes(), (std::vector<Sent>{{43, "4NEW 4"}}));
 }
 
 TEST_F(HeaderFooter, OnlyChangedLinesAreWrittenAndHeaderChangesSkipThePreCheck) {
-  CSetheaderFooter dlg(link, prompter);
-  dlg.show();
-  dlg.Widgets().edit1035->setText("ABC");        // line 2
-  dlg.Widgets().edit1040->setText("");           // line 5, cleared
-  dlg.Widgets().edit1042->setText("123 MAIN ST"); // line 7
+  CSetheaderFooter &dlg = Open(view);
+  view.SetText(1035, "ABC");          // line 2
+  view.SetText(1040, "");             // line 5, cleared
+  view.SetText(1042, "123 MAIN ST");  // line 7
   link.sent.clear();
-  dlg.Widgets().button1->click();
+  view.Click(dlg, kIdOk);
   EXPECT_EQ(link.sent, (std::vector<Sent>{{43, "2ABC"}, {43, "5 "}, {43, "7123 MAIN ST"}}));
-  EXPECT_FALSE(dlg.isVisible());
-  EXPECT_EQ(dlg.result(), QDialog::Accepted);
+  EXPECT_EQ(view.Result(), kResultOk);
   EXPECT_EQ(prompter.waitDepth, 0);
 }
 
 TEST_F(HeaderFooter, FailedWriteStopsAndCloses) {
   device.failWriteAt = 1;
-  CSetheaderFooter dlg(link, prompter);
-  dlg.show();
-  dlg.Widgets().edit1033->setText("A");
-  dlg.Widgets().edit1034->setText("B");
-  dlg.Widgets().edit1035->setText("C");
+  CSetheaderFooter &dlg = Open(view);
+  view.SetText(1033, "A");
+  view.SetText(1034, "B");
+  view.SetText(1035, "C");
   link.sent.clear();
-  dlg.Widgets().button1->click();
+  view.Click(dlg, kIdOk);
   EXPECT_EQ(link.sent, (std::vector<Sent>{{43, "0A"}, {43, "1B"}}));
-  EXPECT_FALSE(dlg.isVisible());
+  EXPECT_EQ(view.Result(), kResultOk);
 }
 
 TEST_F(HeaderFooter, AdvertisementLinesOnlyLimitsTheWrite) {
-  CSetheaderFooter dlg(link, prompter);
-  dlg.Widgets().edit1033->setText("edited before the box");
-  dlg.Widgets().edit1039->setText("AD 2");  // line 9
-  dlg.Widgets().check1043->click();
-  EXPECT_TRUE(dlg.Widgets().edit1033->isReadOnly());
-  EXPECT_TRUE(dlg.Widgets().edit1042->isReadOnly());
-  EXPECT_FALSE(dlg.Widgets().edit1038->isReadOnly());
+  CSetheaderFooter &dlg = Open(view);
+  view.SetText(1033, "edited before the box");
+  view.SetText(1039, "AD 2");  // line 9
+  view.Click(dlg, CSetheaderFooter::kAdvertisementOnlyBox);
+  for (size_t line = 0; line < 8; ++line) EXPECT_TRUE(view.ReadOnly(Field(line))) << line;
+  EXPECT_FALSE(view.ReadOnly(1038));
+  EXPECT_FALSE(view.ReadOnly(1039));
   link.sent.clear();
-  dlg.Widgets().button1->click();
+  view.Click(dlg, kIdOk);
   EXPECT_EQ(link.sent, (std::vector<Sent>{{196, ""}, {43, "9AD 2"}}));
 
-  CSetheaderFooter again(link, prompter);
-  again.Widgets().check1043->click();
-  again.Widgets().check1043->click();
-  EXPECT_FALSE(again.Widgets().edit1033->isReadOnly());
+  CSetheaderFooter &second = Open(other);
+  other.Click(second, CSetheaderFooter::kAdvertisementOnlyBox);
+  other.Click(second, CSetheaderFooter::kAdvertisementOnlyBox);
+  EXPECT_FALSE(other.ReadOnly(1033));
+}
+
+TEST_F(HeaderFooter, UnfixedTraderDetailsOnlyLocksTheFirstFourSlots) {
+  CSetheaderFooter &dlg = Open(view);
+  view.Click(dlg, CSetheaderFooter::kUnfixedOnlyBox);
+  for (int id = 1033; id <= 1036; ++id) EXPECT_TRUE(view.ReadOnly(id)) << id;
+  for (int id = 1037; id <= 1042; ++id) EXPECT_FALSE(view.ReadOnly(id)) << id;
+  // The last box clicked wins where the two overlap.
+  view.Click(dlg, CSetheaderFooter::kAdvertisementOnlyBox);
+  view.Click(dlg, CSetheaderFooter::kAdvertisementOnlyBox);
+  EXPECT_FALSE(view.ReadOnly(1033));
 }
 
 TEST_F(HeaderFooter, RefusedReportKeepsTheDialogOpenWithTheEdits) {
   device.reportFlags = "1,1,1";
-  CSetheaderFooter dlg(link, prompter);
-  dlg.show();
-  dlg.Widgets().edit1038->setText("NEW AD");
+  CSetheaderFooter &dlg = Open(view);
+  view.SetText(1038, "NEW AD");
   prompter.answers = {false};
   link.sent.clear();
-  dlg.Widgets().button1->click();
+  view.Click(dlg, kIdOk);
   EXPECT_EQ(link.sent, (std::vector<Sent>{{196, ""}}));
-  EXPECT_TRUE(dlg.isVisible());
-  EXPECT_EQ(dlg.Widgets().edit1038->text(), "NEW AD");
+  EXPECT_FALSE(view.Result().has_value());
+  EXPECT_EQ(view.Text(1038), "NEW AD");
   EXPECT_EQ(prompter.waitDepth, 0);
 
   // A second OK asks again; consent makes the Z report and writes the line.
   prompter.answers = {true};
   link.sent.clear();
-  dlg.Widgets().button1->click();
+  view.Click(dlg, kIdOk);
   EXPECT_EQ(link.sent, (std::vector<Sent>{{196, ""}, {108, "1"}, {43, "8NEW AD"}}));
-  EXPECT_EQ(prompter.asked, (std::vector<std::string>{"Daily Z report is needed !!!", "Daily Z report is needed !!!"}));
-  EXPECT_FALSE(dlg.isVisible());
+  EXPECT_EQ(prompter.questions,
+            (std::vector<std::string>{"Daily Z report is needed !!!", "Daily Z report is needed !!!"}));
+  EXPECT_EQ(view.Result(), kResultOk);
 }
 
 TEST_F(HeaderFooter, CodePageAtTheWidgetBoundary) {
   device.lines[0] = "\xC5\xD2 \xC8\xE2\xE0\xED";  // "ЕТ Иван" in CP1251
   tillwright::SetWidgetCodePage(1251);
-  CSetheaderFooter dlg(link, prompter);
-  EXPECT_EQ(dlg.Widgets().edit1033->text(), QString::fromUtf8("ЕТ Иван"));
-  dlg.Widgets().edit1034->setText(QString::fromUtf8("Пловдив"));
+  CSetheaderFooter &dlg = Open(view);
+  EXPECT_EQ(view.Text(1033), "ЕТ Иван");
+  view.SetText(1034, "Пловдив");
   link.sent.clear();
-  dlg.Widgets().button1->click();
+  view.Click(dlg, kIdOk);
   EXPECT_EQ(link.sent, (std::vector<Sent>{{43, "1\xCF\xEB\xEE\xE2\xE4\xE8\xE2"}}));
 }
 
@@ -196,7 +229,8 @@ TEST(ReportPreCheck, QuestionsOrdersAndRefusals) {
     prompter.answers = tc.answers;
     EXPECT_EQ(tillwright::ReportPreCheck(link, prompter), tc.consent) << tc.flags;
     EXPECT_EQ(link.sent, tc.sent) << tc.flags;
-    EXPECT_EQ(prompter.asked, tc.asked) << tc.flags;
+    EXPECT_EQ(prompter.questions, tc.asked) << tc.flags;
+    EXPECT_TRUE(prompter.answers.empty()) << tc.flags << ": a question was not asked";
   }
   // A failed 196 counts as nothing needed.
   RecordingLink link;
@@ -204,34 +238,7 @@ TEST(ReportPreCheck, QuestionsOrdersAndRefusals) {
   ScriptedPrompter prompter;
   EXPECT_TRUE(tillwright::ReportPreCheck(link, prompter));
   EXPECT_EQ(link.sent.size(), 1u);
-}
-
-// Header lines written and read back through the real serial link and the simulator.
-class HeaderFooterOnSimulator : public tooltest::SimOnCom7 {
- protected:
-  void TearDown() override {
-    seriallink::Disconnect();
-    SimOnCom7::TearDown();
-  }
-};
-
-TEST_F(HeaderFooterOnSimulator, WrittenLinesReadBack) {
-  tooltest::EnsureApplication();
-  tillwright::RealLink link;
-  ASSERT_EQ(link.SerialConnect("COM7", 115200, 8, 0, 0), 0);
-  ScriptedPrompter prompter;
-  {
-    CSetheaderFooter dlg(link, prompter);
-    dlg.Widgets().edit1033->setText("DEMO TRADING LTD");
-    dlg.Widgets().edit1037->setText(QString::fromUtf8("гр. София"));
-    dlg.Widgets().button1->click();
-  }
-  CSetheaderFooter again(link, prompter);
-  EXPECT_EQ(again.Widgets().edit1033->text(), "DEMO TRADING LTD");
-  EXPECT_EQ(again.Widgets().edit1037->text(), QString::fromUtf8("гр. София"));
-  Sim().WithModel([](fiscalsim::DeviceModel &m) {
-    EXPECT_EQ(m.State().headerLines[4], "\xE3\xF0. \xD1\xEE\xF4\xE8\xFF");
-  });
+  EXPECT_TRUE(prompter.questions.empty());
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // The widgets' side of device texts: device bytes in the chosen single-byte code page (1251 for
-// Bulgarian devices, 1250 for Croatian ones) against the widgets' Unicode.
+// Bulgarian devices, 1250 for Croatian ones) against the UTF-8 that dialog views speak.
 #pragma once
 
-#include <QString>
 #include <string>
+#include <string_view>
+
+#include "dialogs/data_exchange.h"
 
 namespace tillwright {
 
@@ -13,10 +15,11 @@ class CodePage {
   explicit CodePage(int number = 1251);
   static bool IsSupported(int number) { return number == 1250 || number == 1251; }
 
-  // A character the code page lacks goes out as '?': never dropped silently, never cut short.
-  std::string ToDevice(const QString &text) const;
-  // A byte the code page does not define shows as U+FFFD.
-  QString ToWidget(const std::string &bytes) const;
+  // UTF-8 to device bytes. A character the code page lacks (or a broken UTF-8 sequence) goes out
+  // as '?': never dropped silently, never cut short.
+  std::string ToDevice(std::string_view utf8) const;
+  // Device bytes to UTF-8. A byte the code page does not define shows as U+FFFD.
+  std::string ToWidget(std::string_view bytes) const;
 
  private:
   int number_;
@@ -25,5 +28,8 @@ class CodePage {
 // The code page of the running program's widgets (from --codepage).
 const CodePage &WidgetCodePage();
 void SetWidgetCodePage(int number);
+
+// A field of device bytes bound to a text control through the widgets' code page.
+void DeviceText(ui::DataExchange &dx, ui::ControlId id, std::string &bytes);
 
 }  // namespace tillwright

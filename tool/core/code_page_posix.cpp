@@ -69,15 +69,12 @@ std::string Charset(int number) { return "CP" + std::to_string(number); }
 
 CodePage::CodePage(int number) : number_(IsSupported(number) ? number : 1251) {}
 
-std::string CodePage::ToDevice(const QString &text) const {
-  const QByteArray utf8 = text.toUtf8();
-  return Convert(Charset(number_).c_str(), "UTF-8", std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())),
-                 "?", Utf8SequenceLength);
+std::string CodePage::ToDevice(std::string_view utf8) const {
+  return Convert(Charset(number_).c_str(), "UTF-8", utf8, "?", Utf8SequenceLength);
 }
 
-QString CodePage::ToWidget(const std::string &bytes) const {
-  const std::string utf8 = Convert("UTF-8", Charset(number_).c_str(), bytes, "\xEF\xBF\xBD", OneByte);
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+std::string CodePage::ToWidget(std::string_view bytes) const {
+  return Convert("UTF-8", Charset(number_).c_str(), bytes, "\xEF\xBF\xBD", OneByte);
 }
 
 const CodePage &WidgetCodePage() {

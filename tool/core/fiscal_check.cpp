@@ -3,49 +3,46 @@
 #include "core/code_page.h"
 #include "core/command_codes.h"
 #include "core/fields.h"
-#include "ui_fiscal_check.h"
 
 namespace tillwright {
 
-CFiscalCheck::CFiscalCheck(ILink &link, IPrompter &prompter, QWidget *parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::CFiscalCheck>()) {
-  ui_->setupUi(this);
-  connect(ui_->button1, &QPushButton::clicked, this, &QDialog::accept);
-  connect(ui_->button2, &QPushButton::clicked, this, &QDialog::reject);
+CFiscalCheck::CFiscalCheck(ILink &link) : Dialog("fiscal_check"), link_(link) {
+  Uses({kFirstHeaderField, kFirstHeaderField + 1, kFirstHeaderField + 2, kFirstHeaderField + 3,
+        kFirstHeaderField + 4, kFirstHeaderField + 5, kFirstHeaderField + 6, kFirstHeaderField + 7,
+        kFirstRateField, kFirstRateField + 1, kFirstRateField + 2, kFirstRateField + 3, kSerialField,
+        ui::kIdOk, ui::kIdCancel});
+}
 
-  WaitCursor wait(prompter);
+void CFiscalCheck::OnInitDialog() {
+  Dialog::OnInitDialog();
+  ui::WaitCursor wait(Prompter());
   // A failed read shows its failure text in the line it would have filled.
   for (size_t k = 0; k < headerLines_.size(); ++k) {
     std::string request = "I" + std::to_string(k);
-    link.SendCommand(headerLines_[k], request, cmd::kTextLine);
+    link_.SendCommand(headerLines_[k], request, cmd::kTextLine);
   }
   std::string reply;
   std::string request;
-  link.SendCommand(reply, request, cmd::kTaxRates);
+  link_.SendCommand(reply, request, cmd::kTaxRates);
   const auto rates = SplitFields(reply);
   for (size_t i = 0; i < rates_.size() && i < rates.size(); ++i) rates_[i] = rates[i];
 
   reply.clear();
   request = cmd::kDeviceInfoRequest;
-  if (link.SendCommand(reply, request, cmd::kDeviceInfo) == 0) {
-    constexpr size_t kSerialField = 4;
+  if (link_.SendCommand(reply, request, cmd::kDeviceInfo) == 0) {
+    constexpr size_t kSerialIndex = 4;
     const auto info = SplitFields(reply);
-    if (info.size() > kSerialField) serial_ = info[kSerialField];
+    if (info.size() > kSerialIndex) serial_ = info[kSerialIndex];
   }
   wait.Restore();
-  Load();
+  UpdateData(false);
 }
 
-CFiscalCheck::~CFiscalCheck() = default;
-
-void CFiscalCheck::Load() {
-  const CodePage &cp = WidgetCodePage();
-  QLineEdit *lines[] = {ui_->edit1033, ui_->edit1034, ui_->edit1035, ui_->edit1036,
-                        ui_->edit1037, ui_->edit1038, ui_->edit1039, ui_->edit1040};
-  for (size_t k = 0; k < headerLines_.size(); ++k) lines[k]->setText(cp.ToWidget(headerLines_[k]));
-  QLineEdit *rates[] = {ui_->edit1063, ui_->edit1064, ui_->edit1065, ui_->edit1066};
-  for (size_t i = 0; i < rates_.size(); ++i) rates[i]->setText(cp.ToWidget(rates_[i]));
-  ui_->edit1083->setText(cp.ToWidget(serial_));
+void CFiscalCheck::DoDataExchange(ui::DataExchange &dx) {
+  for (size_t k = 0; k < headerLines_.size(); ++k)
+    DeviceText(dx, kFirstHeaderField + static_cast<ui::ControlId>(k), headerLines_[k]);
+  for (size_t i = 0; i < rates_.size(); ++i) DeviceText(dx, kFirstRateField + static_cast<ui::ControlId>(i), rates_[i]);
+  DeviceText(dx, kSerialField, serial_);
 }
 
 }  // namespace tillwright

@@ -1,34 +1,30 @@
 // The read-only look at the trader details, VAT rates and serial number before fiscalization.
 #pragma once
 
-#include <QDialog>
 #include <array>
-#include <memory>
 #include <string>
 
 #include "core/link.h"
-#include "core/prompter.h"
-
-namespace Ui {
-class CFiscalCheck;
-}
+#include "dialogs/dialog.h"
 
 namespace tillwright {
 
-class CFiscalCheck : public QDialog {
-  Q_OBJECT
-
+class CFiscalCheck : public ui::Dialog {
  public:
-  // Reads everything it shows at once; the device is not asked again.
-  CFiscalCheck(ILink &link, IPrompter &prompter, QWidget *parent = nullptr);
-  ~CFiscalCheck() override;
+  static constexpr ui::ControlId kFirstHeaderField = 1033;  // 1033..1040: header lines 0..7
+  static constexpr ui::ControlId kFirstRateField = 1063;    // 1063..1066: groups A..D
+  static constexpr ui::ControlId kSerialField = 1083;
 
-  Ui::CFiscalCheck &Widgets() { return *ui_; }
+  explicit CFiscalCheck(ILink &link);
+
+  // Reads everything it shows at once; the device is not asked again.
+  void OnInitDialog() override;
+
+ protected:
+  void DoDataExchange(ui::DataExchange &dx) override;
 
  private:
-  void Load();
-
-  std::unique_ptr<Ui::CFiscalCheck> ui_;
+  ILink &link_;
   std::array<std::string, 8> headerLines_;
   std::array<std::string, 4> rates_;
   std::string serial_;

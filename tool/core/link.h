@@ -18,7 +18,9 @@ class ILink {
 
   // 0 success, 1 failure. `reply` receives the device's answer, "Error" or "Connection Error";
   // on a serial link failure `data` is replaced by the engine's error text. Bytes, not text:
-  // data goes to the device as it is. User-interface thread only.
+  // data goes to the device as it is. One thread at a time: the user-interface thread, or a
+  // worker while the user-interface thread waits for it and sends nothing (the port scan); the
+  // same holds for the serial calls below.
   virtual int SendCommand(std::string &reply, std::string &data, uint16_t code) = 0;
 
   // The serial link engine's connection: 0 on success.

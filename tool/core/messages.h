@@ -27,6 +27,9 @@ inline constexpr std::string_view kDisconnected = "Disconnected";
 inline constexpr std::string_view kJournalActivationNeeded = "SD Card EJ activation is needed !!!";
 inline constexpr std::string_view kJournalActivationError = "SD Card EJ activation err !!!";
 
+// The port scan's progress, followed by the port's name.
+inline constexpr std::string_view kTryingPort = "Trying ";
+
 inline constexpr std::string_view kZReportNeeded = "Daily Z report is needed !!!";
 inline constexpr std::string_view kClerkReportNeeded = "Clerk report is needed !!!";
 inline constexpr std::string_view kPluReportNeeded = "PLU report is needed !!!";

@@ -1,9 +1,13 @@
-// The application: reads its arguments, sets the code page and runs the main dialog.
+// The application: its arguments, and the main dialog's run through whichever front end hosts it.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "core/app_state.h"
+#include "core/link.h"
+#include "dialogs/prompter.h"
 
 namespace tillwright {
 
@@ -19,8 +23,18 @@ std::optional<Options> ParseOptions(const std::vector<std::string> &args, std::s
 
 class CTillwrightApp {
  public:
-  // Returns the process exit code.
-  int Run(int argc, char **argv);
+  explicit CTillwrightApp(ILink &link) : link_(link) {}
+
+  // Runs the main dialog modally through `prompter` (the front end) and returns its result. A
+  // run that ends otherwise than through Quit (Escape, closing the window) lets go of the serial
+  // link as Quit does.
+  int RunMainDialog(ui::IPrompter &prompter);
+
+  AppState &State() { return state_; }
+
+ private:
+  ILink &link_;
+  AppState state_;
 };
 
 }  // namespace tillwright

@@ -1,10 +1,8 @@
 #include "core/tillwright_dlg.h"
 
-#include <ctime>
 #include <cstdio>
-
-#include <QIcon>
-#include <QPointer>
+#include <ctime>
+#include <thread>
 
 #include "core/code_page.h"
 #include "core/command_codes.h"
@@ -13,108 +11,101 @@
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
 #include "registration/fiscalization.h"
-#include "ui_tillwright_dlg.h"
 
 namespace tillwright {
 
 namespace {
 
-// The port scan: COM1 to COM20 at the device's line settings (8 data bits, no parity, one stop
-// bit, in the serial engine's numbering).
-constexpr int kLastComPort = 20;
+// The device's line settings for the scan (8 data bits, no parity, one stop bit, in the serial
+// engine's numbering).
 constexpr uint32_t kBaudRate = 115200;
 constexpr uint16_t kDataBits = 8;
 constexpr uint16_t kNoParity = 0;
 constexpr uint16_t kOneStopBit = 0;
-// The serial engine takes the window's id as a positive 32-bit number.
-constexpr WId kWindowIdBits = 0x7FFFFFFF;
 
-QString Text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+std::string PortName(int port) { return "COM" + std::to_string(port); }
+
+std::string Trying(int port) { return std::string(msg::kTryingPort) + PortName(port); }
 
 }  // namespace
 
-CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link, IPrompter &prompter, QWidget *parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::CTillwrightDlg>()), state_(state), link_(link), prompter_(prompter) {
-  ui_->setupUi(this);
-  setWindowIcon(QIcon(QStringLiteral(":/tillwright.png")));
-  ui_->label1097->setAccessibleName(ui_->label1097->text());
+CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link) : Dialog("tillwright_dlg"), state_(state), link_(link) {
+  Uses({kResultField, kStatusLabel});
+  On(kConnectButton, ui::Event::Clicked, [this] { OnConnect(); });
+  On(kSetDateTimeButton, ui::Event::Clicked, [this] { OnSetDateTime(); });
+  On(kHeaderLinesButton, ui::Event::Clicked, [this] { OnHeaderLines(); });
+  On(kDailyZButton, ui::Event::Clicked, [this] { OnDailyZ(); });
+  On(kSetSerialButton, ui::Event::Clicked, [this] { OnSetSerialNumber(); });
+  On(kFiscalStartButton, ui::Event::Clicked, [this] { OnFiscalStart(); });
+  On(kPaperFeedButton, ui::Event::Clicked, [this] { OnPaperFeed(); });
+  On(kDiagnosticsButton, ui::Event::Clicked, [this] { OnDiagnostics(); });
+  On(kPaperCutButton, ui::Event::Clicked, [this] { OnPaperCut(); });
+  On(kDeviceTypeCombo, ui::Event::SelectionChanged, [this] { OnDeviceType(); });
+  On(kQuitButton, ui::Event::Clicked, [this] { OnQuit(); });
+}
 
-  connect(ui_->button1084, &QPushButton::clicked, this, &CTillwrightDlg::OnConnect);
-  connect(ui_->button1005, &QPushButton::clicked, this, &CTillwrightDlg::OnSetDateTime);
-  connect(ui_->button1016, &QPushButton::clicked, this, &CTillwrightDlg::OnHeaderLines);
-  connect(ui_->button1008, &QPushButton::clicked, this, &CTillwrightDlg::OnDailyZ);
-  connect(ui_->button1015, &QPushButton::clicked, this, &CTillwrightDlg::OnSetSerialNumber);
-  connect(ui_->button1013, &QPushButton::clicked, this, &CTillwrightDlg::OnFiscalStart);
-  connect(ui_->button1010, &QPushButton::clicked, this, &CTillwrightDlg::OnPaperFeed);
-  connect(ui_->button1007, &QPushButton::clicked, this, &CTillwrightDlg::OnDiagnostics);
-  connect(ui_->button1009, &QPushButton::clicked, this, &CTillwrightDlg::OnPaperCut);
-  connect(ui_->combo1039, &QComboBox::currentIndexChanged, this, &CTillwrightDlg::OnDeviceType);
-  connect(ui_->button3, &QPushButton::clicked, this, &CTillwrightDlg::OnQuit);
+CTillwrightDlg::~CTillwrightDlg() = default;
 
-  // The monitor thread only posts: the label is set here, on the user-interface thread. A post
+void CTillwrightDlg::OnInitDialog() {
+  Dialog::OnInitDialog();
+  // The monitor thread only posts: the label is set on the user-interface thread, and a post
   // still queued when the dialog goes is dropped with it.
-  QPointer<CTillwrightDlg> self(this);
-  monitor_ = std::make_unique<ConnectionMonitor>(link_, state_, [self](std::string_view label) {
-    QMetaObject::invokeMethod(
-        self, [self, text = std::string(label)] { if (self) self->SetLabel(text); }, Qt::QueuedConnection);
+  ui::IDialogView &view = View();
+  monitor_ = std::make_unique<ConnectionMonitor>(link_, state_, [this, &view](std::string_view label) {
+    view.Post([this, text = std::string(label)] { SetLabel(text); });
   });
   monitor_->Start();
 }
 
-CTillwrightDlg::~CTillwrightDlg() { monitor_->Stop(); }
-
-void CTillwrightDlg::done(int result) {
-  monitor_->Stop();
-  QDialog::done(result);
+void CTillwrightDlg::OnDestroy() {
+  if (monitor_) monitor_->Stop();
 }
 
-void CTillwrightDlg::SetLabel(std::string_view text) {
-  ui_->label1097->setText(Text(text));
-  ui_->label1097->setAccessibleName(Text(text));
+void CTillwrightDlg::DoDataExchange(ui::DataExchange &dx) {
+  // The result field is read-only: its text goes out and never comes back, so that a reply's
+  // bytes are never put through the code page twice.
+  if (!dx.FromControls()) DeviceText(dx, kResultField, state_.resultText);
+  dx.Selection(kDeviceTypeCombo, deviceType_);
 }
 
-void CTillwrightDlg::ShowResult() { ui_->edit1033->setText(WidgetCodePage().ToWidget(state_.resultText)); }
+void CTillwrightDlg::SetLabel(std::string_view text) { View().SetText(kStatusLabel, text); }
 
 void CTillwrightDlg::RunCommand(uint16_t code, std::string request) {
-  WaitCursor wait(prompter_);
+  UpdateData(true);
+  ui::WaitCursor wait(Prompter());
   link_.SendCommand(state_.resultText, request, code);
   wait.Restore();
-  ShowResult();
+  UpdateData(false);
 }
 
+// The scan runs on a worker so that the window keeps repainting and shows the port it tries;
+// meanwhile the progress window holds the dialog's input, so the user-interface thread sends
+// nothing. Stop takes effect between ports: the port in progress finishes its probes (a device
+// found there is kept), and a scan stopped without a find ends as one that found nothing.
 void CTillwrightDlg::OnConnect() {
   if (state_.usbPresent != 0) return;
-  WaitCursor wait(prompter_);
-  bool found = false;
-  for (int port = 1; port <= kLastComPort && !found; ++port) {
-    // The device turned up on USB meanwhile: that link serves from now on.
-    if (state_.usbPresent != 0) {
-      wait.Restore();
-      ShowResult();
-      return;
-    }
-    const std::string name = "COM" + std::to_string(port);
-    link_.SerialDisconnect();
-    if (link_.SerialConnect(name, kBaudRate, kDataBits, kNoParity, kOneStopBit) != 0) continue;
-    if (link_.SerialSetWindow(static_cast<int32_t>(winId() & kWindowIdBits)) != 0) {
-      link_.SerialDisconnect();
-      continue;
-    }
-    std::string reply;
-    std::string request;
-    // A device that answers, even with its error flag, is there.
-    if (link_.SendCommand(reply, request, cmd::kReadDateTime) == 0 || reply != msg::kConnectionError) {
-      found = true;
-      break;
-    }
-    request.clear();
-    if (link_.SendCommand(reply, request, cmd::kImsi) == 0) {
-      found = true;
-      break;
-    }
-    link_.SerialDisconnect();
+  UpdateData(true);
+  ui::IDialogView &view = View();
+  ui::IPrompter &prompter = Prompter();
+  const int32_t window = view.WindowId();
+  ScanEnd end = ScanEnd::NotFound;
+  prompter.BeginProgress(Trying(1), kLastComPort, true);
+  {
+    std::jthread worker([&] {
+      try {
+        end = Scan(view, prompter, window);
+      } catch (...) {
+        end = ScanEnd::NotFound;  // nothing but memory can run out here
+      }
+      view.Post([&prompter] { prompter.EndProgress(); });
+    });
+    prompter.WaitProgress();
   }
-  if (found) {
+  if (end == ScanEnd::UsbAppeared) {
+    UpdateData(false);
+    return;
+  }
+  if (end == ScanEnd::Found) {
     state_.resultText = msg::kDone;
     state_.serialConnected = 1;
     SetLabel(msg::kConnected);
@@ -122,8 +113,31 @@ void CTillwrightDlg::OnConnect() {
     state_.resultText = msg::kError;
     SetLabel(msg::kDisconnected);
   }
-  wait.Restore();
-  ShowResult();
+  UpdateData(false);
+}
+
+CTillwrightDlg::ScanEnd CTillwrightDlg::Scan(ui::IDialogView &view, ui::IPrompter &prompter, int32_t window) {
+  for (int port = 1; port <= kLastComPort; ++port) {
+    // The device turned up on USB meanwhile: that link serves from now on.
+    if (state_.usbPresent != 0) return ScanEnd::UsbAppeared;
+    if (prompter.Stopped()) return ScanEnd::NotFound;
+    view.Post([&prompter, port] { prompter.SetProgress(port - 1, Trying(port)); });
+    link_.SerialDisconnect();
+    if (link_.SerialConnect(PortName(port), kBaudRate, kDataBits, kNoParity, kOneStopBit) != 0) continue;
+    if (link_.SerialSetWindow(window) != 0) {
+      link_.SerialDisconnect();
+      continue;
+    }
+    std::string reply;
+    std::string request;
+    // A device that answers, even with its error flag, is there.
+    if (link_.SendCommand(reply, request, cmd::kReadDateTime) == 0 || reply != msg::kConnectionError)
+      return ScanEnd::Found;
+    request.clear();
+    if (link_.SendCommand(reply, request, cmd::kImsi) == 0) return ScanEnd::Found;
+    link_.SerialDisconnect();
+  }
+  return ScanEnd::NotFound;
 }
 
 void CTillwrightDlg::OnSetDateTime() {
@@ -138,14 +152,15 @@ void CTillwrightDlg::OnSetDateTime() {
 }
 
 void CTillwrightDlg::OnDailyZ() {
-  WaitCursor wait(prompter_);
+  UpdateData(true);
+  ui::WaitCursor wait(Prompter());
   std::string request = cmd::kLastReportNumber;
   link_.SendCommand(state_.resultText, request, cmd::kDailyReport);
   // The closing report goes out whatever the first answer was.
   request = cmd::kCloseDay;
   link_.SendCommand(state_.resultText, request, cmd::kDailyReport);
   wait.Restore();
-  ShowResult();
+  UpdateData(false);
 }
 
 void CTillwrightDlg::OnPaperFeed() { RunCommand(cmd::kPaperFeed, cmd::kOneLine); }
@@ -155,42 +170,45 @@ void CTillwrightDlg::OnDiagnostics() { RunCommand(cmd::kDiagnostics, cmd::kPrint
 void CTillwrightDlg::OnPaperCut() { RunCommand(cmd::kPaperCut, ""); }
 
 void CTillwrightDlg::OnSetSerialNumber() {
-  CSetSN dialog(this);
-  if (prompter_.Run(dialog) != QDialog::Accepted) return;
+  CSetSN dialog;
+  if (Prompter().Run(dialog) != ui::kResultOk) return;
   RunCommand(cmd::kSetSerial, std::string(cmd::kSerialCountry) + "," + dialog.SerialNumber() + ",,");
 }
 
 void CTillwrightDlg::OnFiscalStart() {
-  CFiscalCheck check(link_, prompter_, this);
-  if (prompter_.Run(check) != QDialog::Accepted) return;
   {
-    CFiscalization fiscalization(state_, link_, prompter_, this);
-    prompter_.Run(fiscalization);
+    CFiscalCheck check(link_);
+    if (Prompter().Run(check) != ui::kResultOk) return;
+  }
+  {
+    CFiscalization fiscalization(state_, link_);
+    Prompter().Run(fiscalization);
   }
   const std::string status = link_.LastStatus();
   if (!status.empty()) state_.lastStatusCopy = status;
   state_.resultText = state_.fiscalResultText;
-  ShowResult();
+  UpdateData(false);
 }
 
 void CTillwrightDlg::OnHeaderLines() {
   {
-    CSetheaderFooter dialog(link_, prompter_, this);
-    prompter_.Run(dialog);
+    CSetheaderFooter dialog(link_);
+    Prompter().Run(dialog);
   }
-  ShowResult();
+  UpdateData(false);
 }
 
-void CTillwrightDlg::OnDeviceType(int index) {
-  ui_->button1007->setEnabled(index == 0);
-  ui_->button1009->setEnabled(index == 0);
-  ui_->button1013->setEnabled(index == 0 || index == 2);
+void CTillwrightDlg::OnDeviceType() {
+  deviceType_ = View().Selection(kDeviceTypeCombo);
+  View().SetEnabled(kDiagnosticsButton, deviceType_ == 0);
+  View().SetEnabled(kPaperCutButton, deviceType_ == 0);
+  View().SetEnabled(kFiscalStartButton, deviceType_ == 0 || deviceType_ == 2);
 }
 
 void CTillwrightDlg::OnQuit() {
   link_.SerialDisconnect();
   state_.serialConnected = 0;
-  accept();
+  EndDialog(ui::kResultOk);
 }
 
 }  // namespace tillwright

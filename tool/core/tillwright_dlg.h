@@ -2,29 +2,47 @@
 // the programming dialogs.
 #pragma once
 
-#include <QDialog>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/app_state.h"
 #include "core/connection_monitor.h"
 #include "core/link.h"
-#include "core/prompter.h"
-
-namespace Ui {
-class CTillwrightDlg;
-}
+#include "dialogs/dialog.h"
 
 namespace tillwright {
 
-class CTillwrightDlg : public QDialog {
-  Q_OBJECT
-
+class CTillwrightDlg : public ui::Dialog {
  public:
-  // Starts the connection monitor, as the dialog's initialisation always has.
-  CTillwrightDlg(AppState &state, ILink &link, IPrompter &prompter, QWidget *parent = nullptr);
+  static constexpr ui::ControlId kResultField = 1033;
+  static constexpr ui::ControlId kStatusLabel = 1097;
+  static constexpr ui::ControlId kConnectButton = 1084;
+  static constexpr ui::ControlId kSetDateTimeButton = 1005;
+  static constexpr ui::ControlId kHeaderLinesButton = 1016;
+  static constexpr ui::ControlId kDailyZButton = 1008;
+  static constexpr ui::ControlId kSetSerialButton = 1015;
+  static constexpr ui::ControlId kFiscalStartButton = 1013;
+  static constexpr ui::ControlId kPaperFeedButton = 1010;
+  static constexpr ui::ControlId kDiagnosticsButton = 1007;  // hidden
+  static constexpr ui::ControlId kPaperCutButton = 1009;     // hidden
+  static constexpr ui::ControlId kDeviceTypeCombo = 1039;    // hidden
+  static constexpr ui::ControlId kQuitButton = 3;
+
+  // The port scan's range: COM1 to COM20.
+  static constexpr int kLastComPort = 20;
+
+  CTillwrightDlg(AppState &state, ILink &link);
   ~CTillwrightDlg() override;
 
+  // Starts the connection monitor, which reports through the view's Post.
+  void OnInitDialog() override;
+  // Stops the monitor; nothing it posts reaches the controls afterwards.
+  void OnDestroy() override;
+
+  // Scans COM1..COM20 on a worker thread under a progress window that offers Stop; see the
+  // definition for what Stop does.
   void OnConnect();
   void OnSetDateTime();
   void OnDailyZ();
@@ -34,24 +52,27 @@ class CTillwrightDlg : public QDialog {
   void OnHeaderLines();
   void OnDiagnostics();
   void OnPaperCut();
-  void OnDeviceType(int index);
+  void OnDeviceType();
   void OnQuit();
 
-  const ConnectionMonitor &Monitor() const { return *monitor_; }
-  Ui::CTillwrightDlg &Widgets() { return *ui_; }
+  // Null before OnInitDialog.
+  const ConnectionMonitor *Monitor() const { return monitor_.get(); }
 
-  void done(int result) override;
+ protected:
+  void DoDataExchange(ui::DataExchange &dx) override;
 
  private:
+  enum class ScanEnd { Found, NotFound, UsbAppeared };
+
+  // The worker's part of the scan: the serial link's calls, and progress posted to the view.
+  ScanEnd Scan(ui::IDialogView &view, ui::IPrompter &prompter, int32_t window);
   // Sends one command with the result text as its reply, under the wait cursor.
   void RunCommand(uint16_t code, std::string data);
-  void ShowResult();
   void SetLabel(std::string_view text);
 
-  std::unique_ptr<Ui::CTillwrightDlg> ui_;
   AppState &state_;
   ILink &link_;
-  IPrompter &prompter_;
+  int deviceType_ = 0;
   std::unique_ptr<ConnectionMonitor> monitor_;
 };
 

@@ -9,7 +9,7 @@
 
 namespace tillwright {
 
-bool ReportPreCheck(ILink &link, IPrompter &prompter) {
+bool ReportPreCheck(ILink &link, ui::IPrompter &prompter) {
   std::string reply;
   std::string data;
   char flags[3] = {0, 0, 0};  // Z, clerk, PLU

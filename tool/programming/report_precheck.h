@@ -3,11 +3,11 @@
 #pragma once
 
 #include "core/link.h"
-#include "core/prompter.h"
+#include "dialogs/prompter.h"
 
 namespace tillwright {
 
 // True when the change may go ahead; false when the user refused a needed report.
-bool ReportPreCheck(ILink &link, IPrompter &prompter);
+bool ReportPreCheck(ILink &link, ui::IPrompter &prompter);
 
 }  // namespace tillwright

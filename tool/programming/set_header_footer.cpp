@@ -3,19 +3,19 @@
 #include "core/code_page.h"
 #include "core/command_codes.h"
 #include "programming/report_precheck.h"
-#include "ui_set_header_footer.h"
 
 namespace tillwright {
 
-CSetheaderFooter::CSetheaderFooter(ILink &link, IPrompter &prompter, QWidget *parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::CSetheaderFooter>()), link_(link), prompter_(prompter) {
-  ui_->setupUi(this);
-  connect(ui_->button1, &QPushButton::clicked, this, &CSetheaderFooter::OnOK);
-  connect(ui_->button2, &QPushButton::clicked, this, &QDialog::reject);
-  connect(ui_->check1043, &QCheckBox::clicked, this, [this] { ApplyReadOnly(true); });
-  connect(ui_->check1044, &QCheckBox::clicked, this, [this] { ApplyReadOnly(false); });
+CSetheaderFooter::CSetheaderFooter(ILink &link) : Dialog("set_header_footer"), link_(link) {
+  for (size_t slot = 0; slot < kLines; ++slot) Uses({SlotField(slot)});
+  Uses({ui::kIdOk, ui::kIdCancel});
+  On(kAdvertisementOnlyBox, ui::Event::Clicked, [this] { ApplyReadOnly(true); });
+  On(kUnfixedOnlyBox, ui::Event::Clicked, [this] { ApplyReadOnly(false); });
+}
 
-  WaitCursor wait(prompter_);
+void CSetheaderFooter::OnInitDialog() {
+  Dialog::OnInitDialog();
+  ui::WaitCursor wait(Prompter());
   for (size_t line = 0; line < kLines; ++line) {
     std::string reply;
     std::string request = "I" + std::to_string(line);
@@ -24,49 +24,34 @@ CSetheaderFooter::CSetheaderFooter(ILink &link, IPrompter &prompter, QWidget *pa
     device_[kSlotOfLine[line]] = reply;
   }
   wait.Restore();
-  Load();
+  UpdateData(false);
 }
 
-CSetheaderFooter::~CSetheaderFooter() = default;
-
-QLineEdit *CSetheaderFooter::SlotField(size_t slot) const {
-  QLineEdit *fields[kLines] = {ui_->edit1033, ui_->edit1034, ui_->edit1035, ui_->edit1036, ui_->edit1037,
-                               ui_->edit1038, ui_->edit1039, ui_->edit1040, ui_->edit1041, ui_->edit1042};
-  return slot < kLines ? fields[slot] : nullptr;
-}
-
-void CSetheaderFooter::Save() {
-  const CodePage &cp = WidgetCodePage();
-  for (size_t slot = 0; slot < kLines; ++slot) current_[slot] = cp.ToDevice(SlotField(slot)->text());
-  advertisementOnly_ = ui_->check1043->isChecked();
-  unfixedOnly_ = ui_->check1044->isChecked();
-}
-
-void CSetheaderFooter::Load() {
-  const CodePage &cp = WidgetCodePage();
-  for (size_t slot = 0; slot < kLines; ++slot) SlotField(slot)->setText(cp.ToWidget(current_[slot]));
-  ui_->check1043->setChecked(advertisementOnly_);
-  ui_->check1044->setChecked(unfixedOnly_);
+void CSetheaderFooter::DoDataExchange(ui::DataExchange &dx) {
+  for (size_t slot = 0; slot < kLines; ++slot) DeviceText(dx, SlotField(slot), current_[slot]);
+  dx.Check(kAdvertisementOnlyBox, advertisementOnly_);
+  dx.Check(kUnfixedOnlyBox, unfixedOnly_);
 }
 
 void CSetheaderFooter::ApplyReadOnly(bool advertisementBox) {
-  advertisementOnly_ = ui_->check1043->isChecked();
-  unfixedOnly_ = ui_->check1044->isChecked();
+  advertisementOnly_ = View().Checked(kAdvertisementOnlyBox);
+  unfixedOnly_ = View().Checked(kUnfixedOnlyBox);
   // Each box sets its own fields to its own value; the last one clicked wins where they overlap.
   if (!advertisementBox) {
-    for (size_t slot = 0; slot < kUnfixedSlots; ++slot) SlotField(slot)->setReadOnly(unfixedOnly_);
+    for (size_t slot = 0; slot < kUnfixedSlots; ++slot) View().SetReadOnly(SlotField(slot), unfixedOnly_);
     return;
   }
-  for (size_t line = 0; line < kHeaderLines; ++line) SlotField(kSlotOfLine[line])->setReadOnly(advertisementOnly_);
+  for (size_t line = 0; line < kHeaderLines; ++line)
+    View().SetReadOnly(SlotField(kSlotOfLine[line]), advertisementOnly_);
 }
 
 void CSetheaderFooter::OnOK() {
-  Save();
-  WaitCursor wait(prompter_);
+  if (!UpdateData(true)) return;
+  ui::WaitCursor wait(Prompter());
   const size_t firstAd = kSlotOfLine[kHeaderLines];
   const size_t secondAd = kSlotOfLine[kHeaderLines + 1];
   if (current_[firstAd] != device_[firstAd] || current_[secondAd] != device_[secondAd]) {
-    if (!ReportPreCheck(link_, prompter_)) return;
+    if (!ReportPreCheck(link_, Prompter())) return;
   }
   for (size_t line = advertisementOnly_ ? kHeaderLines : 0; line < kLines; ++line) {
     const size_t slot = kSlotOfLine[line];
@@ -79,7 +64,7 @@ void CSetheaderFooter::OnOK() {
     device_[slot] = current_[slot];
   }
   wait.Restore();
-  accept();
+  EndDialog(ui::kResultOk);
 }
 
 }  // namespace tillwright

@@ -1,19 +1,12 @@
 #include "programming/set_sn.h"
 
 #include "core/code_page.h"
-#include "ui_set_sn.h"
 
 namespace tillwright {
 
-CSetSN::CSetSN(QWidget *parent) : QDialog(parent), ui_(std::make_unique<Ui::CSetSN>()) {
-  ui_->setupUi(this);
-  connect(ui_->button1, &QPushButton::clicked, this, [this] {
-    serial_ = WidgetCodePage().ToDevice(ui_->edit1033->text());
-    accept();
-  });
-  connect(ui_->button2, &QPushButton::clicked, this, &QDialog::reject);
-}
+// The template's second field (1034) stays hidden and unread.
+CSetSN::CSetSN() : Dialog("set_sn") { Uses({kSerialField, ui::kIdOk, ui::kIdCancel}); }
 
-CSetSN::~CSetSN() = default;
+void CSetSN::DoDataExchange(ui::DataExchange &dx) { DeviceText(dx, kSerialField, serial_); }
 
 }  // namespace tillwright

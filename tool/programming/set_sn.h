@@ -1,29 +1,25 @@
 // Asks for the device serial number; the main dialog sends it.
 #pragma once
 
-#include <QDialog>
-#include <memory>
 #include <string>
 
-namespace Ui {
-class CSetSN;
-}
+#include "dialogs/dialog.h"
 
 namespace tillwright {
 
-class CSetSN : public QDialog {
-  Q_OBJECT
-
+class CSetSN : public ui::Dialog {
  public:
-  explicit CSetSN(QWidget *parent = nullptr);
-  ~CSetSN() override;
+  static constexpr ui::ControlId kSerialField = 1033;
+
+  CSetSN();
 
   // Device bytes of the number as typed; valid after OK.
   const std::string &SerialNumber() const { return serial_; }
-  Ui::CSetSN &Widgets() { return *ui_; }
+
+ protected:
+  void DoDataExchange(ui::DataExchange &dx) override;
 
  private:
-  std::unique_ptr<Ui::CSetSN> ui_;
   std::string serial_;
 };
 

@@ -2,45 +2,39 @@
 // says it is not, then the fiscalization command goes out and its answer becomes a message.
 #pragma once
 
-#include <QDialog>
-#include <memory>
 #include <string>
 #include <string_view>
 
 #include "core/app_state.h"
 #include "core/link.h"
-#include "core/prompter.h"
-
-namespace Ui {
-class CFiscalization;
-}
+#include "dialogs/dialog.h"
 
 namespace tillwright {
 
 // The message for a fiscalization answer; empty for "P" (fiscalized, nothing to say).
 std::string_view FiscalizationMessage(std::string_view reply);
 
-class CFiscalization : public QDialog {
-  Q_OBJECT
-
+class CFiscalization : public ui::Dialog {
  public:
-  CFiscalization(AppState &state, ILink &link, IPrompter &prompter, QWidget *parent = nullptr);
-  ~CFiscalization() override;
+  static constexpr ui::ControlId kSerialField = 1038;
+  static constexpr ui::ControlId kTaxNumberField = 1023;
+  static constexpr ui::ControlId kVatBox = 1171;
 
-  void OnOK();
-  Ui::CFiscalization &Widgets() { return *ui_; }
+  CFiscalization(AppState &state, ILink &link);
+
+  // Ends with 0 (neither OK nor Cancel) once the fiscalization command went out; stays open when
+  // the journal activation is refused or fails.
+  void OnOK() override;
+
+ protected:
+  void DoDataExchange(ui::DataExchange &dx) override;
 
  private:
-  void Save();
-  void Load();
-
-  std::unique_ptr<Ui::CFiscalization> ui_;
   AppState &state_;
   ILink &link_;
-  IPrompter &prompter_;
-  std::string serial_;
-  std::string taxNumber_;
-  int vatRegistered_ = 0;
+  std::string serial_;     // device bytes
+  std::string taxNumber_;  // device bytes
+  bool vatRegistered_ = false;
 };
 
 }  // namespace tillwright

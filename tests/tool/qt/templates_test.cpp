@@ -1,0 +1,137 @@
+// The five dialogs' templates against their logic: every control the logic reaches is there with
+// an accessible name, captions and hidden controls are as the program has always shown them, and
+// the main dialog runs on the real host.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <memory>
+#include <thread>
+
+#include "core/app_state.h"
+#include "core/fiscal_check.h"
+#include "core/tillwright_dlg.h"
+#include "host_test_support.h"
+#include "logic_test_support.h"
+#include "programming/set_header_footer.h"
+#include "programming/set_sn.h"
+#include "qt/dialog_host.h"
+#include "qt/qt_prompter.h"
+#include "registration/fiscalization.h"
+
+namespace {
+
+using namespace tillwright;
+using qt::DialogHost;
+using tooltest::RecordingLink;
+
+class Templates : public ::testing::Test {
+ protected:
+  void SetUp() override { hosttest::EnsureApplication(); }
+
+  // Every control the logic declares exists; every control of the template has an accessible name.
+  void ExpectTemplateFits(ui::Dialog &dialog, const char *caption) {
+    SCOPED_TRACE(dialog.TemplateName());
+    DialogHost host(dialog, prompter);
+    EXPECT_EQ(host.Caption(), caption);
+    for (ui::ControlId id : dialog.Controls()) EXPECT_NE(host.Control(id), nullptr) << "no control " << id;
+    for (QWidget *w : host.Window().findChildren<QWidget *>()) {
+      static const QRegularExpression kNamed(QStringLiteral("^[a-z]+[0-9]*[A-Z]?[A-Za-z]*$"));
+      if (!kNamed.match(w->objectName()).hasMatch()) continue;  // Qt's own inner widgets
+      EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
+    }
+  }
+
+  AppState state;
+  RecordingLink link;
+  qt::QtPrompter prompter;
+};
+
+TEST_F(Templates, EachDialogsControlsAreInItsTemplate) {
+  CTillwrightDlg main(state, link);
+  ExpectTemplateFits(main, "EFD QUORVANE");
+  CFiscalCheck check(link);
+  ExpectTemplateFits(check, "Selvora");
+  CFiscalization fiscalization(state, link);
+  ExpectTemplateFits(fiscalization, "Set in operation ");
+  CSetheaderFooter header(link);
+  ExpectTemplateFits(header, "Selvora");
+  CSetSN serial;
+  ExpectTemplateFits(serial, "Selvora");
+}
+
+TEST_F(Templates, MainDialogsVisibleAndHiddenControls) {
+  CTillwrightDlg main(state, link);
+  DialogHost host(main, prompter);
+  host.Window().show();
+  for (int id : {1084, 1097, 1033, 1005, 1016, 1078, 1008, 1085, 1159, 1015, 1013, 1020, 1021, 1018, 1010, 1158,
+                 1183, 3})
+    EXPECT_TRUE(host.Control(id)->isVisible()) << id;
+  for (int id : {1007, 1009, 1024, 1025, 1086, 1169, 2024, 1039, 1014, 1012, 1011, 1017, 1023, 1019, 1022, 1028,
+                 1026, 1031, 1029, 1034, 1076, 1068, 1065, 1066, 1073, 1064})
+    EXPECT_FALSE(host.Control(id)->isVisible()) << id;
+  EXPECT_FALSE(host.Enabled(1039));
+  EXPECT_EQ(host.Items(1039), (std::vector<std::string>{"Selvora EFD", "Other"}));
+  EXPECT_TRUE(host.ReadOnly(1033));
+  EXPECT_EQ(host.Control(1033)->accessibleName(), "Result");
+  EXPECT_EQ(host.Text(1084), "Connect");
+  EXPECT_EQ(host.Text(1016), "Header lines programing");
+  EXPECT_EQ(host.Text(1097), "Disconnected");
+  EXPECT_EQ(host.Text(3), "Quit");
+}
+
+TEST_F(Templates, DialogsHiddenControls) {
+  CFiscalCheck check(link);
+  DialogHost checkHost(check, prompter);
+  for (int id = 1067; id <= 1070; ++id) EXPECT_FALSE(checkHost.Visible(id)) << id;
+  for (int id = 1033; id <= 1040; ++id) EXPECT_TRUE(checkHost.ReadOnly(id)) << id;
+  EXPECT_TRUE(checkHost.ReadOnly(1083));
+  CSetheaderFooter header(link);
+  DialogHost headerHost(header, prompter);
+  EXPECT_FALSE(headerHost.Visible(CSetheaderFooter::kUnfixedOnlyBox));
+  EXPECT_TRUE(headerHost.Visible(CSetheaderFooter::kAdvertisementOnlyBox));
+  CSetSN serial;
+  DialogHost serialHost(serial, prompter);
+  EXPECT_FALSE(serialHost.Visible(1034));
+}
+
+// The main dialog on the real host and prompter: the scan under the progress window, the
+// monitor's label, the result in the read-only field.
+TEST_F(Templates, ConnectOnTheQtHost) {
+  link.connectResults["COM3"] = 0;
+  link.device = [this](uint16_t, const std::string &) {
+    // Until the person pressed Stop, nothing answers.
+    for (int i = 0; i < 500 && !prompter.Stopped(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return RecordingLink::Answer{1, "Connection Error"};
+  };
+  CTillwrightDlg main(state, link);
+  DialogHost host(main, prompter);
+  host.Open();
+  EXPECT_TRUE(hosttest::WaitFor([&] { return host.Text(1097) == "Disconnected" && link.tests > 0; }));
+
+  QWidget *seen = nullptr;
+  QString shown;
+  hosttest::Later([&] {
+    seen = prompter.Progress();
+    ASSERT_NE(seen, nullptr);
+    EXPECT_TRUE(seen->isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), seen) << "the main dialog takes no input meanwhile";
+    seen->findChild<QPushButton *>("stop")->click();
+  }, 100);
+  qobject_cast<QAbstractButton *>(host.Control(CTillwrightDlg::kConnectButton))->click();
+  EXPECT_NE(seen, nullptr);
+  EXPECT_EQ(link.connects, (std::vector<std::string>{"COM1", "COM2", "COM3"}));
+  EXPECT_EQ(link.sent.size(), 2u);
+  EXPECT_EQ(qobject_cast<QLineEdit *>(host.Control(1033))->text(), "Error");
+  EXPECT_EQ(host.Control(1097)->accessibleName(), "Disconnected");
+  EXPECT_EQ(prompter.Progress(), nullptr);
+  host.Close();
+}
+
+}  // namespace

@@ -1,0 +1,414 @@
+#include "qt/dialog_host.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QTextEdit>
+#include <QUiLoader>
+#include <cstdio>
+#include <mutex>
+#include <stdexcept>
+
+#include "qt/qt_prompter.h"
+
+// Outside any namespace, as Qt's resource initialisation requires.
+static void InitTemplates() { Q_INIT_RESOURCE(tillwright); }
+
+namespace tillwright::qt {
+
+void InitResources() {
+  static std::once_flag once;
+  std::call_once(once, InitTemplates);
+}
+
+namespace {
+
+QString ToQt(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+std::string FromQt(const QString &text) { return text.toStdString(); }
+
+}  // namespace
+
+// Where worker threads post: the window while the run lasts, null once the host lets it go.
+struct PostBox {
+  std::mutex mutex;
+  QObject *target = nullptr;  // guarded by mutex
+  bool open = false;          // user-interface thread only
+};
+
+// The template's top widget: Escape, the window's close button and Enter without a default
+// button reach the logic as Cancel and OK instead of ending the run themselves. Only the logic
+// ends it (DialogHost::End).
+class HostWindow final : public QDialog {
+ public:
+  explicit HostWindow(QWidget *parent) : QDialog(parent) {}
+  DialogHost *host = nullptr;
+
+  void accept() override {
+    if (host) host->Dispatch(ui::kIdOk, ui::Event::Clicked);
+  }
+  void reject() override {
+    if (host) host->Dispatch(ui::kIdCancel, ui::Event::Clicked);
+  }
+
+ protected:
+  void closeEvent(QCloseEvent *event) override {
+    event->ignore();
+    reject();
+  }
+};
+
+namespace {
+
+class Loader final : public QUiLoader {
+ public:
+  using QUiLoader::QUiLoader;
+  HostWindow *window = nullptr;
+
+  QWidget *createWidget(const QString &className, QWidget *parent, const QString &name) override {
+    if (window == nullptr && className == QLatin1String("QDialog")) {
+      window = new HostWindow(parent);
+      window->setObjectName(name);
+      return window;
+    }
+    return QUiLoader::createWidget(className, parent, name);
+  }
+};
+
+}  // namespace
+
+DialogHost::DialogHost(ui::Dialog &dialog, QtPrompter &prompter, QWidget *parent)
+    : dialog_(dialog), prompter_(prompter), box_(std::make_shared<PostBox>()) {
+  InitResources();
+  const std::string name = dialog.TemplateName();
+  QFile file(QStringLiteral(":/templates/%1.ui").arg(ToQt(name)));
+  if (!file.open(QIODevice::ReadOnly)) throw std::runtime_error("no dialog template " + name);
+  Loader loader;
+  loader.setLanguageChangeEnabled(false);
+  QWidget *top = loader.load(&file, parent);
+  if (top == nullptr || top != loader.window) {
+    delete top;
+    throw std::runtime_error("dialog template " + name + " does not load as a dialog: " +
+                             FromQt(loader.errorString()));
+  }
+  window_ = loader.window;
+  window_->host = this;
+
+  static const QRegularExpression kControlName(QStringLiteral("^[A-Za-z]+([0-9]+)$"));
+  for (QWidget *widget : window_->findChildren<QWidget *>()) {
+    const QRegularExpressionMatch match = kControlName.match(widget->objectName());
+    if (!match.hasMatch()) continue;
+    const ui::ControlId id = match.captured(1).toInt();
+    if (!controls_.emplace(id, widget).second)
+      throw std::runtime_error("dialog template " + name + " names control " + std::to_string(id) + " twice");
+    Connect(id, widget);
+  }
+  {
+    std::lock_guard lock(box_->mutex);
+    box_->target = window_;
+  }
+}
+
+DialogHost::~DialogHost() {
+  Close();
+  {
+    std::lock_guard lock(box_->mutex);
+    box_->target = nullptr;
+  }
+  // Tasks still queued for the window go with it.
+  delete window_.data();
+}
+
+void DialogHost::Connect(ui::ControlId id, QWidget *widget) {
+  const auto event = [this, id](ui::Event e) {
+    return [this, id, e] { Dispatch(id, e); };
+  };
+  if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
+    QObject::connect(button, &QAbstractButton::clicked, window_, event(ui::Event::Clicked));
+  } else if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
+    QObject::connect(edit, &QLineEdit::textEdited, window_, event(ui::Event::Changed));
+  } else if (auto *text = qobject_cast<QTextEdit *>(widget)) {
+    QObject::connect(text, &QTextEdit::textChanged, window_, event(ui::Event::Changed));
+  } else if (auto *plain = qobject_cast<QPlainTextEdit *>(widget)) {
+    QObject::connect(plain, &QPlainTextEdit::textChanged, window_, event(ui::Event::Changed));
+  } else if (auto *combo = qobject_cast<QComboBox *>(widget)) {
+    QObject::connect(combo, &QComboBox::currentIndexChanged, window_, event(ui::Event::SelectionChanged));
+    if (QLineEdit *typed = combo->lineEdit())
+      QObject::connect(typed, &QLineEdit::textEdited, window_, event(ui::Event::Changed));
+  } else if (auto *list = qobject_cast<QListWidget *>(widget)) {
+    QObject::connect(list, &QListWidget::currentRowChanged, window_, event(ui::Event::SelectionChanged));
+  }
+}
+
+void DialogHost::Dispatch(ui::ControlId id, ui::Event event) {
+  if (!open_ || updating_ > 0) return;
+  // Nothing may leave a handler into Qt's event loop.
+  try {
+    dialog_.Dispatch(id, event);
+  } catch (const std::exception &e) {
+    Report(e.what());
+  }
+}
+
+void DialogHost::Report(const char *what) const {
+  std::fprintf(stderr, "tillwright: %s: %s\n", dialog_.TemplateName().c_str(), what);
+  prompter_.Inform(what, {}, ui::Icon::Error);
+}
+
+int DialogHost::Exec() {
+  Open(false);
+  if (!ended_) result_ = window_->exec();
+  Close();
+  return result_;
+}
+
+void DialogHost::Open(bool show) {
+  if (open_) return;
+  ended_ = false;
+  result_ = ui::kResultCancel;
+  dialog_.Attach(*this, prompter_);
+  prompter_.PushWindow(window_);
+  open_ = true;
+  box_->open = true;
+  try {
+    dialog_.OnInitDialog();
+  } catch (const std::exception &e) {
+    Report(e.what());
+  }
+  if (show && !ended_) window_->show();
+}
+
+void DialogHost::Close() {
+  if (!open_) return;
+  // From here on, what workers post is dropped (the dialog's OnDestroy may still see some come).
+  open_ = false;
+  box_->open = false;
+  window_->hide();
+  try {
+    dialog_.OnDestroy();
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "tillwright: %s: %s\n", dialog_.TemplateName().c_str(), e.what());
+  }
+  prompter_.PopWindow(window_);
+  dialog_.Detach();
+}
+
+QDialog &DialogHost::Window() const { return *window_; }
+
+QWidget *DialogHost::Control(ui::ControlId id) const {
+  const auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+std::vector<ui::ControlId> DialogHost::ControlIds() const {
+  std::vector<ui::ControlId> ids;
+  for (const auto &[id, widget] : controls_) ids.push_back(id);
+  return ids;
+}
+
+QWidget *DialogHost::Find(ui::ControlId id) const {
+  QWidget *widget = Control(id);
+  if (widget == nullptr && missing_.insert(id).second)
+    std::fprintf(stderr, "tillwright: template %s has no control %d\n", dialog_.TemplateName().c_str(), id);
+  return widget;
+}
+
+std::string DialogHost::Text(ui::ControlId id) const {
+  QWidget *w = Find(id);
+  if (auto *edit = qobject_cast<QLineEdit *>(w)) return FromQt(edit->text());
+  if (auto *text = qobject_cast<QTextEdit *>(w)) return FromQt(text->toPlainText());
+  if (auto *plain = qobject_cast<QPlainTextEdit *>(w)) return FromQt(plain->toPlainText());
+  if (auto *label = qobject_cast<QLabel *>(w)) return FromQt(label->text());
+  if (auto *button = qobject_cast<QAbstractButton *>(w)) return FromQt(button->text());
+  if (auto *combo = qobject_cast<QComboBox *>(w)) return FromQt(combo->currentText());
+  if (auto *list = qobject_cast<QListWidget *>(w)) return list->currentItem() ? FromQt(list->currentItem()->text()) : "";
+  if (auto *group = qobject_cast<QGroupBox *>(w)) return FromQt(group->title());
+  return {};
+}
+
+void DialogHost::SetText(ui::ControlId id, std::string_view text) {
+  QWidget *w = Find(id);
+  if (w == nullptr) return;
+  ++updating_;
+  const QString value = ToQt(text);
+  // A caption that is also the control's accessible name (a status label) keeps the two alike.
+  const auto caption = [w, &value](const QString &old) {
+    if (w->accessibleName() == old) w->setAccessibleName(value);
+  };
+  if (auto *edit = qobject_cast<QLineEdit *>(w)) {
+    edit->setText(value);
+  } else if (auto *textEdit = qobject_cast<QTextEdit *>(w)) {
+    textEdit->setPlainText(value);
+  } else if (auto *plain = qobject_cast<QPlainTextEdit *>(w)) {
+    plain->setPlainText(value);
+  } else if (auto *label = qobject_cast<QLabel *>(w)) {
+    caption(label->text());
+    label->setText(value);
+  } else if (auto *button = qobject_cast<QAbstractButton *>(w)) {
+    caption(button->text());
+    button->setText(value);
+  } else if (auto *combo = qobject_cast<QComboBox *>(w)) {
+    if (combo->isEditable()) combo->setEditText(value);
+    else combo->setCurrentIndex(combo->findText(value));
+  } else if (auto *group = qobject_cast<QGroupBox *>(w)) {
+    caption(group->title());
+    group->setTitle(value);
+  }
+  --updating_;
+}
+
+bool DialogHost::Checked(ui::ControlId id) const {
+  auto *button = qobject_cast<QAbstractButton *>(Find(id));
+  return button != nullptr && button->isChecked();
+}
+
+void DialogHost::SetChecked(ui::ControlId id, bool checked) {
+  auto *button = qobject_cast<QAbstractButton *>(Find(id));
+  if (button == nullptr) return;
+  ++updating_;
+  // A radio button of an exclusive group refuses to be cleared on its own; the logic may want
+  // none of the group checked.
+  if (!checked && button->isChecked() && button->autoExclusive()) {
+    button->setAutoExclusive(false);
+    button->setChecked(false);
+    button->setAutoExclusive(true);
+  } else {
+    button->setChecked(checked);
+  }
+  --updating_;
+}
+
+std::vector<std::string> DialogHost::Items(ui::ControlId id) const {
+  std::vector<std::string> items;
+  QWidget *w = Find(id);
+  if (auto *combo = qobject_cast<QComboBox *>(w)) {
+    for (int i = 0; i < combo->count(); ++i) items.push_back(FromQt(combo->itemText(i)));
+  } else if (auto *list = qobject_cast<QListWidget *>(w)) {
+    for (int i = 0; i < list->count(); ++i) items.push_back(FromQt(list->item(i)->text()));
+  }
+  return items;
+}
+
+void DialogHost::SetItems(ui::ControlId id, const std::vector<std::string> &items) {
+  QWidget *w = Find(id);
+  QStringList list;
+  for (const std::string &item : items) list.append(ToQt(item));
+  ++updating_;
+  if (auto *combo = qobject_cast<QComboBox *>(w)) {
+    combo->clear();
+    combo->addItems(list);
+    combo->setCurrentIndex(-1);
+  } else if (auto *listWidget = qobject_cast<QListWidget *>(w)) {
+    listWidget->clear();
+    listWidget->addItems(list);
+    listWidget->setCurrentRow(-1);
+  }
+  --updating_;
+}
+
+int DialogHost::Selection(ui::ControlId id) const {
+  QWidget *w = Find(id);
+  if (auto *combo = qobject_cast<QComboBox *>(w)) return combo->currentIndex();
+  if (auto *list = qobject_cast<QListWidget *>(w)) return list->currentRow();
+  return -1;
+}
+
+void DialogHost::SetSelection(ui::ControlId id, int index) {
+  QWidget *w = Find(id);
+  ++updating_;
+  if (auto *combo = qobject_cast<QComboBox *>(w)) {
+    combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
+  } else if (auto *list = qobject_cast<QListWidget *>(w)) {
+    list->setCurrentRow(index >= 0 && index < list->count() ? index : -1);
+  }
+  --updating_;
+}
+
+bool DialogHost::Enabled(ui::ControlId id) const {
+  QWidget *w = Find(id);
+  return w != nullptr && w->isEnabledTo(window_);
+}
+
+void DialogHost::SetEnabled(ui::ControlId id, bool enabled) {
+  if (QWidget *w = Find(id)) w->setEnabled(enabled);
+}
+
+bool DialogHost::ReadOnly(ui::ControlId id) const {
+  QWidget *w = Find(id);
+  if (auto *edit = qobject_cast<QLineEdit *>(w)) return edit->isReadOnly();
+  if (auto *text = qobject_cast<QTextEdit *>(w)) return text->isReadOnly();
+  if (auto *plain = qobject_cast<QPlainTextEdit *>(w)) return plain->isReadOnly();
+  return false;
+}
+
+void DialogHost::SetReadOnly(ui::ControlId id, bool readOnly) {
+  QWidget *w = Find(id);
+  if (auto *edit = qobject_cast<QLineEdit *>(w)) edit->setReadOnly(readOnly);
+  else if (auto *text = qobject_cast<QTextEdit *>(w)) text->setReadOnly(readOnly);
+  else if (auto *plain = qobject_cast<QPlainTextEdit *>(w)) plain->setReadOnly(readOnly);
+}
+
+// What the template (or the logic) says, whether or not the window is on the screen yet.
+bool DialogHost::Visible(ui::ControlId id) const {
+  QWidget *w = Find(id);
+  return w != nullptr && !w->isHidden();
+}
+
+void DialogHost::SetVisible(ui::ControlId id, bool visible) {
+  if (QWidget *w = Find(id)) w->setVisible(visible);
+}
+
+void DialogHost::SetFocus(ui::ControlId id) {
+  if (QWidget *w = Find(id)) w->setFocus(Qt::OtherFocusReason);
+}
+
+ui::ControlId DialogHost::Focus() const {
+  const QWidget *focus = window_->focusWidget();
+  for (const auto &[id, widget] : controls_) {
+    // An editable combo box's focus sits in its inner line edit.
+    if (widget == focus || (focus != nullptr && widget->isAncestorOf(focus) && qobject_cast<QComboBox *>(widget)))
+      return id;
+  }
+  return 0;
+}
+
+std::string DialogHost::Caption() const { return FromQt(window_->windowTitle()); }
+
+void DialogHost::SetCaption(std::string_view caption) { window_->setWindowTitle(ToQt(caption)); }
+
+void DialogHost::End(int result) {
+  ended_ = true;
+  result_ = result;
+  // Leaves a running exec() once the handler returns to it; before the run, Exec never starts it.
+  window_->QDialog::done(result);
+}
+
+void DialogHost::Post(std::function<void()> task) {
+  std::lock_guard lock(box_->mutex);
+  if (box_->target == nullptr) return;
+  QMetaObject::invokeMethod(
+      box_->target,
+      [box = box_, task = std::move(task), name = dialog_.TemplateName()] {
+        if (!box->open) return;
+        try {
+          task();
+        } catch (const std::exception &e) {
+          std::fprintf(stderr, "tillwright: %s: %s\n", name.c_str(), e.what());
+        }
+      },
+      Qt::QueuedConnection);
+}
+
+int32_t DialogHost::WindowId() const {
+  // The serial engine keeps the id as a positive 32-bit number.
+  return static_cast<int32_t>(window_->winId() & 0x7FFFFFFF);
+}
+
+}  // namespace tillwright::qt
