@@ -1,6 +1,7 @@
 # cmake -DOBJDUMP=... -DPROGRAM=... [-DSHIPPED=<dll>;...] -P check_program.cmake
 # The program is a GUI program that imports only DLLs that come with Windows, and those SHIPPED
 # beside it: nothing of the compiler's runtime.
+cmake_minimum_required(VERSION 3.25)
 foreach(var OBJDUMP PROGRAM)
   if(NOT ${var})
     message(FATAL_ERROR "${var} not given")
