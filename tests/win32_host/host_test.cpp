@@ -4,7 +4,11 @@
 #include "host_support.h"
 
 #include <commctrl.h>
+#include <dlgs.h>
 
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -408,14 +412,16 @@ TEST_F(HostTest, QuestionsAnswerWithTheirButtons) {
   EXPECT_EQ(boxes[3].type & MB_ICONMASK, 0u);
 }
 
-// The real MessageBoxW: it is owned by the dialog and shows the text and the caption; a thread
-// timer, which the box's own message loop dispatches, reads it and presses OK.
-struct SeenBox {
+// The system's own boxes, really shown: a thread timer, which the box's message loop dispatches,
+// finds the box, notes what it shows, fills in a file name where asked, and presses a button.
+struct SystemBox {
+  int button = IDOK;
+  std::wstring fileName;  // typed into a file-open box before the button
   HWND owner = nullptr;
   std::wstring caption;
   std::wstring text;
 };
-SeenBox g_seenBox;
+SystemBox g_box;
 
 BOOL CALLBACK FindBox(HWND window, LPARAM found) {
   wchar_t className[16] = {};
@@ -430,34 +436,77 @@ void CALLBACK AnswerBox(HWND, UINT, UINT_PTR timer, DWORD) {
   ::EnumThreadWindows(::GetCurrentThreadId(), &FindBox, reinterpret_cast<LPARAM>(&box));
   if (box == nullptr) return;  // not up yet: the next tick
   ::KillTimer(nullptr, timer);
-  g_seenBox.owner = ::GetWindow(box, GW_OWNER);
+  g_box.owner = ::GetWindow(box, GW_OWNER);
   wchar_t text[256] = {};
   ::GetWindowTextW(box, text, 256);
-  g_seenBox.caption = text;
-  ::GetDlgItemTextW(box, 0xFFFF, text, 256);
-  g_seenBox.text = text;
-  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  g_box.caption = text;
+  ::GetDlgItemTextW(box, 0xFFFF, text, 256);  // a message box's text
+  g_box.text = text;
+  if (!g_box.fileName.empty()) {
+    // The file name field: a combo box on Windows, an edit field in wine's box.
+    for (const int field : {cmb13, edt1}) ::SetDlgItemTextW(box, field, g_box.fileName.c_str());
+  }
+  ::PostMessageW(box, WM_COMMAND, g_box.button, 0);
 }
 
-TEST(Win32Prompter, TheRealMessageBoxIsOwnedByTheDialogAndCaptioned) {
+TEST(Win32Prompter, ARefusalsRealMessageBoxIsTheDialogsAndTheFocusStaysOnTheField) {
   Win32Prompter real({nullptr, L"tillwright", 0});
   Probe dialog;
+  int32_t operatorNumber = 3;
+  dialog.exchange = [&](ui::DataExchange &dx) { dx.Integer(ID_OPERATOR, operatorNumber, 1, 30); };
   DialogHost host(dialog, real);
-  g_seenBox = {};
+  g_box = {};
   HWND window = nullptr;
+  ui::ControlId focus = 0;
   dialog.initialized = [&] {
     host.Post([&] {
       window = host.Window();
+      host.SetFocus(ID_NAME);
+      ::SetDlgItemTextW(window, ID_OPERATOR, L"31");
       ::SetTimer(nullptr, 0, 50, &AnswerBox);
-      real.Inform("EFD is allready fiscalized", "", ui::Icon::Warning);
+      ::SendMessageW(::GetDlgItem(window, IDOK), BM_CLICK, 0, 0);
+      focus = host.Focus();
       host.End(0);
     });
   };
   EXPECT_EQ(host.Run(nullptr), 0);
   EXPECT_NE(window, nullptr);
-  EXPECT_EQ(g_seenBox.owner, window);
-  EXPECT_EQ(g_seenBox.caption, L"tillwright");
-  EXPECT_EQ(g_seenBox.text, L"EFD is allready fiscalized");
+  EXPECT_EQ(g_box.owner, window);
+  EXPECT_EQ(g_box.caption, L"tillwright");
+  EXPECT_EQ(g_box.text, L"Please enter an integer between 1 and 30.");
+  EXPECT_EQ(focus, ID_OPERATOR);
+  EXPECT_EQ(operatorNumber, 3);
+}
+
+TEST(Win32Prompter, TheFileOpenBoxGivesThePathChosenOrNothing) {
+  const std::filesystem::path file = std::filesystem::temp_directory_path() / L"\x041B\x043E\x0433\x043E.bmp";
+  std::ofstream(file) << "BM";
+  Win32Prompter real({nullptr, L"tillwright", 0});
+  Probe dialog;
+  DialogHost host(dialog, real);
+  std::optional<std::string> chosen;
+  std::optional<std::string> cancelled = "not asked";
+  SystemBox chooser;
+  dialog.initialized = [&] {
+    host.Post([&] {
+      g_box = {};
+      g_box.fileName = file.wstring();
+      ::SetTimer(nullptr, 0, 50, &AnswerBox);
+      chosen = real.OpenFile("Open logo", "Bitmap files (*.bmp)|*.bmp|All files (*.*)|*.*||");
+      chooser = g_box;
+      g_box = {};
+      g_box.button = IDCANCEL;
+      ::SetTimer(nullptr, 0, 50, &AnswerBox);
+      cancelled = real.OpenFile("Open logo", "");
+      host.End(0);
+    });
+  };
+  EXPECT_EQ(host.Run(nullptr), 0);
+  EXPECT_EQ(chooser.caption, L"Open logo");
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::path(Widen(*chosen)), file)) << *chosen;
+  EXPECT_FALSE(cancelled.has_value());
+  std::filesystem::remove(file);
 }
 
 TEST_F(HostTest, ProgressShowsOverADisabledOwnerAndStopIsHeard) {
