@@ -72,6 +72,23 @@ std::string PngPixels(const std::string &png, uint32_t &width, uint32_t &height)
   return Big(stream, at) == ((b << 16) | a) ? pixels : std::string();
 }
 
+TEST(Win32Pictures, EncodersKeepColoursAndRowOrder) {
+  // Red and green on top, blue and white below.
+  const Image image{2, 2, {0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}};
+  uint32_t width = 0;
+  uint32_t height = 0;
+  EXPECT_EQ(PngPixels(EncodePng(image), width, height),
+            std::string("\0\xFF\0\0\0\xFF\0" "\0\0\0\xFF\xFF\xFF\xFF", 14));
+  EXPECT_EQ(width, 2u);
+  EXPECT_EQ(height, 2u);
+  // Rows from the bottom, blue first, each padded to four bytes.
+  const std::string bmp = EncodeBmp(image);
+  ASSERT_EQ(bmp.size(), 54u + 16u);
+  EXPECT_EQ(Little(bmp, 2, 4), 70u);
+  EXPECT_EQ(Little(bmp, 10, 4), 54u);
+  EXPECT_EQ(bmp.substr(54), std::string("\xFF\0\0\xFF\xFF\xFF\0\0" "\0\0\xFF\0\xFF\0\0\0", 16));
+}
+
 TEST_F(HostTest, APictureOfADialogHoldsWhatTheScreenShows) {
   const std::filesystem::path folder = std::filesystem::temp_directory_path();
   const std::filesystem::path png = folder / "win32_host_dialog.png";

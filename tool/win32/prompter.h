@@ -33,9 +33,11 @@ class Win32Prompter final : public ui::IPrompter {
   Win32Prompter(const Win32Prompter &) = delete;
   Win32Prompter &operator=(const Win32Prompter &) = delete;
 
-  void Inform(std::string_view text, std::string_view caption, ui::Icon icon) override;
-  bool AskOkCancel(std::string_view text, std::string_view caption, ui::Icon icon) override;
-  bool AskYesNo(std::string_view text, std::string_view caption, ui::Icon icon) override;
+  // The defaults are the interface's, for calls that name this class.
+  void Inform(std::string_view text, std::string_view caption = {}, ui::Icon icon = ui::Icon::None) override;
+  bool AskOkCancel(std::string_view text, std::string_view caption = {},
+                   ui::Icon icon = ui::Icon::Question) override;
+  bool AskYesNo(std::string_view text, std::string_view caption = {}, ui::Icon icon = ui::Icon::Question) override;
   void BeginWait() override;
   void EndWait() override;
   std::optional<std::string> OpenFile(std::string_view title, std::string_view filter) override;
