@@ -1,0 +1,381 @@
+#include "win32/dialog_host.h"
+
+#include <commctrl.h>
+
+#include <optional>
+#include <utility>
+
+#include "win32/resources.h"
+#include "win32/text.h"
+
+namespace tillwright::win32 {
+namespace {
+
+// Dialog messages own WM_USER and a little above it; WM_APP is the program's.
+constexpr UINT kRunPosted = WM_APP + 1;
+
+enum class Kind { Button, Edit, Combo, List, Other };
+
+Kind KindOf(HWND control) {
+  wchar_t name[32] = {};
+  ::GetClassNameW(control, name, 32);
+  if (::lstrcmpiW(name, WC_BUTTONW) == 0) return Kind::Button;
+  if (::lstrcmpiW(name, WC_EDITW) == 0) return Kind::Edit;
+  if (::lstrcmpiW(name, WC_COMBOBOXW) == 0) return Kind::Combo;
+  if (::lstrcmpiW(name, WC_LISTBOXW) == 0) return Kind::List;
+  return Kind::Other;
+}
+
+std::wstring WindowText(HWND window) {
+  const int length = ::GetWindowTextLengthW(window);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  const int copied = ::GetWindowTextW(window, text.data(), length + 1);
+  text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+  return text;
+}
+
+}  // namespace
+
+class DialogHost::Silence {
+ public:
+  Silence(DialogHost &host, ui::ControlId id) : host_(host), previous_(host.silent_) { host_.silent_ = id; }
+  ~Silence() { host_.silent_ = previous_; }
+  Silence(const Silence &) = delete;
+  Silence &operator=(const Silence &) = delete;
+
+ private:
+  DialogHost &host_;
+  ui::ControlId previous_;
+};
+
+DialogHost::DialogHost(ui::Dialog &dialog, Win32Prompter &prompter) : dialog_(dialog), prompter_(prompter) {}
+
+DialogHost::~DialogHost() = default;
+
+int DialogHost::Run(HWND owner) {
+  HINSTANCE instance = prompter_.Instance();
+  const auto found = NamedResource(instance, RT_DIALOG, TemplateResourceName(dialog_.TemplateName()));
+  if (found.empty()) return -1;
+  ended_ = false;
+  pending_ = nullptr;
+  const INT_PTR result = ::DialogBoxIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(found.data()), owner,
+                                                   &DialogHost::Procedure, reinterpret_cast<LPARAM>(this));
+  if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
+  return static_cast<int>(result);
+}
+
+INT_PTR CALLBACK DialogHost::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto *host = reinterpret_cast<DialogHost *>(lParam);
+    ::SetWindowLongPtrW(window, DWLP_USER, lParam);
+    host->InitDialog(window);
+    // FALSE keeps a focus that OnInitDialog chose; TRUE lets the dialog take its first control.
+    return host->focusSetInInit_ ? FALSE : TRUE;
+  }
+  auto *host = reinterpret_cast<DialogHost *>(::GetWindowLongPtrW(window, DWLP_USER));
+  return host != nullptr ? host->Handle(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR DialogHost::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      Command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+      return TRUE;
+    case WM_CLOSE:
+      if (attached_) Guarded([this] { dialog_.Dispatch(ui::kIdCancel, ui::Event::Clicked); });
+      return TRUE;
+    case WM_SETCURSOR:
+      if (!prompter_.Waiting()) return FALSE;
+      ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+      ::SetWindowLongPtrW(window_, DWLP_MSGRESULT, TRUE);
+      return TRUE;
+    case kRunPosted:
+      RunPosted();
+      return TRUE;
+    case WM_DESTROY:
+      Destroyed();
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+void DialogHost::InitDialog(HWND window) {
+  window_ = window;
+  {
+    std::lock_guard lock(mutex_);
+    mailbox_ = window;
+    signalled_ = false;
+  }
+  prompter_.Opened(window);
+  if (const int icon = prompter_.Options().iconId; icon != 0) {
+    const auto load = [&](int width, int height) {
+      return reinterpret_cast<LPARAM>(::LoadImageW(prompter_.Instance(), MAKEINTRESOURCEW(icon), IMAGE_ICON,
+                                                   ::GetSystemMetrics(width), ::GetSystemMetrics(height), LR_SHARED));
+    };
+    ::SendMessageW(window, WM_SETICON, ICON_BIG, load(SM_CXICON, SM_CYICON));
+    ::SendMessageW(window, WM_SETICON, ICON_SMALL, load(SM_CXSMICON, SM_CYSMICON));
+  }
+  LoadTemplateItems();
+  dialog_.Attach(*this, prompter_);
+  attached_ = true;
+  initializing_ = true;
+  focusSetInInit_ = false;
+  Guarded([this] { dialog_.OnInitDialog(); });
+  initializing_ = false;
+}
+
+void DialogHost::Destroyed() {
+  std::deque<std::function<void()>> dropped;  // destroyed after the lock is left
+  {
+    std::lock_guard lock(mutex_);
+    mailbox_ = nullptr;
+    dropped.swap(tasks_);
+  }
+  if (attached_) {
+    Guarded([this] { dialog_.OnDestroy(); });
+    dialog_.Detach();
+    attached_ = false;
+  }
+  prompter_.Closed(window_);
+  window_ = nullptr;
+}
+
+void DialogHost::Command(int id, int code, HWND control) {
+  std::optional<ui::Event> event;
+  // Enter and Escape arrive as ids 1 and 2 without a control when the template lacks the button.
+  switch (control == nullptr ? Kind::Button : KindOf(control)) {
+    case Kind::Button:
+      if (code == BN_CLICKED) event = ui::Event::Clicked;
+      break;
+    case Kind::Edit:
+      if (code == EN_CHANGE) event = ui::Event::Changed;
+      break;
+    case Kind::Combo:
+      if (code == CBN_SELCHANGE) event = ui::Event::SelectionChanged;
+      if (code == CBN_EDITCHANGE) event = ui::Event::Changed;
+      break;
+    case Kind::List:
+      if (code == LBN_SELCHANGE) event = ui::Event::SelectionChanged;
+      break;
+    case Kind::Other:
+      break;
+  }
+  if (!event || !attached_ || (silent_ != 0 && id == silent_)) return;
+  Guarded([&] { dialog_.Dispatch(id, *event); });
+}
+
+void DialogHost::RunPosted() {
+  // One task a message: the window repaints between tasks, and a task that shows a box or pumps
+  // messages does not hold up the ones after it.
+  std::function<void()> task;
+  {
+    std::lock_guard lock(mutex_);
+    signalled_ = false;
+    if (ended_ || tasks_.empty()) return;
+    task = std::move(tasks_.front());
+    tasks_.pop_front();
+    if (!tasks_.empty()) signalled_ = ::PostMessageW(mailbox_, kRunPosted, 0, 0) != FALSE;
+  }
+  Guarded(task);
+}
+
+void DialogHost::Post(std::function<void()> task) {
+  std::lock_guard lock(mutex_);
+  if (mailbox_ == nullptr) return;
+  tasks_.push_back(std::move(task));
+  // A full message queue refuses; the next Post tries again.
+  if (!signalled_) signalled_ = ::PostMessageW(mailbox_, kRunPosted, 0, 0) != FALSE;
+}
+
+void DialogHost::Guarded(const std::function<void()> &handler) {
+  try {
+    handler();
+  } catch (...) {
+    if (!pending_) pending_ = std::current_exception();
+    ended_ = true;
+    if (window_ != nullptr) ::EndDialog(window_, -1);
+  }
+}
+
+void DialogHost::LoadTemplateItems() {
+  const auto found =
+      NamedResource(prompter_.Instance(), RT_RCDATA, TemplateResourceName(dialog_.TemplateName()) + L"_ITEMS");
+  const auto *words = reinterpret_cast<const wchar_t *>(found.data());
+  const size_t count = found.size() / sizeof(wchar_t);
+  size_t at = 0;
+  while (at < count && words[at] != 0) {
+    const ui::ControlId id = words[at++];
+    const size_t start = at;
+    while (at < count && words[at] != 0) ++at;
+    if (at == count) break;  // an item without its NUL: the resource was cut short
+    const std::wstring item(words + start, at - start);
+    ++at;
+    HWND control = Control(id);
+    if (control == nullptr) continue;
+    const Silence silence(*this, id);
+    const Kind kind = KindOf(control);
+    if (kind == Kind::Combo) ::SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+    if (kind == Kind::List) ::SendMessageW(control, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+  }
+}
+
+HWND DialogHost::Control(ui::ControlId id) const {
+  return window_ != nullptr ? ::GetDlgItem(window_, id) : nullptr;
+}
+
+void DialogHost::MoveFocusOff(HWND control) {
+  // A disabled or hidden control keeping the focus would swallow the keyboard.
+  HWND focus = ::GetFocus();
+  if (focus != nullptr && (focus == control || ::IsChild(control, focus))) {
+    ::SendMessageW(window_, WM_NEXTDLGCTL, 0, FALSE);
+  }
+}
+
+std::string DialogHost::Text(ui::ControlId id) const {
+  HWND control = Control(id);
+  return control != nullptr ? Narrow(WindowText(control)) : std::string();
+}
+
+void DialogHost::SetText(ui::ControlId id, std::string_view text) {
+  HWND control = Control(id);
+  if (control == nullptr) return;
+  const Silence silence(*this, id);
+  ::SetWindowTextW(control, Widen(text).c_str());
+}
+
+bool DialogHost::Checked(ui::ControlId id) const {
+  HWND control = Control(id);
+  return control != nullptr && ::SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void DialogHost::SetChecked(ui::ControlId id, bool checked) {
+  HWND control = Control(id);
+  if (control == nullptr) return;
+  const Silence silence(*this, id);
+  ::SendMessageW(control, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+std::vector<std::string> DialogHost::Items(ui::ControlId id) const {
+  std::vector<std::string> items;
+  HWND control = Control(id);
+  if (control == nullptr) return items;
+  const Kind kind = KindOf(control);
+  if (kind != Kind::Combo && kind != Kind::List) return items;
+  const bool combo = kind == Kind::Combo;
+  const LRESULT count = ::SendMessageW(control, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    const LRESULT length = ::SendMessageW(control, combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN, i, 0);
+    if (length < 0) break;
+    std::wstring item(static_cast<size_t>(length) + 1, L'\0');
+    const LRESULT copied =
+        ::SendMessageW(control, combo ? CB_GETLBTEXT : LB_GETTEXT, i, reinterpret_cast<LPARAM>(item.data()));
+    item.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+    items.push_back(Narrow(item));
+  }
+  return items;
+}
+
+void DialogHost::SetItems(ui::ControlId id, const std::vector<std::string> &items) {
+  HWND control = Control(id);
+  if (control == nullptr) return;
+  const Kind kind = KindOf(control);
+  if (kind != Kind::Combo && kind != Kind::List) return;
+  const bool combo = kind == Kind::Combo;
+  const Silence silence(*this, id);
+  ::SendMessageW(control, combo ? CB_RESETCONTENT : LB_RESETCONTENT, 0, 0);
+  for (const std::string &item : items) {
+    const std::wstring wide = Widen(item);
+    ::SendMessageW(control, combo ? CB_ADDSTRING : LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+  }
+}
+
+int DialogHost::Selection(ui::ControlId id) const {
+  HWND control = Control(id);
+  if (control == nullptr) return -1;
+  const Kind kind = KindOf(control);
+  if (kind == Kind::Combo) return static_cast<int>(::SendMessageW(control, CB_GETCURSEL, 0, 0));
+  if (kind == Kind::List) return static_cast<int>(::SendMessageW(control, LB_GETCURSEL, 0, 0));
+  return -1;
+}
+
+void DialogHost::SetSelection(ui::ControlId id, int index) {
+  HWND control = Control(id);
+  if (control == nullptr) return;
+  const Silence silence(*this, id);
+  const Kind kind = KindOf(control);
+  if (kind == Kind::Combo) ::SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  if (kind == Kind::List) ::SendMessageW(control, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+bool DialogHost::Enabled(ui::ControlId id) const {
+  HWND control = Control(id);
+  return control != nullptr && ::IsWindowEnabled(control) != FALSE;
+}
+
+void DialogHost::SetEnabled(ui::ControlId id, bool enabled) {
+  HWND control = Control(id);
+  if (control == nullptr) return;
+  if (!enabled) MoveFocusOff(control);
+  ::EnableWindow(control, enabled ? TRUE : FALSE);
+}
+
+bool DialogHost::ReadOnly(ui::ControlId id) const {
+  HWND control = Control(id);
+  return control != nullptr && (::GetWindowLongW(control, GWL_STYLE) & ES_READONLY) != 0 &&
+         KindOf(control) == Kind::Edit;
+}
+
+void DialogHost::SetReadOnly(ui::ControlId id, bool readOnly) {
+  HWND control = Control(id);
+  if (control != nullptr && KindOf(control) == Kind::Edit) {
+    ::SendMessageW(control, EM_SETREADONLY, readOnly ? TRUE : FALSE, 0);
+  }
+}
+
+bool DialogHost::Visible(ui::ControlId id) const {
+  HWND control = Control(id);
+  return control != nullptr && (::GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+void DialogHost::SetVisible(ui::ControlId id, bool visible) {
+  HWND control = Control(id);
+  if (control == nullptr) return;
+  if (!visible) MoveFocusOff(control);
+  ::ShowWindow(control, visible ? SW_SHOW : SW_HIDE);
+}
+
+void DialogHost::SetFocus(ui::ControlId id) {
+  HWND control = Control(id);
+  if (control == nullptr) return;
+  // The dialog's own way: it also moves the default button and selects an edit field's text.
+  ::SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+  if (initializing_) focusSetInInit_ = true;
+}
+
+ui::ControlId DialogHost::Focus() const {
+  HWND focus = ::GetFocus();
+  if (window_ == nullptr || focus == nullptr || !::IsChild(window_, focus)) return 0;
+  // The edit field inside a combo box has the focus on the combo box's behalf.
+  while (::GetAncestor(focus, GA_PARENT) != window_) focus = ::GetAncestor(focus, GA_PARENT);
+  return ::GetDlgCtrlID(focus);
+}
+
+std::string DialogHost::Caption() const { return window_ != nullptr ? Narrow(WindowText(window_)) : std::string(); }
+
+void DialogHost::SetCaption(std::string_view caption) {
+  if (window_ != nullptr) ::SetWindowTextW(window_, Widen(caption).c_str());
+}
+
+void DialogHost::End(int result) {
+  if (window_ == nullptr) return;
+  ended_ = true;
+  ::EndDialog(window_, result);
+}
+
+int32_t DialogHost::WindowId() const {
+  // Window handles keep to 32 bits on 64-bit Windows too, so that 32-bit programs can share them.
+  return static_cast<int32_t>(reinterpret_cast<intptr_t>(window_));
+}
+
+}  // namespace tillwright::win32

@@ -1,0 +1,143 @@
+#include "win32/prompter.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "win32/dialog_host.h"
+#include "win32/progress_window.h"
+#include "win32/text.h"
+
+namespace tillwright::win32 {
+namespace {
+
+UINT IconFlag(ui::Icon icon) {
+  switch (icon) {
+    case ui::Icon::Information:
+      return MB_ICONINFORMATION;
+    case ui::Icon::Warning:
+      return MB_ICONWARNING;
+    case ui::Icon::Error:
+      return MB_ICONERROR;
+    case ui::Icon::Question:
+      return MB_ICONQUESTION;
+    case ui::Icon::None:
+      break;
+  }
+  return 0;
+}
+
+}  // namespace
+
+Win32Prompter::Win32Prompter(HostOptions options) : options_(std::move(options)) {
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+  ::InitCommonControlsEx(&controls);
+}
+
+Win32Prompter::~Win32Prompter() = default;
+
+HINSTANCE Win32Prompter::Instance() const {
+  return options_.instance != nullptr ? options_.instance : ::GetModuleHandleW(nullptr);
+}
+
+void Win32Prompter::SetMessageBox(MessageBoxFunction show) { messageBox_ = std::move(show); }
+
+HWND Win32Prompter::Owner() const { return windows_.empty() ? nullptr : windows_.back(); }
+
+HWND Win32Prompter::ProgressWindowHandle() const { return progress_ ? progress_->Window() : nullptr; }
+
+void Win32Prompter::Opened(HWND window) { windows_.push_back(window); }
+
+void Win32Prompter::Closed(HWND window) {
+  const auto it = std::find(windows_.rbegin(), windows_.rend(), window);
+  if (it != windows_.rend()) windows_.erase(std::next(it).base());
+}
+
+int Win32Prompter::Show(std::string_view text, std::string_view caption, ui::Icon icon, UINT buttons) {
+  HWND owner = Owner();
+  UINT type = buttons | IconFlag(icon);
+  // Without a window of ours yet, the box still holds up every window of the thread.
+  if (owner == nullptr) type |= MB_TASKMODAL;
+  const std::wstring title = caption.empty() ? options_.caption : Widen(caption);
+  const std::wstring body = Widen(text);
+  return messageBox_ ? messageBox_(owner, body, title, type) : ::MessageBoxW(owner, body.c_str(), title.c_str(), type);
+}
+
+void Win32Prompter::Inform(std::string_view text, std::string_view caption, ui::Icon icon) {
+  Show(text, caption, icon, MB_OK);
+}
+
+bool Win32Prompter::AskOkCancel(std::string_view text, std::string_view caption, ui::Icon icon) {
+  return Show(text, caption, icon, MB_OKCANCEL) == IDOK;
+}
+
+bool Win32Prompter::AskYesNo(std::string_view text, std::string_view caption, ui::Icon icon) {
+  return Show(text, caption, icon, MB_YESNO) == IDYES;
+}
+
+void Win32Prompter::BeginWait() {
+  if (waitDepth_++ == 0) cursorBeforeWait_ = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+}
+
+void Win32Prompter::EndWait() {
+  if (waitDepth_ == 0 || --waitDepth_ > 0) return;
+  ::SetCursor(cursorBeforeWait_ != nullptr ? cursorBeforeWait_ : ::LoadCursorW(nullptr, IDC_ARROW));
+}
+
+std::optional<std::string> Win32Prompter::OpenFile(std::string_view title, std::string_view filter) {
+  const std::wstring filters = filter.empty() ? std::wstring() : OpenBoxFilter(filter);
+  const std::wstring heading = Widen(title);
+  std::wstring path(32768, L'\0');  // the longest path the system takes
+  OPENFILENAMEW box{};
+  box.lStructSize = sizeof box;
+  box.hwndOwner = Owner();
+  box.lpstrFilter = filters.empty() ? nullptr : filters.c_str();
+  box.nFilterIndex = 1;
+  box.lpstrFile = path.data();
+  box.nMaxFile = static_cast<DWORD>(path.size());
+  box.lpstrTitle = heading.empty() ? nullptr : heading.c_str();
+  // The program's working directory stays where it was, whatever folder the person browsed to.
+  box.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+  if (!::GetOpenFileNameW(&box)) return std::nullopt;
+  path.resize(path.find(L'\0'));
+  return Narrow(path);
+}
+
+void Win32Prompter::BeginProgress(std::string_view text, int steps, bool stoppable) {
+  EndProgress();
+  auto progress = std::make_unique<ProgressWindow>(Instance(), Owner(), options_.caption, stoppable);
+  if (progress->Window() == nullptr) return;
+  progress->SetSteps(steps);
+  progress->SetText(Widen(text));
+  Opened(progress->Window());
+  progress_ = std::move(progress);
+  progress_->Pump();
+}
+
+void Win32Prompter::SetProgress(int step, std::string_view text) {
+  if (!progress_) return;
+  progress_->SetStep(step);
+  progress_->SetText(Widen(text));
+  progress_->Pump();
+}
+
+bool Win32Prompter::Stopped() const {
+  if (!progress_) return false;
+  progress_->Pump();
+  return progress_->Stopped();
+}
+
+void Win32Prompter::EndProgress() {
+  if (!progress_) return;
+  Closed(progress_->Window());
+  progress_.reset();
+}
+
+int Win32Prompter::Run(ui::Dialog &dialog) {
+  DialogHost host(dialog, *this);
+  return host.Run(Owner());
+}
+
+}  // namespace tillwright::win32

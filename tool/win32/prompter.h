@@ -1,0 +1,81 @@
+// The prompter of the Win32 front end: message boxes, the wait cursor, the file-open box, a
+// progress window and the modal run of dialogs from the program's DIALOGEX templates.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dialogs/prompter.h"
+
+namespace tillwright::win32 {
+
+class ProgressWindow;
+
+struct HostOptions {
+  // The module that holds the templates; the program's own when null.
+  HINSTANCE instance = nullptr;
+  // The caption of message boxes whose dialog names none, and of the progress window.
+  std::wstring caption = L"tillwright";
+  // The icon resource every dialog shows in its caption and task bar button; none when 0.
+  int iconId = 0;
+};
+
+class Win32Prompter final : public ui::IPrompter {
+ public:
+  explicit Win32Prompter(HostOptions options = {});
+  ~Win32Prompter() override;
+  Win32Prompter(const Win32Prompter &) = delete;
+  Win32Prompter &operator=(const Win32Prompter &) = delete;
+
+  // The defaults are the interface's, for calls that name this class.
+  void Inform(std::string_view text, std::string_view caption = {}, ui::Icon icon = ui::Icon::None) override;
+  bool AskOkCancel(std::string_view text, std::string_view caption = {},
+                   ui::Icon icon = ui::Icon::Question) override;
+  bool AskYesNo(std::string_view text, std::string_view caption = {}, ui::Icon icon = ui::Icon::Question) override;
+  void BeginWait() override;
+  void EndWait() override;
+  std::optional<std::string> OpenFile(std::string_view title, std::string_view filter) override;
+  void BeginProgress(std::string_view text, int steps, bool stoppable) override;
+  void SetProgress(int step, std::string_view text) override;
+  bool Stopped() const override;
+  void EndProgress() override;
+  // The dialog's template is the resource named after TemplateName() in upper case. -1 when
+  // there is none (as DialogBoxParamW answers a template it cannot make).
+  int Run(ui::Dialog &dialog) override;
+
+  // What shows a message box; MessageBoxW unless replaced. Tests answer the boxes through it.
+  using MessageBoxFunction =
+      std::function<int(HWND owner, const std::wstring &text, const std::wstring &caption, UINT type)>;
+  void SetMessageBox(MessageBoxFunction show);
+
+  const HostOptions &Options() const { return options_; }
+  HINSTANCE Instance() const;
+  // The window that boxes and child dialogs belong to: the progress window while it shows, else
+  // the dialog opened last that is still open; null before the first.
+  HWND Owner() const;
+  bool Waiting() const { return waitDepth_ > 0; }
+  // The progress window while one shows.
+  HWND ProgressWindowHandle() const;
+
+  // The host's bookkeeping of open windows, innermost last.
+  void Opened(HWND window);
+  void Closed(HWND window);
+
+ private:
+  int Show(std::string_view text, std::string_view caption, ui::Icon icon, UINT buttons);
+
+  HostOptions options_;
+  MessageBoxFunction messageBox_;
+  std::vector<HWND> windows_;
+  int waitDepth_ = 0;
+  HCURSOR cursorBeforeWait_ = nullptr;
+  std::unique_ptr<ProgressWindow> progress_;
+};
+
+}  // namespace tillwright::win32
