@@ -28,6 +28,10 @@ struct ControlState {
   bool enabled = true;
   bool readOnly = false;
   bool visible = true;
+  // A picture control's image.
+  int imageWidth = 0;
+  int imageHeight = 0;
+  std::vector<uint8_t> image;
 };
 
 class FakeView : public ui::IDialogView {
@@ -53,6 +57,12 @@ class FakeView : public ui::IDialogView {
   void SetVisible(ui::ControlId id, bool visible) override { controls_[id].visible = visible; }
   void SetFocus(ui::ControlId id) override { focus_ = id; }
   ui::ControlId Focus() const override { return focus_; }
+  void SetImage(ui::ControlId id, int width, int height, const std::vector<uint8_t> &rows) override {
+    ControlState &c = controls_[id];
+    c.imageWidth = width;
+    c.imageHeight = height;
+    c.image = rows;
+  }
   std::string Caption() const override { return caption_; }
   void SetCaption(std::string_view caption) override { caption_ = std::string(caption); }
   void End(int result) override { result_ = result; }

@@ -1,6 +1,7 @@
 #include "dialogs/data_exchange.h"
 
 #include <charconv>
+#include <climits>
 #include <cmath>
 
 namespace tillwright::ui {
@@ -69,11 +70,42 @@ void DataExchange::Integer(ControlId id, int32_t &field, int32_t min, int32_t ma
   field = static_cast<int32_t>(value);
 }
 
+void DataExchange::Integer(ControlId id, int32_t &field) {
+  if (failed_) return;
+  if (!fromControls_) {
+    view_.SetText(id, std::to_string(field));
+    return;
+  }
+  std::string text = Trimmed(view_.Text(id));
+  if (!text.empty() && text[0] == '+') text.erase(0, 1);
+  int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || end != text.data() + text.size() || (error != std::errc() && error != std::errc::result_out_of_range)) {
+    Refuse(id, kNotAnInteger);
+    return;
+  }
+  constexpr int64_t kLow = INT32_MIN;
+  constexpr int64_t kHigh = INT32_MAX;
+  if (error == std::errc::result_out_of_range || value < kLow || value > kHigh) {
+    Refuse(id, Fill(kIntegerRange, std::to_string(kLow), std::to_string(kHigh)));
+    return;
+  }
+  field = static_cast<int32_t>(value);
+}
+
+void DataExchange::MinMax(ControlId id, int32_t value, int32_t min, int32_t max) {
+  if (failed_ || !fromControls_) return;
+  if (value < min || value > max) Refuse(id, Fill(kIntegerRange, std::to_string(min), std::to_string(max)));
+}
+
 void DataExchange::Number(ControlId id, double &field, int decimals) {
   if (failed_) return;
   if (!fromControls_) {
-    char text[64];
-    const auto [end, error] = std::to_chars(text, text + sizeof text, field, std::chars_format::fixed, decimals);
+    char text[400];  // the longest fixed form of a double with a few decimals
+    const auto [end, error] =
+        decimals == kShortest
+            ? std::to_chars(text, text + sizeof text, field, std::chars_format::general, 15)
+            : std::to_chars(text, text + sizeof text, field, std::chars_format::fixed, decimals);
     view_.SetText(id, error == std::errc() ? std::string(text, end) : std::string());
     return;
   }

@@ -35,6 +35,8 @@ class IDialogView {
  public:
   virtual ~IDialogView() = default;
 
+  // Date and time pickers speak text too: a date as "2014-03-01", a time as "08:00:00" (seconds
+  // may be left out when setting); an empty text when the picker holds no valid value.
   virtual std::string Text(ControlId id) const = 0;
   virtual void SetText(ControlId id, std::string_view text) = 0;
 
@@ -58,6 +60,11 @@ class IDialogView {
   virtual void SetVisible(ControlId id, bool visible) = 0;
   virtual void SetFocus(ControlId id) = 0;
   virtual ControlId Focus() const = 0;  // 0 when no control of the dialog has it
+
+  // A picture control shows a one-bit image: `rows` holds `height` rows from the top, each
+  // (width + 7) / 8 bytes, the leftmost dot in the high bit, 1 for a black dot. The host fits it
+  // into the control keeping its proportions; an empty image clears the control.
+  virtual void SetImage(ControlId id, int width, int height, const std::vector<uint8_t> &rows) = 0;
 
   virtual std::string Caption() const = 0;
   virtual void SetCaption(std::string_view caption) = 0;

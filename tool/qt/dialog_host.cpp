@@ -3,17 +3,22 @@
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTimeEdit>
+#include <QImage>
 #include <QDialog>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QTextEdit>
 #include <QUiLoader>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 
@@ -33,6 +38,31 @@ namespace {
 
 QString ToQt(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 std::string FromQt(const QString &text) { return text.toStdString(); }
+
+// The pickers' texts (see IDialogView::Text).
+const QString kDateForm = QStringLiteral("yyyy-MM-dd");
+const QString kTimeForm = QStringLiteral("HH:mm:ss");
+
+std::string PickerText(const QDateTimeEdit *picker) {
+  const QDateTime value = picker->dateTime();
+  const bool date = (picker->displayedSections() & QDateTimeEdit::DateSections_Mask) != 0;
+  const bool time = (picker->displayedSections() & QDateTimeEdit::TimeSections_Mask) != 0;
+  if (date && time) return FromQt(value.toString(kDateForm + QLatin1Char(' ') + kTimeForm));
+  return FromQt(date ? value.date().toString(kDateForm) : value.time().toString(kTimeForm));
+}
+
+void SetPickerText(QDateTimeEdit *picker, const QString &text) {
+  const QString trimmed = text.trimmed();
+  if (const QDateTime both = QDateTime::fromString(trimmed, kDateForm + QLatin1Char(' ') + kTimeForm); both.isValid()) {
+    picker->setDateTime(both);
+  } else if (const QDate date = QDate::fromString(trimmed, kDateForm); date.isValid()) {
+    picker->setDate(date);
+  } else if (const QTime time = QTime::fromString(trimmed, kTimeForm); time.isValid()) {
+    picker->setTime(time);
+  } else if (const QTime shortTime = QTime::fromString(trimmed, QStringLiteral("HH:mm")); shortTime.isValid()) {
+    picker->setTime(shortTime);
+  }
+}
 
 }  // namespace
 
@@ -144,6 +174,8 @@ void DialogHost::Connect(ui::ControlId id, QWidget *widget) {
       QObject::connect(typed, &QLineEdit::textEdited, window_, event(ui::Event::Changed));
   } else if (auto *list = qobject_cast<QListWidget *>(widget)) {
     QObject::connect(list, &QListWidget::currentRowChanged, window_, event(ui::Event::SelectionChanged));
+  } else if (auto *picker = qobject_cast<QDateTimeEdit *>(widget)) {
+    QObject::connect(picker, &QDateTimeEdit::dateTimeChanged, window_, event(ui::Event::Changed));
   }
 }
 
@@ -230,6 +262,7 @@ std::string DialogHost::Text(ui::ControlId id) const {
   if (auto *combo = qobject_cast<QComboBox *>(w)) return FromQt(combo->currentText());
   if (auto *list = qobject_cast<QListWidget *>(w)) return list->currentItem() ? FromQt(list->currentItem()->text()) : "";
   if (auto *group = qobject_cast<QGroupBox *>(w)) return FromQt(group->title());
+  if (auto *picker = qobject_cast<QDateTimeEdit *>(w)) return PickerText(picker);
   return {};
 }
 
@@ -260,6 +293,8 @@ void DialogHost::SetText(ui::ControlId id, std::string_view text) {
   } else if (auto *group = qobject_cast<QGroupBox *>(w)) {
     caption(group->title());
     group->setTitle(value);
+  } else if (auto *picker = qobject_cast<QDateTimeEdit *>(w)) {
+    SetPickerText(picker, value);
   }
   --updating_;
 }
@@ -377,6 +412,33 @@ ui::ControlId DialogHost::Focus() const {
       return id;
   }
   return 0;
+}
+
+void DialogHost::SetImage(ui::ControlId id, int width, int height, const std::vector<uint8_t> &rows) {
+  auto *label = qobject_cast<QLabel *>(Find(id));
+  if (label == nullptr) return;
+  const size_t stride = width > 0 ? (static_cast<size_t>(width) + 7) / 8 : 0;
+  if (width <= 0 || height <= 0 || rows.size() < stride * static_cast<size_t>(height)) {
+    label->clear();
+    return;
+  }
+  QImage image(width, height, QImage::Format_Mono);
+  image.setColorCount(2);
+  image.setColor(0, qRgb(255, 255, 255));
+  image.setColor(1, qRgb(0, 0, 0));
+  for (int y = 0; y < height; ++y)
+    std::memcpy(image.scanLine(y), rows.data() + stride * static_cast<size_t>(y), stride);
+  // Whole multiples keep every dot square and sharp; a picture larger than the control shrinks.
+  const QSize room = label->contentsRect().size();
+  QImage shown;
+  if (width <= room.width() && height <= room.height()) {
+    const int factor = std::max(1, std::min(room.width() / width, room.height() / height));
+    shown = image.scaled(width * factor, height * factor, Qt::KeepAspectRatio, Qt::FastTransformation);
+  } else {
+    shown = image.convertToFormat(QImage::Format_Grayscale8)
+                .scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  }
+  label->setPixmap(QPixmap::fromImage(shown));
 }
 
 std::string DialogHost::Caption() const { return FromQt(window_->windowTitle()); }

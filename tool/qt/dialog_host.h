@@ -1,7 +1,7 @@
 // The Qt front end of a dialog's logic: loads the dialog's template (a .ui compiled into the
 // program's resources under /templates, named by the dialog's TemplateName()), finds its controls
 // by object name (a kind word followed by the control id: edit1033, button1084, label1097,
-// check1043, combo1039, radio1050, list1060), serves the logic's view over them and routes their
+// check1043, combo1039, radio1050, list1060, date1163, time1169, picture1200), serves the logic's view over them and routes their
 // signals into the logic's handler table. Nothing in it knows any one dialog.
 #pragma once
 
@@ -70,6 +70,7 @@ class DialogHost final : public ui::IDialogView {
   void SetVisible(ui::ControlId id, bool visible) override;
   void SetFocus(ui::ControlId id) override;
   ui::ControlId Focus() const override;
+  void SetImage(ui::ControlId id, int width, int height, const std::vector<uint8_t> &rows) override;
   std::string Caption() const override;
   void SetCaption(std::string_view caption) override;
   void End(int result) override;

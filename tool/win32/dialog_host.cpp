@@ -2,6 +2,9 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <utility>
 
@@ -14,7 +17,7 @@ namespace {
 // Dialog messages own WM_USER and a little above it; WM_APP is the program's.
 constexpr UINT kRunPosted = WM_APP + 1;
 
-enum class Kind { Button, Edit, Combo, List, Other };
+enum class Kind { Button, Edit, Combo, List, Picker, Other };
 
 Kind KindOf(HWND control) {
   wchar_t name[32] = {};
@@ -23,8 +26,104 @@ Kind KindOf(HWND control) {
   if (::lstrcmpiW(name, WC_EDITW) == 0) return Kind::Edit;
   if (::lstrcmpiW(name, WC_COMBOBOXW) == 0) return Kind::Combo;
   if (::lstrcmpiW(name, WC_LISTBOXW) == 0) return Kind::List;
+  if (::lstrcmpiW(name, DATETIMEPICK_CLASSW) == 0) return Kind::Picker;
   return Kind::Other;
 }
+
+// The pickers' texts (see IDialogView::Text): "2014-03-01", "08:00:00", or both with a blank.
+std::string PickerText(HWND picker) {
+  SYSTEMTIME value{};
+  if (::SendMessageW(picker, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&value)) != GDT_VALID) return {};
+  char text[32];
+  if ((::GetWindowLongW(picker, GWL_STYLE) & DTS_TIMEFORMAT) == DTS_TIMEFORMAT) {
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u", value.wHour, value.wMinute, value.wSecond);
+  } else {
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u", value.wYear, value.wMonth, value.wDay);
+  }
+  return text;
+}
+
+void SetPickerText(HWND picker, const std::string &text) {
+  SYSTEMTIME value{};
+  if (::SendMessageW(picker, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&value)) != GDT_VALID) {
+    ::GetLocalTime(&value);
+  }
+  unsigned a = 0, b = 0, c = 0, d = 0, e = 0, f = 0;
+  int n = 0;
+  if (std::sscanf(text.c_str(), "%4u-%2u-%2u %2u:%2u:%2u%n", &a, &b, &c, &d, &e, &f, &n) == 6 ||
+      std::sscanf(text.c_str(), "%4u-%2u-%2u%n", &a, &b, &c, &n) == 3) {
+    value.wYear = static_cast<WORD>(a);
+    value.wMonth = static_cast<WORD>(b);
+    value.wDay = static_cast<WORD>(c);
+    value.wHour = static_cast<WORD>(d);
+    value.wMinute = static_cast<WORD>(e);
+    value.wSecond = static_cast<WORD>(f);
+  } else if (std::sscanf(text.c_str(), "%2u:%2u:%2u%n", &d, &e, &f, &n) == 3 ||
+             std::sscanf(text.c_str(), "%2u:%2u%n", &d, &e, &n) == 2) {
+    value.wHour = static_cast<WORD>(d);
+    value.wMinute = static_cast<WORD>(e);
+    value.wSecond = static_cast<WORD>(f);
+  } else {
+    return;
+  }
+  value.wMilliseconds = 0;
+  ::SendMessageW(picker, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&value));
+}
+
+// A one-bit image fitted into width x height pixels of a white 24-bit DIB: whole multiples when
+// it fits, else shrunk with each pixel as grey as the share of black dots it covers.
+HBITMAP PictureBitmap(int roomWidth, int roomHeight, int width, int height, const std::vector<uint8_t> &rows) {
+  if (roomWidth <= 0 || roomHeight <= 0) return nullptr;
+  const size_t stride = (static_cast<size_t>(width) + 7) / 8;
+  const auto black = [&](int x, int y) {
+    return (rows[stride * static_cast<size_t>(y) + static_cast<size_t>(x) / 8] & (0x80 >> (x % 8))) != 0;
+  };
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = roomWidth;
+  info.bmiHeader.biHeight = -roomHeight;  // rows from the top
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void *bits = nullptr;
+  HBITMAP bitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap == nullptr || bits == nullptr) return bitmap;
+  const size_t line = (static_cast<size_t>(roomWidth) * 3 + 3) & ~size_t{3};
+  auto *pixels = static_cast<uint8_t *>(bits);
+  std::memset(pixels, 0xFF, line * static_cast<size_t>(roomHeight));
+  // The scale as a fraction shown / stored, the same for both directions.
+  int num = 1, den = 1;
+  if (width <= roomWidth && height <= roomHeight) {
+    num = std::max(1, std::min(roomWidth / width, roomHeight / height));
+  } else if (static_cast<int64_t>(roomWidth) * height <= static_cast<int64_t>(roomHeight) * width) {
+    num = roomWidth;
+    den = width;
+  } else {
+    num = roomHeight;
+    den = height;
+  }
+  const int shownWidth = static_cast<int>(static_cast<int64_t>(width) * num / den);
+  const int shownHeight = static_cast<int>(static_cast<int64_t>(height) * num / den);
+  const int left = (roomWidth - shownWidth) / 2;
+  const int top = (roomHeight - shownHeight) / 2;
+  for (int y = 0; y < shownHeight; ++y) {
+    const int y0 = static_cast<int>(static_cast<int64_t>(y) * den / num);
+    const int y1 = std::max(y0 + 1, static_cast<int>(static_cast<int64_t>(y + 1) * den / num));
+    uint8_t *out = pixels + line * static_cast<size_t>(top + y) + static_cast<size_t>(left) * 3;
+    for (int x = 0; x < shownWidth; ++x, out += 3) {
+      const int x0 = static_cast<int>(static_cast<int64_t>(x) * den / num);
+      const int x1 = std::max(x0 + 1, static_cast<int>(static_cast<int64_t>(x + 1) * den / num));
+      int dots = 0;
+      int all = 0;
+      for (int sy = y0; sy < y1 && sy < height; ++sy)
+        for (int sx = x0; sx < x1 && sx < width; ++sx, ++all) dots += black(sx, sy) ? 1 : 0;
+      const auto grey = static_cast<uint8_t>(all == 0 ? 255 : 255 - 255 * dots / all);
+      out[0] = out[1] = out[2] = grey;
+    }
+  }
+  return bitmap;
+}
+
 
 std::wstring WindowText(HWND window) {
   const int length = ::GetWindowTextLengthW(window);
@@ -53,6 +152,12 @@ DialogHost::DialogHost(ui::Dialog &dialog, Win32Prompter &prompter) : dialog_(di
 DialogHost::~DialogHost() = default;
 
 int DialogHost::Run(HWND owner) {
+  // Templates may hold date and time pickers.
+  static const bool dateClasses = [] {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_DATE_CLASSES};
+    return ::InitCommonControlsEx(&controls) != FALSE;
+  }();
+  (void)dateClasses;
   HINSTANCE instance = prompter_.Instance();
   const auto found = NamedResource(instance, RT_DIALOG, TemplateResourceName(dialog_.TemplateName()));
   if (found.empty()) return -1;
@@ -81,6 +186,14 @@ INT_PTR DialogHost::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
       Command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
       return TRUE;
+    case WM_NOTIFY: {
+      const auto *header = reinterpret_cast<const NMHDR *>(lParam);
+      const auto id = static_cast<ui::ControlId>(header->idFrom);
+      if (header->code == DTN_DATETIMECHANGE && attached_ && !(silent_ != 0 && id == silent_)) {
+        Guarded([&] { dialog_.Dispatch(id, ui::Event::Changed); });
+      }
+      return FALSE;
+    }
     case WM_CLOSE:
       if (attached_) Guarded([this] { dialog_.Dispatch(ui::kIdCancel, ui::Event::Clicked); });
       return TRUE;
@@ -137,6 +250,7 @@ void DialogHost::Destroyed() {
     dialog_.Detach();
     attached_ = false;
   }
+  DropPictures();
   prompter_.Closed(window_);
   window_ = nullptr;
 }
@@ -158,6 +272,7 @@ void DialogHost::Command(int id, int code, HWND control) {
     case Kind::List:
       if (code == LBN_SELCHANGE) event = ui::Event::SelectionChanged;
       break;
+    case Kind::Picker:  // its changes come as WM_NOTIFY
     case Kind::Other:
       break;
   }
@@ -234,14 +349,50 @@ void DialogHost::MoveFocusOff(HWND control) {
 
 std::string DialogHost::Text(ui::ControlId id) const {
   HWND control = Control(id);
-  return control != nullptr ? Narrow(WindowText(control)) : std::string();
+  if (control == nullptr) return {};
+  if (KindOf(control) == Kind::Picker) return PickerText(control);
+  return Narrow(WindowText(control));
 }
 
 void DialogHost::SetText(ui::ControlId id, std::string_view text) {
   HWND control = Control(id);
   if (control == nullptr) return;
   const Silence silence(*this, id);
+  if (KindOf(control) == Kind::Picker) {
+    SetPickerText(control, std::string(text));
+    return;
+  }
   ::SetWindowTextW(control, Widen(text).c_str());
+}
+
+void DialogHost::SetImage(ui::ControlId id, int width, int height, const std::vector<uint8_t> &rows) {
+  HWND control = Control(id);
+  if (control == nullptr) return;
+  const size_t stride = width > 0 ? (static_cast<size_t>(width) + 7) / 8 : 0;
+  HBITMAP bitmap = nullptr;
+  if (width > 0 && height > 0 && rows.size() >= stride * static_cast<size_t>(height)) {
+    RECT room{};
+    ::GetClientRect(control, &room);
+    bitmap = PictureBitmap(room.right - room.left, room.bottom - room.top, width, height, rows);
+  }
+  auto *previous = reinterpret_cast<HBITMAP>(
+      ::SendMessageW(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap)));
+  const auto it = pictures_.find(id);
+  if (it != pictures_.end()) {
+    if (it->second != previous && it->second != nullptr) ::DeleteObject(it->second);
+    pictures_.erase(it);
+  }
+  if (previous != nullptr) ::DeleteObject(previous);
+  if (bitmap != nullptr) pictures_[id] = bitmap;
+  ::InvalidateRect(control, nullptr, TRUE);
+}
+
+void DialogHost::DropPictures() {
+  for (const auto &[id, bitmap] : pictures_) {
+    if (HWND control = Control(id)) ::SendMessageW(control, STM_SETIMAGE, IMAGE_BITMAP, 0);
+    ::DeleteObject(bitmap);
+  }
+  pictures_.clear();
 }
 
 bool DialogHost::Checked(ui::ControlId id) const {

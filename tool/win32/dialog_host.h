@@ -6,6 +6,7 @@
 //   EN_CHANGE              Changed, when the person typed it: the view's own SetText is silent
 //   CBN_EDITCHANGE         Changed
 //   CBN_SELCHANGE, LBN_SELCHANGE   SelectionChanged (the person's choice; SetSelection is silent)
+//   DTN_DATETIMECHANGE     Changed (a date or time picker; SetText is silent)
 //   WM_DESTROY             OnDestroy, then Detach; tasks still posted are dropped
 //
 // Combo and list items can come with the template: an RCDATA resource named after it with
@@ -18,6 +19,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -60,6 +62,9 @@ class DialogHost final : public ui::IDialogView {
   void SetVisible(ui::ControlId id, bool visible) override;
   void SetFocus(ui::ControlId id) override;
   ui::ControlId Focus() const override;
+  // Picture controls are static controls with SS_BITMAP | SS_CENTERIMAGE; the host owns the
+  // bitmap it gives them, made to the control's size.
+  void SetImage(ui::ControlId id, int width, int height, const std::vector<uint8_t> &rows) override;
   std::string Caption() const override;
   void SetCaption(std::string_view caption) override;
   void End(int result) override;
@@ -75,6 +80,7 @@ class DialogHost final : public ui::IDialogView {
   void RunPosted();
   void LoadTemplateItems();
   void MoveFocusOff(HWND control);
+  void DropPictures();
   HWND Control(ui::ControlId id) const;
   // Runs a handler; what it throws ends the run, to be rethrown by Run.
   void Guarded(const std::function<void()> &handler);
@@ -91,6 +97,7 @@ class DialogHost final : public ui::IDialogView {
   bool ended_ = false;
   ui::ControlId silent_ = 0;
   std::exception_ptr pending_;
+  std::map<ui::ControlId, HBITMAP> pictures_;
 
   // Tasks from any thread, run in order on the user-interface thread. One message is on its way
   // while `signalled_`; the window is null when the dialog is gone and posts are dropped.
