@@ -11,6 +11,8 @@
 #include "core/messages.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
+#include "registration/business_data.h"
+#include "registration/date_period.h"
 #include "registration/fiscalization.h"
 
 namespace tillwright {
@@ -43,6 +45,8 @@ CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link) : Dialog("tillwrigh
   On(kPaperCutButton, ui::Event::Clicked, [this] { OnPaperCut(); });
   On(kDeviceTypeCombo, ui::Event::SelectionChanged, [this] { OnDeviceType(); });
   On(kQuitButton, ui::Event::Clicked, [this] { OnQuit(); });
+  On(kBusinessDataButton, ui::Event::Clicked, [this] { OnBusinessData(); });
+  On(kReportsByDatesButton, ui::Event::Clicked, [this] { OnReportsByDates(); });
 }
 
 CTillwrightDlg::~CTillwrightDlg() = default;
@@ -208,6 +212,17 @@ void CTillwrightDlg::OnQuit() {
   link_.SerialDisconnect();
   state_.serialConnected = 0;
   EndDialog(ui::kResultOk);
+}
+
+void CTillwrightDlg::OnBusinessData() {
+  CBusinessData dialog(link_);
+  Prompter().Run(dialog);
+}
+
+void CTillwrightDlg::OnReportsByDates() {
+  CDatePeriod period;
+  if (Prompter().Run(period) != ui::kResultOk) return;
+  RunCommand(cmd::kReportByDates, ReportPeriodData(period.begin, period.end));
 }
 
 }  // namespace tillwright

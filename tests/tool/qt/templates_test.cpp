@@ -23,6 +23,8 @@
 #include "programming/set_sn.h"
 #include "qt/dialog_host.h"
 #include "qt/qt_prompter.h"
+#include "registration/business_data.h"
+#include "registration/date_period.h"
 #include "registration/fiscalization.h"
 
 namespace {
@@ -64,6 +66,28 @@ TEST_F(Templates, EachDialogsControlsAreInItsTemplate) {
   ExpectTemplateFits(header, "Selvora");
   CSetSN serial;
   ExpectTemplateFits(serial, "Selvora");
+  CBusinessData premises(link);
+  ExpectTemplateFits(premises, "Podaci o poslovnom prostoru");
+  CDatePeriod period;
+  ExpectTemplateFits(period, "Selvora");
+}
+
+// The date pickers take the logic's dates and give back what the person picked, in the years the
+// device can take.
+TEST_F(Templates, TheDatePeriodsPickersCarryTheDates) {
+  CDatePeriod period;
+  period.begin = {2014, 3, 1};
+  period.end = {2014, 3, 31};
+  DialogHost host(period, prompter);
+  host.Open(false);
+  EXPECT_EQ(host.Text(CDatePeriod::kBeginDate), "2014-03-01");
+  EXPECT_EQ(host.Text(CDatePeriod::kEndDate), "2014-03-31");
+  host.SetText(CDatePeriod::kEndDate, "2015-01-02");
+  EXPECT_TRUE(period.UpdateData(true));
+  EXPECT_EQ(period.end, (CalendarDate{2015, 1, 2}));
+  host.SetText(CDatePeriod::kBeginDate, "1990-01-01");  // below the picker's range
+  EXPECT_EQ(host.Text(CDatePeriod::kBeginDate), "2000-01-01");
+  host.Close();
 }
 
 TEST_F(Templates, MainDialogsVisibleAndHiddenControls) {
