@@ -162,15 +162,17 @@ TEST_F(Premises, WorkingHoursCommasBecomeSemicolonsAndTheFlagLeadsThem) {
 
 TEST_F(Premises, TheConclusionsThreeOutcomes) {
   struct Case {
-    RecordingLink::Answer answer;
-    std::string message;
+    int result;
+    const char *reply;
+    const char *message;
     Icon icon;
   };
-  for (const Case &c : std::vector<Case>{{{1, "Connection Error"}, "Connection Error", Icon::Error},
-                                         {{0, "PAccepted"}, "OK", Icon::None},
-                                         {{0, "EMissing settlement"}, "Missing settlement", Icon::Error},
-                                         {{0, ""}, "", Icon::Error}}) {
-    conclusion = c.answer;
+  static constexpr Case kCases[] = {{1, "Connection Error", "Connection Error", Icon::Error},
+                                    {0, "PAccepted", "OK", Icon::None},
+                                    {0, "EMissing settlement", "Missing settlement", Icon::Error},
+                                    {0, "", "", Icon::Error}};
+  for (const Case &c : kCases) {
+    conclusion = {c.result, c.reply};
     prompter.messages.clear();
     prompter.icons.clear();
     FakeView fresh;
@@ -178,8 +180,8 @@ TEST_F(Premises, TheConclusionsThreeOutcomes) {
     dialog.Attach(fresh, prompter);
     dialog.OnInitDialog();
     fresh.Click(dialog, kIdOk);
-    EXPECT_EQ(prompter.messages, Texts{c.message}) << c.answer.reply;
-    EXPECT_EQ(prompter.icons, std::vector<Icon>{c.icon}) << c.answer.reply;
+    EXPECT_EQ(prompter.messages, Texts{c.message}) << c.reply;
+    EXPECT_EQ(prompter.icons, std::vector<Icon>{c.icon}) << c.reply;
     EXPECT_EQ(fresh.Result(), kResultOk);
     dialog.Detach();
   }
