@@ -11,10 +11,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QDir>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "core/app_state.h"
+#include "core/dialog_catalogue.h"
 #include "core/fiscal_check.h"
 #include "core/tillwright_dlg.h"
 #include "host_test_support.h"
@@ -70,6 +73,22 @@ TEST_F(Templates, EachDialogsControlsAreInItsTemplate) {
   ExpectTemplateFits(premises, "Podaci o poslovnom prostoru");
   CDatePeriod period;
   ExpectTemplateFits(period, "Selvora");
+}
+
+// Every template the program carries is reachable: the main dialog's, or one of the catalogue's,
+// whose pictures scripts/demo takes.
+TEST_F(Templates, TheCatalogueHoldsEveryDialogTemplate) {
+  std::set<std::string> templates;
+  const QStringList uiFiles = QDir(QStringLiteral(TILLWRIGHT_RESOURCES_DIR)).entryList({QStringLiteral("*.ui")});
+  for (const QString &file : uiFiles) {
+    templates.insert(file.chopped(3).toStdString());  // without ".ui"
+  }
+  std::set<std::string> reachable = {"tillwright_dlg"};
+  for (const DialogEntry &entry : DialogCatalogue(state, link)) {
+    EXPECT_EQ(entry.make()->TemplateName(), entry.templateName);
+    reachable.insert(entry.templateName);
+  }
+  EXPECT_EQ(reachable, templates);
 }
 
 // The date pickers take the logic's dates and give back what the person picked, in the years the
