@@ -315,7 +315,10 @@ TEST_F(UsbTransport, ArrivalsWhileARequestRestartsTheDeviceDeadlockNothing) {
   std::thread plugging([&] {
     while (!done.load()) {
       EmulatedDevice serial({.vendorId = 0x1234, .productId = 0x5678, .port = 2, .withTty = true});
-      std::this_thread::sleep_for(300ms);
+      // Arrivals wait in the emulator's event queue while a restart holds the delivering thread;
+      // that queue is short (its sender gives up when it is full), so they come at a pace a slow
+      // build (the thread sanitizer's, on a busy machine) can take.
+      std::this_thread::sleep_for(1s);
     }
   });
   auto requests = std::async(std::launch::async, [&] {
