@@ -311,6 +311,7 @@ bool cVRNWDUDriver::Reset(bool full) {
   if (protocol != nullptr && protocol->IsComOpen()) return protocol->ComSupp().ReopenCom();
   bool quick = false;
   bool ok = false;
+  bool cycled = false;
   unsigned vid = 0;
   unsigned pid = 0;
   {
@@ -331,12 +332,14 @@ bool cVRNWDUDriver::Reset(bool full) {
     CGuard writing(record_.writeLock, platform::kAdoptLock);
     if (record_.handle.load() != nullptr) {
       ok = ResetDeviceLocked(handle, full);
-      quick = ok && !full && record_.handle.load() != nullptr;
+      cycled = ok && record_.handle.load() == nullptr;
+      quick = ok && !full && !cycled;
     }
     if (cancelled_.load()) return false;
   }
   // Outside the record lock: ending the library waits for its thread, which may be in a
   // callback that waits for that lock.
+  bool restarted = false;
   if (!ok && full) {
     initialised_.store(false);
     StopLibraryLocked();
@@ -344,6 +347,7 @@ bool cVRNWDUDriver::Reset(bool full) {
     if (WduLibrary *library = StartLibrary(result)) {
       library_.store(library);
       initialised_.store(true);
+      restarted = true;
     }
   }
   if (quick) {
@@ -351,11 +355,13 @@ bool cVRNWDUDriver::Reset(bool full) {
   } else {
     platform::Trace("Full Device Reset %04X : %04X  %s", vid, pid, ok ? "successful" : "failed");
   }
-  // A cycled or re-initialised device attaches again on the library's thread. In short slices,
-  // so that a Cancel, which cannot take the record lock to notify, is seen.
+  // A cycled device, or any device of a restarted library, attaches again on the library's
+  // thread; after a failed plain reset none will. In short slices, so that a Cancel, which
+  // cannot take the record lock to notify, is seen.
+  const bool comesBack = cycled || restarted;
   const auto deadline = std::chrono::steady_clock::now() + kReattachLimit;
   platform::MutexLock record(record_.recordLock);
-  while (library_.load() != nullptr && record_.handle.load() == nullptr && !cancelled_.load()) {
+  while (comesBack && library_.load() != nullptr && record_.handle.load() == nullptr && !cancelled_.load()) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) break;
     record_.opened.WaitUntil(record_.recordLock, std::min(deadline, now + kCancelCheck));
