@@ -369,6 +369,7 @@ TEST_F(WduTest, ARequestWhoseDeviceDetachesFailsAtOnceAndTheNextDeviceServes) {
   EXPECT_EQ(request.get(), "");
   EXPECT_EQ(result, -1);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);  // ended by the detach, not by time-outs
+  ASSERT_TRUE(Library::Instance().WaitIdle());  // the detach traces after it ended the request
   EXPECT_TRUE(traces.Contains("Detach device 0483 : 5740"));
   EXPECT_EQ(vrn_test_connection(), 0);
 
