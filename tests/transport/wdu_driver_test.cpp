@@ -281,6 +281,27 @@ TEST_F(WduWrite, AFailedPieceIsSentAgainAfterAnOutPipeResetAndThreeFailuresInARo
   EXPECT_EQ(device.device->OutPieces().size(), 3u);
 }
 
+TEST_F(WduWrite, AFailedReadIsMadeAgainAfterAnInPipeResetAndTakesTheReply) {
+  WduDevice device;
+  cVRNWDUDriver &driver = OpenWith(device);
+  ASSERT_TRUE(driver.IsAttached());
+  vrn::cVRNProtocol *protocol = driver.Protocol();
+  ASSERT_NE(protocol, nullptr);
+  const unsigned inResets = device.device->PipeResets(0x81);
+  device.device->FailNextIn(2);
+  EXPECT_EQ(vrn_test::Ask(*protocol, kSerialNumber, "").text, kSerialText);
+  EXPECT_EQ(device.device->PipeResets(0x81), inResets + 2);
+  // The reply was not lost: no second transmission, no device reset.
+  EXPECT_EQ(device.sim->ReceivedFrames().Total(), 1u);
+  EXPECT_TRUE(device.device->DeviceResets().empty());
+  for (const wdu_double::TransferCall &call : device.device->Transfers()) {
+    if (!call.read) continue;
+    EXPECT_EQ(call.pipe, 0x81u);
+    EXPECT_EQ(call.options, 0x100u);
+    EXPECT_EQ(call.timeoutMs, 3000u);
+  }
+}
+
 using WduReset = WduTest;
 
 TEST_F(WduReset, AQuickResetIsAHardResetAfterPipeResetsWithTheInterfaceSelectedAgain) {
