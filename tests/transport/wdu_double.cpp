@@ -106,8 +106,8 @@ std::vector<Interface> CdcInterfaces(uint16_t inPacketSize, uint16_t outPacketSi
   return {control, data};
 }
 
-Device::Device(DeviceSpec spec)
-    : spec_(std::move(spec)), link_(std::make_shared<LinkState>()), deviceEnd_(std::make_unique<DeviceEnd>(link_)) {}
+Device::Device(DeviceLayout layout)
+    : layout_(std::move(layout)), link_(std::make_shared<LinkState>()), deviceEnd_(std::make_unique<DeviceEnd>(link_)) {}
 
 Device::~Device() = default;
 
@@ -332,7 +332,7 @@ void Library::Run() {
 }
 
 bool Library::Matches(const Device &device) const {
-  return IdMatches(match_.vendorId, device.spec_.vendorId) && IdMatches(match_.productId, device.spec_.productId);
+  return IdMatches(match_.vendorId, device.layout_.vendorId) && IdMatches(match_.productId, device.layout_.productId);
 }
 
 void Library::Deliver(const Event &event) {
@@ -352,7 +352,7 @@ void Library::Deliver(const Event &event) {
         attachment->generation = event.device->link_->generation;
         ++event.device->link_->attaches;
       }
-      const std::vector<Interface> &interfaces = event.device->spec_.interfaces;
+      const std::vector<Interface> &interfaces = event.device->layout_.interfaces;
       size_t count = 0;
       for (const Interface &i : interfaces) count += i.settings.size();
       attachment->settings.reserve(count);  // pointers into it are handed out below
@@ -367,7 +367,7 @@ void Library::Deliver(const Event &event) {
         if (i.active < i.settings.size()) described.active = described.altSettings + i.active;
         attachment->interfaces.push_back(described);
       }
-      attachment->info = {event.device->spec_.vendorId, event.device->spec_.productId,
+      attachment->info = {event.device->layout_.vendorId, event.device->layout_.productId,
                           static_cast<uint32_t>(attachment->interfaces.size()), attachment->interfaces.data()};
       attachments_.push_back(std::move(made));
     } else {

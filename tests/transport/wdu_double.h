@@ -37,7 +37,7 @@ struct Interface {
 // with bulk OUT 0x03 and bulk IN 0x81.
 std::vector<Interface> CdcInterfaces(uint16_t inPacketSize = 64, uint16_t outPacketSize = 64);
 
-struct DeviceSpec {
+struct DeviceLayout {
   uint16_t vendorId = 0x0483;
   uint16_t productId = 0x5740;
   std::vector<Interface> interfaces = CdcInterfaces();
@@ -56,14 +56,14 @@ struct LinkState;
 
 class Device {
  public:
-  explicit Device(DeviceSpec spec = {});
+  explicit Device(DeviceLayout layout = {});
   ~Device();
   Device(const Device &) = delete;
   Device &operator=(const Device &) = delete;
 
   // The device's end of its pipes, for a fiscalsim::Simulator; taken once.
   std::unique_ptr<fiscalsim::DeviceLink> TakeLink();
-  const DeviceSpec &Spec() const { return spec_; }
+  const DeviceLayout &Layout() const { return layout_; }
 
   // The next n transfers of that direction fail (a stalled pipe).
   void FailNextOut(int n);
@@ -84,7 +84,7 @@ class Device {
 
  private:
   friend class Library;
-  const DeviceSpec spec_;
+  const DeviceLayout layout_;
   std::shared_ptr<LinkState> link_;
   std::unique_ptr<fiscalsim::DeviceLink> deviceEnd_;
 };

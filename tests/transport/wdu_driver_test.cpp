@@ -24,7 +24,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using vrn::cVRNWDUDriver;
-using wdu_double::DeviceSpec;
+using wdu_double::DeviceLayout;
 using wdu_double::Library;
 
 constexpr uint16_t kSerialNumber = 200;  // answered with the device's serial number
@@ -41,8 +41,8 @@ bool WaitFor(const std::function<bool()> &condition, std::chrono::milliseconds l
 
 // A device of the double with the simulator behind its pipes.
 struct WduDevice {
-  explicit WduDevice(DeviceSpec spec = {})
-      : device(std::make_shared<wdu_double::Device>(std::move(spec))),
+  explicit WduDevice(DeviceLayout layout = {})
+      : device(std::make_shared<wdu_double::Device>(std::move(layout))),
         sim(std::make_unique<fiscalsim::Simulator>(device->TakeLink())) {
     sim->Start();
   }
@@ -163,14 +163,14 @@ using WduAttach = WduTest;
 
 // Interface 0: one endpoint. Interface 1: two IN endpoints. Interface 2: its active setting (1)
 // has an IN endpoint of 512 bytes and an OUT endpoint of `out` bytes. Interface 3: a plain pair.
-DeviceSpec Walked(uint16_t out) {
-  DeviceSpec spec;
-  spec.interfaces.clear();
-  spec.interfaces.push_back({{{0, 0, {{0x82, 0x03, 8}}}}, 0});
-  spec.interfaces.push_back({{{1, 0, {{0x82, 0x02, 64}, {0x83, 0x02, 64}}}}, 0});
-  spec.interfaces.push_back({{{2, 0, {}}, {2, 1, {{0x81, 0x02, 512}, {0x03, 0x02, out}}}}, 1});
-  spec.interfaces.push_back({{{3, 0, {{0x03, 0x02, 64}, {0x81, 0x02, 64}}}}, 0});
-  return spec;
+DeviceLayout Walked(uint16_t out) {
+  DeviceLayout layout;
+  layout.interfaces.clear();
+  layout.interfaces.push_back({{{0, 0, {{0x82, 0x03, 8}}}}, 0});
+  layout.interfaces.push_back({{{1, 0, {{0x82, 0x02, 64}, {0x83, 0x02, 64}}}}, 0});
+  layout.interfaces.push_back({{{2, 0, {}}, {2, 1, {{0x81, 0x02, 512}, {0x03, 0x02, out}}}}, 1});
+  layout.interfaces.push_back({{{3, 0, {{0x03, 0x02, 64}, {0x81, 0x02, 64}}}}, 0});
+  return layout;
 }
 
 TEST_F(WduAttach, TheFirstActiveSettingWithAnOutAndAnInEndpointIsSelectedAndOutPiecesAreAtMost32) {
@@ -211,12 +211,12 @@ TEST_F(WduAttach, AnInterfaceThatCannotBeSelectedGivesWayToTheNext) {
 }
 
 TEST_F(WduAttach, ADeviceWithoutAQualifyingInterfaceIsRefusedAndNothingOfItIsKept) {
-  DeviceSpec spec;
-  spec.interfaces.clear();
-  spec.interfaces.push_back({{{0, 0, {{0x81, 0x02, 64}}}}, 0});
-  spec.interfaces.push_back({{{1, 0, {{0x03, 0x02, 64}, {0x04, 0x02, 64}}}}, 0});
-  spec.interfaces.push_back({{}, 0});  // no alternate settings at all
-  WduDevice refused(spec);
+  DeviceLayout layout;
+  layout.interfaces.clear();
+  layout.interfaces.push_back({{{0, 0, {{0x81, 0x02, 64}}}}, 0});
+  layout.interfaces.push_back({{{1, 0, {{0x03, 0x02, 64}, {0x04, 0x02, 64}}}}, 0});
+  layout.interfaces.push_back({{}, 0});  // no alternate settings at all
+  WduDevice refused(layout);
   platform::TraceCapture traces;
   cVRNWDUDriver &driver = OpenWith(refused);
   EXPECT_TRUE(traces.Contains("Attach device failed 0483 : 5740"));
