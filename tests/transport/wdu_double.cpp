@@ -163,6 +163,7 @@ unsigned Device::Attaches() const {
 struct Library::Attachment {
   std::shared_ptr<Device> device;
   uint64_t generation = 0;
+  bool accepted = false;  // under the library's mutex, once its attach callback answered
   std::vector<WduAltSetting> settings;
   std::vector<WduInterface> interfaces;
   WduDeviceInfo info{};
@@ -224,8 +225,8 @@ void Library::Unplug(const std::shared_ptr<Device> &device) {
     }
     device->link_->changed.notify_all();
     std::erase(plugged_, device);
-    const auto it = current_.find(device.get());
-    if (running_ && it != current_.end()) queue_.push_back({false, device, it->second});
+    // Whichever attachment is current when the thread comes to it.
+    if (running_) queue_.push_back({false, device, nullptr});
   }
   changed_.notify_all();
 }
@@ -342,7 +343,12 @@ void Library::Deliver(const Event &event) {
     std::lock_guard lock(mutex_);
     events = events_;
     if (event.attach) {
-      if (!Matches(*event.device) || current_.count(event.device.get()) != 0) return;
+      if (!Matches(*event.device)) return;
+      const auto held = current_.find(event.device.get());
+      if (held != current_.end()) {
+        std::lock_guard link(event.device->link_->mutex);
+        if (held->second->Live()) return;
+      }
       auto made = std::make_unique<Attachment>();
       attachment = made.get();
       attachment->device = event.device;
@@ -372,9 +378,14 @@ void Library::Deliver(const Event &event) {
       attachments_.push_back(std::move(made));
     } else {
       const auto it = current_.find(event.device.get());
-      if (it == current_.end() || it->second != event.attachment) return;
-      current_.erase(it);
       attachment = event.attachment;
+      if (attachment == nullptr) {
+        if (it == current_.end()) return;
+        attachment = it->second;
+      }
+      if (!attachment->accepted) return;
+      attachment->accepted = false;  // one detach for one attach
+      if (it != current_.end() && it->second == attachment) current_.erase(it);
     }
   }
   auto *handle = reinterpret_cast<WduDevice *>(attachment);
@@ -382,6 +393,7 @@ void Library::Deliver(const Event &event) {
     const bool accepted = events.attach != nullptr && events.attach(handle, &attachment->info, events.userData);
     std::lock_guard lock(mutex_);
     answers_.push_back(accepted);
+    attachment->accepted = accepted;
     if (accepted) current_[event.device.get()] = attachment;
   } else if (events.detach != nullptr) {
     events.detach(handle, events.userData);
@@ -470,8 +482,7 @@ uint32_t Library::ResetDevice(WduDevice *handle, uint32_t options) {
     ++link.generation;
     link.changed.notify_all();
     if (running_) {
-      const auto it = current_.find(attachment->device.get());
-      if (it != current_.end() && it->second == attachment) queue_.push_back({false, attachment->device, attachment});
+      queue_.push_back({false, attachment->device, attachment});
       queue_.push_back({true, attachment->device, nullptr});
     }
   }

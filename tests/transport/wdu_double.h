@@ -132,7 +132,7 @@ class Library {
   struct Event {
     bool attach = true;
     std::shared_ptr<Device> device;
-    Attachment *attachment = nullptr;  // of a detach
+    Attachment *attachment = nullptr;  // of a detach; null: the device's current one
   };
   void Run();
   bool Matches(const Device &device) const;  // under mutex_
