@@ -164,7 +164,7 @@ TEST_P(ToolTemplates, MatchTheQtFrontEndsDialog) {
 
 INSTANTIATE_TEST_SUITE_P(Win32, ToolTemplates,
                          ::testing::Values("tillwright_dlg", "fiscal_check", "fiscalization", "set_header_footer",
-                                           "set_sn", "business_data", "date_period"));
+                                           "set_sn", "business_data", "date_period", "reg_data"));
 
 TEST_F(HostTest, TheToolsResourcesCarryIconVersionAndManifest) {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);

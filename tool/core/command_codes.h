@@ -26,6 +26,9 @@ inline constexpr uint16_t kReportByDates = 79;    // 0x4F: "DDMMYY,DDMMYY"
 inline constexpr uint16_t kPremisesAddress = 198; // 0xC6: "R" reads, "P<seven fields>" writes
 inline constexpr uint16_t kPremisesHours = 199;   // 0xC7: "R" reads, "P<flag><hours>,<purpose>" writes
 inline constexpr uint16_t kPremisesConclude = 208; // 0xD0
+inline constexpr uint16_t kRegistrationData = 198; // 0xC6: "P<n>,", "S<n>,", "A23," write; "R<n>", "G<n>", "V23", "Q0", "Z0", "X0" read
+inline constexpr uint16_t kRegistrationProcedure = 199; // 0xC7: the action "0".."3", "5", or "4" (GPRS test)
+inline constexpr uint16_t kTaxNumber = 99;        // 0x63
 
 // Request data the tool sends with them.
 inline constexpr char kCloseDay[] = "1";         // kDailyReport: the closing (Z) report

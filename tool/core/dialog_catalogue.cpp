@@ -6,6 +6,7 @@
 #include "registration/business_data.h"
 #include "registration/date_period.h"
 #include "registration/fiscalization.h"
+#include "registration/reg_data.h"
 
 namespace tillwright {
 
@@ -19,6 +20,7 @@ std::vector<DialogEntry> DialogCatalogue(AppState &state, ILink &link) {
       {"set_sn", [] { return std::make_unique<CSetSN>(); }},
       {"business_data", [l] { return std::make_unique<CBusinessData>(*l); }},
       {"date_period", [] { return std::make_unique<CDatePeriod>(); }},
+      {"reg_data", [l] { return std::make_unique<CRegData>(*l); }},
   };
   return entries;
 }

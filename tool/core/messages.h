@@ -41,4 +41,18 @@ inline constexpr std::string_view kOk = "OK";
 inline constexpr std::string_view kNoCommaInField =
     "A comma cannot be sent in this field: the device would read it as the start of the next field.";
 
+// The registration data dialog.
+inline constexpr std::string_view kExecutedOk = "УСПЕШНО ИЗПЪЛНЕНИЕ";
+inline constexpr std::string_view kExecutionFailed = "НЕУСПЕШНО ИЗПЪЛНЕНИЕ";
+inline constexpr std::string_view kErrorState = "ГРЕШКА";
+inline constexpr std::string_view kErrorNumber = "ГРЕШКА N";
+inline constexpr std::string_view kParametersWriteError = "Parameters write error!!!";
+inline constexpr std::string_view kChooseRegistration = "ИЗБЕРЕТЕ РЕГИСТРАЦИЯ ЗА ДА ПРОВЕРИТЕ ЗА СЪЩЕСТВУВАЩА!";
+inline constexpr std::string_view kCarriedOut = "УСПЕШНО ИЗПЪЛНЕНА!!!";
+inline constexpr std::string_view kNotCarriedOut = "НЕУСПЕШНО ИЗПЪЛНЕНА!!!";
+inline constexpr std::string_view kGprsCheckOk = "ПРОВЕРКА GPRS УСПЕШНА!!!";
+inline constexpr std::string_view kGprsError = "ГРЕШКА GPRS !!!";
+inline constexpr std::string_view kNotAvailable = "N/A";
+inline constexpr std::string_view kDigitsOnly = "Please enter digits only.";
+
 }  // namespace tillwright::msg

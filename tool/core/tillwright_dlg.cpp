@@ -14,6 +14,7 @@
 #include "registration/business_data.h"
 #include "registration/date_period.h"
 #include "registration/fiscalization.h"
+#include "registration/reg_data.h"
 
 namespace tillwright {
 
@@ -47,6 +48,7 @@ CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link) : Dialog("tillwrigh
   On(kQuitButton, ui::Event::Clicked, [this] { OnQuit(); });
   On(kBusinessDataButton, ui::Event::Clicked, [this] { OnBusinessData(); });
   On(kReportsByDatesButton, ui::Event::Clicked, [this] { OnReportsByDates(); });
+  On(kRemoteAuditButton, ui::Event::Clicked, [this] { OnRemoteAudit(); });
 }
 
 CTillwrightDlg::~CTillwrightDlg() = default;
@@ -223,6 +225,11 @@ void CTillwrightDlg::OnReportsByDates() {
   CDatePeriod period;
   if (Prompter().Run(period) != ui::kResultOk) return;
   RunCommand(cmd::kReportByDates, ReportPeriodData(period.begin, period.end));
+}
+
+void CTillwrightDlg::OnRemoteAudit() {
+  CRegData dialog(link_);
+  Prompter().Run(dialog);
 }
 
 }  // namespace tillwright

@@ -31,6 +31,7 @@ class CTillwrightDlg : public ui::Dialog {
   static constexpr ui::ControlId kQuitButton = 3;
   static constexpr ui::ControlId kBusinessDataButton = 1159;
   static constexpr ui::ControlId kReportsByDatesButton = 1024;  // hidden
+  static constexpr ui::ControlId kRemoteAuditButton = 1086;     // hidden
 
   // The port scan's range: COM1 to COM20.
   static constexpr int kLastComPort = 20;
@@ -61,6 +62,7 @@ class CTillwrightDlg : public ui::Dialog {
   void OnQuit();
   void OnBusinessData();
   void OnReportsByDates();
+  void OnRemoteAudit();
 
   // Null before OnInitDialog.
   const ConnectionMonitor *Monitor() const { return monitor_.get(); }

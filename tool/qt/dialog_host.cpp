@@ -350,7 +350,12 @@ void DialogHost::SetItems(ui::ControlId id, const std::vector<std::string> &item
 
 int DialogHost::Selection(ui::ControlId id) const {
   QWidget *w = Find(id);
-  if (auto *combo = qobject_cast<QComboBox *>(w)) return combo->currentIndex();
+  if (auto *combo = qobject_cast<QComboBox *>(w)) {
+    // Text typed into an editable box that matches no entry selects none, as on Windows.
+    const int index = combo->currentIndex();
+    if (combo->isEditable() && index >= 0 && combo->currentText() != combo->itemText(index)) return -1;
+    return index;
+  }
   if (auto *list = qobject_cast<QListWidget *>(w)) return list->currentRow();
   return -1;
 }

@@ -32,7 +32,9 @@ std::string FormatDate(const CalendarDate &date) {
   return text;
 }
 
-void BindDate(ui::DataExchange &dx, ui::IDialogView &view, ui::ControlId id, CalendarDate &date) {
+}  // namespace
+
+void DateField(ui::DataExchange &dx, ui::IDialogView &view, ui::ControlId id, CalendarDate &date) {
   if (dx.Failed()) return;
   if (!dx.FromControls()) {
     view.SetText(id, FormatDate(date));
@@ -47,18 +49,18 @@ void BindDate(ui::DataExchange &dx, ui::IDialogView &view, ui::ControlId id, Cal
   date = *picked;
 }
 
-}  // namespace
-
-CDatePeriod::CDatePeriod() : Dialog("date_period") {
+CalendarDate Today() {
   const std::tm now = LocalTime(std::time(nullptr));
-  begin = {now.tm_year + 1900, now.tm_mon + 1, now.tm_mday};
-  end = begin;
+  return {now.tm_year + 1900, now.tm_mon + 1, now.tm_mday};
+}
+
+CDatePeriod::CDatePeriod() : Dialog("date_period"), begin(Today()), end(Today()) {
   Uses({kBeginDate, kEndDate, ui::kIdOk, ui::kIdCancel});
 }
 
 void CDatePeriod::DoDataExchange(ui::DataExchange &dx) {
-  BindDate(dx, View(), kBeginDate, begin);
-  BindDate(dx, View(), kEndDate, end);
+  DateField(dx, View(), kBeginDate, begin);
+  DateField(dx, View(), kEndDate, end);
 }
 
 std::string ReportPeriodData(const CalendarDate &begin, const CalendarDate &end) {

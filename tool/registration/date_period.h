@@ -32,6 +32,12 @@ class CDatePeriod : public ui::Dialog {
   void DoDataExchange(ui::DataExchange &dx) override;
 };
 
+// A date picker bound to a date, refused outside the years the device can take.
+void DateField(ui::DataExchange &dx, ui::IDialogView &view, ui::ControlId id, CalendarDate &date);
+
+// Today's date on the local clock.
+CalendarDate Today();
+
 // The report request's data for the period: "DDMMYY,DDMMYY".
 std::string ReportPeriodData(const CalendarDate &begin, const CalendarDate &end);
 

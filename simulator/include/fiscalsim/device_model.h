@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fiscalsim/frame_codec.h"
 
@@ -185,6 +186,13 @@ struct DeviceState {
   std::string workingHours;
   std::string specificPurpose;
   uint32_t premisesConclusions = 0;  // accepted
+
+  // Remote-audit registration: parameters 0..15 and 19, 20 as texts, 16..18, 21, 22 as numbers,
+  // 23 as "DD-MM-YY"; the registration's state and the procedures started.
+  std::array<std::string, 24> registration{};
+  std::string registrationState = "0";  // field 2 of the state panel "Q0": 0 none, 1 registered
+  std::vector<std::string> procedures;  // the data of each procedure started, in order
+  bool gprsUp = true;
 
   // Sales and reports.
   Receipt receipt;

@@ -29,6 +29,7 @@
 #include "registration/business_data.h"
 #include "registration/date_period.h"
 #include "registration/fiscalization.h"
+#include "registration/reg_data.h"
 
 namespace {
 
@@ -73,6 +74,8 @@ TEST_F(Templates, EachDialogsControlsAreInItsTemplate) {
   ExpectTemplateFits(premises, "Podaci o poslovnom prostoru");
   CDatePeriod period;
   ExpectTemplateFits(period, "Selvora");
+  CRegData registration(link);
+  ExpectTemplateFits(registration, "");  // its one-blank title is set when it opens
 }
 
 // Every template the program carries is reachable: the main dialog's, or one of the catalogue's,
