@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "dialogs/dialog_view.h"
 #include "dialogs/prompter.h"
@@ -17,6 +19,9 @@ class DataExchange {
   static constexpr const char *kNotANumber = "Please enter a number.";
   static constexpr const char *kIntegerRange = "Please enter an integer between %1 and %2.";
   static constexpr const char *kTooLong = "Please enter no more than %1 characters.";
+  static constexpr const char *kNotAnInteger = "Please enter an integer.";
+  static constexpr const char *kNotAnAddress =
+      "Please enter an IP address: four numbers from 0 to 255, such as 192.168.1.10.";
 
   DataExchange(IDialogView &view, IPrompter &prompter, bool fromControls);
 
@@ -28,6 +33,10 @@ class DataExchange {
   void Text(ControlId id, std::string &field, size_t maxChars = 0);
   // An integer within [min, max] (the message names the limits).
   void Integer(ControlId id, int32_t &field, int32_t min, int32_t max);
+  // Any 32-bit integer.
+  void Integer(ControlId id, int32_t &field);
+  // An IPv4 address control; one with blank octets is refused.
+  void Address(ControlId id, uint32_t &field);
   // A decimal number, printed back with `decimals` places.
   void Number(ControlId id, double &field, int decimals = 2);
   void Check(ControlId id, bool &field);
@@ -36,8 +45,13 @@ class DataExchange {
   // The selected index of a combo box or list.
   void Selection(ControlId id, int &field);
 
+  // Refuses a field for a reason of the dialog's own (the check after a binding): the message
+  // shows, the focus goes to the control and the exchange stops.
+  void Refuse(ControlId id, std::string_view message);
+
  private:
-  void Refuse(ControlId id, const std::string &message);
+  // The text of an integer field, when it holds one.
+  std::optional<long long> IntegerText(ControlId id) const;
 
   IDialogView &view_;
   IPrompter &prompter_;
