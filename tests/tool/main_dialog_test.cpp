@@ -8,6 +8,7 @@
 
 #include "core/app_state.h"
 #include "core/code_page.h"
+#include "core/messages.h"
 #include "core/tillwright_app.h"
 #include "core/tillwright_dlg.h"
 #include "logic_test_support.h"
@@ -165,6 +166,19 @@ TEST_F(MainDialog, SerialNumberIsSentOnlyAfterOk) {
   Click(CTillwrightDlg::kSetSerialButton);
   EXPECT_EQ(link.sent, (std::vector<Sent>{{91, "7,\xD1\xC2\x31,,"}}));
   EXPECT_EQ(prompter.runs, (std::vector<std::string>(4, "set_sn")));
+
+  // A comma would end the serial number's field on the device: refused, the dialog stays.
+  link.sent.clear();
+  prompter.children.push_back(Child<CSetSN>(prompter, [&](FakeView &v, CSetSN &sn) {
+    v.SetText(CSetSN::kSerialField, "AB,1");
+    v.Click(sn, tillwright::ui::kIdOk);
+    EXPECT_FALSE(v.Result().has_value());
+    EXPECT_EQ(v.Focus(), CSetSN::kSerialField);
+    v.Click(sn, tillwright::ui::kIdCancel);
+  }));
+  Click(CTillwrightDlg::kSetSerialButton);
+  EXPECT_TRUE(link.sent.empty());
+  EXPECT_EQ(prompter.messages, (std::vector<std::string>{std::string(tillwright::msg::kCommaRefused)}));
 }
 
 TEST_F(MainDialog, DeviceTypeEnablesItsButtons) {

@@ -1,6 +1,7 @@
 // Reply parsing shared by the dialogs.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,5 +11,19 @@ namespace tillwright {
 // Splits at `separator`, skipping empty pieces: a run of separators counts as one, and leading
 // or trailing ones give nothing.
 std::vector<std::string> SplitFields(std::string_view text, char separator = ',');
+
+// Splits at `separator`, every piece in its place: "a,,c" gives "a", "" and "c". An empty text
+// gives no piece at all.
+std::vector<std::string> SplitPieces(std::string_view text, char separator = ',');
+
+// The integer a text begins with, as C's atoi reads it (blanks skipped, a sign, the digits up to
+// the first other character), without its undefined overflow: 0 when there is none, and a value
+// beyond 64 bits stops growing at the 18th digit.
+int64_t LeadingInteger(std::string_view text);
+
+// The decimal number a text begins with, as C's atof reads it in the "C" locale (blanks
+// skipped, a sign, digits with one point, an exponent), whatever locale the program runs in;
+// 0 when there is none.
+double LeadingNumber(std::string_view text);
 
 }  // namespace tillwright

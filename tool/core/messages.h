@@ -34,4 +34,20 @@ inline constexpr std::string_view kZReportNeeded = "Daily Z report is needed !!!
 inline constexpr std::string_view kClerkReportNeeded = "Clerk report is needed !!!";
 inline constexpr std::string_view kPluReportNeeded = "PLU report is needed !!!";
 
+// Network, operators, counters and the test sale.
+inline constexpr std::string_view kTestSaleQuestion =
+    "More than 1.00 units for test sale is introduced.Do you want to continue?";
+inline constexpr std::string_view kParametersError = "Parameters error !!!";
+inline constexpr std::string_view kOkBang = "OK !!!";
+inline constexpr std::string_view kErrorBang = "Error !!!";
+inline constexpr std::string_view kUndefined = "Undefined";
+inline constexpr std::string_view kLockUnknown = "Lock state :Unknown";
+inline constexpr std::string_view kLocked = "Lock state :Locked or OIB not set";
+inline constexpr std::string_view kUnlockedFor = "Lock state :Unlocked for ";  // then the device's reply
+inline constexpr std::string_view kCommaRefused =
+    "This field cannot hold a comma: the device would take it for the end of the field.";
+inline constexpr std::string_view kTcpIpNotRead =
+    "The TCP/IP settings could not be read from the device, so these fields do not show what it "
+    "holds. Write them to the device anyway?";
+
 }  // namespace tillwright::msg
