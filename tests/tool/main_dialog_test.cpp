@@ -12,6 +12,7 @@
 #include "core/tillwright_app.h"
 #include "core/tillwright_dlg.h"
 #include "logic_test_support.h"
+#include "programming/set_clerk.h"
 #include "programming/set_sn.h"
 
 namespace {
@@ -179,6 +180,23 @@ TEST_F(MainDialog, SerialNumberIsSentOnlyAfterOk) {
   Click(CTillwrightDlg::kSetSerialButton);
   EXPECT_TRUE(link.sent.empty());
   EXPECT_EQ(prompter.messages, (std::vector<std::string>{std::string(tillwright::msg::kCommaRefused)}));
+}
+
+TEST_F(MainDialog, OperatorButtonsOpenTheirDialogs) {
+  using tillwright::CSetClerkName;
+  using tillwright::CSetClerkPass;
+  prompter.children.push_back(tooltest::Child<CSetClerkName>(prompter, [](FakeView &v, CSetClerkName &d) {
+    v.SetText(1033, "2");
+    v.Click(d, tillwright::ui::kIdOk);
+  }));
+  prompter.children.push_back(tooltest::Child<CSetClerkPass>(prompter, [](FakeView &v, CSetClerkPass &d) {
+    v.SetText(1033, "2");
+    v.Click(d, tillwright::ui::kIdOk);
+  }));
+  Click(1020);
+  Click(1021);
+  EXPECT_EQ(prompter.runs, (std::vector<std::string>{"set_clerk_name", "set_clerk_pass"}));
+  EXPECT_EQ(link.sent, (std::vector<Sent>{{196, ""}, {102, "02,,\n"}, {101, "02,,"}}));
 }
 
 TEST_F(MainDialog, DeviceTypeEnablesItsButtons) {

@@ -8,6 +8,7 @@
 #include "core/command_codes.h"
 #include "core/fiscal_check.h"
 #include "core/messages.h"
+#include "programming/set_clerk.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
 #include "registration/fiscalization.h"
@@ -42,6 +43,8 @@ CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link) : Dialog("tillwrigh
   On(kPaperCutButton, ui::Event::Clicked, [this] { OnPaperCut(); });
   On(kDeviceTypeCombo, ui::Event::SelectionChanged, [this] { OnDeviceType(); });
   On(kQuitButton, ui::Event::Clicked, [this] { OnQuit(); });
+  On(kOperatorNameButton, ui::Event::Clicked, [this] { OnOperatorName(); });
+  On(kOperatorPasswordButton, ui::Event::Clicked, [this] { OnOperatorPassword(); });
 }
 
 CTillwrightDlg::~CTillwrightDlg() = default;
@@ -193,6 +196,22 @@ void CTillwrightDlg::OnFiscalStart() {
 void CTillwrightDlg::OnHeaderLines() {
   {
     CSetheaderFooter dialog(link_);
+    Prompter().Run(dialog);
+  }
+  UpdateData(false);
+}
+
+void CTillwrightDlg::OnOperatorName() {
+  {
+    CSetClerkName dialog(link_);
+    Prompter().Run(dialog);
+  }
+  UpdateData(false);
+}
+
+void CTillwrightDlg::OnOperatorPassword() {
+  {
+    CSetClerkPass dialog(link_);
     Prompter().Run(dialog);
   }
   UpdateData(false);

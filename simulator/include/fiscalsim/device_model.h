@@ -191,6 +191,7 @@ struct DeviceState {
   std::map<unsigned, Department> departments;
   std::array<std::string, kClerks> clerkNames;
   std::array<std::string, kClerks> clerkPasswords;
+  std::array<std::string, kClerks> clerkIds;  // identification numbers, from the service tool
   std::string printOptions = "0000";
   bool autoCutter = true;
   bool logo = false;

@@ -19,6 +19,7 @@
 #include "core/tillwright_dlg.h"
 #include "host_test_support.h"
 #include "logic_test_support.h"
+#include "programming/set_clerk.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
 #include "qt/dialog_host.h"
@@ -64,6 +65,22 @@ TEST_F(Templates, EachDialogsControlsAreInItsTemplate) {
   ExpectTemplateFits(header, "Selvora");
   CSetSN serial;
   ExpectTemplateFits(serial, "Selvora");
+}
+
+// Passwords echo as passwords wherever they are typed.
+TEST_F(Templates, OperatorDialogs) {
+  CSetClerkName name(link);
+  ExpectTemplateFits(name, "Selvora");
+  CSetClerkPass pass(link);
+  ExpectTemplateFits(pass, "Selvora");
+  DialogHost nameHost(name, prompter);
+  DialogHost passHost(pass, prompter);
+  const auto echo = [](DialogHost &host, int id) { return qobject_cast<QLineEdit *>(host.Control(id))->echoMode(); };
+  EXPECT_EQ(echo(nameHost, 1034), QLineEdit::Password);
+  EXPECT_EQ(echo(nameHost, 1035), QLineEdit::Normal);
+  EXPECT_EQ(echo(passHost, 1034), QLineEdit::Password);
+  EXPECT_EQ(echo(passHost, 1035), QLineEdit::Password);
+  EXPECT_EQ(nameHost.Text(1194), "Single receipt mode");
 }
 
 TEST_F(Templates, MainDialogsVisibleAndHiddenControls) {
