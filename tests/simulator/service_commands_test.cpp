@@ -43,5 +43,39 @@ TEST_F(ServiceCommands, AnOperatorWrittenWholeKeepsPasswordNameAndIdentification
   EXPECT_EQ(State().clerkPasswords[6], "55");
 }
 
+TEST_F(ServiceCommands, TcpIpSettingsRoundTripAndDhcpReadsAZeroMask) {
+  ExpectOk(0x25, "R", "192,168,1,100,255,255,255,0,192,168,1,1,8,8,8,8,8,8,4,4");
+  ExpectOk(0x25, "P22,10,0,0,5,255,255,0,0,10,0,0,1,1,1,1,1,9,9,9,9");
+  ExpectOk(0x25, "R", "10,0,0,5,0,0,0,0,10,0,0,1,1,1,1,1,9,9,9,9");
+  ExpectOk(0x25, "P518204736,10,0,0,5,255,255,0,0,10,0,0,1,1,1,1,1,9,9,9,9");
+  ExpectOk(0x25, "R", "10,0,0,5,255,255,0,0,10,0,0,1,1,1,1,1,9,9,9,9");
+  for (std::string_view bad : {"", "X", "P", "P21,10,0,0,5,255,255,0,0,10,0,0,1,1,1,1,1,9,9,9,9",
+                               "P22,256,0,0,5,255,255,0,0,10,0,0,1,1,1,1,1,9,9,9,9", "P22,1,2,3"})
+    ExpectSyntaxError(0x25, bad);
+  ExpectOk(0x25, "R", "10,0,0,5,255,255,0,0,10,0,0,1,1,1,1,1,9,9,9,9");
+}
+
+TEST_F(ServiceCommands, GprsParametersKeepEmptyFieldsInTheirPlaces) {
+  ExpectOk(0xB0, "R", "internet,,");
+  ExpectOk(0xB0, "Papn.example,,secret");
+  ExpectOk(0xB0, "R", "apn.example,,secret");
+  ExpectSyntaxError(0xB0, "Pa,b");
+  ExpectSyntaxError(0xB0, "a,b,c");
+  ExpectOk(0xC1, "", "PP");
+  State().gprsLinkUp = false;
+  ExpectOk(0xC1, "", "PF");
+}
+
+TEST_F(ServiceCommands, TheLockOpensOnlyForItsKey) {
+  ExpectOk(0xE4, "", "L");
+  EXPECT_EQ(Run(0xDD, "1111,2222,3333,4445").status, (StatusBytes{0xA0, 0x82, 0x80, 0x80, 0x80, 0x80}));
+  ExpectSyntaxError(0xDD, "1111,2222,3333");
+  ExpectOk(0xE4, "", "L");
+  ExpectOk(0xDD, "1111,2222,3333,4444");
+  ExpectOk(0xE4, "1111,2222,3333,4444", "12345678901");
+  ExpectOk(0xE4, "", "12345678901");
+  EXPECT_EQ(Run(0xE4, "9,9,9,9").status[0], 0xA0);
+}
+
 }  // namespace
 }  // namespace fiscalsim

@@ -182,7 +182,7 @@ TEST_F(MainDialog, SerialNumberIsSentOnlyAfterOk) {
   EXPECT_EQ(prompter.messages, (std::vector<std::string>{std::string(tillwright::msg::kCommaRefused)}));
 }
 
-TEST_F(MainDialog, OperatorButtonsOpenTheirDialogs) {
+TEST_F(MainDialog, OperatorAndNetworkButtonsOpenTheirDialogs) {
   using tillwright::CSetClerkName;
   using tillwright::CSetClerkPass;
   prompter.children.push_back(tooltest::Child<CSetClerkName>(prompter, [](FakeView &v, CSetClerkName &d) {
@@ -195,7 +195,8 @@ TEST_F(MainDialog, OperatorButtonsOpenTheirDialogs) {
   }));
   Click(1020);
   Click(1021);
-  EXPECT_EQ(prompter.runs, (std::vector<std::string>{"set_clerk_name", "set_clerk_pass"}));
+  Click(1183);
+  EXPECT_EQ(prompter.runs, (std::vector<std::string>{"set_clerk_name", "set_clerk_pass", "tcp_ip_config"}));
   EXPECT_EQ(link.sent, (std::vector<Sent>{{196, ""}, {102, "02,,\n"}, {101, "02,,"}}));
 }
 

@@ -11,6 +11,7 @@
 #include "programming/set_clerk.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
+#include "programming/tcp_ip_config.h"
 #include "registration/fiscalization.h"
 
 namespace tillwright {
@@ -45,6 +46,7 @@ CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link) : Dialog("tillwrigh
   On(kQuitButton, ui::Event::Clicked, [this] { OnQuit(); });
   On(kOperatorNameButton, ui::Event::Clicked, [this] { OnOperatorName(); });
   On(kOperatorPasswordButton, ui::Event::Clicked, [this] { OnOperatorPassword(); });
+  On(kTcpIpButton, ui::Event::Clicked, [this] { OnTcpIp(); });
 }
 
 CTillwrightDlg::~CTillwrightDlg() = default;
@@ -215,6 +217,11 @@ void CTillwrightDlg::OnOperatorPassword() {
     Prompter().Run(dialog);
   }
   UpdateData(false);
+}
+
+void CTillwrightDlg::OnTcpIp() {
+  tcpIpConfig dialog(link_);
+  Prompter().Run(dialog);
 }
 
 void CTillwrightDlg::OnDeviceType() {

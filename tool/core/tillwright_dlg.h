@@ -31,6 +31,7 @@ class CTillwrightDlg : public ui::Dialog {
   static constexpr ui::ControlId kQuitButton = 3;
   static constexpr ui::ControlId kOperatorNameButton = 1020;
   static constexpr ui::ControlId kOperatorPasswordButton = 1021;
+  static constexpr ui::ControlId kTcpIpButton = 1183;
 
   // The port scan's range: COM1 to COM20.
   static constexpr int kLastComPort = 20;
@@ -58,6 +59,7 @@ class CTillwrightDlg : public ui::Dialog {
   void OnQuit();
   void OnOperatorName();
   void OnOperatorPassword();
+  void OnTcpIp();
 
   // Null before OnInitDialog.
   const ConnectionMonitor *Monitor() const { return monitor_.get(); }

@@ -22,6 +22,7 @@
 #include "programming/set_clerk.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
+#include "programming/tcp_ip_config.h"
 #include "qt/dialog_host.h"
 #include "qt/qt_prompter.h"
 #include "registration/fiscalization.h"
@@ -81,6 +82,17 @@ TEST_F(Templates, OperatorDialogs) {
   EXPECT_EQ(echo(passHost, 1034), QLineEdit::Password);
   EXPECT_EQ(echo(passHost, 1035), QLineEdit::Password);
   EXPECT_EQ(nameHost.Text(1194), "Single receipt mode");
+}
+
+TEST_F(Templates, TcpIpAddressesAreAddressControls) {
+  tcpIpConfig tcpIp(link);
+  ExpectTemplateFits(tcpIp, "TCP/IP Config");
+  DialogHost host(tcpIp, prompter);
+  for (int id : tcpIpConfig::kAddressFields) {
+    EXPECT_EQ(host.Control(id)->objectName(), QStringLiteral("address%1").arg(id));
+    ASSERT_NE(qobject_cast<QLineEdit *>(host.Control(id))->validator(), nullptr) << id;
+  }
+  EXPECT_EQ(host.Text(1043), "Auto configuration /DHCP/");
 }
 
 TEST_F(Templates, MainDialogsVisibleAndHiddenControls) {
