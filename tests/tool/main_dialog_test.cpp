@@ -196,7 +196,9 @@ TEST_F(MainDialog, OperatorAndNetworkButtonsOpenTheirDialogs) {
   Click(1020);
   Click(1021);
   Click(1183);
-  EXPECT_EQ(prompter.runs, (std::vector<std::string>{"set_clerk_name", "set_clerk_pass", "tcp_ip_config"}));
+  Click(1085);
+  EXPECT_EQ(prompter.runs,
+            (std::vector<std::string>{"set_clerk_name", "set_clerk_pass", "tcp_ip_config", "set_conn_par"}));
   EXPECT_EQ(link.sent, (std::vector<Sent>{{196, ""}, {102, "02,,\n"}, {101, "02,,"}}));
 }
 

@@ -5,6 +5,7 @@
 #include "core/send_command.h"
 #include "logic_test_support.h"
 #include "programming/set_clerk.h"
+#include "programming/set_conn_par.h"
 #include "programming/tcp_ip_config.h"
 #include "seriallink/link.h"
 #include "sim_fixture.h"
@@ -79,6 +80,31 @@ TEST_F(ServiceDialogsOnSimulator, AnOperatorWrittenInCyrillicReachesTheDevice) {
     EXPECT_EQ(m.State().clerkNames[3], "\xC8\xE2\xE0\xED");
     EXPECT_EQ(m.State().clerkIds[3], "12345678901");
     EXPECT_EQ(m.State().clerkPasswords[3], "88");
+  });
+}
+
+TEST_F(ServiceDialogsOnSimulator, GprsUnlockWriteAndTest) {
+  tillwright::CSetConnPar gprs(link);
+  Run(gprs, [](FakeView &v, tillwright::ui::Dialog &d) {
+    EXPECT_EQ(v.Text(1200), "Lock state :Locked or OIB not set");
+    EXPECT_EQ(v.Text(1087), "internet");
+    EXPECT_EQ(v.Text(1088), "");
+    const char *key[] = {"1111", "2222", "3333", "4444"};
+    for (int i = 0; i < 4; ++i) v.SetText(1195 + i, key[i]);
+    v.Click(d, tillwright::CSetConnPar::kUnlockButton);
+    EXPECT_EQ(v.Text(1200), "Lock state :Unlocked for 12345678901");
+    v.SetText(1087, "apn.example");
+    v.SetText(1089, "secret");
+    v.Click(d, kIdOk);
+    v.Click(d, tillwright::CSetConnPar::kTestButton);
+    v.Click(d, tillwright::ui::kIdCancel);
+  });
+  EXPECT_EQ(prompter.messages, (std::vector<std::string>{"OK !!!"}));
+  Sim().WithModel([](fiscalsim::DeviceModel &m) {
+    EXPECT_FALSE(m.State().locked);
+    EXPECT_EQ(m.State().gprsApn, "apn.example");
+    EXPECT_EQ(m.State().gprsUser, "");
+    EXPECT_EQ(m.State().gprsPassword, "secret");
   });
 }
 

@@ -9,6 +9,7 @@
 #include "core/fiscal_check.h"
 #include "core/messages.h"
 #include "programming/set_clerk.h"
+#include "programming/set_conn_par.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
 #include "programming/tcp_ip_config.h"
@@ -47,6 +48,7 @@ CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link) : Dialog("tillwrigh
   On(kOperatorNameButton, ui::Event::Clicked, [this] { OnOperatorName(); });
   On(kOperatorPasswordButton, ui::Event::Clicked, [this] { OnOperatorPassword(); });
   On(kTcpIpButton, ui::Event::Clicked, [this] { OnTcpIp(); });
+  On(kGprsButton, ui::Event::Clicked, [this] { OnGprs(); });
 }
 
 CTillwrightDlg::~CTillwrightDlg() = default;
@@ -221,6 +223,11 @@ void CTillwrightDlg::OnOperatorPassword() {
 
 void CTillwrightDlg::OnTcpIp() {
   tcpIpConfig dialog(link_);
+  Prompter().Run(dialog);
+}
+
+void CTillwrightDlg::OnGprs() {
+  CSetConnPar dialog(link_);
   Prompter().Run(dialog);
 }
 

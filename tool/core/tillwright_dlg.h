@@ -32,6 +32,7 @@ class CTillwrightDlg : public ui::Dialog {
   static constexpr ui::ControlId kOperatorNameButton = 1020;
   static constexpr ui::ControlId kOperatorPasswordButton = 1021;
   static constexpr ui::ControlId kTcpIpButton = 1183;
+  static constexpr ui::ControlId kGprsButton = 1085;
 
   // The port scan's range: COM1 to COM20.
   static constexpr int kLastComPort = 20;
@@ -60,6 +61,7 @@ class CTillwrightDlg : public ui::Dialog {
   void OnOperatorName();
   void OnOperatorPassword();
   void OnTcpIp();
+  void OnGprs();
 
   // Null before OnInitDialog.
   const ConnectionMonitor *Monitor() const { return monitor_.get(); }

@@ -20,6 +20,7 @@
 #include "host_test_support.h"
 #include "logic_test_support.h"
 #include "programming/set_clerk.h"
+#include "programming/set_conn_par.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
 #include "programming/tcp_ip_config.h"
@@ -82,6 +83,26 @@ TEST_F(Templates, OperatorDialogs) {
   EXPECT_EQ(echo(passHost, 1034), QLineEdit::Password);
   EXPECT_EQ(echo(passHost, 1035), QLineEdit::Password);
   EXPECT_EQ(nameHost.Text(1194), "Single receipt mode");
+}
+
+TEST_F(Templates, GprsDialogsShownHiddenAndDisabledControls) {
+  CSetConnPar gprs(link);
+  ExpectTemplateFits(gprs, "GPRS connectivity parameters");
+  DialogHost host(gprs, prompter);
+  for (int id : {1087, 1088, 1089, 1195, 1196, 1197, 1198, 1200, 1184, 1199}) {
+    EXPECT_TRUE(host.Visible(id)) << id;
+    EXPECT_TRUE(host.Enabled(id)) << id;
+  }
+  for (int id : {1090, 1091, 1092, 1093, 1094, 1095, 1096, 1098}) {
+    EXPECT_TRUE(host.Visible(id)) << id;
+    EXPECT_FALSE(host.Enabled(id)) << id;
+  }
+  for (int id : {1099, 1097, 1086}) EXPECT_FALSE(host.Visible(id)) << id;
+  EXPECT_TRUE(host.ReadOnly(1200));
+  for (int id : {1089, 1096})
+    EXPECT_EQ(qobject_cast<QLineEdit *>(host.Control(id))->echoMode(), QLineEdit::Password) << id;
+  EXPECT_EQ(host.Text(1184), "Test");
+  EXPECT_EQ(host.Text(1199), "Unlock");
 }
 
 TEST_F(Templates, TcpIpAddressesAreAddressControls) {
