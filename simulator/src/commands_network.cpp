@@ -1,5 +1,5 @@
-// The network settings only the service tool programmes: the wired addressing and the GPRS link
-// with its lock.
+// What only the service tool programmes: the wired addressing, the GPRS link with its lock, and
+// the counters.
 #include <cstdio>
 
 #include "fiscalsim/device_model.h"
@@ -82,11 +82,24 @@ void RegisterGprs(DeviceModel &model) {
   });
 }
 
+// "<first>\n<second>": the two values as the tool sends them; what they count is the device's.
+void RegisterCounters(DeviceModel &model) {
+  model.Register(command::kCounters, [](DeviceModel &m, std::string_view data) {
+    const size_t newline = data.find('\n');
+    if (newline == std::string_view::npos || data.find('\n', newline + 1) != std::string_view::npos) {
+      return Answer::SyntaxError();
+    }
+    m.State().counters = {std::string(data.substr(0, newline)), std::string(data.substr(newline + 1))};
+    return Answer::Ok();
+  });
+}
+
 }  // namespace
 
 void RegisterNetworkCommands(DeviceModel &model) {
   RegisterTcpIp(model);
   RegisterGprs(model);
+  RegisterCounters(model);
 }
 
 }  // namespace fiscalsim

@@ -77,5 +77,25 @@ TEST_F(ServiceCommands, TheLockOpensOnlyForItsKey) {
   EXPECT_EQ(Run(0xE4, "9,9,9,9").status[0], 0xA0);
 }
 
+// The service tool's test sale: the article in tax group 0xC1 (B) at the price alone.
+TEST_F(ServiceCommands, TheTestSaleBooksOnePieceAndCloses) {
+  ExpectOk(0x30, "1,0,1", "1,1");
+  ExpectSyntaxError(0x31, "TEST\nx\t\xC1" "abc");
+  ExpectOk(0x31, "TEST\nx\t\xC1" "0.50");
+  ExpectOk(0x35, "\t", "D0.00");
+  ExpectOk(0x38, "", "1,1");
+  EXPECT_EQ(State().dayByGroup['B'], 50);
+  EXPECT_EQ(State().receipt.kind, Receipt::Kind::None);
+}
+
+TEST_F(ServiceCommands, CountersTakeTwoLines) {
+  ExpectOk(0xB4, "12\n345");
+  EXPECT_EQ(State().counters, (std::array<std::string, 2>{"12", "345"}));
+  ExpectOk(0xB4, "\n");
+  EXPECT_EQ(State().counters, (std::array<std::string, 2>{"", ""}));
+  ExpectSyntaxError(0xB4, "12");
+  ExpectSyntaxError(0xB4, "1\n2\n3");
+}
+
 }  // namespace
 }  // namespace fiscalsim

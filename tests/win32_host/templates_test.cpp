@@ -170,7 +170,7 @@ TEST_P(ToolTemplates, MatchTheQtFrontEndsDialog) {
 INSTANTIATE_TEST_SUITE_P(Win32, ToolTemplates,
                          ::testing::Values("tillwright_dlg", "fiscal_check", "fiscalization", "set_header_footer",
                                            "set_sn", "set_clerk_name", "set_clerk_pass", "tcp_ip_config",
-                                           "set_conn_par"));
+                                           "set_conn_par", "set_counter", "enter_price"));
 
 TEST_F(HostTest, TheToolsResourcesCarryIconVersionAndManifest) {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);

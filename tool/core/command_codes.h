@@ -50,5 +50,13 @@ inline constexpr char kWrite[] = "P";             // kTcpIp, kGprs: the written 
 inline constexpr int32_t kTcpIpDhcp = 22;         // kTcpIp's mode code: automatic configuration
 inline constexpr int32_t kTcpIpStatic = 518204736;  // kTcpIp's mode code: the addresses written
 inline constexpr char kPayInCash[] = "\t";        // kTotal: the whole sum, in cash
+// The test sale's receipt: operator 1 with its one-character password, till 1; one article
+// "TEST" in tax group 0xC1, a letter of the device's own code page, sent as that byte whatever
+// code page the widgets use.
+inline constexpr char kTestSaleOperator[] = "1";
+inline constexpr char kTestSalePassword[] = "0";
+inline constexpr char kTestSaleTill[] = "1";
+inline constexpr char kTestSaleText[] = "TEST";
+inline constexpr char kTestSaleGroup = '\xC1';
 
 }  // namespace tillwright::cmd

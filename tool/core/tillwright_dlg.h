@@ -33,6 +33,8 @@ class CTillwrightDlg : public ui::Dialog {
   static constexpr ui::ControlId kOperatorPasswordButton = 1021;
   static constexpr ui::ControlId kTcpIpButton = 1183;
   static constexpr ui::ControlId kGprsButton = 1085;
+  static constexpr ui::ControlId kTestSaleButton = 1025;  // hidden
+  static constexpr ui::ControlId kCountersButton = 2024;  // hidden
 
   // The port scan's range: COM1 to COM20.
   static constexpr int kLastComPort = 20;
@@ -62,6 +64,8 @@ class CTillwrightDlg : public ui::Dialog {
   void OnOperatorPassword();
   void OnTcpIp();
   void OnGprs();
+  void OnTestSale();
+  void OnCounters();
 
   // Null before OnInitDialog.
   const ConnectionMonitor *Monitor() const { return monitor_.get(); }

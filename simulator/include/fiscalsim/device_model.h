@@ -114,6 +114,7 @@ inline constexpr uint8_t kGprs = 0xB0;                  // 176: "R"; "P<apn>,<us
 inline constexpr uint8_t kGprsTest = 0xC1;              // 193
 inline constexpr uint8_t kUnlock = 0xDD;                // 221: the four key parts
 inline constexpr uint8_t kLockState = 0xE4;             // 228: nothing or the key
+inline constexpr uint8_t kCounters = 0xB4;              // 180: "<first>\n<second>"
 }  // namespace command
 
 inline constexpr StatusBytes kStatusIdle = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
@@ -229,6 +230,7 @@ struct DeviceState {
   bool locked = true;
   std::string unlockKey = "1111,2222,3333,4444";
   std::string lockOwner = "12345678901";
+  std::array<std::string, 2> counters;
 
   // OR-ed into every answer: conditions such as paper end that stand until cleared.
   StatusBytes standingStatus = kStatusIdle;

@@ -21,6 +21,7 @@
 #include "logic_test_support.h"
 #include "programming/set_clerk.h"
 #include "programming/set_conn_par.h"
+#include "programming/set_counter.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
 #include "programming/tcp_ip_config.h"
@@ -103,6 +104,13 @@ TEST_F(Templates, GprsDialogsShownHiddenAndDisabledControls) {
     EXPECT_EQ(qobject_cast<QLineEdit *>(host.Control(id))->echoMode(), QLineEdit::Password) << id;
   EXPECT_EQ(host.Text(1184), "Test");
   EXPECT_EQ(host.Text(1199), "Unlock");
+}
+
+TEST_F(Templates, HiddenButtonsInputDialogs) {
+  CSetCounter counter;
+  ExpectTemplateFits(counter, "Selvora");
+  CenterPrice price;
+  ExpectTemplateFits(price, "Selvora");
 }
 
 TEST_F(Templates, TcpIpAddressesAreAddressControls) {
