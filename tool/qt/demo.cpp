@@ -6,10 +6,16 @@
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>
+#include <initializer_list>
 
 #include "core/messages.h"
 #include "core/tillwright_dlg.h"
+#include "programming/set_clerk.h"
+#include "programming/set_conn_par.h"
+#include "programming/set_counter.h"
 #include "programming/set_header_footer.h"
+#include "programming/set_sn.h"
+#include "programming/tcp_ip_config.h"
 #include "qt/dialog_host.h"
 #include "qt/qt_prompter.h"
 
@@ -25,6 +31,27 @@ void Pause(int ms) {
 
 void Click(DialogHost &host, ui::ControlId id) {
   if (auto *button = qobject_cast<QAbstractButton *>(host.Control(id))) button->click();
+}
+
+// "shot.png" and "set_sn" give "shot-set_sn.png".
+std::string BesideShot(const std::string &path, const std::string &name) {
+  const size_t dot = path.rfind('.');
+  const size_t slash = path.rfind('/');
+  const bool extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  return extension ? path.substr(0, dot) + "-" + name + path.substr(dot) : path + "-" + name;
+}
+
+// Opens the dialog over the main one as the person would see it (its opening reads the device),
+// saves its picture beside the main dialog's and closes it with nothing written.
+bool SaveDialogShot(ui::Dialog &dialog, QtPrompter &prompter, QWidget *over, const std::string &path) {
+  DialogHost host(dialog, prompter, over);
+  host.Open();
+  Pause(300);
+  const std::string file = BesideShot(path, dialog.TemplateName());
+  const bool saved = host.Window().grab().save(QString::fromStdString(file), "PNG");
+  host.Close();
+  if (saved) std::printf("tillwright: %s saved to %s\n", dialog.TemplateName().c_str(), file.c_str());
+  return saved;
 }
 
 }  // namespace
@@ -49,8 +76,20 @@ int RunDemo(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::s
   }
   // Let the monitor's label reach the screen before the picture is taken.
   Pause(1500);
-  const bool saved = host.Window().grab().save(QString::fromStdString(path), "PNG");
+  bool saved = host.Window().grab().save(QString::fromStdString(path), "PNG");
   const bool connected = state.resultText == msg::kDone;
+  {
+    CSetConnPar gprs(link);
+    tcpIpConfig tcpIp(link);
+    CSetClerkName clerkName(link);
+    CSetClerkPass clerkPass(link);
+    CSetSN serial;
+    CSetCounter counter;
+    CenterPrice price;
+    for (ui::Dialog *child : std::initializer_list<ui::Dialog *>{&gprs, &tcpIp, &clerkName, &clerkPass, &serial,
+                                                                  &counter, &price})
+      saved = SaveDialogShot(*child, prompter, &host.Window(), path) && saved;
+  }
   Click(host, CTillwrightDlg::kQuitButton);
   host.Close();
   if (!saved) {

@@ -1,5 +1,5 @@
 // The unattended run of scripts/demo: press Connect, read the header lines, save a picture of
-// the main dialog.
+// the main dialog, and one of each programming dialog beside it (named after its template).
 #pragma once
 
 #include <string>
