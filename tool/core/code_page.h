@@ -37,4 +37,12 @@ void DeviceText(ui::DataExchange &dx, ui::ControlId id, std::string &bytes, size
 // (nothing is sent), since the device would take it for the end of the field.
 void SeparatedDeviceText(ui::DataExchange &dx, ui::ControlId id, std::string &bytes, size_t maxChars = 0);
 
+namespace detail {
+// For the conversions' back ends, so that both replace the same bytes: how many bytes of `rest`
+// (not empty, starting with a byte that begins no valid UTF-8 character) make up the one bad
+// character. A broken sequence ends at the next byte that is not a continuation byte, so it never
+// takes a good character with it.
+size_t BrokenUtf8Length(std::string_view rest);
+}  // namespace detail
+
 }  // namespace tillwright
