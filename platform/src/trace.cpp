@@ -133,6 +133,8 @@ bool CommandCarriesSecret(unsigned code) {
     case 0x65:  // change an operator's password
     case 0x66:  // operator's number, password and name
     case 0xB0:  // GPRS access point, user and password
+    case 0xDD:  // the GPRS lock's unlock key
+    case 0xE4:  // the lock's state, asked with the unlock key
       return true;
     default:
       return false;

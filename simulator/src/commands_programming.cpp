@@ -127,16 +127,29 @@ void RegisterDepartments(DeviceModel &model) {
   });
 }
 
-// "<clerk>,<text>,<text>": the password is the third field, the name the second.
+// "<clerk>,<text>,<text>": the password is the third field, the name the second. The service
+// tool writes an operator whole: "<clerk>,<password>,<name>\n<identification number>".
 void RegisterClerks(DeviceModel &model) {
   for (const uint8_t code : {command::kClerkPassword, command::kClerkName}) {
     model.Register(code, [code](DeviceModel &m, std::string_view data) {
-      const auto f = SplitFields(data, ',');
+      const size_t newline = code == command::kClerkName ? data.find('\n') : std::string_view::npos;
+      const std::string_view record = data.substr(0, newline);
+      const auto f = SplitFields(record, ',');
       if (f.size() != 3) return Answer::SyntaxError();
       const auto clerk = ParseDecimal(f[0], kClerks);
       if (!clerk || *clerk == 0) return Answer::SyntaxError();
-      auto &slot = code == command::kClerkPassword ? m.State().clerkPasswords : m.State().clerkNames;
-      slot[*clerk - 1] = std::string(code == command::kClerkPassword ? f[2] : f[1]);
+      DeviceState &s = m.State();
+      const size_t at = *clerk - 1;
+      if (newline != std::string_view::npos) {
+        const std::string_view id = data.substr(newline + 1);
+        if (f[1].empty() || id.size() > 11) return Answer::SyntaxError();
+        s.clerkPasswords[at] = std::string(f[1]);
+        s.clerkNames[at] = std::string(f[2]);
+        s.clerkIds[at] = std::string(id);
+        return Answer::Ok();
+      }
+      auto &slot = code == command::kClerkPassword ? s.clerkPasswords : s.clerkNames;
+      slot[at] = std::string(code == command::kClerkPassword ? f[2] : f[1]);
       return Answer::Ok();
     });
   }

@@ -84,12 +84,28 @@ std::optional<ItemSale> ParseItemSale(std::string_view data) {
   return sale;
 }
 
-// "<text>\t<group><price>*<quantity>,<percent>"
+// The tax groups as the device prints them in its own code page: 0xC0, 0xC1, ... for A, B, ...
+constexpr unsigned char kFirstLocalGroup = 0xC0;
+constexpr unsigned char kLastLocalGroup = 0xDF;
+
+// "<text>\t<group><price>*<quantity>,<percent>"; the service tool's test sale gives the group
+// by its local letter and the price alone: one piece at that price.
 Answer FreeSale(DeviceModel &m, std::string_view data, bool display) {
   DeviceState &s = m.State();
   const size_t tab = data.find('\t');
   if (tab == std::string_view::npos || tab + 1 >= data.size()) return Answer::SyntaxError();
   const std::string_view item = data.substr(0, tab);
+  const auto local = static_cast<unsigned char>(data[tab + 1]);
+  if (local >= kFirstLocalGroup && local <= kLastLocalGroup) {
+    const auto price = ParseCents(data.substr(tab + 2));
+    if (!price) return Answer::SyntaxError();
+    if (!Selling(s)) return Answer::NotAllowed();
+    if (!Book(s, static_cast<char>('A' + (local - kFirstLocalGroup)), LineAmount(*price, 1, 0))) {
+      return Answer::SyntaxError();
+    }
+    if (display) s.displayLower = std::string(item);
+    return Answer::Ok();
+  }
   const char group = data[tab + 1];
   std::string_view rest = data.substr(tab + 2);
   const size_t star = rest.find('*');

@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "dialogs/address.h"
 #include "dialogs/data_exchange.h"
 #include "dialogs/dialog.h"
 #include "fake_view.h"
@@ -139,6 +140,63 @@ TEST(FakeView, PostsFromWorkersRunInOrderUntilTheViewCloses) {
   view.Post([&ran] { ran.push_back(10); });
   EXPECT_EQ(view.RunPosted(), 0u);
   EXPECT_EQ(ran.size(), 3u);
+}
+
+TEST(Address, DottedAddressesAsTypedOrPasted) {
+  EXPECT_EQ(ParseAddress("192.168.1.10"), 0xC0A8010Au);
+  EXPECT_EQ(ParseAddress(" 0.0.0.0\n"), 0u);
+  EXPECT_EQ(ParseAddress("255.255.255.255"), 0xFFFFFFFFu);
+  EXPECT_EQ(ParseAddress("010.001.000.009"), 0x0A010009u);
+  for (const char *bad : {"", "256.0.0.1", "1.2.3", "1.2.3.4.5", "1..3.4", "1.2.3.4.", "0001.2.3.4", "1.2.3.x",
+                          "-1.2.3.4", "1.2.3.4 5", "+1.2.3.4"})
+    EXPECT_FALSE(ParseAddress(bad).has_value()) << bad;
+  EXPECT_EQ(FormatAddress(0xC0A8010Au), "192.168.1.10");
+  EXPECT_EQ(FormatAddress(0), "0.0.0.0");
+}
+
+// An address control with some octets left blank is refused; one left wholly blank is 0.0.0.0.
+TEST(DialogModel, AddressesAndPlainIntegers) {
+  class Addresses : public Dialog {
+   public:
+    Addresses() : Dialog("addresses") {}
+    void DoDataExchange(DataExchange &dx) override {
+      dx.Address(1182, address);
+      dx.Integer(1033, number);
+    }
+    uint32_t address = 0x0A000001;
+    int32_t number = -7;
+  };
+  Addresses dialog;
+  FakeView view;
+  ScriptedPrompter prompter;
+  dialog.Attach(view, prompter);
+  dialog.OnInitDialog();
+  EXPECT_EQ(view.Address(1182), 0x0A000001u);
+  EXPECT_EQ(view.Text(1033), "-7");
+
+  view.TypeAddress(1182, "");
+  view.SetText(1033, "2147483647");
+  EXPECT_TRUE(dialog.UpdateData(true));
+  EXPECT_EQ(dialog.address, 0u);
+  EXPECT_EQ(dialog.number, 2147483647);
+
+  view.TypeAddress(1182, "10.0..1");
+  EXPECT_FALSE(dialog.UpdateData(true));
+  EXPECT_EQ(prompter.messages.back(), DataExchange::kNotAnAddress);
+  EXPECT_EQ(view.Focus(), 1182);
+
+  view.TypeAddress(1182, "10.0.0.2");
+  for (const char *bad : {"2147483648", "1.5", "", "x"}) {
+    view.SetText(1033, bad);
+    EXPECT_FALSE(dialog.UpdateData(true)) << bad;
+    // A number too large for the field names the limits; anything else is no integer.
+    EXPECT_EQ(prompter.messages.back(), bad == std::string("2147483648")
+                                            ? "Please enter an integer between -2147483648 and 2147483647."
+                                            : "Please enter an integer.");
+    EXPECT_EQ(view.Focus(), 1033);
+  }
+  EXPECT_EQ(dialog.number, 2147483647);
+  dialog.Detach();
 }
 
 TEST(DialogModel, ADialogWithoutAViewSaysSo) {

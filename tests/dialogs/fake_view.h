@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "dialogs/address.h"
 #include "dialogs/dialog.h"
 #include "dialogs/dialog_view.h"
 #include "dialogs/prompter.h"
@@ -32,6 +34,7 @@ struct ControlState {
   int imageWidth = 0;
   int imageHeight = 0;
   std::vector<uint8_t> image;
+  std::optional<uint32_t> address = 0u;  // nothing while some octets are blank
 };
 
 class FakeView : public ui::IDialogView {
@@ -49,6 +52,8 @@ class FakeView : public ui::IDialogView {
   }
   int Selection(ui::ControlId id) const override { return Get(id).selection; }
   void SetSelection(ui::ControlId id, int index) override { controls_[id].selection = index; }
+  std::optional<uint32_t> Address(ui::ControlId id) const override { return Get(id).address; }
+  void SetAddress(ui::ControlId id, uint32_t address) override { controls_[id].address = address; }
   bool Enabled(ui::ControlId id) const override { return Get(id).enabled; }
   void SetEnabled(ui::ControlId id, bool enabled) override { controls_[id].enabled = enabled; }
   bool ReadOnly(ui::ControlId id) const override { return Get(id).readOnly; }
@@ -90,6 +95,11 @@ class FakeView : public ui::IDialogView {
   void Choose(ui::Dialog &dialog, ui::ControlId id, int index) {
     SetSelection(id, index);
     dialog.Dispatch(id, ui::Event::SelectionChanged);
+  }
+  // An address control as the person leaves it: a whole dotted address, all blank (an empty
+  // text), or some octets blank (any other text).
+  void TypeAddress(ui::ControlId id, std::string_view dotted) {
+    controls_[id].address = dotted.empty() ? std::optional<uint32_t>(0) : ui::ParseAddress(dotted);
   }
   // Clicking these flips their check state first, as check boxes do.
   void MakeCheckBox(ui::ControlId id) { toggles_.insert({id, true}); }

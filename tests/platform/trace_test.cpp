@@ -84,6 +84,9 @@ TEST(TraceTest, FramesOfCommandsWithPasswordsAreDumpedWithoutTheirData) {
   EXPECT_EQ(lines[1], "rx (20 bytes): 01 2E 20 65 [3 bytes masked] 04 80 80 80 80 80 80 05 30 34 30 31 03");
   EXPECT_EQ(lines[2], "rx (9 bytes): 01 2E 20 65 [5 bytes masked]");
   EXPECT_EQ(lines[3], "tx (13 bytes): 01 27 20 2D 61 62 63 05 30 31 39 3F 03");
+  // The GPRS credentials and the unlock key, as the service tool sends them.
+  for (unsigned code : {0x30u, 0x65u, 0x66u, 0xB0u, 0xDDu, 0xE4u}) EXPECT_TRUE(CommandCarriesSecret(code)) << code;
+  for (unsigned code : {0x25u, 0xB4u, 0xC1u, 0x5Bu}) EXPECT_FALSE(CommandCarriesSecret(code)) << code;
 }
 
 TEST(TraceTest, TextArgumentsAreQuotedEscapedAndBounded) {

@@ -9,9 +9,11 @@
 #include "core/app_state.h"
 #include "core/code_page.h"
 #include "core/local_time.h"
+#include "core/messages.h"
 #include "core/tillwright_app.h"
 #include "core/tillwright_dlg.h"
 #include "logic_test_support.h"
+#include "programming/set_clerk.h"
 #include "programming/set_sn.h"
 
 namespace {
@@ -164,6 +166,39 @@ TEST_F(MainDialog, SerialNumberIsSentOnlyAfterOk) {
   Click(CTillwrightDlg::kSetSerialButton);
   EXPECT_EQ(link.sent, (std::vector<Sent>{{91, "7,\xD1\xC2\x31,,"}}));
   EXPECT_EQ(prompter.runs, (std::vector<std::string>(4, "set_sn")));
+
+  // A comma would end the serial number's field on the device: refused, the dialog stays.
+  link.sent.clear();
+  prompter.children.push_back(Child<CSetSN>(prompter, [&](FakeView &v, CSetSN &sn) {
+    v.SetText(CSetSN::kSerialField, "AB,1");
+    v.Click(sn, tillwright::ui::kIdOk);
+    EXPECT_FALSE(v.Result().has_value());
+    EXPECT_EQ(v.Focus(), CSetSN::kSerialField);
+    v.Click(sn, tillwright::ui::kIdCancel);
+  }));
+  Click(CTillwrightDlg::kSetSerialButton);
+  EXPECT_TRUE(link.sent.empty());
+  EXPECT_EQ(prompter.messages, (std::vector<std::string>{std::string(tillwright::msg::kCommaRefused)}));
+}
+
+TEST_F(MainDialog, OperatorAndNetworkButtonsOpenTheirDialogs) {
+  using tillwright::CSetClerkName;
+  using tillwright::CSetClerkPass;
+  prompter.children.push_back(tooltest::Child<CSetClerkName>(prompter, [](FakeView &v, CSetClerkName &d) {
+    v.SetText(1033, "2");
+    v.Click(d, tillwright::ui::kIdOk);
+  }));
+  prompter.children.push_back(tooltest::Child<CSetClerkPass>(prompter, [](FakeView &v, CSetClerkPass &d) {
+    v.SetText(1033, "2");
+    v.Click(d, tillwright::ui::kIdOk);
+  }));
+  Click(1020);
+  Click(1021);
+  Click(1183);
+  Click(1085);
+  EXPECT_EQ(prompter.runs,
+            (std::vector<std::string>{"set_clerk_name", "set_clerk_pass", "tcp_ip_config", "set_conn_par"}));
+  EXPECT_EQ(link.sent, (std::vector<Sent>{{196, ""}, {102, "02,,\n"}, {101, "02,,"}}));
 }
 
 TEST_F(MainDialog, DeviceTypeEnablesItsButtons) {

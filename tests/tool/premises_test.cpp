@@ -218,7 +218,7 @@ TEST_F(Premises, ACommaInAFieldOfTheCommaSeparatedDataIsRefusedAndNothingGoesOut
     prompter.messages.clear();
     view.Click(dlg, kIdOk);
     EXPECT_TRUE(link.sent.empty()) << id;
-    EXPECT_EQ(prompter.messages, Texts{std::string(tillwright::msg::kNoCommaInField)}) << id;
+    EXPECT_EQ(prompter.messages, Texts{std::string(tillwright::msg::kCommaRefused)}) << id;
     EXPECT_EQ(view.Focus(), id);
     EXPECT_FALSE(view.Result());
     view.SetText(id, before);

@@ -125,6 +125,30 @@ TEST_F(HostTest, EveryKindOfControlBothWays) {
   });
 }
 
+// The IP address control: the address with its first octet highest, both ways; wholly blank
+// reads 0.0.0.0, some octets blank reads nothing.
+TEST_F(HostTest, AddressControlsBothWays) {
+  Probe dialog;
+  DialogHost host(dialog, prompter);
+  RunWith(dialog, host, [&] {
+    HWND address = Item(host, ID_ADDRESS);
+    ASSERT_NE(address, nullptr);
+    EXPECT_EQ(host.Address(ID_ADDRESS), 0u);
+    host.SetAddress(ID_ADDRESS, 0xC0A8010A);
+    DWORD raw = 0;
+    EXPECT_EQ(::SendMessageW(address, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&raw)), 4);
+    EXPECT_EQ(raw, 0xC0A8010Au);
+    EXPECT_EQ(host.Text(ID_ADDRESS), "192.168.1.10");
+    ::SendMessageW(address, IPM_SETADDRESS, 0, MAKEIPADDRESS(10, 20, 30, 40));
+    EXPECT_EQ(host.Address(ID_ADDRESS), 0x0A141E28u);
+    ::SendMessageW(address, IPM_CLEARADDRESS, 0, 0);
+    EXPECT_EQ(host.Address(ID_ADDRESS), 0u);
+    // One octet typed, three left blank.
+    ::SetWindowTextW(::GetWindow(address, GW_CHILD), L"10");
+    EXPECT_FALSE(host.Address(ID_ADDRESS).has_value());
+  });
+}
+
 TEST_F(HostTest, TheTemplateStatesHoldUntilTheLogicChangesThem) {
   Probe dialog;
   dialog.exchange = [](ui::DataExchange &dx) {

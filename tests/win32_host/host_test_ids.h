@@ -14,3 +14,4 @@
 #define ID_HIDDEN 1011
 #define ID_STATUS 1012
 #define ID_OPERATOR 1013
+#define ID_ADDRESS 1014

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "core/messages.h"
+
 namespace tillwright {
 
 namespace {
@@ -20,7 +22,7 @@ const CodePage &WidgetCodePage() {
 
 void SetWidgetCodePage(int number) { g_widgetCodePage = CodePage::IsSupported(number) ? number : 1251; }
 
-void DeviceText(ui::DataExchange &dx, ui::ControlId id, std::string &bytes) {
+void DeviceText(ui::DataExchange &dx, ui::ControlId id, std::string &bytes, size_t maxChars) {
   const CodePage &cp = WidgetCodePage();
   if (!dx.FromControls()) {
     std::string text = cp.ToWidget(bytes);
@@ -28,8 +30,23 @@ void DeviceText(ui::DataExchange &dx, ui::ControlId id, std::string &bytes) {
     return;
   }
   std::string text;
-  dx.Text(id, text);
+  dx.Text(id, text, maxChars);
   if (!dx.Failed()) bytes = cp.ToDevice(text);
+}
+
+void SeparatedDeviceText(ui::DataExchange &dx, ui::ControlId id, std::string &bytes, size_t maxChars) {
+  if (!dx.FromControls() || dx.Failed()) {
+    DeviceText(dx, id, bytes, maxChars);
+    return;
+  }
+  std::string taken = bytes;
+  DeviceText(dx, id, taken, maxChars);
+  if (dx.Failed()) return;
+  if (taken.find(',') != std::string::npos) {
+    dx.Refuse(id, msg::kCommaRefused);
+    return;
+  }
+  bytes = std::move(taken);
 }
 
 namespace detail {

@@ -29,8 +29,13 @@ class CodePage {
 const CodePage &WidgetCodePage();
 void SetWidgetCodePage(int number);
 
-// A field of device bytes bound to a text control through the widgets' code page.
-void DeviceText(ui::DataExchange &dx, ui::ControlId id, std::string &bytes);
+// A field of device bytes bound to a text control through the widgets' code page; `maxChars` as
+// DataExchange::Text counts them.
+void DeviceText(ui::DataExchange &dx, ui::ControlId id, std::string &bytes, size_t maxChars = 0);
+
+// A device text that goes out as one field of comma-separated data: a comma in it is refused
+// (nothing is sent), since the device would take it for the end of the field.
+void SeparatedDeviceText(ui::DataExchange &dx, ui::ControlId id, std::string &bytes, size_t maxChars = 0);
 
 namespace detail {
 // For the conversions' back ends, so that both replace the same bytes: how many bytes of `rest`

@@ -38,4 +38,32 @@ inline constexpr char kPrintDiagnostics[] = "1"; // kDiagnostics
 inline constexpr char kDeviceInfoRequest[] = "0"; // kDeviceInfo
 inline constexpr char kSerialCountry[] = "7";    // kSetSerial: its first field, the country code
 
+// Network, operators, counters and the test sale.
+inline constexpr uint16_t kTcpIp = 37;            // 0x25: "R" reads, "P<mode>,<20 octets>" writes
+inline constexpr uint16_t kOpenReceipt = 48;      // 0x30: "<operator>,<password>,<till>"
+inline constexpr uint16_t kSale = 49;             // 0x31
+inline constexpr uint16_t kTotal = 53;            // 0x35
+inline constexpr uint16_t kCloseReceipt = 56;     // 0x38
+inline constexpr uint16_t kClerkPassword = 101;   // 0x65: "<nn>,<old>,<new>"
+inline constexpr uint16_t kClerkName = 102;       // 0x66: "<nn>,<password>,<name>\n<id number>"
+inline constexpr uint16_t kGprs = 176;            // 0xB0: "R" reads, "P<apn>,<user>,<password>" writes
+inline constexpr uint16_t kCounters = 180;        // 0xB4: "<first>\n<second>"
+inline constexpr uint16_t kGprsTest = 193;        // 0xC1: "PP" when the connection works
+inline constexpr uint16_t kUnlock = 221;          // 0xDD: the four key parts
+inline constexpr uint16_t kLockState = 228;       // 0xE4: "L..." while locked
+
+inline constexpr char kRead[] = "R";              // kTcpIp, kGprs
+inline constexpr char kWrite[] = "P";             // kTcpIp, kGprs: the written values follow
+inline constexpr int32_t kTcpIpDhcp = 22;         // kTcpIp's mode code: automatic configuration
+inline constexpr int32_t kTcpIpStatic = 518204736;  // kTcpIp's mode code: the addresses written
+inline constexpr char kPayInCash[] = "\t";        // kTotal: the whole sum, in cash
+// The test sale's receipt: operator 1 with its one-character password, till 1; one article
+// "TEST" in tax group 0xC1, a letter of the device's own code page, sent as that byte whatever
+// code page the widgets use.
+inline constexpr char kTestSaleOperator[] = "1";
+inline constexpr char kTestSalePassword[] = "0";
+inline constexpr char kTestSaleTill[] = "1";
+inline constexpr char kTestSaleText[] = "TEST";
+inline constexpr char kTestSaleGroup = '\xC1';
+
 }  // namespace tillwright::cmd

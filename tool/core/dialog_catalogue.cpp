@@ -1,8 +1,12 @@
 #include "core/dialog_catalogue.h"
 
 #include "core/fiscal_check.h"
+#include "programming/set_clerk.h"
+#include "programming/set_conn_par.h"
+#include "programming/set_counter.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
+#include "programming/tcp_ip_config.h"
 #include "registration/business_data.h"
 #include "registration/date_period.h"
 #include "registration/fiscalization.h"
@@ -21,6 +25,12 @@ std::vector<DialogEntry> DialogCatalogue(AppState &state, ILink &link) {
       {"business_data", [l] { return std::make_unique<CBusinessData>(*l); }},
       {"date_period", [] { return std::make_unique<CDatePeriod>(); }},
       {"reg_data", [l] { return std::make_unique<CRegData>(*l); }},
+      {"set_clerk_name", [l] { return std::make_unique<CSetClerkName>(*l); }},
+      {"set_clerk_pass", [l] { return std::make_unique<CSetClerkPass>(*l); }},
+      {"tcp_ip_config", [l] { return std::make_unique<tcpIpConfig>(*l); }},
+      {"set_conn_par", [l] { return std::make_unique<CSetConnPar>(*l); }},
+      {"set_counter", [] { return std::make_unique<CSetCounter>(); }},
+      {"enter_price", [] { return std::make_unique<CenterPrice>(); }},
   };
   return entries;
 }

@@ -37,9 +37,6 @@ inline constexpr std::string_view kPluReportNeeded = "PLU report is needed !!!";
 // The business premises dialog.
 inline constexpr std::string_view kWriteError = "WRITE ERROR !!!";
 inline constexpr std::string_view kOk = "OK";
-// A comma typed where the device would read it as the end of the field.
-inline constexpr std::string_view kNoCommaInField =
-    "A comma cannot be sent in this field: the device would read it as the start of the next field.";
 
 // The registration data dialog.
 inline constexpr std::string_view kExecutedOk = "УСПЕШНО ИЗПЪЛНЕНИЕ";
@@ -54,5 +51,20 @@ inline constexpr std::string_view kGprsCheckOk = "ПРОВЕРКА GPRS УСПЕ
 inline constexpr std::string_view kGprsError = "ГРЕШКА GPRS !!!";
 inline constexpr std::string_view kNotAvailable = "N/A";
 inline constexpr std::string_view kDigitsOnly = "Please enter digits only.";
+// Network, operators, counters and the test sale.
+inline constexpr std::string_view kTestSaleQuestion =
+    "More than 1.00 units for test sale is introduced.Do you want to continue?";
+inline constexpr std::string_view kParametersError = "Parameters error !!!";
+inline constexpr std::string_view kOkBang = "OK !!!";
+inline constexpr std::string_view kErrorBang = "Error !!!";
+inline constexpr std::string_view kUndefined = "Undefined";
+inline constexpr std::string_view kLockUnknown = "Lock state :Unknown";
+inline constexpr std::string_view kLocked = "Lock state :Locked or OIB not set";
+inline constexpr std::string_view kUnlockedFor = "Lock state :Unlocked for ";  // then the device's reply
+inline constexpr std::string_view kCommaRefused =
+    "This field cannot hold a comma: the device would take it for the end of the field.";
+inline constexpr std::string_view kTcpIpNotRead =
+    "The TCP/IP settings could not be read from the device, so these fields do not show what it "
+    "holds. Write them to the device anyway?";
 
 }  // namespace tillwright::msg

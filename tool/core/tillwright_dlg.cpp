@@ -9,10 +9,14 @@
 #include "core/fiscal_check.h"
 #include "core/local_time.h"
 #include "core/messages.h"
+#include "programming/set_clerk.h"
+#include "programming/set_conn_par.h"
+#include "programming/set_counter.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
 #include "registration/business_data.h"
 #include "registration/date_period.h"
+#include "programming/tcp_ip_config.h"
 #include "registration/fiscalization.h"
 #include "registration/reg_data.h"
 
@@ -49,6 +53,12 @@ CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link) : Dialog("tillwrigh
   On(kBusinessDataButton, ui::Event::Clicked, [this] { OnBusinessData(); });
   On(kReportsByDatesButton, ui::Event::Clicked, [this] { OnReportsByDates(); });
   On(kRemoteAuditButton, ui::Event::Clicked, [this] { OnRemoteAudit(); });
+  On(kOperatorNameButton, ui::Event::Clicked, [this] { OnOperatorName(); });
+  On(kOperatorPasswordButton, ui::Event::Clicked, [this] { OnOperatorPassword(); });
+  On(kTcpIpButton, ui::Event::Clicked, [this] { OnTcpIp(); });
+  On(kGprsButton, ui::Event::Clicked, [this] { OnGprs(); });
+  On(kTestSaleButton, ui::Event::Clicked, [this] { OnTestSale(); });
+  On(kCountersButton, ui::Event::Clicked, [this] { OnCounters(); });
 }
 
 CTillwrightDlg::~CTillwrightDlg() = default;
@@ -201,6 +211,60 @@ void CTillwrightDlg::OnHeaderLines() {
     Prompter().Run(dialog);
   }
   UpdateData(false);
+}
+
+void CTillwrightDlg::OnOperatorName() {
+  {
+    CSetClerkName dialog(link_);
+    Prompter().Run(dialog);
+  }
+  UpdateData(false);
+}
+
+void CTillwrightDlg::OnOperatorPassword() {
+  {
+    CSetClerkPass dialog(link_);
+    Prompter().Run(dialog);
+  }
+  UpdateData(false);
+}
+
+void CTillwrightDlg::OnTcpIp() {
+  tcpIpConfig dialog(link_);
+  Prompter().Run(dialog);
+}
+
+void CTillwrightDlg::OnGprs() {
+  CSetConnPar dialog(link_);
+  Prompter().Run(dialog);
+}
+
+// The sale goes on only once the receipt is open; the total and the closing follow the sale
+// whatever its answer, so that the result field shows how the receipt ended.
+void CTillwrightDlg::OnTestSale() {
+  CenterPrice dialog;
+  if (Prompter().Run(dialog) != ui::kResultOk) return;
+  UpdateData(true);
+  ui::WaitCursor wait(Prompter());
+  std::string request =
+      std::string(cmd::kTestSaleOperator) + ',' + cmd::kTestSalePassword + ',' + cmd::kTestSaleTill;
+  if (link_.SendCommand(state_.resultText, request, cmd::kOpenReceipt) == 0) {
+    request = std::string(cmd::kTestSaleText) + '\n' + dialog.Description() + '\t' + cmd::kTestSaleGroup +
+              dialog.Price();
+    link_.SendCommand(state_.resultText, request, cmd::kSale);
+    request = cmd::kPayInCash;
+    link_.SendCommand(state_.resultText, request, cmd::kTotal);
+    request.clear();
+    link_.SendCommand(state_.resultText, request, cmd::kCloseReceipt);
+  }
+  wait.Restore();
+  UpdateData(false);
+}
+
+void CTillwrightDlg::OnCounters() {
+  CSetCounter dialog;
+  if (Prompter().Run(dialog) != ui::kResultOk) return;
+  RunCommand(cmd::kCounters, dialog.First() + '\n' + dialog.Second());
 }
 
 void CTillwrightDlg::OnDeviceType() {

@@ -32,6 +32,12 @@ class CTillwrightDlg : public ui::Dialog {
   static constexpr ui::ControlId kBusinessDataButton = 1159;
   static constexpr ui::ControlId kReportsByDatesButton = 1024;  // hidden
   static constexpr ui::ControlId kRemoteAuditButton = 1086;     // hidden
+  static constexpr ui::ControlId kOperatorNameButton = 1020;
+  static constexpr ui::ControlId kOperatorPasswordButton = 1021;
+  static constexpr ui::ControlId kTcpIpButton = 1183;
+  static constexpr ui::ControlId kGprsButton = 1085;
+  static constexpr ui::ControlId kTestSaleButton = 1025;  // hidden
+  static constexpr ui::ControlId kCountersButton = 2024;  // hidden
 
   // The port scan's range: COM1 to COM20.
   static constexpr int kLastComPort = 20;
@@ -63,6 +69,12 @@ class CTillwrightDlg : public ui::Dialog {
   void OnBusinessData();
   void OnReportsByDates();
   void OnRemoteAudit();
+  void OnOperatorName();
+  void OnOperatorPassword();
+  void OnTcpIp();
+  void OnGprs();
+  void OnTestSale();
+  void OnCounters();
 
   // Null before OnInitDialog.
   const ConnectionMonitor *Monitor() const { return monitor_.get(); }

@@ -33,6 +33,7 @@ DataExchange::DataExchange(IDialogView &view, IPrompter &prompter, bool fromCont
     : view_(view), prompter_(prompter), fromControls_(fromControls) {}
 
 void DataExchange::Refuse(ControlId id, std::string_view message) {
+  if (failed_) return;
   failed_ = true;
   prompter_.Inform(message, {}, Icon::Warning);
   view_.SetFocus(id);
@@ -52,22 +53,42 @@ void DataExchange::Text(ControlId id, std::string &field, size_t maxChars) {
   field = std::move(text);
 }
 
+std::optional<long long> DataExchange::IntegerText(ControlId id) const {
+  // Not through the C locale: the toolkit may have set one that reads numbers otherwise.
+  std::string text = Trimmed(view_.Text(id));
+  if (!text.empty() && text[0] == '+') text.erase(0, 1);
+  long long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
 void DataExchange::Integer(ControlId id, int32_t &field, int32_t min, int32_t max) {
   if (failed_) return;
   if (!fromControls_) {
     view_.SetText(id, std::to_string(field));
     return;
   }
-  // Not through the C locale: the toolkit may have set one that reads numbers otherwise.
-  std::string text = Trimmed(view_.Text(id));
-  if (!text.empty() && text[0] == '+') text.erase(0, 1);
-  long long value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < min || value > max) {
+  const auto value = IntegerText(id);
+  if (!value || *value < min || *value > max) {
     Refuse(id, Fill(kIntegerRange, std::to_string(min), std::to_string(max)));
     return;
   }
-  field = static_cast<int32_t>(value);
+  field = static_cast<int32_t>(*value);
+}
+
+void DataExchange::Address(ControlId id, uint32_t &field) {
+  if (failed_) return;
+  if (!fromControls_) {
+    view_.SetAddress(id, field);
+    return;
+  }
+  const auto address = view_.Address(id);
+  if (!address) {
+    Refuse(id, kNotAnAddress);
+    return;
+  }
+  field = *address;
 }
 
 void DataExchange::Integer(ControlId id, int32_t &field) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,8 @@ class DataExchange {
   static constexpr const char *kIntegerRange = "Please enter an integer between %1 and %2.";
   static constexpr const char *kNotAnInteger = "Please enter an integer.";
   static constexpr const char *kTooLong = "Please enter no more than %1 characters.";
+  static constexpr const char *kNotAnAddress =
+      "Please enter an IP address: four numbers from 0 to 255, such as 192.168.1.10.";
 
   DataExchange(IDialogView &view, IPrompter &prompter, bool fromControls);
 
@@ -35,6 +38,8 @@ class DataExchange {
   void Integer(ControlId id, int32_t &field);
   // Refuses `value`, just taken from control `id`, when it lies outside [min, max].
   void MinMax(ControlId id, int32_t value, int32_t min, int32_t max);
+  // An IPv4 address control; one with blank octets is refused.
+  void Address(ControlId id, uint32_t &field);
   // A decimal number, printed back with `decimals` places, or with up to 15 significant digits
   // and no trailing zeros when `decimals` is kShortest (20 shows as 20, 9.5 as 9.5).
   static constexpr int kShortest = -1;
@@ -50,6 +55,8 @@ class DataExchange {
   void Refuse(ControlId id, std::string_view message);
 
  private:
+  // The text of an integer field, when it holds one.
+  std::optional<long long> IntegerText(ControlId id) const;
 
   IDialogView &view_;
   IPrompter &prompter_;

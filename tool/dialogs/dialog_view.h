@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,12 @@ class IDialogView {
   virtual void SetItems(ControlId id, const std::vector<std::string> &items) = 0;
   virtual int Selection(ControlId id) const = 0;
   virtual void SetSelection(ControlId id, int index) = 0;
+
+  // IPv4 address controls: four octets of 0..255 that the person types, or pastes as a dotted
+  // address. The address has its first octet in the highest byte. A control left wholly blank
+  // reads as 0.0.0.0; one with only some octets blank reads as nothing.
+  virtual std::optional<uint32_t> Address(ControlId id) const = 0;
+  virtual void SetAddress(ControlId id, uint32_t address) = 0;
 
   virtual bool Enabled(ControlId id) const = 0;
   virtual void SetEnabled(ControlId id, bool enabled) = 0;

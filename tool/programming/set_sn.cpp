@@ -7,6 +7,7 @@ namespace tillwright {
 // The template's second field (1034) stays hidden and unread.
 CSetSN::CSetSN() : Dialog("set_sn") { Uses({kSerialField, ui::kIdOk, ui::kIdCancel}); }
 
-void CSetSN::DoDataExchange(ui::DataExchange &dx) { DeviceText(dx, kSerialField, serial_); }
+// The number goes out between commas ("7,<serial>,,").
+void CSetSN::DoDataExchange(ui::DataExchange &dx) { SeparatedDeviceText(dx, kSerialField, serial_); }
 
 }  // namespace tillwright

@@ -2,10 +2,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
-#include <QMessageBox>
 #include <QDialog>
+#include <QDir>
 #include <QEventLoop>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>

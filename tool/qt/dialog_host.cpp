@@ -16,12 +16,14 @@
 #include <QRegularExpression>
 #include <QTextEdit>
 #include <QUiLoader>
+#include <QValidator>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
 
+#include "dialogs/address.h"
 #include "qt/qt_prompter.h"
 
 // Outside any namespace, as Qt's resource initialisation requires.
@@ -63,6 +65,32 @@ void SetPickerText(QDateTimeEdit *picker, const QString &text) {
     picker->setTime(shortTime);
   }
 }
+// An IPv4 address as it is typed: up to four groups of at most three digits, each at most 255,
+// between dots. A pasted address loses the blanks around it.
+class AddressValidator final : public QValidator {
+ public:
+  using QValidator::QValidator;
+
+  State validate(QString &input, int &pos) const override {
+    const QString trimmed = input.trimmed();
+    if (trimmed != input) {
+      qsizetype lead = 0;
+      while (lead < input.size() && input[lead].isSpace()) ++lead;
+      pos = static_cast<int>(std::clamp<qsizetype>(pos - lead, 0, trimmed.size()));
+      input = trimmed;
+    }
+    if (input.isEmpty()) return Acceptable;
+    const QStringList groups = input.split(QLatin1Char('.'));
+    if (groups.size() > 4) return Invalid;
+    for (const QString &group : groups) {
+      if (group.size() > 3) return Invalid;
+      for (const QChar c : group)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return Invalid;
+      if (!group.isEmpty() && group.toInt() > 255) return Invalid;
+    }
+    return ui::ParseAddress(input.toStdString()) ? Acceptable : Intermediate;
+  }
+};
 
 }  // namespace
 
@@ -138,6 +166,8 @@ DialogHost::DialogHost(ui::Dialog &dialog, QtPrompter &prompter, QWidget *parent
     const ui::ControlId id = match.captured(1).toInt();
     if (!controls_.emplace(id, widget).second)
       throw std::runtime_error("dialog template " + name + " names control " + std::to_string(id) + " twice");
+    if (auto *edit = qobject_cast<QLineEdit *>(widget); edit && widget->objectName().startsWith(QLatin1String("address")))
+      edit->setValidator(new AddressValidator(edit));
     Connect(id, widget);
   }
   {
@@ -368,6 +398,22 @@ void DialogHost::SetSelection(ui::ControlId id, int index) {
   } else if (auto *list = qobject_cast<QListWidget *>(w)) {
     list->setCurrentRow(index >= 0 && index < list->count() ? index : -1);
   }
+  --updating_;
+}
+
+std::optional<uint32_t> DialogHost::Address(ui::ControlId id) const {
+  auto *edit = qobject_cast<QLineEdit *>(Find(id));
+  if (edit == nullptr) return 0u;
+  const std::string text = FromQt(edit->text().trimmed());
+  if (text.empty()) return 0u;
+  return ui::ParseAddress(text);
+}
+
+void DialogHost::SetAddress(ui::ControlId id, uint32_t address) {
+  auto *edit = qobject_cast<QLineEdit *>(Find(id));
+  if (edit == nullptr) return;
+  ++updating_;
+  edit->setText(ToQt(ui::FormatAddress(address)));
   --updating_;
 }
 

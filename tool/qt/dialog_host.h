@@ -1,13 +1,14 @@
 // The Qt front end of a dialog's logic: loads the dialog's template (a .ui compiled into the
 // program's resources under /templates, named by the dialog's TemplateName()), finds its controls
 // by object name (a kind word followed by the control id: edit1033, button1084, label1097,
-// check1043, combo1039, radio1050, list1060, date1163, time1169, picture1200), serves the logic's view over them and routes their
+// check1043, combo1039, radio1050, list1060, date1163, time1169, picture1200, address1182), serves the logic's view over them and routes their
 // signals into the logic's handler table. Nothing in it knows any one dialog.
 #pragma once
 
 #include <QPointer>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -62,6 +63,10 @@ class DialogHost final : public ui::IDialogView {
   void SetItems(ui::ControlId id, const std::vector<std::string> &items) override;
   int Selection(ui::ControlId id) const override;
   void SetSelection(ui::ControlId id, int index) override;
+  // Address controls are line edits named address<id>, which take only what can grow into a
+  // dotted address.
+  std::optional<uint32_t> Address(ui::ControlId id) const override;
+  void SetAddress(ui::ControlId id, uint32_t address) override;
   bool Enabled(ui::ControlId id) const override;
   void SetEnabled(ui::ControlId id, bool enabled) override;
   bool ReadOnly(ui::ControlId id) const override;

@@ -40,15 +40,11 @@ void CBusinessData::OnInitDialog() {
 }
 
 void CBusinessData::DoDataExchange(ui::DataExchange &dx) {
-  for (size_t i = 0; i < kAddressFields; ++i) {
-    DeviceText(dx, kAddressIds[i], address_[i]);
-    // The address goes out as comma-separated fields: a comma in one would move the rest.
-    if (dx.FromControls() && !dx.Failed() && !FitsOneField(address_[i])) dx.Refuse(kAddressIds[i], msg::kNoCommaInField);
-  }
+  // The address and the purpose go out as comma-separated fields: a comma in one would move the
+  // rest. The hours' commas become semicolons on the way out.
+  for (size_t i = 0; i < kAddressFields; ++i) SeparatedDeviceText(dx, kAddressIds[i], address_[i]);
   DeviceText(dx, kWorkingHours, workingHours_);
-  DeviceText(dx, kSpecificPurpose, specificPurpose_);
-  if (dx.FromControls() && !dx.Failed() && !FitsOneField(specificPurpose_))
-    dx.Refuse(kSpecificPurpose, msg::kNoCommaInField);
+  SeparatedDeviceText(dx, kSpecificPurpose, specificPurpose_);
   dx.Check(kClosingBox, closing_);
 }
 

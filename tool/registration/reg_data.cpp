@@ -31,13 +31,6 @@ const std::string *Field(const std::vector<std::string> &fields, size_t n) {
   return n >= 1 && n <= fields.size() ? &fields[n - 1] : nullptr;
 }
 
-// A device text bound to an edit field that takes at most `limit` characters. A longer value the
-// device gave is shown whole and refused when the values are next taken, with the limit named.
-void LimitedText(ui::DataExchange &dx, ui::ControlId id, std::string &bytes, size_t limit) {
-  std::string text = WidgetCodePage().ToWidget(bytes);
-  dx.Text(id, text, limit);
-  if (dx.FromControls() && !dx.Failed()) bytes = WidgetCodePage().ToDevice(text);
-}
 
 }  // namespace
 
@@ -79,12 +72,12 @@ void CRegData::OnInitDialog() {
 }
 
 void CRegData::DoDataExchange(ui::DataExchange &dx) {
-  for (size_t p = 0; p < kTextParameters; ++p) LimitedText(dx, kParameterIds[p], texts_[p], Limit(p));
+  for (size_t p = 0; p < kTextParameters; ++p) DeviceText(dx, kParameterIds[p], texts_[p], Limit(p));
   dx.Selection(kActionList, action_);
   dx.Selection(kNumberList, number_);
   dx.Selection(kOperatorList, operator_);
-  LimitedText(dx, kParameterIds[19], texts_[19], Limit(19));
-  LimitedText(dx, kParameterIds[20], texts_[20], Limit(20));
+  DeviceText(dx, kParameterIds[19], texts_[19], Limit(19));
+  DeviceText(dx, kParameterIds[20], texts_[20], Limit(20));
   if (dx.FromControls() && !dx.Failed() && texts_[20].find_first_not_of("0123456789") != std::string::npos)
     dx.Refuse(kParameterIds[20], msg::kDigitsOnly);
   dx.Selection(kIdKindList, idKind_);

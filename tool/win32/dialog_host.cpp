@@ -459,6 +459,24 @@ void DialogHost::SetSelection(ui::ControlId id, int index) {
   if (kind == Kind::List) ::SendMessageW(control, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
+std::optional<uint32_t> DialogHost::Address(ui::ControlId id) const {
+  HWND control = Control(id);
+  if (control == nullptr) return 0u;
+  if (::SendMessageW(control, IPM_ISBLANK, 0, 0) != 0) return 0u;
+  DWORD address = 0;
+  // The number of octets that are filled in; the blank ones read as 0.
+  const LRESULT filled = ::SendMessageW(control, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
+  if (filled != 4) return std::nullopt;
+  return static_cast<uint32_t>(address);
+}
+
+void DialogHost::SetAddress(ui::ControlId id, uint32_t address) {
+  HWND control = Control(id);
+  if (control == nullptr) return;
+  const Silence silence(*this, id);
+  ::SendMessageW(control, IPM_SETADDRESS, 0, static_cast<LPARAM>(address));
+}
+
 bool DialogHost::Enabled(ui::ControlId id) const {
   HWND control = Control(id);
   return control != nullptr && ::IsWindowEnabled(control) != FALSE;

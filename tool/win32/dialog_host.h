@@ -21,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "dialogs/dialog.h"
@@ -52,6 +53,9 @@ class DialogHost final : public ui::IDialogView {
   void SetItems(ui::ControlId id, const std::vector<std::string> &items) override;
   int Selection(ui::ControlId id) const override;
   void SetSelection(ui::ControlId id, int index) override;
+  // IP address controls (WC_IPADDRESS).
+  std::optional<uint32_t> Address(ui::ControlId id) const override;
+  void SetAddress(ui::ControlId id, uint32_t address) override;
   bool Enabled(ui::ControlId id) const override;
   void SetEnabled(ui::ControlId id, bool enabled) override;
   bool ReadOnly(ui::ControlId id) const override;

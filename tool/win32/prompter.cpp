@@ -32,7 +32,7 @@ UINT IconFlag(ui::Icon icon) {
 }  // namespace
 
 Win32Prompter::Win32Prompter(HostOptions options) : options_(std::move(options)), thread_(::GetCurrentThreadId()) {
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_INTERNET_CLASSES};
   ::InitCommonControlsEx(&controls);
 }
 

@@ -34,7 +34,8 @@ bool TraceEnabled();
 void TraceHex(const char *label, const void *data, size_t size);
 
 // Device commands whose data carries a password (opening a fiscal receipt, operators'
-// passwords, the GPRS link's credentials): their data never reaches a trace in clear.
+// passwords, the GPRS link's credentials and its unlock key): their data never reaches a trace
+// in clear.
 bool CommandCarriesSecret(unsigned code);
 
 // A device frame (request or reply) as TraceHex dumps it, except that the data of a command

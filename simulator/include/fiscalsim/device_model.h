@@ -112,6 +112,13 @@ inline constexpr uint8_t kClerkInfo = 0x70;             // 112
 inline constexpr uint8_t kLastDocument = 0x71;          // 113
 inline constexpr uint8_t kFiscalMemoryRecord = 0x72;    // 114
 inline constexpr uint8_t kConstants = 0x80;             // 128
+// The service tool's network settings.
+inline constexpr uint8_t kTcpIp = 0x25;                 // 37: "R"; "P<mode>,<20 octets>"
+inline constexpr uint8_t kGprs = 0xB0;                  // 176: "R"; "P<apn>,<user>,<password>"
+inline constexpr uint8_t kGprsTest = 0xC1;              // 193
+inline constexpr uint8_t kUnlock = 0xDD;                // 221: the four key parts
+inline constexpr uint8_t kLockState = 0xE4;             // 228: nothing or the key
+inline constexpr uint8_t kCounters = 0xB4;              // 180: "<first>\n<second>"
 }  // namespace command
 
 inline constexpr StatusBytes kStatusIdle = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
@@ -210,6 +217,7 @@ struct DeviceState {
   std::map<unsigned, Department> departments;
   std::array<std::string, kClerks> clerkNames;
   std::array<std::string, kClerks> clerkPasswords;
+  std::array<std::string, kClerks> clerkIds;  // identification numbers, from the service tool
   std::string printOptions = "0000";
   bool autoCutter = true;
   bool logo = false;
@@ -229,6 +237,19 @@ struct DeviceState {
   // The customer display.
   std::string displayUpper;
   std::string displayLower;
+
+  // The network settings of the service tool.
+  bool dhcp = false;
+  std::array<uint8_t, 20> tcpIp{192, 168, 1, 100, 255, 255, 255, 0, 192, 168, 1, 1, 8, 8, 8, 8, 8, 8, 4, 4};
+  std::string gprsApn = "internet";
+  std::string gprsUser;
+  std::string gprsPassword;
+  bool gprsLinkUp = true;
+  uint32_t gprsTests = 0;
+  bool locked = true;
+  std::string unlockKey = "1111,2222,3333,4444";
+  std::string lockOwner = "12345678901";
+  std::array<std::string, 2> counters;
 
   // OR-ed into every answer: conditions such as paper end that stand until cleared.
   StatusBytes standingStatus = kStatusIdle;
@@ -272,5 +293,6 @@ void RegisterReceiptCommands(DeviceModel &model);
 void RegisterProgrammingCommands(DeviceModel &model);
 void RegisterQueryCommands(DeviceModel &model);
 void RegisterPremisesCommands(DeviceModel &model);
+void RegisterNetworkCommands(DeviceModel &model);
 
 }  // namespace fiscalsim

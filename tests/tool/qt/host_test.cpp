@@ -87,7 +87,7 @@ class QtHost : public ::testing::Test {
 TEST_F(QtHost, TheTemplatesControlsAreFoundByTheirIds) {
   DialogHost host(dialog, prompter);
   EXPECT_EQ(host.ControlIds(), (std::vector<ControlId>{1, 2, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009,
-                                                       1010, 1011, 1012, 1013, 1014}));
+                                                       1010, 1011, 1012, 1013, 1014, 1015}));
   EXPECT_EQ(host.Caption(), "Host test");
   for (ControlId id : dialog.Controls()) EXPECT_NE(host.Control(id), nullptr) << id;
 }
@@ -170,6 +170,32 @@ TEST_F(QtHost, EveryControlKindBothWaysWithoutRaisingEvents) {
   // A control the template lacks is noted, not fatal.
   EXPECT_EQ(host.Text(4242), "");
   EXPECT_EQ(host.Missing().count(4242), 1u);
+}
+
+// An address control takes only what can grow into a dotted address; a pasted one loses its
+// blanks, and one with octets missing reads as nothing.
+TEST_F(QtHost, AddressControlsTakeDottedAddresses) {
+  DialogHost host(dialog, prompter);
+  host.Open();
+  auto *edit = Get<QLineEdit>(host, 1015);
+  EXPECT_EQ(host.Address(1015), 0u) << "blank";
+  host.SetAddress(1015, 0xC0A8010A);
+  EXPECT_EQ(edit->text(), "192.168.1.10");
+  EXPECT_EQ(host.Address(1015), 0xC0A8010Au);
+
+  edit->selectAll();
+  edit->insert(QStringLiteral(" 10.20.30.40 "));  // as a paste arrives
+  EXPECT_EQ(edit->text(), "10.20.30.40");
+  EXPECT_EQ(host.Address(1015), 0x0A141E28u);
+
+  edit->clear();
+  QTest::keyClicks(edit, "10.0.300");
+  EXPECT_EQ(edit->text(), "10.0.30") << "a group above 255 is not taken";
+  EXPECT_FALSE(host.Address(1015).has_value());
+  QTest::keyClicks(edit, ".1.");
+  EXPECT_EQ(edit->text(), "10.0.30.1") << "no fifth group";
+  EXPECT_EQ(host.Address(1015), 0x0A001E01u);
+  EXPECT_TRUE(dialog.events.empty());
 }
 
 TEST_F(QtHost, ThePersonsActionsReachTheirHandlers) {

@@ -22,8 +22,12 @@
 #include "core/tillwright_dlg.h"
 #include "host_test_support.h"
 #include "logic_test_support.h"
+#include "programming/set_clerk.h"
+#include "programming/set_conn_par.h"
+#include "programming/set_counter.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
+#include "programming/tcp_ip_config.h"
 #include "qt/dialog_host.h"
 #include "qt/qt_prompter.h"
 #include "registration/business_data.h"
@@ -110,6 +114,60 @@ TEST_F(Templates, TheDatePeriodsPickersCarryTheDates) {
   host.SetText(CDatePeriod::kBeginDate, "1990-01-01");  // below the picker's range
   EXPECT_EQ(host.Text(CDatePeriod::kBeginDate), "2000-01-01");
   host.Close();
+}
+
+// Passwords echo as passwords wherever they are typed.
+TEST_F(Templates, OperatorDialogs) {
+  CSetClerkName name(link);
+  ExpectTemplateFits(name, "Selvora");
+  CSetClerkPass pass(link);
+  ExpectTemplateFits(pass, "Selvora");
+  DialogHost nameHost(name, prompter);
+  DialogHost passHost(pass, prompter);
+  const auto echo = [](DialogHost &host, int id) { return qobject_cast<QLineEdit *>(host.Control(id))->echoMode(); };
+  EXPECT_EQ(echo(nameHost, 1034), QLineEdit::Password);
+  EXPECT_EQ(echo(nameHost, 1035), QLineEdit::Normal);
+  EXPECT_EQ(echo(passHost, 1034), QLineEdit::Password);
+  EXPECT_EQ(echo(passHost, 1035), QLineEdit::Password);
+  EXPECT_EQ(nameHost.Text(1194), "Single receipt mode");
+}
+
+TEST_F(Templates, GprsDialogsShownHiddenAndDisabledControls) {
+  CSetConnPar gprs(link);
+  ExpectTemplateFits(gprs, "GPRS connectivity parameters");
+  DialogHost host(gprs, prompter);
+  for (int id : {1087, 1088, 1089, 1195, 1196, 1197, 1198, 1200, 1184, 1199}) {
+    EXPECT_TRUE(host.Visible(id)) << id;
+    EXPECT_TRUE(host.Enabled(id)) << id;
+  }
+  for (int id : {1090, 1091, 1092, 1093, 1094, 1095, 1096, 1098}) {
+    EXPECT_TRUE(host.Visible(id)) << id;
+    EXPECT_FALSE(host.Enabled(id)) << id;
+  }
+  for (int id : {1099, 1097, 1086}) EXPECT_FALSE(host.Visible(id)) << id;
+  EXPECT_TRUE(host.ReadOnly(1200));
+  for (int id : {1089, 1096})
+    EXPECT_EQ(qobject_cast<QLineEdit *>(host.Control(id))->echoMode(), QLineEdit::Password) << id;
+  EXPECT_EQ(host.Text(1184), "Test");
+  EXPECT_EQ(host.Text(1199), "Unlock");
+}
+
+TEST_F(Templates, HiddenButtonsInputDialogs) {
+  CSetCounter counter;
+  ExpectTemplateFits(counter, "Selvora");
+  CenterPrice price;
+  ExpectTemplateFits(price, "Selvora");
+}
+
+TEST_F(Templates, TcpIpAddressesAreAddressControls) {
+  tcpIpConfig tcpIp(link);
+  ExpectTemplateFits(tcpIp, "TCP/IP Config");
+  DialogHost host(tcpIp, prompter);
+  for (int id : tcpIpConfig::kAddressFields) {
+    EXPECT_EQ(host.Control(id)->objectName(), QStringLiteral("address%1").arg(id));
+    ASSERT_NE(qobject_cast<QLineEdit *>(host.Control(id))->validator(), nullptr) << id;
+  }
+  EXPECT_EQ(host.Text(1043), "Auto configuration /DHCP/");
 }
 
 TEST_F(Templates, MainDialogsVisibleAndHiddenControls) {
