@@ -163,7 +163,7 @@ TEST_P(ToolTemplates, MatchTheQtFrontEndsDialog) {
 
 INSTANTIATE_TEST_SUITE_P(Win32, ToolTemplates,
                          ::testing::Values("tillwright_dlg", "fiscal_check", "fiscalization", "set_header_footer",
-                                           "set_sn"));
+                                           "set_sn", "set_tax_rates"));
 
 TEST_F(HostTest, TheToolsResourcesCarryIconVersionAndManifest) {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);

@@ -10,6 +10,7 @@
 #include "core/messages.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
+#include "programming/set_tax_rates.h"
 #include "registration/fiscalization.h"
 
 namespace tillwright {
@@ -42,6 +43,7 @@ CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link) : Dialog("tillwrigh
   On(kPaperCutButton, ui::Event::Clicked, [this] { OnPaperCut(); });
   On(kDeviceTypeCombo, ui::Event::SelectionChanged, [this] { OnDeviceType(); });
   On(kQuitButton, ui::Event::Clicked, [this] { OnQuit(); });
+  On(kTaxRatesButton, ui::Event::Clicked, [this] { OnTaxRates(); });
 }
 
 CTillwrightDlg::~CTillwrightDlg() = default;
@@ -209,6 +211,11 @@ void CTillwrightDlg::OnQuit() {
   link_.SerialDisconnect();
   state_.serialConnected = 0;
   EndDialog(ui::kResultOk);
+}
+
+void CTillwrightDlg::OnTaxRates() {
+  CSetTaxRates dialog(link_);
+  Prompter().Run(dialog);
 }
 
 }  // namespace tillwright

@@ -29,6 +29,8 @@ class CTillwrightDlg : public ui::Dialog {
   static constexpr ui::ControlId kPaperCutButton = 1009;     // hidden
   static constexpr ui::ControlId kDeviceTypeCombo = 1039;    // hidden
   static constexpr ui::ControlId kQuitButton = 3;
+  // The logo, tax-rate, journal and code-table dialogs' doors.
+  static constexpr ui::ControlId kTaxRatesButton = 1078;
 
   // The port scan's range: COM1 to COM20.
   static constexpr int kLastComPort = 20;
@@ -54,6 +56,7 @@ class CTillwrightDlg : public ui::Dialog {
   void OnPaperCut();
   void OnDeviceType();
   void OnQuit();
+  void OnTaxRates();
 
   // Null before OnInitDialog.
   const ConnectionMonitor *Monitor() const { return monitor_.get(); }

@@ -21,6 +21,7 @@
 #include "logic_test_support.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
+#include "programming/set_tax_rates.h"
 #include "qt/dialog_host.h"
 #include "qt/qt_prompter.h"
 #include "registration/fiscalization.h"
@@ -64,6 +65,8 @@ TEST_F(Templates, EachDialogsControlsAreInItsTemplate) {
   ExpectTemplateFits(header, "Selvora");
   CSetSN serial;
   ExpectTemplateFits(serial, "Selvora");
+  CSetTaxRates taxRates(link);
+  ExpectTemplateFits(taxRates, "Set new VAT rates");
 }
 
 TEST_F(Templates, MainDialogsVisibleAndHiddenControls) {
@@ -99,6 +102,14 @@ TEST_F(Templates, DialogsHiddenControls) {
   CSetSN serial;
   DialogHost serialHost(serial, prompter);
   EXPECT_FALSE(serialHost.Visible(1034));
+  CSetTaxRates taxRates(link);
+  DialogHost taxHost(taxRates, prompter);
+  for (size_t slot = 0; slot < CSetTaxRates::kSlots; ++slot) {
+    const bool shown = slot < CSetTaxRates::kDeviceSlots;
+    EXPECT_EQ(taxHost.Visible(CSetTaxRates::RateField(slot)), shown) << slot;
+    EXPECT_EQ(taxHost.Visible(CSetTaxRates::UndefinedBox(slot)), shown) << slot;
+    EXPECT_EQ(taxHost.Text(CSetTaxRates::UndefinedBox(slot)), "undefined");
+  }
 }
 
 // The main dialog on the real host and prompter: the scan under the progress window, the

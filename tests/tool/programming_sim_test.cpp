@@ -1,0 +1,68 @@
+// The programming dialogs through the real serial link engine against the simulator on COM7:
+// the bytes on the wire come from the simulator's journal, the results from its state.
+#include <gtest/gtest.h>
+
+#include "core/send_command.h"
+#include "logic_test_support.h"
+#include "programming/set_tax_rates.h"
+#include "seriallink/link.h"
+#include "sim_fixture.h"
+
+namespace {
+
+using tillwright::ui::Dialog;
+using tillwright::ui::kIdOk;
+using tooltest::FakeView;
+
+class ProgrammingOnSimulator : public tooltest::SimOnCom7 {
+ protected:
+  void SetUp() override {
+    SimOnCom7::SetUp();
+    ASSERT_EQ(link.SerialConnect("COM7", 115200, 8, 0, 0), 0);
+  }
+  void TearDown() override {
+    seriallink::Disconnect();
+    SimOnCom7::TearDown();
+  }
+  // The data of every frame the simulator received with `code`.
+  std::vector<std::string> Received(uint8_t code) {
+    std::vector<std::string> out;
+    for (const auto &frame : Sim().ReceivedFrames().Entries())
+      if (frame.cmd == code) out.push_back(frame.data);
+    return out;
+  }
+
+  tillwright::RealLink link;
+  tooltest::ScriptedPrompter prompter;
+};
+
+TEST_F(ProgrammingOnSimulator, TaxRatesWrittenAndReadBack) {
+  tillwright::CSetTaxRates dlg(link);
+  tillwright::testing::RunOn(dlg, prompter, [](FakeView &v, Dialog &d) {
+    EXPECT_EQ(v.Text(tillwright::CSetTaxRates::RateField(0)), "20");
+    EXPECT_TRUE(v.Checked(tillwright::CSetTaxRates::UndefinedBox(3)));
+    v.SetText(tillwright::CSetTaxRates::RateField(1), "9.5");
+    v.SetChecked(tillwright::CSetTaxRates::UndefinedBox(3), false);
+    v.SetText(tillwright::CSetTaxRates::RateField(3), "5");
+    v.SetChecked(tillwright::CSetTaxRates::UndefinedBox(2), true);
+    v.Click(d, kIdOk);
+  });
+  EXPECT_EQ(Received(96), std::vector<std::string>{"20.00,9.50,-1.00,5.00,-1.00"});
+  Sim().WithModel([](fiscalsim::DeviceModel &m) {
+    const auto &rates = m.State().taxRates;
+    EXPECT_EQ(rates[0], 2000);
+    EXPECT_EQ(rates[1], 950);
+    EXPECT_FALSE(rates[2].has_value());
+    EXPECT_EQ(rates[3], 500);
+    EXPECT_FALSE(rates[4].has_value());
+  });
+
+  tillwright::CSetTaxRates again(link);
+  tillwright::testing::RunOn(again, prompter, [](FakeView &v, Dialog &) {
+    EXPECT_EQ(v.Text(tillwright::CSetTaxRates::RateField(1)), "9.5");
+    EXPECT_TRUE(v.Checked(tillwright::CSetTaxRates::UndefinedBox(2)));
+    EXPECT_FALSE(v.Checked(tillwright::CSetTaxRates::UndefinedBox(3)));
+  });
+}
+
+}  // namespace
