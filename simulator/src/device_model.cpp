@@ -36,6 +36,7 @@ DeviceModel::DeviceModel(WallClock clock) : clock_(std::move(clock)) {
   RegisterReceiptCommands(*this);
   RegisterProgrammingCommands(*this);
   RegisterQueryCommands(*this);
+  RegisterServiceCommands(*this);
 }
 
 void DeviceModel::Register(uint8_t code, Handler handler) { handlers_[code] = std::move(handler); }

@@ -4,6 +4,7 @@
 
 #include "core/send_command.h"
 #include "logic_test_support.h"
+#include "programming/klen_print_dlg.h"
 #include "programming/set_tax_rates.h"
 #include "seriallink/link.h"
 #include "sim_fixture.h"
@@ -62,6 +63,31 @@ TEST_F(ProgrammingOnSimulator, TaxRatesWrittenAndReadBack) {
     EXPECT_EQ(v.Text(tillwright::CSetTaxRates::RateField(1)), "9.5");
     EXPECT_TRUE(v.Checked(tillwright::CSetTaxRates::UndefinedBox(2)));
     EXPECT_FALSE(v.Checked(tillwright::CSetTaxRates::UndefinedBox(3)));
+  });
+}
+
+TEST_F(ProgrammingOnSimulator, JournalPrintsAndCardActivation) {
+  using tillwright::KlenPrintDlg;
+  Sim().WithModel([](fiscalsim::DeviceModel &m) { m.State().zReports = 12; });
+  KlenPrintDlg dlg(link, {2014, 3, 1, 8, 0, 0});
+  tillwright::testing::RunOn(dlg, prompter, [](FakeView &v, Dialog &d) {
+    v.Click(d, kIdOk);
+    v.SetText(KlenPrintDlg::kZReportField, "13");  // not made yet: the device refuses
+    v.Click(d, kIdOk);
+    v.Choose(d, KlenPrintDlg::kOperationCombo, KlenPrintDlg::kPeriod);
+    v.SetText(KlenPrintDlg::kZReportField, "12");
+    v.SetText(KlenPrintDlg::kEndDatePicker, "2014-03-31");
+    v.SetText(KlenPrintDlg::kEndTimePicker, "18:30:00");
+    v.Click(d, kIdOk);
+    v.Click(d, KlenPrintDlg::kActivateButton);
+    EXPECT_FALSE(v.Result().has_value());
+  });
+  EXPECT_EQ(prompter.messages, (std::vector<std::string>{"Operation error !!!", "Activation ready"}));
+  EXPECT_EQ(Received(201), (std::vector<std::string>{"2,0,0", "2,13,0"}));
+  Sim().WithModel([](fiscalsim::DeviceModel &m) {
+    EXPECT_EQ(m.State().journalPrints,
+              (std::vector<std::string>{"2,0,0", "194,12,01-03-14 08:00,31-03-14 18:30"}));
+    EXPECT_EQ(m.State().journalCardActivations, 1u);
   });
 }
 

@@ -8,6 +8,7 @@
 #include "core/command_codes.h"
 #include "core/fiscal_check.h"
 #include "core/messages.h"
+#include "programming/klen_print_dlg.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
 #include "programming/set_tax_rates.h"
@@ -44,6 +45,7 @@ CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link) : Dialog("tillwrigh
   On(kDeviceTypeCombo, ui::Event::SelectionChanged, [this] { OnDeviceType(); });
   On(kQuitButton, ui::Event::Clicked, [this] { OnQuit(); });
   On(kTaxRatesButton, ui::Event::Clicked, [this] { OnTaxRates(); });
+  On(kJournalButton, ui::Event::Clicked, [this] { OnJournal(); });
 }
 
 CTillwrightDlg::~CTillwrightDlg() = default;
@@ -215,6 +217,11 @@ void CTillwrightDlg::OnQuit() {
 
 void CTillwrightDlg::OnTaxRates() {
   CSetTaxRates dialog(link_);
+  Prompter().Run(dialog);
+}
+
+void CTillwrightDlg::OnJournal() {
+  KlenPrintDlg dialog(link_);
   Prompter().Run(dialog);
 }
 

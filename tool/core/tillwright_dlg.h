@@ -31,6 +31,7 @@ class CTillwrightDlg : public ui::Dialog {
   static constexpr ui::ControlId kQuitButton = 3;
   // The logo, tax-rate, journal and code-table dialogs' doors.
   static constexpr ui::ControlId kTaxRatesButton = 1078;
+  static constexpr ui::ControlId kJournalButton = 1158;
 
   // The port scan's range: COM1 to COM20.
   static constexpr int kLastComPort = 20;
@@ -57,6 +58,7 @@ class CTillwrightDlg : public ui::Dialog {
   void OnDeviceType();
   void OnQuit();
   void OnTaxRates();
+  void OnJournal();
 
   // Null before OnInitDialog.
   const ConnectionMonitor *Monitor() const { return monitor_.get(); }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fiscalsim/frame_codec.h"
 
@@ -62,7 +63,7 @@ inline constexpr uint8_t kSetDateTime = 0x3D;           // 61: "DD-MM-YY HH:MM:S
 inline constexpr uint8_t kDateTime = 0x3E;              // 62
 inline constexpr uint8_t kDiagnostics = 0x47;           // 71: "1"
 inline constexpr uint8_t kDeviceInfo = 0x5A;            // 90: "0"
-inline constexpr uint8_t kImsi = 0xC8;                  // 200 with empty data
+inline constexpr uint8_t kImsi = 0xC8;                  // 200: empty data; with data, journal documents of a period
 // Reports
 inline constexpr uint8_t kReport = 0x45;                // 69: day, periodic and journal reports
 inline constexpr uint8_t kFiscalMemoryByNumber = 0x49;  // 73: "<from>,<to>"
@@ -107,7 +108,11 @@ inline constexpr uint8_t kDayInfo = 0x6E;               // 110
 inline constexpr uint8_t kClerkInfo = 0x70;             // 112
 inline constexpr uint8_t kLastDocument = 0x71;          // 113
 inline constexpr uint8_t kFiscalMemoryRecord = 0x72;    // 114
-inline constexpr uint8_t kConstants = 0x80;             // 128
+inline constexpr uint8_t kConstants = 0x80;             // 128: the logo limits first
+// The service tool's journal and code table
+inline constexpr uint8_t kCodeTable = 0xA4;             // 164: "<80|A0|C0|E0>,<32 font positions in hex>"
+inline constexpr uint8_t kActivateJournalCard = 0xC3;   // 195
+inline constexpr uint8_t kJournalDocument = 0xC9;       // 201: "2,<Z report>,<document>"
 }  // namespace command
 
 inline constexpr StatusBytes kStatusIdle = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
@@ -155,6 +160,14 @@ struct Department {
   std::string price;   // as sent: a whole number or two decimals
   std::string limits;  // the four options, as sent
 };
+
+// The table a new device prints the upper codes with: the Cyrillic letters where code page 1251
+// has them (0xC0..0xFF), blanks below.
+constexpr std::array<uint8_t, 128> DefaultCodeTable() {
+  std::array<uint8_t, 128> table{};
+  for (size_t i = 0; i < table.size(); ++i) table[i] = i < 0x40 ? 0x20 : static_cast<uint8_t>(0x80 + i);
+  return table;
+}
 
 struct DeviceState {
   std::array<std::string, kHeaderLines> headerLines;
@@ -211,6 +224,15 @@ struct DeviceState {
   std::string displayUpper;
   std::string displayLower;
 
+  // The service tool's electronic journal prints (each request's data as received), its SD card,
+  // and the print table of the codes 0x80..0xFF: the font position each prints as.
+  std::vector<std::string> journalPrints;
+  uint32_t journalCardActivations = 0;
+  std::array<uint8_t, 128> codeTable = DefaultCodeTable();
+  // The largest logo taken, as command 128 tells it.
+  unsigned logoWidthDots = 384;
+  unsigned logoMaxRows = 96;
+
   // OR-ed into every answer: conditions such as paper end that stand until cleared.
   StatusBytes standingStatus = kStatusIdle;
 };
@@ -252,5 +274,6 @@ void RegisterPrinterCommands(DeviceModel &model);
 void RegisterReceiptCommands(DeviceModel &model);
 void RegisterProgrammingCommands(DeviceModel &model);
 void RegisterQueryCommands(DeviceModel &model);
+void RegisterServiceCommands(DeviceModel &model);
 
 }  // namespace fiscalsim

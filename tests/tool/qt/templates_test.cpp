@@ -20,6 +20,7 @@
 #include "host_test_support.h"
 #include "logic_test_support.h"
 #include "programming/set_header_footer.h"
+#include "programming/klen_print_dlg.h"
 #include "programming/set_sn.h"
 #include "programming/set_tax_rates.h"
 #include "qt/dialog_host.h"
@@ -67,6 +68,8 @@ TEST_F(Templates, EachDialogsControlsAreInItsTemplate) {
   ExpectTemplateFits(serial, "Selvora");
   CSetTaxRates taxRates(link);
   ExpectTemplateFits(taxRates, "Set new VAT rates");
+  KlenPrintDlg journal(link);
+  ExpectTemplateFits(journal, "EJ ");
 }
 
 TEST_F(Templates, MainDialogsVisibleAndHiddenControls) {
@@ -142,6 +145,29 @@ TEST_F(Templates, ConnectOnTheQtHost) {
   EXPECT_EQ(qobject_cast<QLineEdit *>(host.Control(1033))->text(), "Error");
   EXPECT_EQ(host.Control(1097)->accessibleName(), "Disconnected");
   EXPECT_EQ(prompter.Progress(), nullptr);
+  host.Close();
+}
+
+// The journal dialog's pickers speak the view's texts on the real host, and its list and labels
+// follow the operation.
+TEST_F(Templates, JournalDialogOnTheQtHost) {
+  KlenPrintDlg journal(link, {2014, 3, 1, 8, 0, 0});
+  DialogHost host(journal, prompter);
+  host.Open(false);
+  EXPECT_EQ(host.Items(KlenPrintDlg::kOperationCombo),
+            (std::vector<std::string>{"Single document form EJ", "Documents from EJ for period"}));
+  EXPECT_EQ(host.Text(KlenPrintDlg::kBeginDatePicker), "2014-03-01");
+  EXPECT_EQ(host.Text(KlenPrintDlg::kBeginTimePicker), "08:00:00");
+  EXPECT_FALSE(host.Enabled(KlenPrintDlg::kBeginDatePicker));
+  qobject_cast<QComboBox *>(host.Control(KlenPrintDlg::kOperationCombo))->setCurrentIndex(1);
+  EXPECT_TRUE(host.Enabled(KlenPrintDlg::kBeginDatePicker));
+  EXPECT_FALSE(host.Enabled(KlenPrintDlg::kDocumentField));
+  EXPECT_EQ(host.Text(1167), "Begin date");
+  host.SetText(KlenPrintDlg::kEndDatePicker, "2014-03-31");
+  host.SetText(KlenPrintDlg::kEndTimePicker, "18:30");
+  host.SetText(KlenPrintDlg::kZReportField, "12");
+  qobject_cast<QAbstractButton *>(host.Control(tillwright::ui::kIdOk))->click();
+  EXPECT_EQ(link.DataOf(200), std::vector<std::string>{"194,12,01-03-14 08:00,31-03-14 18:30"});
   host.Close();
 }
 
