@@ -4,6 +4,7 @@
 
 #include "core/send_command.h"
 #include "logic_test_support.h"
+#include "programming/dev_code_tbl.h"
 #include "programming/klen_print_dlg.h"
 #include "programming/set_tax_rates.h"
 #include "seriallink/link.h"
@@ -89,6 +90,21 @@ TEST_F(ProgrammingOnSimulator, JournalPrintsAndCardActivation) {
               (std::vector<std::string>{"2,0,0", "194,12,01-03-14 08:00,31-03-14 18:30"}));
     EXPECT_EQ(m.State().journalCardActivations, 1u);
   });
+}
+
+TEST_F(ProgrammingOnSimulator, CodeTableForTheDosCodePage) {
+  tillwright::CDevCodeTbl dlg(link);
+  tillwright::testing::RunOn(dlg, prompter, [](FakeView &v, Dialog &d) {
+    v.SetSelection(tillwright::CDevCodeTbl::kCodePageCombo, tillwright::CDevCodeTbl::kDos);
+    v.Click(d, kIdOk);
+  });
+  EXPECT_EQ(Received(164).size(), 4u);
+  Sim().WithModel([](fiscalsim::DeviceModel &m) {
+    const auto &table = m.State().codeTable;
+    for (unsigned code = 0x80; code <= 0xFF; ++code)
+      EXPECT_EQ(table[code - 0x80], code < 0xC0 ? code + 0x40 : 0x20u) << std::hex << code;
+  });
+  EXPECT_TRUE(prompter.messages.empty());
 }
 
 }  // namespace

@@ -166,7 +166,8 @@ TEST_P(ToolTemplates, MatchTheQtFrontEndsDialog) {
 
 INSTANTIATE_TEST_SUITE_P(Win32, ToolTemplates,
                          ::testing::Values("tillwright_dlg", "fiscal_check", "fiscalization", "set_header_footer",
-                                           "set_sn", "set_tax_rates", "klen_print_dlg"));
+                                           "set_sn", "set_tax_rates", "klen_print_dlg",
+                                           "dev_code_tbl"));
 
 TEST_F(HostTest, TheToolsResourcesCarryIconVersionAndManifest) {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);

@@ -8,6 +8,7 @@
 #include "core/command_codes.h"
 #include "core/fiscal_check.h"
 #include "core/messages.h"
+#include "programming/dev_code_tbl.h"
 #include "programming/klen_print_dlg.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
@@ -46,6 +47,7 @@ CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link) : Dialog("tillwrigh
   On(kQuitButton, ui::Event::Clicked, [this] { OnQuit(); });
   On(kTaxRatesButton, ui::Event::Clicked, [this] { OnTaxRates(); });
   On(kJournalButton, ui::Event::Clicked, [this] { OnJournal(); });
+  On(kCodePagesButton, ui::Event::Clicked, [this] { OnCodePages(); });
 }
 
 CTillwrightDlg::~CTillwrightDlg() = default;
@@ -222,6 +224,11 @@ void CTillwrightDlg::OnTaxRates() {
 
 void CTillwrightDlg::OnJournal() {
   KlenPrintDlg dialog(link_);
+  Prompter().Run(dialog);
+}
+
+void CTillwrightDlg::OnCodePages() {
+  CDevCodeTbl dialog(link_);
   Prompter().Run(dialog);
 }
 

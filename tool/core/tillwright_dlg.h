@@ -32,6 +32,7 @@ class CTillwrightDlg : public ui::Dialog {
   // The logo, tax-rate, journal and code-table dialogs' doors.
   static constexpr ui::ControlId kTaxRatesButton = 1078;
   static constexpr ui::ControlId kJournalButton = 1158;
+  static constexpr ui::ControlId kCodePagesButton = 1169;  // hidden
 
   // The port scan's range: COM1 to COM20.
   static constexpr int kLastComPort = 20;
@@ -59,6 +60,7 @@ class CTillwrightDlg : public ui::Dialog {
   void OnQuit();
   void OnTaxRates();
   void OnJournal();
+  void OnCodePages();
 
   // Null before OnInitDialog.
   const ConnectionMonitor *Monitor() const { return monitor_.get(); }

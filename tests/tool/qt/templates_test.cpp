@@ -20,6 +20,7 @@
 #include "host_test_support.h"
 #include "logic_test_support.h"
 #include "programming/set_header_footer.h"
+#include "programming/dev_code_tbl.h"
 #include "programming/klen_print_dlg.h"
 #include "programming/set_sn.h"
 #include "programming/set_tax_rates.h"
@@ -70,6 +71,8 @@ TEST_F(Templates, EachDialogsControlsAreInItsTemplate) {
   ExpectTemplateFits(taxRates, "Set new VAT rates");
   KlenPrintDlg journal(link);
   ExpectTemplateFits(journal, "EJ ");
+  CDevCodeTbl codeTable(link);
+  ExpectTemplateFits(codeTable, "Code Pages");
 }
 
 TEST_F(Templates, MainDialogsVisibleAndHiddenControls) {
