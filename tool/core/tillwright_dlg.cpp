@@ -10,6 +10,7 @@
 #include "core/messages.h"
 #include "programming/dev_code_tbl.h"
 #include "programming/klen_print_dlg.h"
+#include "programming/load_logo.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
 #include "programming/set_tax_rates.h"
@@ -48,6 +49,7 @@ CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link) : Dialog("tillwrigh
   On(kTaxRatesButton, ui::Event::Clicked, [this] { OnTaxRates(); });
   On(kJournalButton, ui::Event::Clicked, [this] { OnJournal(); });
   On(kCodePagesButton, ui::Event::Clicked, [this] { OnCodePages(); });
+  On(kLogoButton, ui::Event::Clicked, [this] { OnLogo(); });
 }
 
 CTillwrightDlg::~CTillwrightDlg() = default;
@@ -230,6 +232,14 @@ void CTillwrightDlg::OnJournal() {
 void CTillwrightDlg::OnCodePages() {
   CDevCodeTbl dialog(link_);
   Prompter().Run(dialog);
+}
+
+void CTillwrightDlg::OnLogo() {
+  {
+    CLoadLogo dialog(link_, state_.logoLimits);
+    Prompter().Run(dialog);
+  }
+  UpdateData(false);
 }
 
 }  // namespace tillwright

@@ -33,6 +33,7 @@ class CTillwrightDlg : public ui::Dialog {
   static constexpr ui::ControlId kTaxRatesButton = 1078;
   static constexpr ui::ControlId kJournalButton = 1158;
   static constexpr ui::ControlId kCodePagesButton = 1169;  // hidden
+  static constexpr ui::ControlId kLogoButton = 1018;
 
   // The port scan's range: COM1 to COM20.
   static constexpr int kLastComPort = 20;
@@ -61,6 +62,7 @@ class CTillwrightDlg : public ui::Dialog {
   void OnTaxRates();
   void OnJournal();
   void OnCodePages();
+  void OnLogo();
 
   // Null before OnInitDialog.
   const ConnectionMonitor *Monitor() const { return monitor_.get(); }

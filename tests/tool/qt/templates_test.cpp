@@ -22,6 +22,7 @@
 #include "programming/set_header_footer.h"
 #include "programming/dev_code_tbl.h"
 #include "programming/klen_print_dlg.h"
+#include "programming/load_logo.h"
 #include "programming/set_sn.h"
 #include "programming/set_tax_rates.h"
 #include "qt/dialog_host.h"
@@ -52,6 +53,7 @@ class Templates : public ::testing::Test {
   }
 
   AppState state;
+  LogoLimits limits;
   RecordingLink link;
   qt::QtPrompter prompter;
 };
@@ -73,6 +75,8 @@ TEST_F(Templates, EachDialogsControlsAreInItsTemplate) {
   ExpectTemplateFits(journal, "EJ ");
   CDevCodeTbl codeTable(link);
   ExpectTemplateFits(codeTable, "Code Pages");
+  CLoadLogo logo(link, limits);
+  ExpectTemplateFits(logo, "Selvora");
 }
 
 TEST_F(Templates, MainDialogsVisibleAndHiddenControls) {
@@ -171,6 +175,26 @@ TEST_F(Templates, JournalDialogOnTheQtHost) {
   host.SetText(KlenPrintDlg::kZReportField, "12");
   qobject_cast<QAbstractButton *>(host.Control(tillwright::ui::kIdOk))->click();
   EXPECT_EQ(link.DataOf(200), std::vector<std::string>{"194,12,01-03-14 08:00,31-03-14 18:30"});
+  host.Close();
+}
+
+// The logo dialog's preview on the real host: the picture control takes the image, the hidden
+// box stays hidden, the radio buttons are a group.
+TEST_F(Templates, LogoPreviewOnTheQtHost) {
+  CLoadLogo logo(link, limits);
+  DialogHost host(logo, prompter);
+  host.Open(false);
+  EXPECT_FALSE(host.Visible(CLoadLogo::kDisableBox));
+  host.SetImage(CLoadLogo::kPreview, 16, 2, {0xFF, 0x00, 0x0F, 0xF0});
+  const auto *picture = qobject_cast<QLabel *>(host.Control(CLoadLogo::kPreview));
+  ASSERT_NE(picture, nullptr);
+  EXPECT_FALSE(picture->pixmap().isNull());
+  host.SetImage(CLoadLogo::kPreview, 0, 0, {});
+  EXPECT_TRUE(picture->pixmap().isNull());
+  qobject_cast<QAbstractButton *>(host.Control(CLoadLogo::kPrintDisable))->click();
+  qobject_cast<QAbstractButton *>(host.Control(CLoadLogo::kPrintEnable))->click();
+  EXPECT_FALSE(host.Checked(CLoadLogo::kPrintDisable));
+  EXPECT_EQ(link.DataOf(43), (std::vector<std::string>{"L0", "L1"}));
   host.Close();
 }
 
