@@ -2,7 +2,12 @@
 // table of the upper codes.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstdio>
+#include <fstream>
+
 #include "fiscalsim/device_model.h"
+#include "fiscalsim/logo_image.h"
 
 namespace fiscalsim {
 namespace {
@@ -55,6 +60,47 @@ TEST_F(ServiceCommands, CodeTableBlocksReplaceTheirCodesOnly) {
                                  std::string("A0,") + std::string(63, '0') + "g"})
     EXPECT_EQ(Status(command::kCodeTable, bad), kSyntax) << bad;
   EXPECT_EQ(table[0x20], 0x44) << "a refused block changes nothing";
+}
+
+TEST_F(ServiceCommands, LogoLimitsComeFirstAndRowsStayWithinThem) {
+  const Answer limits = model.Execute(command::kConstants, "");
+  EXPECT_EQ(limits.data.substr(0, 7), "384,96,");
+  EXPECT_EQ(Status(command::kLogoRow, "95," + std::string(96, 'F')), kOk);
+  EXPECT_EQ(Status(command::kLogoRow, "96,00"), kSyntax);
+  EXPECT_EQ(Status(command::kLogoRow, "0," + std::string(98, '0')), kSyntax) << "wider than 384 dots";
+  model.State().logoMaxRows = 2;
+  EXPECT_EQ(Status(command::kLogoRow, "2,00"), kSyntax);
+  EXPECT_EQ(Status(command::kLogoRow, "1,80"), kOk);
+}
+
+TEST_F(ServiceCommands, TheLogoRendersAsThePrintedDots) {
+  model.Execute(command::kLogoRow, "0,F00F");
+  model.Execute(command::kLogoRow, "2,81");
+  const LogoImage image = RenderLogo(model.State());
+  ASSERT_EQ(image.width, 16);
+  ASSERT_EQ(image.height, 3);
+  EXPECT_EQ(image.rows[0], (std::vector<uint8_t>{0xF0, 0x0F}));
+  EXPECT_EQ(image.rows[1], (std::vector<uint8_t>{0x00, 0x00}));
+  EXPECT_EQ(image.rows[2], (std::vector<uint8_t>{0x81, 0x00}));
+
+  const std::string png = LogoPng(image);
+  EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
+  if (std::system("command -v convert >/dev/null 2>&1") != 0) GTEST_SKIP() << "ImageMagick's convert is not installed";
+  // A real reader sees the same dots: "1" for black in a plain PBM.
+  const std::string file = ::testing::TempDir() + "/sim_logo.png";
+  std::ofstream(file, std::ios::binary) << png;
+  FILE *pipe = popen(("convert " + file + " -compress none pbm:- 2>/dev/null").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string pbm;
+  char buffer[512];
+  while (const size_t n = fread(buffer, 1, sizeof buffer, pipe)) pbm.append(buffer, n);
+  ASSERT_EQ(pclose(pipe), 0);
+  std::string dots;
+  for (char c : pbm.substr(pbm.find("16 3") + 4))
+    if (c == '0' || c == '1') dots += c;
+  EXPECT_EQ(dots, "1111000000001111"
+                  "0000000000000000"
+                  "1000000100000000");
 }
 
 }  // namespace

@@ -5,7 +5,10 @@
 #include "core/send_command.h"
 #include "logic_test_support.h"
 #include "programming/dev_code_tbl.h"
+#include "bitmap_files.h"
+#include "fiscalsim/logo_image.h"
 #include "programming/klen_print_dlg.h"
+#include "programming/load_logo.h"
 #include "programming/set_tax_rates.h"
 #include "seriallink/link.h"
 #include "sim_fixture.h"
@@ -105,6 +108,40 @@ TEST_F(ProgrammingOnSimulator, CodeTableForTheDosCodePage) {
       EXPECT_EQ(table[code - 0x80], code < 0xC0 ? code + 0x40 : 0x20u) << std::hex << code;
   });
   EXPECT_TRUE(prompter.messages.empty());
+}
+
+// A picture drawn by a real image tool goes to the device cropped to its largest logo, and the
+// device's logo shows exactly the picture's top-left 384 x 96 dots.
+TEST_F(ProgrammingOnSimulator, LogoFromImageMagickArrivesAsItsCroppedPixels) {
+  if (!tooltest::HaveConvert()) GTEST_SKIP() << "ImageMagick's convert is not installed";
+  tooltest::TempFolder folder;
+  const std::string file = folder.Path("logo.bmp");
+  ASSERT_TRUE(tooltest::Convert("-size 400x120 xc:white -fill black -draw \"circle 200,60 200,10\" "
+                                "-draw \"rectangle 0,0 399,3\" -draw \"line 0,119 399,0\" -monochrome BMP3:" + file));
+  const auto source = tooltest::PixelsOf(file, 384, 96);
+  ASSERT_TRUE(source);
+
+  tillwright::LogoLimits limits;
+  tillwright::CLoadLogo dlg(link, limits);
+  prompter.files = {file};
+  const int result = tillwright::testing::RunOn(dlg, prompter, [](FakeView &v, Dialog &d) {
+    v.Click(d, tillwright::CLoadLogo::kBrowseButton);
+    EXPECT_EQ(v.Known().at(tillwright::CLoadLogo::kPreview).imageWidth, 384);
+    v.Click(d, kIdOk);
+  });
+  EXPECT_EQ(result, tillwright::ui::kResultOk);
+  EXPECT_EQ(Received(115).size(), 96u);
+
+  const auto image = Sim().WithModel([](fiscalsim::DeviceModel &m) { return fiscalsim::RenderLogo(m.State()); });
+  ASSERT_EQ(image.width, 384);
+  ASSERT_EQ(image.height, 96);
+  for (int y = 0; y < 96; ++y) EXPECT_EQ(image.rows[static_cast<size_t>(y)], source->rows[static_cast<size_t>(y)]) << y;
+
+  // The simulator's picture of it, read back by the same tool.
+  const std::string png = folder.Write("device.png", fiscalsim::LogoPng(image));
+  const auto shown = tooltest::PixelsOf(png, 384, 96);
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(shown->rows, source->rows);
 }
 
 }  // namespace
