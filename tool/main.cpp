@@ -34,7 +34,8 @@ int main(int argc, char **argv) {
   RealLink link;
   CTillwrightApp app(link);
   qt::QtPrompter prompter;
-  if (!options->demoScreenshot.empty()) return qt::RunDemo(app, link, prompter, options->demoScreenshot);
+  if (!options->demoScreenshot.empty())
+    return qt::RunDemo(app, link, prompter, options->demoScreenshot, options->demoDialogs);
   app.RunMainDialog(prompter);
   return 0;
 }

@@ -265,7 +265,13 @@ TEST_F(LoadLogo, RowsBeyondOneFrameAreCroppedAndSaidSo) {
   const size_t bytes = (link.DataOf(115)[0].size() - 2) / 2;
   EXPECT_EQ(bytes, 108u);
   ExpectCropOf(picture, SentPicture(link, 864), 864, 3);
-  EXPECT_EQ(note, "");  // the dialog ended; the note is shown by the preview, below
+  // The preview says so.
+  CLoadLogo dlg(link, limits);
+  tillwright::testing::RunOn(dlg, prompter, [&](FakeView &v, tillwright::ui::Dialog &) {
+    dlg.ChooseFile(folder.Path("logo.bmp"));
+    EXPECT_EQ(v.Text(CLoadLogo::kNote), "Sent: 864 x 3 dots, cropped to the widest row one request carries.");
+    EXPECT_EQ(v.Known().at(CLoadLogo::kPreview).imageWidth, 864);
+  });
   EXPECT_EQ(tillwright::MaxLogoRowBytes(1000), 107u);
   EXPECT_EQ(tillwright::MaxLogoRowBytes(10001), 106u);
   EXPECT_EQ(tillwright::MaxLogoRowBytes(0), 108u);
@@ -289,7 +295,7 @@ TEST_F(LoadLogo, BrowseFiltersBitmapsAndPreviewsWhatTheDeviceReceives) {
   for (size_t y = 0; y < 96; ++y) preview.rows.emplace_back(shown.image.begin() + static_cast<long>(y * 48), shown.image.begin() + static_cast<long>((y + 1) * 48));
   ExpectCropOf(picture, preview, 384, 96);
   EXPECT_EQ(view.Text(CLoadLogo::kNote),
-            "The device receives 384 x 96 dots: cropped from 400 x 120 dots to the device's largest logo.");
+            "Sent: 384 x 96 dots, cropped from 400 x 120 to the device's largest logo.");
 
   // Known limits are not asked again; a file that is no bitmap clears the preview.
   prompter.files = {folder.Write("text.bmp", "not a bitmap at all, but long enough to hold the headers of one...")};

@@ -27,6 +27,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string> &args, std::s
       auto v = value("--demo-screenshot");
       if (!v) return std::nullopt;
       options.demoScreenshot = *v;
+    } else if (a == "--demo-dialogs") {
+      auto v = value("--demo-dialogs");
+      if (!v) return std::nullopt;
+      options.demoDialogs = *v;
     } else {
       *error = "unknown argument " + a;
       return std::nullopt;

@@ -15,11 +15,11 @@ std::string Dots(size_t width, size_t height) { return std::to_string(width) + "
 
 // The preview's line: the size the device receives, and why it is smaller than the picture.
 std::string PlanNote(const LogoBitmap &bitmap, const LogoPlan &plan) {
-  std::string note = "The device receives " + Dots(static_cast<size_t>(plan.dots), plan.rows);
+  std::string note = "Sent: " + Dots(static_cast<size_t>(plan.dots), plan.rows);
   if (plan.croppedByFrame) {
-    note += ": cropped to " + std::to_string(plan.dots) + " dots a row, the most one request carries";
+    note += ", cropped to the widest row one request carries";
   } else if (plan.croppedByDevice) {
-    note += ": cropped from " + Dots(static_cast<size_t>(bitmap.Width()), bitmap.Height()) +
+    note += ", cropped from " + std::to_string(bitmap.Width()) + " x " + std::to_string(bitmap.Height()) +
             " to the device's largest logo";
   }
   return note + ".";
@@ -70,8 +70,11 @@ void CLoadLogo::OnDisableBox() {
 
 void CLoadLogo::OnBrowse() {
   const auto chosen = Prompter().OpenFile("Open", kFilter);
-  if (!chosen) return;
-  fileName_ = *chosen;
+  if (chosen) ChooseFile(*chosen);
+}
+
+void CLoadLogo::ChooseFile(const std::string &path) {
+  fileName_ = path;
   UpdateData(false);
   ShowPreview();
 }

@@ -30,6 +30,8 @@ class CLoadLogo : public ui::Dialog {
 
   void OnOK() override;
   void OnBrowse();
+  // Takes `path` as the file, as Browse does when the person chose it, and previews it.
+  void ChooseFile(const std::string &path);
   void OnPrintSwitch(bool enable);
   void OnDisableBox();
 

@@ -5,11 +5,17 @@
 #include <QEventLoop>
 #include <QPixmap>
 #include <QTimer>
+#include <functional>
 #include <cstdio>
+#include <filesystem>
 
 #include "core/messages.h"
 #include "core/tillwright_dlg.h"
+#include "programming/dev_code_tbl.h"
+#include "programming/klen_print_dlg.h"
+#include "programming/load_logo.h"
 #include "programming/set_header_footer.h"
+#include "programming/set_tax_rates.h"
 #include "qt/dialog_host.h"
 #include "qt/qt_prompter.h"
 
@@ -29,7 +35,42 @@ void Click(DialogHost &host, ui::ControlId id) {
 
 }  // namespace
 
-int RunDemo(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::string &path) {
+namespace {
+
+bool SavePicture(ui::Dialog &dialog, QtPrompter &prompter, QWidget &parent, const std::string &folder,
+                 const std::function<void()> &before = {}) {
+  DialogHost host(dialog, prompter, &parent);
+  host.Open();
+  if (before) before();
+  Pause(400);
+  const std::string path = folder + "/" + dialog.TemplateName() + ".png";
+  const bool saved = host.Window().grab().save(QString::fromStdString(path), "PNG");
+  host.Close();
+  std::printf(saved ? "tillwright: %s saved\n" : "tillwright: cannot save %s\n", path.c_str());
+  return saved;
+}
+
+}  // namespace
+
+bool SaveDialogPictures(CTillwrightApp &app, ILink &link, QtPrompter &prompter, QWidget &parent,
+                        const std::string &folder) {
+  bool saved = true;
+  CSetTaxRates taxRates(link);
+  saved = SavePicture(taxRates, prompter, parent, folder) && saved;
+  KlenPrintDlg journal(link);
+  saved = SavePicture(journal, prompter, parent, folder) && saved;
+  CDevCodeTbl codeTable(link);
+  saved = SavePicture(codeTable, prompter, parent, folder) && saved;
+  CLoadLogo logo(link, app.State().logoLimits);
+  const std::string picture = folder + "/logo.bmp";
+  saved = SavePicture(logo, prompter, parent, folder, [&] {
+            if (std::filesystem::exists(picture)) logo.ChooseFile(picture);
+          }) && saved;
+  return saved;
+}
+
+int RunDemo(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::string &path,
+            const std::string &dialogsFolder) {
   AppState &state = app.State();
   CTillwrightDlg dialog(state, link);
   DialogHost host(dialog, prompter);
@@ -49,7 +90,8 @@ int RunDemo(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::s
   }
   // Let the monitor's label reach the screen before the picture is taken.
   Pause(1500);
-  const bool saved = host.Window().grab().save(QString::fromStdString(path), "PNG");
+  bool saved = host.Window().grab().save(QString::fromStdString(path), "PNG");
+  if (!dialogsFolder.empty()) saved = SaveDialogPictures(app, link, prompter, host.Window(), dialogsFolder) && saved;
   const bool connected = state.resultText == msg::kDone;
   Click(host, CTillwrightDlg::kQuitButton);
   host.Close();
