@@ -8,6 +8,7 @@
 
 #include "core/app_state.h"
 #include "core/code_page.h"
+#include "core/local_time.h"
 #include "core/tillwright_app.h"
 #include "core/tillwright_dlg.h"
 #include "logic_test_support.h"
@@ -85,9 +86,7 @@ TEST_F(MainDialog, CommandButtonsSendTheirCommands) {
   EXPECT_TRUE(std::regex_match(link.sent[0].data, std::regex(R"(\d\d-\d\d-\d\d \d\d:\d\d:\d\d)")))
       << link.sent[0].data;
   char today[16];
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = tillwright::LocalTime(std::time(nullptr));
   std::strftime(today, sizeof today, "%d-%m-", &local);
   EXPECT_EQ(link.sent[0].data.substr(0, 6), today);
   EXPECT_EQ(Result(), "ok");
@@ -187,6 +186,13 @@ TEST_F(MainDialog, QuitLetsGoOfTheSerialLinkAndEndsWithOk) {
   EXPECT_EQ(link.disconnects, 1);
   EXPECT_EQ(state.serialConnected, 0);
   EXPECT_EQ(view.Result(), kResultOk);
+}
+
+TEST_F(MainDialog, EnterLeavesTheDialogOpen) {
+  state.serialConnected = 1;
+  Click(tillwright::ui::kIdOk);
+  EXPECT_FALSE(view.Result());
+  EXPECT_EQ(link.disconnects, 0);
 }
 
 // The application's run of the main dialog: any end but Quit lets go of the serial link too.

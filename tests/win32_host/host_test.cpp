@@ -6,6 +6,8 @@
 #include <commctrl.h>
 #include <dlgs.h>
 
+#include <chrono>
+
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -551,6 +553,36 @@ TEST_F(HostTest, ProgressShowsOverADisabledOwnerAndStopIsHeard) {
         host.End(0);
       },
       false);
+}
+
+// A worker does the exchange while the user-interface thread waits: the window keeps serving
+// its events (a click on Stop reaches the worker), and the wait ends when the worker posts the end.
+TEST_F(HostTest, WaitingForAWorkerServesTheWindowUntilItPostsTheEnd) {
+  Probe dialog;
+  DialogHost host(dialog, prompter);
+  // The body ends the dialog itself: an end queued behind it would run inside the wait.
+  RunWith(dialog, host, [&] {
+    prompter.BeginProgress("Trying COM1", 20, true);
+    HWND progress = prompter.ProgressWindowHandle();
+    int steps = 0;
+    std::thread worker([&] {
+      // The person's click, as the window would get it, while this thread asks between steps.
+      ::PostMessageW(progress, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      while (!prompter.Stopped() && steps < 100000) {
+        ++steps;
+        host.Post([&prompter = prompter, step = steps] { prompter.SetProgress(step % 20, "Trying"); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      host.Post([&] { prompter.EndProgress(); });
+    });
+    prompter.WaitProgress();
+    worker.join();
+    EXPECT_EQ(prompter.ProgressWindowHandle(), nullptr);
+    EXPECT_LT(steps, 100000) << "the click on Stop never reached the worker";
+    EXPECT_TRUE(::IsWindowEnabled(host.Window()));
+    prompter.WaitProgress();  // already ended: returns at once
+    host.End(0);
+  }, false);
 }
 
 TEST_F(HostTest, TheWaitCursorShowsUntilTheLastEnd) {

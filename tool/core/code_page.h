@@ -32,4 +32,12 @@ void SetWidgetCodePage(int number);
 // A field of device bytes bound to a text control through the widgets' code page.
 void DeviceText(ui::DataExchange &dx, ui::ControlId id, std::string &bytes);
 
+namespace detail {
+// For the conversions' back ends, so that both replace the same bytes: how many bytes of `rest`
+// (not empty, starting with a byte that begins no valid UTF-8 character) make up the one bad
+// character. A broken sequence ends at the next byte that is not a continuation byte, so it never
+// takes a good character with it.
+size_t BrokenUtf8Length(std::string_view rest);
+}  // namespace detail
+
 }  // namespace tillwright

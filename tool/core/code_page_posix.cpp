@@ -2,7 +2,6 @@
 #include <iconv.h>
 
 #include <algorithm>
-#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -11,8 +10,6 @@
 namespace tillwright {
 
 namespace {
-
-std::atomic<int> g_widgetCodePage{1251};
 
 // Converts with iconv, replacing what cannot be converted. `skipBad` says how many input bytes
 // one bad character takes (a whole UTF-8 sequence on the way out, one byte on the way in).
@@ -49,40 +46,18 @@ std::string Convert(const char *to, const char *from, std::string_view in, std::
   return out;
 }
 
-size_t Utf8SequenceLength(std::string_view rest) {
-  const auto lead = static_cast<unsigned char>(rest[0]);
-  size_t n = 1;
-  if (lead >= 0xF0) n = 4;
-  else if (lead >= 0xE0) n = 3;
-  else if (lead >= 0xC0) n = 2;
-  // Stop at the next lead byte, so that a broken sequence never eats a good character.
-  size_t i = 1;
-  while (i < n && i < rest.size() && (static_cast<unsigned char>(rest[i]) & 0xC0) == 0x80) ++i;
-  return i;
-}
-
 size_t OneByte(std::string_view) { return 1; }
 
 std::string Charset(int number) { return "CP" + std::to_string(number); }
 
 }  // namespace
 
-CodePage::CodePage(int number) : number_(IsSupported(number) ? number : 1251) {}
-
 std::string CodePage::ToDevice(std::string_view utf8) const {
-  return Convert(Charset(number_).c_str(), "UTF-8", utf8, "?", Utf8SequenceLength);
+  return Convert(Charset(number_).c_str(), "UTF-8", utf8, "?", detail::BrokenUtf8Length);
 }
 
 std::string CodePage::ToWidget(std::string_view bytes) const {
   return Convert("UTF-8", Charset(number_).c_str(), bytes, "\xEF\xBF\xBD", OneByte);
 }
-
-const CodePage &WidgetCodePage() {
-  static const CodePage cp1250(1250);
-  static const CodePage cp1251(1251);
-  return g_widgetCodePage.load() == 1250 ? cp1250 : cp1251;
-}
-
-void SetWidgetCodePage(int number) { g_widgetCodePage = CodePage::IsSupported(number) ? number : 1251; }
 
 }  // namespace tillwright

@@ -7,6 +7,7 @@
 #include "core/code_page.h"
 #include "core/command_codes.h"
 #include "core/fiscal_check.h"
+#include "core/local_time.h"
 #include "core/messages.h"
 #include "programming/dev_code_tbl.h"
 #include "programming/klen_print_dlg.h"
@@ -149,9 +150,7 @@ CTillwrightDlg::ScanEnd CTillwrightDlg::Scan(ui::IDialogView &view, ui::IPrompte
 }
 
 void CTillwrightDlg::OnSetDateTime() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = LocalTime(std::time(nullptr));
   // "%d-%m-%y %H:%M:%S" of the local time; the device takes a two-digit year.
   char text[32];
   std::snprintf(text, sizeof text, "%02d-%02d-%02d %02d:%02d:%02d", local.tm_mday, local.tm_mon + 1,

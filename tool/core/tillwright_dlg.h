@@ -45,6 +45,9 @@ class CTillwrightDlg : public ui::Dialog {
   void OnInitDialog() override;
   // Stops the monitor; nothing it posts reaches the controls afterwards.
   void OnDestroy() override;
+  // Enter does nothing here: the program ends through Quit, Escape or the window's close box, never
+  // by a key pressed while a technician types elsewhere.
+  void OnOK() override {}
 
   // Scans COM1..COM20 on a worker thread under a progress window that offers Stop; see the
   // definition for what Stop does.

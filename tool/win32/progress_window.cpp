@@ -58,8 +58,9 @@ class TemplateWriter {
 
 }  // namespace
 
-ProgressWindow::ProgressWindow(HINSTANCE instance, HWND owner, const std::wstring &caption, bool stoppable)
-    : owner_(owner), stoppable_(stoppable) {
+ProgressWindow::ProgressWindow(HINSTANCE instance, HWND owner, const std::wstring &caption, bool stoppable,
+                               std::atomic<bool> &stopped)
+    : owner_(owner), stoppable_(stoppable), stopped_(stopped) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
   ::InitCommonControlsEx(&controls);
 
@@ -124,8 +125,7 @@ INT_PTR CALLBACK ProgressWindow::Procedure(HWND window, UINT message, WPARAM wPa
   const bool stop = (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL && HIWORD(wParam) == BN_CLICKED) ||
                     message == WM_CLOSE;
   if (!stop) return FALSE;
-  if (self->stoppable_ && !self->stopped_) {
-    self->stopped_ = true;
+  if (self->stoppable_ && !self->stopped_.exchange(true)) {
     ::EnableWindow(::GetDlgItem(window, IDCANCEL), FALSE);
   }
   return TRUE;

@@ -5,13 +5,16 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 namespace tillwright::win32 {
 
 class ProgressWindow {
  public:
-  ProgressWindow(HINSTANCE instance, HWND owner, const std::wstring &caption, bool stoppable);
+  // `stopped` is set when the person asks to stop; a worker may read it from any thread.
+  ProgressWindow(HINSTANCE instance, HWND owner, const std::wstring &caption, bool stoppable,
+                 std::atomic<bool> &stopped);
   ~ProgressWindow();
   ProgressWindow(const ProgressWindow &) = delete;
   ProgressWindow &operator=(const ProgressWindow &) = delete;
@@ -25,7 +28,7 @@ class ProgressWindow {
   // Handles what is waiting in the thread's queue (the owner repaints, a click on Stop counts),
   // without waiting for more.
   void Pump();
-  bool Stopped() const { return stopped_; }
+  bool Stopped() const { return stopped_.load(); }
 
   static constexpr int kTextId = 100;
   static constexpr int kBarId = 101;
@@ -36,7 +39,7 @@ class ProgressWindow {
   HWND owner_;
   bool ownerWasEnabled_ = false;
   bool stoppable_;
-  bool stopped_ = false;
+  std::atomic<bool> &stopped_;
   HWND window_ = nullptr;
 };
 

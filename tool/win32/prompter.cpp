@@ -31,7 +31,7 @@ UINT IconFlag(ui::Icon icon) {
 
 }  // namespace
 
-Win32Prompter::Win32Prompter(HostOptions options) : options_(std::move(options)) {
+Win32Prompter::Win32Prompter(HostOptions options) : options_(std::move(options)), thread_(::GetCurrentThreadId()) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   ::InitCommonControlsEx(&controls);
 }
@@ -107,7 +107,8 @@ std::optional<std::string> Win32Prompter::OpenFile(std::string_view title, std::
 
 void Win32Prompter::BeginProgress(std::string_view text, int steps, bool stoppable) {
   EndProgress();
-  auto progress = std::make_unique<ProgressWindow>(Instance(), Owner(), options_.caption, stoppable);
+  stopped_ = false;
+  auto progress = std::make_unique<ProgressWindow>(Instance(), Owner(), options_.caption, stoppable, stopped_);
   if (progress->Window() == nullptr) return;
   progress->SetSteps(steps);
   progress->SetText(Widen(text));
@@ -124,9 +125,32 @@ void Win32Prompter::SetProgress(int step, std::string_view text) {
 }
 
 bool Win32Prompter::Stopped() const {
+  // Only the user-interface thread may touch the window; a worker reads the flag alone.
+  if (::GetCurrentThreadId() != thread_) return stopped_.load();
   if (!progress_) return false;
   progress_->Pump();
-  return progress_->Stopped();
+  return stopped_.load();
+}
+
+void Win32Prompter::WaitProgress() {
+  // The worker ends the wait by posting EndProgress, which drops the window. A quit that comes
+  // meanwhile asks the worker to stop and is handed on once the wait is over, so that the
+  // worker's last posted tasks still run.
+  std::optional<int> quit;
+  MSG message;
+  while (progress_) {
+    const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
+    if (got == -1) break;
+    if (got == 0) {
+      quit = static_cast<int>(message.wParam);
+      stopped_ = true;
+      continue;
+    }
+    if (::IsDialogMessageW(progress_->Window(), &message)) continue;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+  if (quit) ::PostQuitMessage(*quit);
 }
 
 void Win32Prompter::EndProgress() {

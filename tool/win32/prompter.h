@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -43,7 +44,9 @@ class Win32Prompter final : public ui::IPrompter {
   std::optional<std::string> OpenFile(std::string_view title, std::string_view filter) override;
   void BeginProgress(std::string_view text, int steps, bool stoppable) override;
   void SetProgress(int step, std::string_view text) override;
+  // Any thread may ask; on the user-interface thread the progress window's events are served first.
   bool Stopped() const override;
+  void WaitProgress() override;
   void EndProgress() override;
   // The dialog's template is the resource named after TemplateName() in upper case. -1 when
   // there is none (as DialogBoxParamW answers a template it cannot make).
@@ -76,6 +79,8 @@ class Win32Prompter final : public ui::IPrompter {
   int waitDepth_ = 0;
   HCURSOR cursorBeforeWait_ = nullptr;
   std::unique_ptr<ProgressWindow> progress_;
+  std::atomic<bool> stopped_{false};
+  DWORD thread_;  // the user-interface thread: the one that made the prompter
 };
 
 }  // namespace tillwright::win32

@@ -1,0 +1,113 @@
+// The Windows program as a technician starts it: its unattended run finds the simulator on the
+// linked port pair when Connect is pressed, feeds paper, reads the header lines through their
+// dialog and saves a picture of the main dialog.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "fiscalsim/simulator.h"
+#include "sim_link.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Outcome {
+  DWORD exitCode = 0xFFFFFFFF;
+  std::string output;
+  bool timedOut = false;
+};
+
+// Runs the program with `arguments`, its standard output and error gathered, for at most `limit`.
+Outcome RunProgram(const std::wstring &arguments, std::chrono::milliseconds limit) {
+  Outcome outcome;
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return outcome;
+  ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
+  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  std::wstring commandLine = L"\"" TILLWRIGHT_EXE L"\" " + arguments;
+  PROCESS_INFORMATION process{};
+  const BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                        &startup, &process);
+  ::CloseHandle(writeEnd);
+  if (!started) {
+    ::CloseHandle(readEnd);
+    return outcome;
+  }
+  // The output is read on its own thread, so that a full pipe never holds the program up.
+  std::thread reader([&] {
+    char buffer[4096];
+    DWORD got = 0;
+    while (::ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) outcome.output.append(buffer, got);
+  });
+  if (::WaitForSingleObject(process.hProcess, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
+    outcome.timedOut = true;
+    ::TerminateProcess(process.hProcess, 99);
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+  }
+  ::GetExitCodeProcess(process.hProcess, &outcome.exitCode);
+  reader.join();
+  ::CloseHandle(readEnd);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return outcome;
+}
+
+// The scan below tries COM1 first: in this prefix no port before the simulator's takes settings,
+// so the scan never writes to a real serial port of the machine.
+TEST(TillwrightExe, NoPortBeforeTheSimulatorsTakesSettings) {
+  FISCAL_SKIP_WITHOUT_SIM_LINK();
+  for (int n = 1; n <= 4; ++n) {
+    const std::wstring name = L"\\\\.\\COM" + std::to_wstring(n);
+    HANDLE port = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port == INVALID_HANDLE_VALUE) continue;
+    DCB settings{};
+    settings.DCBlength = sizeof settings;
+    EXPECT_FALSE(::GetCommState(port, &settings)) << "COM" << n << " is a working port";
+    ::CloseHandle(port);
+  }
+}
+
+TEST(TillwrightExe, FindsTheDeviceRunsACommandAndADialogAndSavesAPicture) {
+  FISCAL_SKIP_WITHOUT_SIM_LINK();
+  fiscalsim::Simulator sim(fiscal_test::OpenSimLink());
+  sim.WithModel([](fiscalsim::DeviceModel &model) {
+    model.State().headerLines[0] = "TEST SHOP";
+    model.State().headerLines[1] = "MAIN STREET 1";
+  });
+  sim.Start();
+  const uint32_t fedBefore = sim.WithModel([](fiscalsim::DeviceModel &model) { return model.State().linesFed; });
+
+  // Kept in the build tree for a person to look at.
+  const std::wstring picture = L"" TILLWRIGHT_PICTURE;
+  ::DeleteFileW(picture.c_str());
+  const Outcome run = RunProgram(L"--demo-screenshot \"" + picture + L"\"", 150s);
+  ASSERT_FALSE(run.timedOut) << run.output;
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_NE(run.output.find("tillwright: Connect: Done"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("tillwright: label: Connected"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("tillwright: line 0: TEST SHOP"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("tillwright: line 1: MAIN STREET 1"), std::string::npos) << run.output;
+  EXPECT_GT(sim.WithModel([](fiscalsim::DeviceModel &model) { return model.State().linesFed; }), fedBefore);
+
+  std::ifstream file(std::filesystem::path(picture), std::ios::binary);
+  std::string signature(8, '\0');
+  ASSERT_TRUE(file.read(signature.data(), 8)) << "no picture written";
+  EXPECT_EQ(signature, std::string("\x89PNG\r\n\x1A\n", 8));
+  sim.Stop();
+}
+
+}  // namespace
