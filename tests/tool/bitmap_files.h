@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdint>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -109,9 +109,12 @@ struct BitmapFile {
 class TempFolder {
  public:
   TempFolder() {
-    char name[] = "/tmp/logo-test-XXXXXX";
-    if (mkdtemp(name) == nullptr) throw std::runtime_error("no temporary folder");
-    path_ = name;
+    static std::atomic<unsigned> made{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    path_ = (std::filesystem::temp_directory_path() /
+             ("logo-test-" + std::to_string(stamp) + "-" + std::to_string(made++)))
+                .generic_string();
+    std::filesystem::create_directories(path_);
   }
   ~TempFolder() {
     std::error_code ec;
@@ -128,11 +131,22 @@ class TempFolder {
   std::string path_;
 };
 
-// ImageMagick's convert, when installed.
-inline bool HaveConvert() { return std::system("command -v convert >/dev/null 2>&1") == 0; }
+// ImageMagick's convert, when installed (never looked for under Windows: the tests that want it
+// run on Linux).
+inline bool HaveConvert() {
+#ifdef _WIN32
+  return false;
+#else
+  return std::system("command -v convert >/dev/null 2>&1") == 0;
+#endif
+}
 
 // Runs convert with `args`; its standard output.
 inline std::optional<std::string> Convert(const std::string &args) {
+#ifdef _WIN32
+  (void)args;
+  return std::nullopt;
+#else
   FILE *pipe = popen(("convert " + args + " 2>/dev/null").c_str(), "r");
   if (pipe == nullptr) return std::nullopt;
   std::string out;
@@ -140,6 +154,7 @@ inline std::optional<std::string> Convert(const std::string &args) {
   while (const size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
   if (pclose(pipe) != 0) return std::nullopt;
   return out;
+#endif
 }
 
 // A plain PBM ("P1", 1 for black) as a picture.

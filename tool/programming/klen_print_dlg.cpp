@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "core/command_codes.h"
+#include "core/local_time.h"
 #include "dialogs/data_exchange.h"
 
 namespace tillwright {
@@ -19,9 +20,7 @@ constexpr const char *kLabels[2][4] = {{"Z report number", "Document number", ""
                                        {"Z report number", "", "Begin date", "End date"}};
 
 PickerValue Now() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = LocalTime(std::time(nullptr));
   return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
 }
 
