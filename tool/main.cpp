@@ -26,7 +26,7 @@ int main(int argc, char **argv) {
   std::string error;
   const auto options = ParseOptions(args, &error);
   if (!options) {
-    std::fprintf(stderr, "tillwright: %s\nusage: tillwright [--codepage 1250|1251]\n", error.c_str());
+    std::fprintf(stderr, "tillwright: %s\nusage: tillwright [--codepage 1250|1251] [--demo-screenshot FILE] [--dialog-screenshots DIR]\n", error.c_str());
     return 2;
   }
   SetWidgetCodePage(options->codePage);
@@ -34,8 +34,9 @@ int main(int argc, char **argv) {
   RealLink link;
   CTillwrightApp app(link);
   qt::QtPrompter prompter;
-  if (!options->demoScreenshot.empty())
-    return qt::RunDemo(app, link, prompter, options->demoScreenshot, options->demoDialogs);
+  if (!options->demoScreenshot.empty()) return qt::RunDemo(app, link, prompter, options->demoScreenshot);
+  if (!options->dialogScreenshots.empty())
+    return qt::RunDialogScreenshots(app, link, prompter, options->dialogScreenshots);
   app.RunMainDialog(prompter);
   return 0;
 }

@@ -37,6 +37,7 @@ DeviceModel::DeviceModel(WallClock clock) : clock_(std::move(clock)) {
   RegisterProgrammingCommands(*this);
   RegisterQueryCommands(*this);
   RegisterServiceCommands(*this);
+  RegisterPremisesCommands(*this);
 }
 
 void DeviceModel::Register(uint8_t code, Handler handler) { handlers_[code] = std::move(handler); }

@@ -161,9 +161,10 @@ class FakeView : public ui::IDialogView {
 // runs child dialogs through test-supplied functions (RunOn gives them a fresh fake view).
 class ScriptedPrompter : public ui::IPrompter {
  public:
-  void Inform(std::string_view text, std::string_view caption, ui::Icon) override {
+  void Inform(std::string_view text, std::string_view caption, ui::Icon icon) override {
     messages.push_back(std::string(text));
     captions.push_back(std::string(caption));
+    icons.push_back(icon);
   }
   bool AskOkCancel(std::string_view text, std::string_view caption, ui::Icon) override { return Ask(text, caption); }
   bool AskYesNo(std::string_view text, std::string_view caption, ui::Icon) override { return Ask(text, caption); }
@@ -209,6 +210,7 @@ class ScriptedPrompter : public ui::IPrompter {
   std::vector<std::string> questions;
   std::vector<std::string> messages;
   std::vector<std::string> captions;
+  std::vector<ui::Icon> icons;            // of the messages
   std::deque<std::string> files;
   std::vector<std::string> progress;
   std::vector<std::string> runs;          // template names of the child dialogs run

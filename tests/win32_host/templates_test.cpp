@@ -166,8 +166,8 @@ TEST_P(ToolTemplates, MatchTheQtFrontEndsDialog) {
 
 INSTANTIATE_TEST_SUITE_P(Win32, ToolTemplates,
                          ::testing::Values("tillwright_dlg", "fiscal_check", "fiscalization", "set_header_footer",
-                                           "set_sn", "set_tax_rates", "klen_print_dlg",
-                                           "dev_code_tbl", "load_logo"));
+                                           "set_sn", "business_data", "date_period", "set_tax_rates",
+                                           "klen_print_dlg", "dev_code_tbl", "load_logo"));
 
 TEST_F(HostTest, TheToolsResourcesCarryIconVersionAndManifest) {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);

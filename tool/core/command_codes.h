@@ -22,6 +22,10 @@ inline constexpr uint16_t kActivateJournal = 195; // 0xC3
 inline constexpr uint16_t kReportsNeeded = 196;   // 0xC4
 inline constexpr uint16_t kJournalState = 197;    // 0xC5
 inline constexpr uint16_t kImsi = 200;            // 0xC8
+inline constexpr uint16_t kReportByDates = 79;    // 0x4F: "DDMMYY,DDMMYY"
+inline constexpr uint16_t kPremisesAddress = 198; // 0xC6: "R" reads, "P<seven fields>" writes
+inline constexpr uint16_t kPremisesHours = 199;   // 0xC7: "R" reads, "P<flag><hours>,<purpose>" writes
+inline constexpr uint16_t kPremisesConclude = 208; // 0xD0
 
 // Request data the tool sends with them.
 inline constexpr char kCloseDay[] = "1";         // kDailyReport: the closing (Z) report

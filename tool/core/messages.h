@@ -34,4 +34,11 @@ inline constexpr std::string_view kZReportNeeded = "Daily Z report is needed !!!
 inline constexpr std::string_view kClerkReportNeeded = "Clerk report is needed !!!";
 inline constexpr std::string_view kPluReportNeeded = "PLU report is needed !!!";
 
+// The business premises dialog.
+inline constexpr std::string_view kWriteError = "WRITE ERROR !!!";
+inline constexpr std::string_view kOk = "OK";
+// A comma typed where the device would read it as the end of the field.
+inline constexpr std::string_view kNoCommaInField =
+    "A comma cannot be sent in this field: the device would read it as the start of the next field.";
+
 }  // namespace tillwright::msg

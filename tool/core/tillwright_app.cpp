@@ -27,10 +27,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string> &args, std::s
       auto v = value("--demo-screenshot");
       if (!v) return std::nullopt;
       options.demoScreenshot = *v;
-    } else if (a == "--demo-dialogs") {
-      auto v = value("--demo-dialogs");
+    } else if (a == "--dialog-screenshots") {
+      auto v = value("--dialog-screenshots");
       if (!v) return std::nullopt;
-      options.demoDialogs = *v;
+      options.dialogScreenshots = *v;
     } else {
       *error = "unknown argument " + a;
       return std::nullopt;

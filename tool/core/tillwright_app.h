@@ -16,9 +16,9 @@ struct Options {
   // Unattended run for demonstrations: press Connect, open the header lines and save a picture
   // of the main dialog here, then end.
   std::string demoScreenshot;
-  // With it: also a picture of each programming dialog, saved in this folder (its logo.bmp, when
-  // there, is the logo dialog's file).
-  std::string demoDialogs;
+  // Unattended run: press Connect, then open each dialog in turn and save a picture of it into
+  // this folder as <template>.png, then end.
+  std::string dialogScreenshots;
 };
 
 // Nothing when the arguments are wrong, with the reason in *error.

@@ -15,6 +15,8 @@
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
 #include "programming/set_tax_rates.h"
+#include "registration/business_data.h"
+#include "registration/date_period.h"
 #include "registration/fiscalization.h"
 
 namespace tillwright {
@@ -51,6 +53,8 @@ CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link) : Dialog("tillwrigh
   On(kJournalButton, ui::Event::Clicked, [this] { OnJournal(); });
   On(kCodePagesButton, ui::Event::Clicked, [this] { OnCodePages(); });
   On(kLogoButton, ui::Event::Clicked, [this] { OnLogo(); });
+  On(kBusinessDataButton, ui::Event::Clicked, [this] { OnBusinessData(); });
+  On(kReportsByDatesButton, ui::Event::Clicked, [this] { OnReportsByDates(); });
 }
 
 CTillwrightDlg::~CTillwrightDlg() = default;
@@ -239,6 +243,17 @@ void CTillwrightDlg::OnLogo() {
     Prompter().Run(dialog);
   }
   UpdateData(false);
+}
+
+void CTillwrightDlg::OnBusinessData() {
+  CBusinessData dialog(link_);
+  Prompter().Run(dialog);
+}
+
+void CTillwrightDlg::OnReportsByDates() {
+  CDatePeriod period;
+  if (Prompter().Run(period) != ui::kResultOk) return;
+  RunCommand(cmd::kReportByDates, ReportPeriodData(period.begin, period.end));
 }
 
 }  // namespace tillwright

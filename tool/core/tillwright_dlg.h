@@ -34,6 +34,8 @@ class CTillwrightDlg : public ui::Dialog {
   static constexpr ui::ControlId kJournalButton = 1158;
   static constexpr ui::ControlId kCodePagesButton = 1169;  // hidden
   static constexpr ui::ControlId kLogoButton = 1018;
+  static constexpr ui::ControlId kBusinessDataButton = 1159;
+  static constexpr ui::ControlId kReportsByDatesButton = 1024;  // hidden
 
   // The port scan's range: COM1 to COM20.
   static constexpr int kLastComPort = 20;
@@ -66,6 +68,8 @@ class CTillwrightDlg : public ui::Dialog {
   void OnJournal();
   void OnCodePages();
   void OnLogo();
+  void OnBusinessData();
+  void OnReportsByDates();
 
   // Null before OnInitDialog.
   const ConnectionMonitor *Monitor() const { return monitor_.get(); }

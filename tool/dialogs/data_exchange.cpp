@@ -32,7 +32,7 @@ std::string Fill(std::string message, const std::string &first, const std::strin
 DataExchange::DataExchange(IDialogView &view, IPrompter &prompter, bool fromControls)
     : view_(view), prompter_(prompter), fromControls_(fromControls) {}
 
-void DataExchange::Refuse(ControlId id, const std::string &message) {
+void DataExchange::Refuse(ControlId id, std::string_view message) {
   failed_ = true;
   prompter_.Inform(message, {}, Icon::Warning);
   view_.SetFocus(id);

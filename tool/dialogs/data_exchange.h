@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "dialogs/dialog_view.h"
 #include "dialogs/prompter.h"
@@ -44,8 +45,11 @@ class DataExchange {
   // The selected index of a combo box or list.
   void Selection(ControlId id, int &field);
 
+  // Refuses a field for a reason of the dialog's own (the check after a binding): the message
+  // shows, the focus goes to the control and the exchange stops.
+  void Refuse(ControlId id, std::string_view message);
+
  private:
-  void Refuse(ControlId id, const std::string &message);
 
   IDialogView &view_;
   IPrompter &prompter_;

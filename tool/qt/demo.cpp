@@ -1,21 +1,19 @@
 #include "qt/demo.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
 #include <QDialog>
 #include <QEventLoop>
 #include <QPixmap>
 #include <QTimer>
-#include <functional>
 #include <cstdio>
-#include <filesystem>
 
+#include "core/dialog_catalogue.h"
 #include "core/messages.h"
 #include "core/tillwright_dlg.h"
-#include "programming/dev_code_tbl.h"
-#include "programming/klen_print_dlg.h"
-#include "programming/load_logo.h"
 #include "programming/set_header_footer.h"
-#include "programming/set_tax_rates.h"
 #include "qt/dialog_host.h"
 #include "qt/qt_prompter.h"
 
@@ -33,44 +31,54 @@ void Click(DialogHost &host, ui::ControlId id) {
   if (auto *button = qobject_cast<QAbstractButton *>(host.Control(id))) button->click();
 }
 
+// Answers every message box that opens while it lives with the box's Escape button, and says
+// what the box said.
+class BoxDismisser {
+ public:
+  BoxDismisser() {
+    QObject::connect(&timer_, &QTimer::timeout, [] {
+      auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      std::printf("tillwright: box: %s\n", box->text().toStdString().c_str());
+      box->reject();
+    });
+    timer_.start(100);
+  }
+
+ private:
+  QTimer timer_;
+};
+
 }  // namespace
 
-namespace {
-
-bool SavePicture(ui::Dialog &dialog, QtPrompter &prompter, QWidget &parent, const std::string &folder,
-                 const std::function<void()> &before = {}) {
-  DialogHost host(dialog, prompter, &parent);
+int RunDialogScreenshots(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::string &dir) {
+  AppState &state = app.State();
+  CTillwrightDlg dialog(state, link);
+  DialogHost host(dialog, prompter);
   host.Open();
-  if (before) before();
-  Pause(400);
-  const std::string path = folder + "/" + dialog.TemplateName() + ".png";
-  const bool saved = host.Window().grab().save(QString::fromStdString(path), "PNG");
+  Pause(300);
+  BoxDismisser boxes;
+  Click(host, CTillwrightDlg::kConnectButton);
+  std::printf("tillwright: Connect: %s\n", state.resultText.c_str());
+  QDir().mkpath(QString::fromStdString(dir));
+  bool allSaved = true;
+  for (const DialogEntry &entry : DialogCatalogue(state, link)) {
+    const auto child = entry.make();
+    DialogHost childHost(*child, prompter, &host.Window());
+    childHost.Open();
+    Pause(300);
+    const std::string path = dir + "/" + entry.templateName + ".png";
+    const bool saved = childHost.Window().grab().save(QString::fromStdString(path), "PNG");
+    std::printf("tillwright: %s %s\n", saved ? "saved" : "cannot save", path.c_str());
+    allSaved = allSaved && saved;
+    childHost.Close();
+  }
+  Click(host, CTillwrightDlg::kQuitButton);
   host.Close();
-  std::printf(saved ? "tillwright: %s saved\n" : "tillwright: cannot save %s\n", path.c_str());
-  return saved;
+  return allSaved ? 0 : 1;
 }
 
-}  // namespace
-
-bool SaveDialogPictures(CTillwrightApp &app, ILink &link, QtPrompter &prompter, QWidget &parent,
-                        const std::string &folder) {
-  bool saved = true;
-  CSetTaxRates taxRates(link);
-  saved = SavePicture(taxRates, prompter, parent, folder) && saved;
-  KlenPrintDlg journal(link);
-  saved = SavePicture(journal, prompter, parent, folder) && saved;
-  CDevCodeTbl codeTable(link);
-  saved = SavePicture(codeTable, prompter, parent, folder) && saved;
-  CLoadLogo logo(link, app.State().logoLimits);
-  const std::string picture = folder + "/logo.bmp";
-  saved = SavePicture(logo, prompter, parent, folder, [&] {
-            if (std::filesystem::exists(picture)) logo.ChooseFile(picture);
-          }) && saved;
-  return saved;
-}
-
-int RunDemo(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::string &path,
-            const std::string &dialogsFolder) {
+int RunDemo(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::string &path) {
   AppState &state = app.State();
   CTillwrightDlg dialog(state, link);
   DialogHost host(dialog, prompter);
@@ -90,8 +98,7 @@ int RunDemo(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::s
   }
   // Let the monitor's label reach the screen before the picture is taken.
   Pause(1500);
-  bool saved = host.Window().grab().save(QString::fromStdString(path), "PNG");
-  if (!dialogsFolder.empty()) saved = SaveDialogPictures(app, link, prompter, host.Window(), dialogsFolder) && saved;
+  const bool saved = host.Window().grab().save(QString::fromStdString(path), "PNG");
   const bool connected = state.resultText == msg::kDone;
   Click(host, CTillwrightDlg::kQuitButton);
   host.Close();

@@ -1,25 +1,22 @@
-// The unattended run of scripts/demo: press Connect, read the header lines, save a picture of
-// the main dialog.
+// The unattended runs of scripts/demo: press Connect, read the header lines, save a picture of
+// the main dialog; or a picture of every dialog.
 #pragma once
 
 #include <string>
 
 #include "core/tillwright_app.h"
 
-class QWidget;
-
 namespace tillwright::qt {
 
 class QtPrompter;
 
 // The exit code: 0 when the device was found and the picture saved.
-// With `dialogsFolder`, also a picture of each programming dialog (SaveDialogPictures).
-int RunDemo(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::string &path,
-            const std::string &dialogsFolder = {});
+int RunDemo(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::string &path);
 
-// Opens each programming dialog over the main dialog and saves a picture of it in `folder`
-// (<template name>.png); false when one could not be saved.
-bool SaveDialogPictures(CTillwrightApp &app, ILink &link, QtPrompter &prompter, QWidget &parent,
-                        const std::string &folder);
+// Presses Connect, then opens each dialog of the catalogue over the main dialog as its button
+// would (it reads the device) and saves its picture as <dir>/<template>.png. Message boxes that
+// open meanwhile are answered with their Escape button, so nothing is written to the device.
+// The exit code: 0 when every picture was saved.
+int RunDialogScreenshots(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::string &dir);
 
 }  // namespace tillwright::qt

@@ -2,6 +2,7 @@
 #include "devices/dev_notification_manager.h"
 #include "drivers/com_port_driver.h"
 #include "drivers/libusb_driver.h"
+#include "drivers/wdu_driver.h"
 
 namespace vrn {
 
@@ -9,6 +10,10 @@ DriverFactory DefaultDriverFactory() {
   DriverFactory factory;
   factory.getManager = [] { return DevNotificationManager::GetInstance(); };
   factory.releaseManager = [](DevNotificationManager *manager) { DevNotificationManager::Release(manager); };
+  factory.makeKernelMode = [](DevNotificationManager *manager,
+                              const SerialIdentitySource &serialIdentity) -> std::unique_ptr<iCOMDriver> {
+    return std::make_unique<cVRNWDUDriver>(manager, serialIdentity);
+  };
   factory.makeLibusb = [](DevNotificationManager *manager,
                           const SerialIdentitySource &serialIdentity) -> std::unique_ptr<iCOMDriver> {
     return std::make_unique<cLIBUSBDriver>(manager, serialIdentity);

@@ -31,9 +31,9 @@ struct DriverFactory {
   std::function<std::unique_ptr<iCOMDriver>()> makeComPortOnly;
 };
 
-// The real pieces of this platform: on Linux the notification manager and the libusb driver
-// (the kernel-mode driver is not available), where no USB library is built in only the COM-port
-// driver; both fall back to the COM-port driver.
+// The real pieces of this platform: the kernel-mode driver everywhere (its library reports the
+// kernel driver missing where the platform has none); on Linux the notification manager and the
+// libusb driver; both fall back to the COM-port driver.
 DriverFactory DefaultDriverFactory();
 
 class CDllApp {

@@ -39,6 +39,8 @@ class DevNotificationManager {
   // Calls the installed arrival callback on this thread, as an arrival event would; false
   // without one.
   bool CallArrival(const DeviceInfo &info) EXCLUDES(callbackLock_);
+  // Calls the installed removal callback on this thread, as a removal event would.
+  void CallRemoval(const char *devicePath) EXCLUDES(callbackLock_) { OnRemoval(devicePath); }
   // Hands an arrival to the manager thread, which delivers it as it delivers device events:
   // for a caller that holds locks an arrival callback may take.
   void PostArrival(const DeviceInfo &info) EXCLUDES(postLock_);
@@ -65,8 +67,8 @@ class DevNotificationManager {
   void Run();
   void DeliverPosted();
   void OnArrival(int32_t vendorId, int32_t productId, const char *path);
-  void OnRemoval(const char *path);
-  void OnChange(const char *path);
+  void OnRemoval(const char *path) EXCLUDES(callbackLock_);
+  void OnChange(const char *path) EXCLUDES(callbackLock_);
 
   std::thread thread_;
   int stopFd_ = -1;  // eventfd: the thread's close message

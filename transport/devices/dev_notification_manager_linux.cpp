@@ -98,57 +98,6 @@ DevNotificationManager::~DevNotificationManager() {
   if (postFd_ >= 0) ::close(postFd_);
 }
 
-void DevNotificationManager::InstallCallbacks(ArrivalCallback arrival, RemovalCallback removal, QueryCallback query,
-                                              void *userData) {
-  platform::MutexLock lock(callbackLock_);
-  installed_ = {arrival, removal, query, userData};
-}
-
-void DevNotificationManager::RemoveCallbacks(void *userData) {
-  platform::MutexLock lock(callbackLock_);
-  if (installed_.userData == userData) installed_ = {};
-  while (deliveries_ != 0) deliveriesEnded_.Wait(callbackLock_);
-}
-
-bool DevNotificationManager::HasArrivalCallback() const {
-  platform::MutexLock lock(callbackLock_);
-  return installed_.arrival != nullptr;
-}
-
-DevNotificationManager::Installed DevNotificationManager::BeginDelivery() {
-  platform::MutexLock lock(callbackLock_);
-  ++deliveries_;
-  return installed_;
-}
-
-void DevNotificationManager::EndDelivery() {
-  {
-    platform::MutexLock lock(callbackLock_);
-    --deliveries_;
-  }
-  deliveriesEnded_.NotifyAll();
-}
-
-// One delivery in a scope, however the callback leaves it.
-class DevNotificationManager::Delivery {
- public:
-  explicit Delivery(DevNotificationManager &manager) : manager_(manager), callbacks(manager.BeginDelivery()) {}
-  ~Delivery() { manager_.EndDelivery(); }
-  Delivery(const Delivery &) = delete;
-  Delivery &operator=(const Delivery &) = delete;
-
- private:
-  DevNotificationManager &manager_;
-
- public:
-  const Installed callbacks;
-};
-
-bool DevNotificationManager::CallArrival(const DeviceInfo &info) {
-  const Delivery delivery(*this);
-  return delivery.callbacks.arrival != nullptr && delivery.callbacks.arrival(info, delivery.callbacks.userData);
-}
-
 void DevNotificationManager::PostArrival(const DeviceInfo &info) {
   {
     platform::MutexLock lock(postLock_);
@@ -247,19 +196,6 @@ void DevNotificationManager::OnArrival(int32_t vendorId, int32_t productId, cons
   }
   CallArrival(info);
   arrivals_.fetch_add(1);
-}
-
-void DevNotificationManager::OnRemoval(const char *path) {
-  {
-    const Delivery delivery(*this);
-    if (delivery.callbacks.removal != nullptr) delivery.callbacks.removal(path, delivery.callbacks.userData);
-  }
-  removals_.fetch_add(1);
-}
-
-void DevNotificationManager::OnChange(const char *path) {
-  const Delivery delivery(*this);
-  if (delivery.callbacks.query != nullptr) delivery.callbacks.query(path, delivery.callbacks.userData);
 }
 
 }  // namespace vrn

@@ -21,6 +21,7 @@ namespace vrn {
 class CDllApp;
 class cComPortDriver;
 class cLIBUSBDriver;
+class cVRNWDUDriver;
 
 class cVRNProtocol {
  public:
@@ -71,6 +72,7 @@ class cVRNProtocol {
   friend class CDllApp;
   friend class cComPortDriver;
   friend class cLIBUSBDriver;
+  friend class cVRNWDUDriver;
 
   void StopLocked() REQUIRES(requestLock_);
   int SendFrame(uint16_t command, const char *data, uint8_t *reply) REQUIRES(requestLock_) EXCLUDES(recordLock_);

@@ -64,6 +64,9 @@ inline constexpr uint8_t kDateTime = 0x3E;              // 62
 inline constexpr uint8_t kDiagnostics = 0x47;           // 71: "1"
 inline constexpr uint8_t kDeviceInfo = 0x5A;            // 90: "0"
 inline constexpr uint8_t kImsi = 0xC8;                  // 200: empty data; with data, journal documents of a period
+inline constexpr uint8_t kPremisesAddress = 0xC6;       // 198: "R" reads, "P<seven fields>" writes
+inline constexpr uint8_t kPremisesHours = 0xC7;         // 199: "R" reads, "P<flag><hours>,<purpose>" writes
+inline constexpr uint8_t kPremisesConclude = 0xD0;      // 208: "P<text>" accepted, "E<text>" refused
 // Reports
 inline constexpr uint8_t kReport = 0x45;                // 69: day, periodic and journal reports
 inline constexpr uint8_t kFiscalMemoryByNumber = 0x49;  // 73: "<from>,<to>"
@@ -188,6 +191,14 @@ struct DeviceState {
   std::string fiscalMemoryNumber = "50000001";
   std::string imsi = "284011234567890";
 
+  // The business premises: designation, street, house number, addition, postal code, settlement
+  // and municipality; then the closing flag, the working hours and the specific purpose.
+  std::array<std::string, 7> premises;
+  bool premisesClosing = false;
+  std::string workingHours;
+  std::string specificPurpose;
+  uint32_t premisesConclusions = 0;  // accepted
+
   // Sales and reports.
   Receipt receipt;
   uint32_t receipts = 0;  // every receipt, fiscal or not: the last number given
@@ -275,5 +286,6 @@ void RegisterReceiptCommands(DeviceModel &model);
 void RegisterProgrammingCommands(DeviceModel &model);
 void RegisterQueryCommands(DeviceModel &model);
 void RegisterServiceCommands(DeviceModel &model);
+void RegisterPremisesCommands(DeviceModel &model);
 
 }  // namespace fiscalsim

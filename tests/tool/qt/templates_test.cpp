@@ -11,10 +11,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QDir>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "core/app_state.h"
+#include "core/dialog_catalogue.h"
 #include "core/fiscal_check.h"
 #include "core/tillwright_dlg.h"
 #include "host_test_support.h"
@@ -27,6 +30,8 @@
 #include "programming/set_tax_rates.h"
 #include "qt/dialog_host.h"
 #include "qt/qt_prompter.h"
+#include "registration/business_data.h"
+#include "registration/date_period.h"
 #include "registration/fiscalization.h"
 
 namespace {
@@ -77,6 +82,44 @@ TEST_F(Templates, EachDialogsControlsAreInItsTemplate) {
   ExpectTemplateFits(codeTable, "Code Pages");
   CLoadLogo logo(link, limits);
   ExpectTemplateFits(logo, "Selvora");
+  CBusinessData premises(link);
+  ExpectTemplateFits(premises, "Podaci o poslovnom prostoru");
+  CDatePeriod period;
+  ExpectTemplateFits(period, "Selvora");
+}
+
+// Every template the program carries is reachable: the main dialog's, or one of the catalogue's,
+// whose pictures scripts/demo takes.
+TEST_F(Templates, TheCatalogueHoldsEveryDialogTemplate) {
+  std::set<std::string> templates;
+  const QStringList uiFiles = QDir(QStringLiteral(TILLWRIGHT_RESOURCES_DIR)).entryList({QStringLiteral("*.ui")});
+  for (const QString &file : uiFiles) {
+    templates.insert(file.chopped(3).toStdString());  // without ".ui"
+  }
+  std::set<std::string> reachable = {"tillwright_dlg"};
+  for (const DialogEntry &entry : DialogCatalogue(state, link)) {
+    EXPECT_EQ(entry.make()->TemplateName(), entry.templateName);
+    reachable.insert(entry.templateName);
+  }
+  EXPECT_EQ(reachable, templates);
+}
+
+// The date pickers take the logic's dates and give back what the person picked, in the years the
+// device can take.
+TEST_F(Templates, TheDatePeriodsPickersCarryTheDates) {
+  CDatePeriod period;
+  period.begin = {2014, 3, 1};
+  period.end = {2014, 3, 31};
+  DialogHost host(period, prompter);
+  host.Open(false);
+  EXPECT_EQ(host.Text(CDatePeriod::kBeginDate), "2014-03-01");
+  EXPECT_EQ(host.Text(CDatePeriod::kEndDate), "2014-03-31");
+  host.SetText(CDatePeriod::kEndDate, "2015-01-02");
+  EXPECT_TRUE(period.UpdateData(true));
+  EXPECT_EQ(period.end, (CalendarDate{2015, 1, 2}));
+  host.SetText(CDatePeriod::kBeginDate, "1990-01-01");  // below the picker's range
+  EXPECT_EQ(host.Text(CDatePeriod::kBeginDate), "2000-01-01");
+  host.Close();
 }
 
 TEST_F(Templates, MainDialogsVisibleAndHiddenControls) {

@@ -1,0 +1,71 @@
+// The part of the notification manager that every platform shares: the callbacks a driver
+// installs and their delivery, with no lock held while one runs.
+#include "devices/dev_notification_manager.h"
+
+namespace vrn {
+
+void DevNotificationManager::InstallCallbacks(ArrivalCallback arrival, RemovalCallback removal, QueryCallback query,
+                                              void *userData) {
+  platform::MutexLock lock(callbackLock_);
+  installed_ = {arrival, removal, query, userData};
+}
+
+void DevNotificationManager::RemoveCallbacks(void *userData) {
+  platform::MutexLock lock(callbackLock_);
+  if (installed_.userData == userData) installed_ = {};
+  while (deliveries_ != 0) deliveriesEnded_.Wait(callbackLock_);
+}
+
+bool DevNotificationManager::HasArrivalCallback() const {
+  platform::MutexLock lock(callbackLock_);
+  return installed_.arrival != nullptr;
+}
+
+DevNotificationManager::Installed DevNotificationManager::BeginDelivery() {
+  platform::MutexLock lock(callbackLock_);
+  ++deliveries_;
+  return installed_;
+}
+
+void DevNotificationManager::EndDelivery() {
+  {
+    platform::MutexLock lock(callbackLock_);
+    --deliveries_;
+  }
+  deliveriesEnded_.NotifyAll();
+}
+
+// One delivery in a scope, however the callback leaves it.
+class DevNotificationManager::Delivery {
+ public:
+  explicit Delivery(DevNotificationManager &manager) : manager_(manager), callbacks(manager.BeginDelivery()) {}
+  ~Delivery() { manager_.EndDelivery(); }
+  Delivery(const Delivery &) = delete;
+  Delivery &operator=(const Delivery &) = delete;
+
+ private:
+  DevNotificationManager &manager_;
+
+ public:
+  const Installed callbacks;
+};
+
+bool DevNotificationManager::CallArrival(const DeviceInfo &info) {
+  const Delivery delivery(*this);
+  return delivery.callbacks.arrival != nullptr && delivery.callbacks.arrival(info, delivery.callbacks.userData);
+}
+
+void DevNotificationManager::OnRemoval(const char *path) {
+  {
+    const Delivery delivery(*this);
+    if (delivery.callbacks.removal != nullptr) delivery.callbacks.removal(path, delivery.callbacks.userData);
+  }
+  removals_.fetch_add(1);
+}
+
+void DevNotificationManager::OnChange(const char *path) {
+  const Delivery delivery(*this);
+  if (delivery.callbacks.query != nullptr) delivery.callbacks.query(path, delivery.callbacks.userData);
+}
+
+}  // namespace vrn
