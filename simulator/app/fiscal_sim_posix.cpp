@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fstream>
 #include <memory>
 #include <string>
 
+#include "fiscalsim/logo_image.h"
 #include "fiscalsim/port_alias.h"
 #include "fiscalsim/pty_link.h"
 #include "fiscalsim/simulator.h"
@@ -16,10 +18,11 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: fiscal-sim [--com COMn] [--baud N]\n"
+    "usage: fiscal-sim [--com COMn] [--baud N] [--logo-png FILE]\n"
     "Serves a simulated fiscal device on a pseudo-terminal until SIGINT or SIGTERM.\n"
     "  --com COMn  also reach it as COMn: a link in the port alias directory\n"
     "  --baud N    pace every byte as on a line of N baud (10 bits a byte)\n"
+    "  --logo-png FILE  on the way out, write the logo the device holds as a PNG picture\n"
     "  --help      show this text\n";
 
 int Usage(const char *problem) {
@@ -31,6 +34,7 @@ int Usage(const char *problem) {
 
 int main(int argc, char **argv) {
   std::string com;
+  std::string logoPng;
   fiscalsim::SimulatorOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -38,10 +42,12 @@ int main(int argc, char **argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if ((arg == "--com" || arg == "--baud") && i + 1 >= argc) return Usage(("missing value after " + arg).c_str());
+    if ((arg == "--com" || arg == "--baud" || arg == "--logo-png") && i + 1 >= argc) return Usage(("missing value after " + arg).c_str());
     if (arg == "--com") {
       com = argv[++i];
       if (!platform::ComPortNumber(com)) return Usage(("not a COM port name: " + com).c_str());
+    } else if (arg == "--logo-png") {
+      logoPng = argv[++i];
     } else if (arg == "--baud") {
       char *end = nullptr;
       const unsigned long baud = std::strtoul(argv[++i], &end, 10);
@@ -85,6 +91,12 @@ int main(int argc, char **argv) {
     while (sigwait(&stopSignals, &signal) != 0) {
     }
     simulator.Stop();
+    if (!logoPng.empty()) {
+      const std::string png = simulator.WithModel(
+          [](fiscalsim::DeviceModel &m) { return fiscalsim::LogoPng(fiscalsim::RenderLogo(m.State())); });
+      std::ofstream out(logoPng, std::ios::binary);
+      if (!(out << png)) std::fprintf(stderr, "fiscal-sim: cannot write %s\n", logoPng.c_str());
+    }
   } catch (const std::exception &e) {
     std::fprintf(stderr, "fiscal-sim: %s\n", e.what());
     return 1;

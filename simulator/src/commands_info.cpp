@@ -16,12 +16,6 @@ void RegisterInfoCommands(DeviceModel &model) {
     return Answer::Ok(s.firmware + ',' + s.firmwareDate + ',' + s.checksum + ',' + s.switches + ',' +
                       s.serialNumber + ',' + s.fiscalMemoryNumber + ',' + s.imsi);
   });
-
-  // With data this code prints journal ranges, which this device does not do yet.
-  model.Register(command::kImsi, [](DeviceModel &m, std::string_view data) {
-    if (!data.empty()) return Answer::SyntaxError();
-    return Answer::Ok(m.State().imsi);
-  });
 }
 
 }  // namespace fiscalsim

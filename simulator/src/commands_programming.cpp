@@ -1,5 +1,6 @@
 // Programming: articles, departments, clerks, options, currency, numbers, texts, logo rows,
 // the customer display's characters, flash and fiscalisation.
+#include <algorithm>
 #include <cstdio>
 
 #include "amounts.h"
@@ -249,12 +250,14 @@ void RegisterOptions(DeviceModel &model) {
     return Answer::Ok();
   });
 
-  // "<row>,<row's pixels in hex>"
+  // "<row>,<row's pixels in hex>", within the largest logo the device takes.
   model.Register(command::kLogoRow, [](DeviceModel &m, std::string_view data) {
     const size_t comma = data.find(',');
     if (comma == std::string_view::npos) return Answer::SyntaxError();
-    const auto row = ParseDecimal(data.substr(0, comma), kMaxLogoRow);
-    if (!row || !HexDigits(data.substr(comma + 1))) return Answer::SyntaxError();
+    const DeviceState &s = m.State();
+    const auto row = ParseDecimal(data.substr(0, comma), std::min(kMaxLogoRow, s.logoMaxRows - 1));
+    const std::string_view hex = data.substr(comma + 1);
+    if (s.logoMaxRows == 0 || !row || !HexDigits(hex) || hex.size() > s.logoWidthDots / 4) return Answer::SyntaxError();
     m.State().logoRows[*row] = std::string(data.substr(comma + 1));
     return Answer::Ok();
   });

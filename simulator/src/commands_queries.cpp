@@ -155,8 +155,10 @@ void RegisterStateQueries(DeviceModel &model) {
     return Answer::Ok(std::string(data) + ",0.00");
   });
 
+  // The largest logo first (width in dots, rows), as the service tool reads it; the rest for
+  // point-of-sale programs, which take the text whole.
   model.Register(command::kConstants, [](DeviceModel &m, std::string_view) {
-    return Answer::Ok("P," + std::to_string(kFiscalMemoryClosures) + ',' + std::to_string(kClerks) + ",99," +
+    return Answer::Ok(std::to_string(m.State().logoWidthDots) + ',' + std::to_string(m.State().logoMaxRows) + ",P," + std::to_string(kFiscalMemoryClosures) + ',' + std::to_string(kClerks) + ",99," +
                       std::to_string(kHeaderLineMax) + ',' + m.State().firmware);
   });
 }

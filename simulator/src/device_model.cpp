@@ -36,6 +36,7 @@ DeviceModel::DeviceModel(WallClock clock) : clock_(std::move(clock)) {
   RegisterReceiptCommands(*this);
   RegisterProgrammingCommands(*this);
   RegisterQueryCommands(*this);
+  RegisterServiceCommands(*this);
   RegisterPremisesCommands(*this);
   RegisterNetworkCommands(*this);
 }

@@ -75,6 +75,7 @@ class RecordingLink final : public tillwright::ILink {
   }
   void SerialDisconnect() override { ++disconnects; }
   std::string LastStatus() const override { return lastStatus; }
+  void ClearLastStatus() override { lastStatus.clear(); }
 
   // The commands sent with one code.
   std::vector<std::string> DataOf(uint16_t code) const {

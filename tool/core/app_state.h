@@ -2,9 +2,16 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 namespace tillwright {
+
+// The largest logo the device takes, as it last said (command 128); 0 until it has.
+struct LogoLimits {
+  uint16_t maxRowBytes = 0;  // its width in dots divided by 8, rounded toward zero
+  uint16_t maxRows = 0;
+};
 
 struct AppState {
   // Written by the connection monitor thread, read by the port scan on the user-interface thread.
@@ -16,6 +23,9 @@ struct AppState {
   std::string resultText;       // the main dialog's result field
   std::string fiscalResultText; // left behind by the fiscalization dialog
   std::string lastStatusCopy;   // kept by "Fiscal start" when the link had a status
+
+  // Kept across showings of the logo dialog.
+  LogoLimits logoLimits;
 };
 
 }  // namespace tillwright

@@ -67,3 +67,18 @@ inline constexpr char kTestSaleText[] = "TEST";
 inline constexpr char kTestSaleGroup = '\xC1';
 
 }  // namespace tillwright::cmd
+
+// The logo, tax-rate, journal and code-table dialogs.
+namespace tillwright::cmd {
+
+inline constexpr uint16_t kSetTaxRates = 96;       // 0x60: five rates "%2.2f", -1.00 for undefined
+inline constexpr uint16_t kLogoRow = 115;          // 0x73: "<row>,<hex>"
+inline constexpr uint16_t kLogoLimits = 128;       // 0x80: "<width in dots>,<rows>"
+inline constexpr uint16_t kCodeTable = 164;        // 0xA4: "<first code>,<32 font positions in hex>"
+inline constexpr uint16_t kJournalPeriod = 200;    // 0xC8 with data: the journal's documents of a period
+inline constexpr uint16_t kJournalDocument = 201;  // 0xC9: "2,<Z report>,<document>"
+
+inline constexpr char kLogoOff[] = "L0";  // kTextLine: logo printing off
+inline constexpr char kLogoOn[] = "L1";   // kTextLine: logo printing on
+
+}  // namespace tillwright::cmd

@@ -1,11 +1,15 @@
 #include "core/dialog_catalogue.h"
 
 #include "core/fiscal_check.h"
+#include "programming/dev_code_tbl.h"
+#include "programming/klen_print_dlg.h"
+#include "programming/load_logo.h"
 #include "programming/set_clerk.h"
 #include "programming/set_conn_par.h"
 #include "programming/set_counter.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
+#include "programming/set_tax_rates.h"
 #include "programming/tcp_ip_config.h"
 #include "registration/business_data.h"
 #include "registration/date_period.h"
@@ -31,6 +35,10 @@ std::vector<DialogEntry> DialogCatalogue(AppState &state, ILink &link) {
       {"set_conn_par", [l] { return std::make_unique<CSetConnPar>(*l); }},
       {"set_counter", [] { return std::make_unique<CSetCounter>(); }},
       {"enter_price", [] { return std::make_unique<CenterPrice>(); }},
+      {"set_tax_rates", [l] { return std::make_unique<CSetTaxRates>(*l); }},
+      {"klen_print_dlg", [l] { return std::make_unique<KlenPrintDlg>(*l); }},
+      {"dev_code_tbl", [l] { return std::make_unique<CDevCodeTbl>(*l); }},
+      {"load_logo", [s, l] { return std::make_unique<CLoadLogo>(*l, s->logoLimits); }},
   };
   return entries;
 }

@@ -31,6 +31,9 @@ class ILink {
 
   // The status text of the last command that went over the serial link; empty before one did.
   virtual std::string LastStatus() const = 0;
+  // Forgets it (the logo transfer starts without one). A link without a status has none to
+  // forget.
+  virtual void ClearLastStatus() {}
 };
 
 }  // namespace tillwright

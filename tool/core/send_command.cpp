@@ -103,4 +103,9 @@ std::string RealLink::LastStatus() const {
   return lastStatus_;
 }
 
+void RealLink::ClearLastStatus() {
+  std::lock_guard lock(mutex_);
+  lastStatus_.clear();
+}
+
 }  // namespace tillwright

@@ -54,6 +54,7 @@ class RealLink final : public ILink {
   int SerialSetWindow(int32_t window) override;
   void SerialDisconnect() override;
   std::string LastStatus() const override;
+  void ClearLastStatus() override;
 
  private:
   const LinkBackends backends_;

@@ -9,14 +9,18 @@
 #include "core/fiscal_check.h"
 #include "core/local_time.h"
 #include "core/messages.h"
+#include "programming/dev_code_tbl.h"
+#include "programming/klen_print_dlg.h"
+#include "programming/load_logo.h"
 #include "programming/set_clerk.h"
 #include "programming/set_conn_par.h"
 #include "programming/set_counter.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
+#include "programming/set_tax_rates.h"
+#include "programming/tcp_ip_config.h"
 #include "registration/business_data.h"
 #include "registration/date_period.h"
-#include "programming/tcp_ip_config.h"
 #include "registration/fiscalization.h"
 #include "registration/reg_data.h"
 
@@ -50,6 +54,10 @@ CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link) : Dialog("tillwrigh
   On(kPaperCutButton, ui::Event::Clicked, [this] { OnPaperCut(); });
   On(kDeviceTypeCombo, ui::Event::SelectionChanged, [this] { OnDeviceType(); });
   On(kQuitButton, ui::Event::Clicked, [this] { OnQuit(); });
+  On(kTaxRatesButton, ui::Event::Clicked, [this] { OnTaxRates(); });
+  On(kJournalButton, ui::Event::Clicked, [this] { OnJournal(); });
+  On(kCodePagesButton, ui::Event::Clicked, [this] { OnCodePages(); });
+  On(kLogoButton, ui::Event::Clicked, [this] { OnLogo(); });
   On(kBusinessDataButton, ui::Event::Clicked, [this] { OnBusinessData(); });
   On(kReportsByDatesButton, ui::Event::Clicked, [this] { OnReportsByDates(); });
   On(kRemoteAuditButton, ui::Event::Clicked, [this] { OnRemoteAudit(); });
@@ -278,6 +286,29 @@ void CTillwrightDlg::OnQuit() {
   link_.SerialDisconnect();
   state_.serialConnected = 0;
   EndDialog(ui::kResultOk);
+}
+
+void CTillwrightDlg::OnTaxRates() {
+  CSetTaxRates dialog(link_);
+  Prompter().Run(dialog);
+}
+
+void CTillwrightDlg::OnJournal() {
+  KlenPrintDlg dialog(link_);
+  Prompter().Run(dialog);
+}
+
+void CTillwrightDlg::OnCodePages() {
+  CDevCodeTbl dialog(link_);
+  Prompter().Run(dialog);
+}
+
+void CTillwrightDlg::OnLogo() {
+  {
+    CLoadLogo dialog(link_, state_.logoLimits);
+    Prompter().Run(dialog);
+  }
+  UpdateData(false);
 }
 
 void CTillwrightDlg::OnBusinessData() {

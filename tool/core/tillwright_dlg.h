@@ -29,6 +29,11 @@ class CTillwrightDlg : public ui::Dialog {
   static constexpr ui::ControlId kPaperCutButton = 1009;     // hidden
   static constexpr ui::ControlId kDeviceTypeCombo = 1039;    // hidden
   static constexpr ui::ControlId kQuitButton = 3;
+  // The logo, tax-rate, journal and code-table dialogs' doors.
+  static constexpr ui::ControlId kTaxRatesButton = 1078;
+  static constexpr ui::ControlId kJournalButton = 1158;
+  static constexpr ui::ControlId kCodePagesButton = 1169;  // hidden
+  static constexpr ui::ControlId kLogoButton = 1018;
   static constexpr ui::ControlId kBusinessDataButton = 1159;
   static constexpr ui::ControlId kReportsByDatesButton = 1024;  // hidden
   static constexpr ui::ControlId kRemoteAuditButton = 1086;     // hidden
@@ -66,6 +71,10 @@ class CTillwrightDlg : public ui::Dialog {
   void OnPaperCut();
   void OnDeviceType();
   void OnQuit();
+  void OnTaxRates();
+  void OnJournal();
+  void OnCodePages();
+  void OnLogo();
   void OnBusinessData();
   void OnReportsByDates();
   void OnRemoteAudit();

@@ -63,7 +63,7 @@ inline constexpr uint8_t kSetDateTime = 0x3D;           // 61: "DD-MM-YY HH:MM:S
 inline constexpr uint8_t kDateTime = 0x3E;              // 62
 inline constexpr uint8_t kDiagnostics = 0x47;           // 71: "1"
 inline constexpr uint8_t kDeviceInfo = 0x5A;            // 90: "0"
-inline constexpr uint8_t kImsi = 0xC8;                  // 200 with empty data
+inline constexpr uint8_t kImsi = 0xC8;                  // 200: empty data; with data, journal documents of a period
 inline constexpr uint8_t kPremisesAddress = 0xC6;       // 198: "R" reads, "P<seven fields>" writes
 inline constexpr uint8_t kPremisesHours = 0xC7;         // 199: "R" reads, "P<flag><hours>,<purpose>" writes
 inline constexpr uint8_t kPremisesConclude = 0xD0;      // 208: "P<text>" accepted, "E<text>" refused
@@ -111,7 +111,7 @@ inline constexpr uint8_t kDayInfo = 0x6E;               // 110
 inline constexpr uint8_t kClerkInfo = 0x70;             // 112
 inline constexpr uint8_t kLastDocument = 0x71;          // 113
 inline constexpr uint8_t kFiscalMemoryRecord = 0x72;    // 114
-inline constexpr uint8_t kConstants = 0x80;             // 128
+inline constexpr uint8_t kConstants = 0x80;             // 128: the logo limits first
 // The service tool's network settings.
 inline constexpr uint8_t kTcpIp = 0x25;                 // 37: "R"; "P<mode>,<20 octets>"
 inline constexpr uint8_t kGprs = 0xB0;                  // 176: "R"; "P<apn>,<user>,<password>"
@@ -119,6 +119,10 @@ inline constexpr uint8_t kGprsTest = 0xC1;              // 193
 inline constexpr uint8_t kUnlock = 0xDD;                // 221: the four key parts
 inline constexpr uint8_t kLockState = 0xE4;             // 228: nothing or the key
 inline constexpr uint8_t kCounters = 0xB4;              // 180: "<first>\n<second>"
+// The service tool's journal and code table
+inline constexpr uint8_t kCodeTable = 0xA4;             // 164: "<80|A0|C0|E0>,<32 font positions in hex>"
+inline constexpr uint8_t kActivateJournalCard = 0xC3;   // 195
+inline constexpr uint8_t kJournalDocument = 0xC9;       // 201: "2,<Z report>,<document>"
 }  // namespace command
 
 inline constexpr StatusBytes kStatusIdle = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
@@ -166,6 +170,14 @@ struct Department {
   std::string price;   // as sent: a whole number or two decimals
   std::string limits;  // the four options, as sent
 };
+
+// The table a new device prints the upper codes with: the Cyrillic letters where code page 1251
+// has them (0xC0..0xFF), blanks below.
+constexpr std::array<uint8_t, 128> DefaultCodeTable() {
+  std::array<uint8_t, 128> table{};
+  for (size_t i = 0; i < table.size(); ++i) table[i] = i < 0x40 ? 0x20 : static_cast<uint8_t>(0x80 + i);
+  return table;
+}
 
 struct DeviceState {
   std::array<std::string, kHeaderLines> headerLines;
@@ -250,6 +262,14 @@ struct DeviceState {
   std::string unlockKey = "1111,2222,3333,4444";
   std::string lockOwner = "12345678901";
   std::array<std::string, 2> counters;
+  // The service tool's electronic journal prints (each request's data as received), its SD card,
+  // and the print table of the codes 0x80..0xFF: the font position each prints as.
+  std::vector<std::string> journalPrints;
+  uint32_t journalCardActivations = 0;
+  std::array<uint8_t, 128> codeTable = DefaultCodeTable();
+  // The largest logo taken, as command 128 tells it.
+  unsigned logoWidthDots = 384;
+  unsigned logoMaxRows = 96;
 
   // OR-ed into every answer: conditions such as paper end that stand until cleared.
   StatusBytes standingStatus = kStatusIdle;
@@ -292,6 +312,7 @@ void RegisterPrinterCommands(DeviceModel &model);
 void RegisterReceiptCommands(DeviceModel &model);
 void RegisterProgrammingCommands(DeviceModel &model);
 void RegisterQueryCommands(DeviceModel &model);
+void RegisterServiceCommands(DeviceModel &model);
 void RegisterPremisesCommands(DeviceModel &model);
 void RegisterNetworkCommands(DeviceModel &model);
 

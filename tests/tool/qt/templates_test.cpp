@@ -22,11 +22,15 @@
 #include "core/tillwright_dlg.h"
 #include "host_test_support.h"
 #include "logic_test_support.h"
+#include "programming/dev_code_tbl.h"
+#include "programming/klen_print_dlg.h"
+#include "programming/load_logo.h"
 #include "programming/set_clerk.h"
 #include "programming/set_conn_par.h"
 #include "programming/set_counter.h"
 #include "programming/set_header_footer.h"
 #include "programming/set_sn.h"
+#include "programming/set_tax_rates.h"
 #include "programming/tcp_ip_config.h"
 #include "qt/dialog_host.h"
 #include "qt/qt_prompter.h"
@@ -59,6 +63,7 @@ class Templates : public ::testing::Test {
   }
 
   AppState state;
+  LogoLimits limits;
   RecordingLink link;
   qt::QtPrompter prompter;
 };
@@ -74,6 +79,14 @@ TEST_F(Templates, EachDialogsControlsAreInItsTemplate) {
   ExpectTemplateFits(header, "Selvora");
   CSetSN serial;
   ExpectTemplateFits(serial, "Selvora");
+  CSetTaxRates taxRates(link);
+  ExpectTemplateFits(taxRates, "Set new VAT rates");
+  KlenPrintDlg journal(link);
+  ExpectTemplateFits(journal, "EJ ");
+  CDevCodeTbl codeTable(link);
+  ExpectTemplateFits(codeTable, "Code Pages");
+  CLoadLogo logo(link, limits);
+  ExpectTemplateFits(logo, "Selvora");
   CBusinessData premises(link);
   ExpectTemplateFits(premises, "Podaci o poslovnom prostoru");
   CDatePeriod period;
@@ -203,6 +216,14 @@ TEST_F(Templates, DialogsHiddenControls) {
   CSetSN serial;
   DialogHost serialHost(serial, prompter);
   EXPECT_FALSE(serialHost.Visible(1034));
+  CSetTaxRates taxRates(link);
+  DialogHost taxHost(taxRates, prompter);
+  for (size_t slot = 0; slot < CSetTaxRates::kSlots; ++slot) {
+    const bool shown = slot < CSetTaxRates::kDeviceSlots;
+    EXPECT_EQ(taxHost.Visible(CSetTaxRates::RateField(slot)), shown) << slot;
+    EXPECT_EQ(taxHost.Visible(CSetTaxRates::UndefinedBox(slot)), shown) << slot;
+    EXPECT_EQ(taxHost.Text(CSetTaxRates::UndefinedBox(slot)), "undefined");
+  }
 }
 
 // The main dialog on the real host and prompter: the scan under the progress window, the
@@ -235,6 +256,49 @@ TEST_F(Templates, ConnectOnTheQtHost) {
   EXPECT_EQ(qobject_cast<QLineEdit *>(host.Control(1033))->text(), "Error");
   EXPECT_EQ(host.Control(1097)->accessibleName(), "Disconnected");
   EXPECT_EQ(prompter.Progress(), nullptr);
+  host.Close();
+}
+
+// The journal dialog's pickers speak the view's texts on the real host, and its list and labels
+// follow the operation.
+TEST_F(Templates, JournalDialogOnTheQtHost) {
+  KlenPrintDlg journal(link, {2014, 3, 1, 8, 0, 0});
+  DialogHost host(journal, prompter);
+  host.Open(false);
+  EXPECT_EQ(host.Items(KlenPrintDlg::kOperationCombo),
+            (std::vector<std::string>{"Single document form EJ", "Documents from EJ for period"}));
+  EXPECT_EQ(host.Text(KlenPrintDlg::kBeginDatePicker), "2014-03-01");
+  EXPECT_EQ(host.Text(KlenPrintDlg::kBeginTimePicker), "08:00:00");
+  EXPECT_FALSE(host.Enabled(KlenPrintDlg::kBeginDatePicker));
+  qobject_cast<QComboBox *>(host.Control(KlenPrintDlg::kOperationCombo))->setCurrentIndex(1);
+  EXPECT_TRUE(host.Enabled(KlenPrintDlg::kBeginDatePicker));
+  EXPECT_FALSE(host.Enabled(KlenPrintDlg::kDocumentField));
+  EXPECT_EQ(host.Text(1167), "Begin date");
+  host.SetText(KlenPrintDlg::kEndDatePicker, "2014-03-31");
+  host.SetText(KlenPrintDlg::kEndTimePicker, "18:30");
+  host.SetText(KlenPrintDlg::kZReportField, "12");
+  qobject_cast<QAbstractButton *>(host.Control(tillwright::ui::kIdOk))->click();
+  EXPECT_EQ(link.DataOf(200), std::vector<std::string>{"194,12,01-03-14 08:00,31-03-14 18:30"});
+  host.Close();
+}
+
+// The logo dialog's preview on the real host: the picture control takes the image, the hidden
+// box stays hidden, the radio buttons are a group.
+TEST_F(Templates, LogoPreviewOnTheQtHost) {
+  CLoadLogo logo(link, limits);
+  DialogHost host(logo, prompter);
+  host.Open(false);
+  EXPECT_FALSE(host.Visible(CLoadLogo::kDisableBox));
+  host.SetImage(CLoadLogo::kPreview, 16, 2, {0xFF, 0x00, 0x0F, 0xF0});
+  const auto *picture = qobject_cast<QLabel *>(host.Control(CLoadLogo::kPreview));
+  ASSERT_NE(picture, nullptr);
+  EXPECT_FALSE(picture->pixmap().isNull());
+  host.SetImage(CLoadLogo::kPreview, 0, 0, {});
+  EXPECT_TRUE(picture->pixmap().isNull());
+  qobject_cast<QAbstractButton *>(host.Control(CLoadLogo::kPrintDisable))->click();
+  qobject_cast<QAbstractButton *>(host.Control(CLoadLogo::kPrintEnable))->click();
+  EXPECT_FALSE(host.Checked(CLoadLogo::kPrintDisable));
+  EXPECT_EQ(link.DataOf(43), (std::vector<std::string>{"L0", "L1"}));
   host.Close();
 }
 
