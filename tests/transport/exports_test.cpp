@@ -193,8 +193,11 @@ TEST_F(ExportsWithDriver, DisposeReturnsPromptlyUnderLoadAndWhileABusyDeviceHold
     return ended;
   };
 
+  // The disposal takes well under 2 s; the limits leave room for the sanitizers on a busy machine,
+  // while a disposal that never ends (new requests getting in ahead of it) still fails.
+  constexpr auto kLimit = 5s;
   ASSERT_TRUE(WaitForAnswers(answered, 50));
-  EXPECT_TRUE(disposeWithin(2s)) << "vrn_dispose under a stream of requests";
+  EXPECT_TRUE(disposeWithin(kLimit)) << "vrn_dispose under a stream of requests";
   ASSERT_TRUE(WaitForAnswers(answered, answered.load() + 50));  // the next calls started over
 
   // The next frame is answered only after half a minute of busy bytes.
@@ -205,9 +208,9 @@ TEST_F(ExportsWithDriver, DisposeReturnsPromptlyUnderLoadAndWhileABusyDeviceHold
   // back: a call made after the disposal would be kept waiting by the busy device again.
   stop = true;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(disposeWithin(2s)) << "vrn_dispose while a request is kept waiting";
+  EXPECT_TRUE(disposeWithin(kLimit)) << "vrn_dispose while a request is kept waiting";
   for (std::thread &h : hosts) h.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);  // every host's call came back
+  EXPECT_LT(std::chrono::steady_clock::now() - start, kLimit + 1s);  // every host's call came back
   EXPECT_EQ(made, 2);
 }
 
