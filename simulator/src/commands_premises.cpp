@@ -4,21 +4,10 @@
 #include <vector>
 
 #include "fiscalsim/device_model.h"
+#include "text_fields.h"
 
 namespace fiscalsim {
 namespace {
-
-// The pieces of comma-separated data, each in its place (empty ones too).
-std::vector<std::string> Pieces(std::string_view data) {
-  std::vector<std::string> pieces;
-  size_t start = 0;
-  for (;;) {
-    const size_t end = std::min(data.find(',', start), data.size());
-    pieces.emplace_back(data.substr(start, end - start));
-    if (end == data.size()) return pieces;
-    start = end + 1;
-  }
-}
 
 std::string Join(const std::vector<std::string> &pieces) {
   std::string text;
@@ -89,7 +78,7 @@ void RegisterPremisesCommands(DeviceModel &model) {
     if (data == "R") return Answer::Ok(Join({s.premises.begin(), s.premises.end()}));
     if (auto answer = Registration(s, data)) return *answer;
     if (data.empty() || data[0] != 'P') return Answer::SyntaxError();
-    const auto pieces = Pieces(data.substr(1));
+    const auto pieces = SplitFields(data.substr(1), ',');
     if (pieces.size() != s.premises.size()) return Answer::SyntaxError();
     std::copy(pieces.begin(), pieces.end(), s.premises.begin());
     return Answer::Ok();
@@ -102,7 +91,7 @@ void RegisterPremisesCommands(DeviceModel &model) {
     if (data.size() == 1 && data[0] >= '0' && data[0] <= '5') return Procedure(s, data[0] - '0');
     // "P", the flag as one digit, the hours (no comma of their own), a comma, the purpose.
     if (data.size() < 3 || data[0] != 'P' || (data[1] != '0' && data[1] != '1')) return Answer::SyntaxError();
-    const auto pieces = Pieces(data.substr(2));
+    const auto pieces = SplitFields(data.substr(2), ',');
     if (pieces.size() != 2) return Answer::SyntaxError();
     s.premisesClosing = data[1] == '1';
     s.workingHours = pieces[0];

@@ -1,7 +1,6 @@
 #include "registration/business_data.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "core/code_page.h"
 #include "core/command_codes.h"
@@ -31,7 +30,7 @@ void CBusinessData::OnInitDialog() {
   request = "R";
   if (link_.SendCommand(reply, request, cmd::kPremisesHours) == 0) {
     const auto pieces = SplitFieldsInPlace(reply);
-    if (pieces.size() > 0 && !pieces[0].empty()) closing_ = std::atoi(pieces[0].c_str()) != 0;
+    if (pieces.size() > 0 && !pieces[0].empty()) closing_ = LeadingInteger(pieces[0]) != 0;
     if (pieces.size() > 1 && !pieces[1].empty()) workingHours_ = pieces[1];
     if (pieces.size() > 2 && !pieces[2].empty()) specificPurpose_ = pieces[2];
   }

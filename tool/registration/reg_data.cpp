@@ -1,7 +1,6 @@
 #include "registration/reg_data.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "core/code_page.h"
 #include "core/command_codes.h"
@@ -24,7 +23,7 @@ constexpr ui::ControlId kDeviceInfo[] = {1117, 1118, 1120, 1122};
 
 // A numeric reply field as the device's tools have always read it: leading blanks and a sign,
 // digits up to the first other character, 0 without digits.
-int Number(const std::string &field) { return std::atoi(field.c_str()); }
+int Number(const std::string &field) { return static_cast<int>(LeadingInteger(field)); }
 
 // Field n (from 1), empty fields skipped; nothing when missing.
 const std::string *Field(const std::vector<std::string> &fields, size_t n) {
