@@ -20,6 +20,8 @@ class PortScan : public ::testing::Test {
  protected:
   void SetUp() override {
     prompter.pump = &view;
+    // The machine's own devices and sysfs stay out of it.
+    dlg.UseSerialRoots(platform::SerialRoots::None());
     dlg.Attach(view, prompter);
     dlg.OnInitDialog();
     link.onConnect = [this](const std::string &) { workers.push_back(std::this_thread::get_id()); };

@@ -23,6 +23,9 @@ inline constexpr std::string_view kFiscalError = "Unkown Fiscal Error";
 inline constexpr std::string_view kConnectionError = "Connection Error";
 inline constexpr std::string_view kConnected = "Connected";
 inline constexpr std::string_view kDisconnected = "Disconnected";
+// The label while the scan's device answers on a device path rather than a COM port, followed by
+// that path.
+inline constexpr std::string_view kConnectedOn = "Connected on ";
 
 inline constexpr std::string_view kJournalActivationNeeded = "SD Card EJ activation is needed !!!";
 inline constexpr std::string_view kJournalActivationError = "SD Card EJ activation err !!!";

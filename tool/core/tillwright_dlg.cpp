@@ -9,6 +9,7 @@
 #include "core/fiscal_check.h"
 #include "core/local_time.h"
 #include "core/messages.h"
+#include "platform/port_names.h"
 #include "programming/dev_code_tbl.h"
 #include "programming/klen_print_dlg.h"
 #include "programming/load_logo.h"
@@ -35,9 +36,7 @@ constexpr uint16_t kDataBits = 8;
 constexpr uint16_t kNoParity = 0;
 constexpr uint16_t kOneStopBit = 0;
 
-std::string PortName(int port) { return "COM" + std::to_string(port); }
-
-std::string Trying(int port) { return std::string(msg::kTryingPort) + PortName(port); }
+std::string Trying(const std::string &port) { return std::string(msg::kTryingPort) + port; }
 
 }  // namespace
 
@@ -93,7 +92,13 @@ void CTillwrightDlg::DoDataExchange(ui::DataExchange &dx) {
   dx.Selection(kDeviceTypeCombo, deviceType_);
 }
 
-void CTillwrightDlg::SetLabel(std::string_view text) { View().SetText(kStatusLabel, text); }
+void CTillwrightDlg::SetLabel(std::string_view text) {
+  if (text == msg::kConnected && !serialPath_.empty()) {
+    View().SetText(kStatusLabel, std::string(msg::kConnectedOn) + serialPath_);
+    return;
+  }
+  View().SetText(kStatusLabel, text);
+}
 
 void CTillwrightDlg::RunCommand(uint16_t code, std::string request) {
   UpdateData(true);
@@ -110,15 +115,18 @@ void CTillwrightDlg::RunCommand(uint16_t code, std::string request) {
 void CTillwrightDlg::OnConnect() {
   if (state_.usbPresent != 0) return;
   UpdateData(true);
+  // Listing the ports reads directories and sysfs only: quick enough before the window shows.
+  const std::vector<std::string> ports = ScanPortNames(roots_ ? *roots_ : platform::SerialRootsFromEnvironment());
   ui::IDialogView &view = View();
   ui::IPrompter &prompter = Prompter();
   const int32_t window = view.WindowId();
   ScanEnd end = ScanEnd::NotFound;
-  prompter.BeginProgress(Trying(1), kLastComPort, true);
-  {
+  std::string found;
+  if (!ports.empty()) {
+    prompter.BeginProgress(Trying(ports.front()), static_cast<int>(ports.size()), true);
     std::jthread worker([&] {
       try {
-        end = Scan(view, prompter, window);
+        end = Scan(view, prompter, window, ports, found);
       } catch (...) {
         end = ScanEnd::NotFound;  // nothing but memory can run out here
       }
@@ -130,25 +138,31 @@ void CTillwrightDlg::OnConnect() {
     UpdateData(false);
     return;
   }
+  // The scan let go of any port found earlier: the monitor must not go on calling it connected.
+  serialPath_.clear();
   if (end == ScanEnd::Found) {
     state_.resultText = msg::kDone;
     state_.serialConnected = 1;
+    if (!platform::ComPortNumber(found)) serialPath_ = found;
     SetLabel(msg::kConnected);
   } else {
     state_.resultText = msg::kError;
+    state_.serialConnected = 0;
     SetLabel(msg::kDisconnected);
   }
   UpdateData(false);
 }
 
-CTillwrightDlg::ScanEnd CTillwrightDlg::Scan(ui::IDialogView &view, ui::IPrompter &prompter, int32_t window) {
-  for (int port = 1; port <= kLastComPort; ++port) {
+CTillwrightDlg::ScanEnd CTillwrightDlg::Scan(ui::IDialogView &view, ui::IPrompter &prompter, int32_t window,
+                                             const std::vector<std::string> &ports, std::string &found) {
+  for (size_t i = 0; i < ports.size(); ++i) {
+    const std::string &port = ports[i];
     // The device turned up on USB meanwhile: that link serves from now on.
     if (state_.usbPresent != 0) return ScanEnd::UsbAppeared;
     if (prompter.Stopped()) return ScanEnd::NotFound;
-    view.Post([&prompter, port] { prompter.SetProgress(port - 1, Trying(port)); });
+    view.Post([&prompter, step = static_cast<int>(i), text = Trying(port)] { prompter.SetProgress(step, text); });
     link_.SerialDisconnect();
-    if (link_.SerialConnect(PortName(port), kBaudRate, kDataBits, kNoParity, kOneStopBit) != 0) continue;
+    if (link_.SerialConnect(port, kBaudRate, kDataBits, kNoParity, kOneStopBit) != 0) continue;
     if (link_.SerialSetWindow(window) != 0) {
       link_.SerialDisconnect();
       continue;
@@ -156,10 +170,15 @@ CTillwrightDlg::ScanEnd CTillwrightDlg::Scan(ui::IDialogView &view, ui::IPrompte
     std::string reply;
     std::string request;
     // A device that answers, even with its error flag, is there.
-    if (link_.SendCommand(reply, request, cmd::kReadDateTime) == 0 || reply != msg::kConnectionError)
+    bool answered = link_.SendCommand(reply, request, cmd::kReadDateTime) == 0 || reply != msg::kConnectionError;
+    if (!answered) {
+      request.clear();
+      answered = link_.SendCommand(reply, request, cmd::kImsi) == 0;
+    }
+    if (answered) {
+      found = port;
       return ScanEnd::Found;
-    request.clear();
-    if (link_.SendCommand(reply, request, cmd::kImsi) == 0) return ScanEnd::Found;
+    }
     link_.SerialDisconnect();
   }
   return ScanEnd::NotFound;
@@ -285,6 +304,7 @@ void CTillwrightDlg::OnDeviceType() {
 void CTillwrightDlg::OnQuit() {
   link_.SerialDisconnect();
   state_.serialConnected = 0;
+  serialPath_.clear();
   EndDialog(ui::kResultOk);
 }
 

@@ -4,13 +4,17 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/app_state.h"
 #include "core/connection_monitor.h"
 #include "core/link.h"
+#include "core/port_scan.h"
 #include "dialogs/dialog.h"
+#include "platform/serial_ports.h"
 
 namespace tillwright {
 
@@ -44,8 +48,8 @@ class CTillwrightDlg : public ui::Dialog {
   static constexpr ui::ControlId kTestSaleButton = 1025;  // hidden
   static constexpr ui::ControlId kCountersButton = 2024;  // hidden
 
-  // The port scan's range: COM1 to COM20.
-  static constexpr int kLastComPort = 20;
+  // The port scan's COM range: COM1 to COM20 (then, on Linux, the serial devices present).
+  static constexpr int kLastComPort = tillwright::kLastComPort;
 
   CTillwrightDlg(AppState &state, ILink &link);
   ~CTillwrightDlg() override;
@@ -58,9 +62,12 @@ class CTillwrightDlg : public ui::Dialog {
   // by a key pressed while a technician types elsewhere.
   void OnOK() override {}
 
-  // Scans COM1..COM20 on a worker thread under a progress window that offers Stop; see the
-  // definition for what Stop does.
+  // Scans the ports of ScanPortNames on a worker thread under a progress window that offers
+  // Stop; see the definition for what Stop does.
   void OnConnect();
+  // Where the scan looks for devices beyond COM1..COM20; unless set, the machine's (as
+  // platform::SerialRootsFromEnvironment says at each scan).
+  void UseSerialRoots(const platform::SerialRoots &roots) { roots_ = roots; }
   void OnSetDateTime();
   void OnDailyZ();
   void OnPaperFeed();
@@ -95,14 +102,20 @@ class CTillwrightDlg : public ui::Dialog {
   enum class ScanEnd { Found, NotFound, UsbAppeared };
 
   // The worker's part of the scan: the serial link's calls, and progress posted to the view.
-  ScanEnd Scan(ui::IDialogView &view, ui::IPrompter &prompter, int32_t window);
+  // `found` receives the name of the port that answered.
+  ScanEnd Scan(ui::IDialogView &view, ui::IPrompter &prompter, int32_t window, const std::vector<std::string> &ports,
+               std::string &found);
   // Sends one command with the result text as its reply, under the wait cursor.
   void RunCommand(uint16_t code, std::string data);
+  // "Connected" names the device path when the scan found the device on one.
   void SetLabel(std::string_view text);
 
   AppState &state_;
   ILink &link_;
   int deviceType_ = 0;
+  std::optional<platform::SerialRoots> roots_;
+  // The device path the scan's device answered on; empty for a COM port or no device.
+  std::string serialPath_;
   std::unique_ptr<ConnectionMonitor> monitor_;
 };
 

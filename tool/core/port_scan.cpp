@@ -1,0 +1,24 @@
+#include "core/port_scan.h"
+
+#include "platform/port_names.h"
+
+namespace tillwright {
+
+std::vector<std::string> ScanPortNames(const platform::SerialRoots &roots) {
+  std::vector<std::string> names;
+  std::vector<std::string> reached;
+  for (int port = 1; port <= kLastComPort; ++port) {
+    std::string name = "COM" + std::to_string(port);
+    std::string path = platform::ResolvePortName(name);
+    if (platform::SkipSerialPort(path, roots)) continue;
+    names.push_back(std::move(name));
+    reached.push_back(std::move(path));
+  }
+  for (std::string &path : platform::ExtraSerialPorts(roots, reached))
+    if (!platform::SkipSerialPort(path, roots)) names.push_back(std::move(path));
+  return names;
+}
+
+std::vector<std::string> ScanPortNames() { return ScanPortNames(platform::SerialRootsFromEnvironment()); }
+
+}  // namespace tillwright
