@@ -172,4 +172,22 @@ TEST_F(PortScan, ADeviceAppearingOnUsbEndsTheScanWithoutAVerdict) {
   EXPECT_FALSE(prompter.inProgress);
 }
 
+// A second scan lets go of the port the first one found: when nothing answers any more, the
+// monitor must not go on calling the device connected.
+TEST_F(PortScan, AScanThatFindsNothingForgetsTheEarlierPort) {
+  AllPortsOpen();
+  bool there = true;
+  link.device = [&](uint16_t, const std::string &) {
+    return there && link.connects.back() == "COM4" ? RecordingLink::Answer{0, "12-01-25 10:00:00"}
+                                                   : RecordingLink::Answer{1, "Connection Error"};
+  };
+  Connect();
+  EXPECT_EQ(state.serialConnected, 1);
+  there = false;
+  Connect();
+  EXPECT_EQ(Result(), "Error");
+  EXPECT_EQ(Label(), "Disconnected");
+  EXPECT_EQ(state.serialConnected, 0);
+}
+
 }  // namespace
