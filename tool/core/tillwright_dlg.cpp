@@ -93,7 +93,8 @@ void CTillwrightDlg::DoDataExchange(ui::DataExchange &dx) {
 }
 
 void CTillwrightDlg::SetLabel(std::string_view text) {
-  if (text == msg::kConnected && !serialPath_.empty()) {
+  // While a USB device is present it serves the commands, whatever the scan found.
+  if (text == msg::kConnected && !serialPath_.empty() && state_.usbPresent == 0) {
     View().SetText(kStatusLabel, std::string(msg::kConnectedOn) + serialPath_);
     return;
   }
