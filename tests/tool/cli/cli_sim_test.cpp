@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bitmap_files.h"
 #include "cli/cli.h"
 #include "fiscalsim/device_model.h"
 #include "fiscalsim/simulator.h"
@@ -270,6 +271,60 @@ TEST_F(CliOnSimulator, SetAndGetGoThroughTheSameTemplates) {
   const Ran ops = OnSim({"get", "operators"});
   EXPECT_NE(ops.err.find("can only be set"), std::string::npos);
 }
+
+TEST_F(CliOnSimulator, SetOnlyGroupsSendWhatTheDialogsSend) {
+  ASSERT_EQ(OnSim({"--reports", "set", "operators", "3", "ANNA", "--password", "7", "--id", "1234567890"}).status, kExitOk);
+  EXPECT_EQ(OnSim({"set", "operators", "3", "A,B", "--password", "7"}).status, kExitUsage) << "a comma ends the field";
+  ASSERT_EQ(OnSim({"set", "codetable", "dos"}).status, kExitOk);
+  sim_->WithModel([](fiscalsim::DeviceModel &m) {  // operator 3 in the third place
+    EXPECT_EQ(m.State().clerkNames[2], "ANNA");
+    EXPECT_EQ(m.State().clerkPasswords[2], "7");
+    EXPECT_EQ(m.State().clerkIds[2], "1234567890");
+  });
+  std::vector<std::string> tables;
+  for (const auto &e : sim_->ReceivedFrames().Entries()) {
+    if (e.cmd == 0x66) {
+      EXPECT_EQ(e.data, "03,7,ANNA\n1234567890");
+    }
+    if (e.cmd == 0xA4) tables.push_back(e.data.substr(0, 5));
+  }
+  EXPECT_EQ(tables, (std::vector<std::string>{"80,C0", "A0,E0", "C0,20", "E0,20"}));
+
+  // A logo: every row sent, progress on standard error.
+  tooltest::TempFolder folder;
+  const std::string bmp = folder.Write("logo.bmp", tooltest::BitmapFile(tooltest::Picture::Pattern(40, 12)).Bytes());
+  const Ran logo = OnSim({"set", "logo", bmp});
+  ASSERT_EQ(logo.status, kExitOk) << logo.err;
+  EXPECT_NE(logo.err.find("row 12 of 12"), std::string::npos) << logo.err;
+  sim_->WithModel([](fiscalsim::DeviceModel &m) { EXPECT_EQ(m.State().logoRows.size(), 12u); });
+  EXPECT_EQ(OnSim({"set", "logo", folder.Write("text.bmp", "not a bitmap")}).status, kExitBadFile);
+}
+
+#ifndef _WIN32
+// Two devices at once need two ports; the Windows run has one pair.
+TEST_F(CliOnSimulator, CloneCopiesEveryGroupOntoAnotherSerialNumber) {
+  fiscalsim::Simulator target(fiscal_test::OpenSimLink());
+  target.WithModel([](fiscalsim::DeviceModel &m) {
+    m.State().serialNumber = "SV000009";
+    m.State().headerLines[4] = "OLD";
+    m.State().gprsApn = "old.apn";
+  });
+  target.Start();
+  sim_->WithModel([](fiscalsim::DeviceModel &m) { m.State().headerLines[0] = "SOURCE"; });
+  const Ran dry = Cli({"clone", "--from", port_, "--to", target.PortName(), "--dry-run"});
+  EXPECT_EQ(dry.status, kExitOk) << dry.err;
+  EXPECT_NE(dry.out.find("header line 0: \"\" -> \"SOURCE\""), std::string::npos) << dry.out;
+  const Ran clone = Cli({"--yes", "--reports", "clone", "--from", port_, "--to", target.PortName()});
+  ASSERT_EQ(clone.status, kExitOk) << clone.err;
+  target.WithModel([](fiscalsim::DeviceModel &m) {
+    EXPECT_EQ(m.State().headerLines[0], "SOURCE");
+    EXPECT_EQ(m.State().headerLines[4], " ");
+    EXPECT_EQ(m.State().gprsApn, "internet");
+    EXPECT_EQ(m.State().serialNumber, "SV000009");
+  });
+  target.Stop();
+}
+#endif
 
 TEST_F(CliOnSimulator, NoDeviceIsItsOwnStatus) {
   sim_->Faults().GoSilent();
