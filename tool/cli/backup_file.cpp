@@ -61,32 +61,9 @@ std::string DeviceBytes(const json &value, const std::string &where, size_t maxB
 }
 
 uint32_t Address(const json &value, const std::string &where) {
-  const std::string text = Text(value, where, 15);
-  uint32_t address = 0;
-  size_t at = 0;
-  for (int octet = 0; octet < 4; ++octet) {
-    if (octet != 0) {
-      if (at >= text.size() || text[at] != '.') Fail(where, "is no dotted address");
-      ++at;
-    }
-    const size_t start = at;
-    unsigned n = 0;
-    while (at < text.size() && at - start < 3 && text[at] >= '0' && text[at] <= '9') n = n * 10 + (text[at++] - '0');
-    if (at == start || n > 255) Fail(where, "is no dotted address");
-    address = address << 8 | n;
-  }
-  if (at != text.size()) Fail(where, "is no dotted address");
-  return address;
-}
-
-// "DD-MM-YY HH:MM:SS", as the device gives it.
-bool DeviceTimeShape(const std::string &text) {
-  static constexpr char kShape[] = "00-00-00 00:00:00";
-  if (text.size() != sizeof kShape - 1) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (kShape[i] == '0' ? !(text[i] >= '0' && text[i] <= '9') : text[i] != kShape[i]) return false;
-  }
-  return true;
+  const auto address = ParseDottedAddress(Text(value, where, 15));
+  if (!address) Fail(where, "is no dotted address");
+  return *address;
 }
 
 // Refuses duplicate keys (the parser would keep the last silently) and nesting deeper than any
@@ -124,6 +101,33 @@ class Checker {
 };
 
 }  // namespace
+
+std::optional<uint32_t> ParseDottedAddress(std::string_view text) {
+  uint32_t address = 0;
+  size_t at = 0;
+  for (int octet = 0; octet < 4; ++octet) {
+    if (octet != 0) {
+      if (at >= text.size() || text[at] != '.') return std::nullopt;
+      ++at;
+    }
+    const size_t start = at;
+    unsigned n = 0;
+    while (at < text.size() && at - start < 3 && text[at] >= '0' && text[at] <= '9') n = n * 10 + (text[at++] - '0');
+    if (at == start || n > 255) return std::nullopt;
+    address = address << 8 | n;
+  }
+  if (at != text.size()) return std::nullopt;
+  return address;
+}
+
+bool IsDeviceTimeText(std::string_view text) {
+  static constexpr char kShape[] = "00-00-00 00:00:00";
+  if (text.size() != sizeof kShape - 1) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (kShape[i] == '0' ? !(text[i] >= '0' && text[i] <= '9') : text[i] != kShape[i]) return false;
+  }
+  return true;
+}
 
 const char *GroupName(Group group) {
   switch (group) {
@@ -293,7 +297,7 @@ bool ParseBackup(std::string_view text, const CodePage &codePage, Backup &backup
       const json &g = Object(groups["datetime"], "groups.datetime");
       Keys(g, "groups.datetime", {"device_time"});
       const std::string time = Text(g["device_time"], "groups.datetime.device_time", 17);
-      if (!DeviceTimeShape(time)) Fail("groups.datetime.device_time", "must read DD-MM-YY HH:MM:SS");
+      if (!IsDeviceTimeText(time)) Fail("groups.datetime.device_time", "must read DD-MM-YY HH:MM:SS");
       b.dateTime = time;
     }
     if (groups.contains("tcpip")) {

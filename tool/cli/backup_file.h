@@ -76,6 +76,11 @@ std::string BackupToJson(const Backup &backup, const CodePage &codePage);
 // `error` naming the first fault (and where it is) otherwise.
 bool ParseBackup(std::string_view text, const CodePage &codePage, Backup &backup, std::string &error);
 
+// "a.b.c.d", each 0 to 255 without more than three digits.
+std::optional<uint32_t> ParseDottedAddress(std::string_view text);
+// "DD-MM-YY HH:MM:SS", the form the device gives and takes its clock in.
+bool IsDeviceTimeText(std::string_view text);
+
 // One difference between a backup and the device.
 struct Difference {
   Group group;

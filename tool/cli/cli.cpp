@@ -267,7 +267,7 @@ class Program {
     return Fail(kExitRefused, "the device refused " + what);
   }
 
-  int Backup_(const std::string &path) {
+  int MakeBackup(const std::string &path) {
     CliLink link;
     if (const int status = Connect(link, options_.port); status != kExitOk) return status;
     Backup backup;
@@ -443,15 +443,8 @@ class Program {
     std::string text = value;
     if (value == "now") {
       text = DeviceDateTimeText(LocalTime(std::time(nullptr)));
-    } else {
-      Backup probe;
-      std::string error;
-      // The device's own form only.
-      json doc = {{"format", kBackupFormat}, {"version", kBackupVersion}, {"taken", ""},
-                  {"device", {{"model", ""}, {"firmware", ""}, {"firmware_date", ""}, {"serial_number", ""}, {"fiscal_memory_number", ""}}},
-                  {"groups", {{"datetime", {{"device_time", value}}}}}};
-      if (!ParseBackup(doc.dump(), codePage_, probe, error))
-        return Fail(kExitUsage, "the date and time is \"now\" or DD-MM-YY HH:MM:SS");
+    } else if (!IsDeviceTimeText(value)) {
+      return Fail(kExitUsage, "the date and time is \"now\" or DD-MM-YY HH:MM:SS");
     }
     CliLink link;
     if (const int status = Connect(link, options_.port); status != kExitOk) return status;
@@ -466,7 +459,7 @@ class Program {
       settings.dhcp = true;
     } else if (values.size() == 5) {
       for (size_t i = 0; i < 5; ++i) {
-        const auto address = ParseAddress(values[i]);
+        const auto address = ParseDottedAddress(values[i]);
         if (!address) return Fail(kExitUsage, "not a dotted address: " + values[i]);
         settings.addresses[i] = *address;
       }
@@ -482,17 +475,6 @@ class Program {
       settings.dhcp = true;
     }
     return Outcome(WriteTcpIp(link, settings), "the TCP/IP settings");
-  }
-
-  std::optional<uint32_t> ParseAddress(const std::string &text) {
-    Backup probe;
-    std::string error;
-    json doc = {{"format", kBackupFormat}, {"version", kBackupVersion}, {"taken", ""},
-                {"device", {{"model", ""}, {"firmware", ""}, {"firmware_date", ""}, {"serial_number", ""}, {"fiscal_memory_number", ""}}},
-                {"groups", {{"tcpip", {{"dhcp", false}, {"address", text}, {"mask", "0.0.0.0"}, {"gateway", "0.0.0.0"},
-                                       {"dns1", "0.0.0.0"}, {"dns2", "0.0.0.0"}}}}}};
-    if (!ParseBackup(doc.dump(), codePage_, probe, error)) return std::nullopt;
-    return probe.tcpIp->addresses[0];
   }
 
   std::optional<std::string> SeparatedText(const std::string &text, size_t max, const char *what, int &status) {
@@ -694,7 +676,7 @@ int Run(const std::vector<std::string> &args, Console &console) {
   if (setOperator->parsed()) return program.SetOperator(number, name, operatorPassword, idNumber);
   if (setCodeTable->parsed()) return program.SetCodeTable(table);
   if (setLogo->parsed()) return program.SetLogo(logoFile);
-  if (backup->parsed()) return program.Backup_(file);
+  if (backup->parsed()) return program.MakeBackup(file);
   if (restore->parsed()) return program.RestoreFile(file);
   if (clone->parsed()) return program.Clone(from, to);
   return kExitUsage;
