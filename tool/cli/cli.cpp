@@ -135,6 +135,12 @@ class Program {
     return Fail(kExitNoDevice, "no device answers on USB or COM1 to COM20");
   }
 
+  // A command that failed: the device refused it, or stopped answering.
+  int DeviceFailed(const CliLink &link, const std::string &what) {
+    if (link.Lost()) return Fail(kExitNoDevice, "the device stopped answering (" + what + ")");
+    return Fail(kExitRefused, "the device refused " + what);
+  }
+
   std::string Utf8(const std::string &bytes) const { return codePage_.ToWidget(bytes); }
 
   json IdentityJson(const Identity &id) const {
@@ -198,17 +204,16 @@ class Program {
       console_.out << "status text: " << (status.empty() ? "(none)" : status) << "\n";
     }
     if (result == 0) return kExitOk;
-    if (reply == "Connection Error") return Fail(kExitNoDevice, "the device stopped answering: " + request);
-    return Fail(kExitRefused, "the device refused command " + std::to_string(code));
+    return DeviceFailed(link, "command " + std::to_string(code));
   }
 
   // Reads the identity and every readable group; progress on standard error.
   int ReadAll(CliLink &link, Backup &backup) {
     backup.taken = UtcNow();
-    if (!ReadIdentity(link, backup.device)) return Fail(kExitRefused, "the device gives no identity (command 90)");
+    if (!ReadIdentity(link, backup.device)) return DeviceFailed(link, "its identity (command 90)");
     for (const Group group : kBackupGroups) {
       console_.err << "reading " << GroupName(group) << "\n";
-      if (!ReadGroup(link, group, backup)) return Fail(kExitRefused, std::string("the device refused to give ") + GroupName(group));
+      if (!ReadGroup(link, group, backup)) return DeviceFailed(link, std::string("the reading of ") + GroupName(group));
     }
     return kExitOk;
   }
@@ -223,7 +228,7 @@ class Program {
     CliLink link;
     if (const int status = Connect(link, options_.port); status != kExitOk) return status;
     Backup backup;
-    if (!ReadGroup(link, *group, backup)) return Fail(kExitRefused, "the device refused to give " + name);
+    if (!ReadGroup(link, *group, backup)) return DeviceFailed(link, "the reading of " + name);
     const json doc = json::parse(BackupToJson(backup, codePage_));
     const json &value = doc["groups"][name];
     if (options_.json) {
@@ -314,7 +319,7 @@ class Program {
   // another serial number, which a clone always has.
   int Restore(CliLink &link, const Backup &file, bool clone) {
     Backup device;
-    if (!ReadIdentity(link, device.device)) return Fail(kExitRefused, "the device gives no identity (command 90)");
+    if (!ReadIdentity(link, device.device)) return DeviceFailed(link, "its identity (command 90)");
     std::vector<std::string> mismatch;
     if (device.device.model != file.device.model)
       mismatch.push_back("model " + Utf8(file.device.model) + " in the backup, " + Utf8(device.device.model) + " here");
@@ -330,7 +335,7 @@ class Program {
     for (const Group group : kBackupGroups) {
       if (group == Group::DateTime || !file.Has(group)) continue;
       console_.err << "reading " << GroupName(group) << "\n";
-      if (!ReadGroup(link, group, device)) return Fail(kExitRefused, std::string("the device refused to give ") + GroupName(group));
+      if (!ReadGroup(link, group, device)) return DeviceFailed(link, std::string("the reading of ") + GroupName(group));
     }
     const auto differences = Differences(file, device, codePage_);
     if (options_.json) {

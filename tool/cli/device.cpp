@@ -84,10 +84,12 @@ void CliLink::Close() {
 int CliLink::SendCommand(std::string &reply, std::string &data, uint16_t code) {
   if (!usb_ && !serialOpen_) {
     reply = msg::kConnectionError;
+    lost_ = true;
     return 1;
   }
   usbStatus_.reset();
   const int result = tillwright::SendCommand(routed_, reply, data, code, lastStatus_);
+  lost_ = result != 0 && reply == msg::kConnectionError;
   if (usb_) {
     lastStatus_.clear();
     if (usbStatus_) {

@@ -47,6 +47,9 @@ class CliLink final : public ILink {
   std::string LastStatus() const override { return lastStatus_; }
   void ClearLastStatus() override { lastStatus_.clear(); }
 
+  // Whether the last command failed for want of an answer rather than by the device's refusal.
+  bool Lost() const { return lost_; }
+
   // The six status bytes of the last command that carried them. Over a serial line the engine
   // hands them over with bit 7 cleared.
   std::optional<std::array<uint8_t, 6>> LastStatusBytes() const;
@@ -57,6 +60,7 @@ class CliLink final : public ILink {
   std::string port_;
   bool usb_ = false;
   bool serialOpen_ = false;
+  bool lost_ = false;
   std::string lastStatus_;
   std::optional<std::array<uint8_t, 6>> usbStatus_;
 };

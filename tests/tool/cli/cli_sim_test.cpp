@@ -331,6 +331,19 @@ TEST_F(CliOnSimulator, NoDeviceIsItsOwnStatus) {
   EXPECT_EQ(OnSim({"backup", File("b.json")}).status, kExitNoDevice);
   EXPECT_FALSE(fs::exists(File("b.json")));
   sim_->Faults().Resume();
+
+  // Gone after the rates: the backup ends as one without a device, and leaves no file.
+  sim_->WithModel([sim = sim_.get()](fiscalsim::DeviceModel &m) {
+    m.Register(fiscalsim::command::kTaxRates, [sim](fiscalsim::DeviceModel &, std::string_view) {
+      sim->Faults().GoSilent();
+      return fiscalsim::Answer::Ok("20.00,9.00,0.00,-,-");
+    });
+  });
+  const Ran gone = OnSim({"backup", File("b.json")});
+  EXPECT_EQ(gone.status, kExitNoDevice);
+  EXPECT_NE(gone.err.find("stopped answering"), std::string::npos) << gone.err;
+  EXPECT_FALSE(fs::exists(File("b.json")));
+  sim_->Faults().Resume();
 }
 
 #ifndef _WIN32
