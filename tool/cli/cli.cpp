@@ -36,7 +36,7 @@ constexpr const char *kExitText =
     "Exit status:\n"
     "  0  success\n"
     "  1  bad arguments, or a group that cannot be read\n"
-    "  2  no device answers\n"
+    "  2  no device answers, or it stopped answering\n"
     "  3  the device refused a command\n"
     "  4  a file that cannot be read or written, or is no sound backup\n"
     "  5  partial restore: some groups written, others not (named on standard error)\n"
