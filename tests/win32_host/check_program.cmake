@@ -1,6 +1,6 @@
-# cmake -DOBJDUMP=... -DPROGRAM=... [-DSHIPPED=<dll>;...] -P check_program.cmake
-# The program is a GUI program that imports only DLLs that come with Windows, and those SHIPPED
-# beside it: nothing of the compiler's runtime.
+# cmake -DOBJDUMP=... -DPROGRAM=... [-DSHIPPED=<dll>;...] [-DCONSOLE=ON] -P check_program.cmake
+# The program is a GUI program (a console program with CONSOLE) that imports only DLLs that come
+# with Windows, and those SHIPPED beside it: nothing of the compiler's runtime.
 cmake_minimum_required(VERSION 3.25)
 foreach(var OBJDUMP PROGRAM)
   if(NOT ${var})
@@ -31,10 +31,16 @@ if(NOT imports)
   message(SEND_ERROR "${PROGRAM}: no import table found in the objdump output")
   set(failed TRUE)
 endif()
-if(NOT dump MATCHES "Subsystem[ \t]+0*2[ \t]")
-  message(SEND_ERROR "${PROGRAM} is not a GUI program (subsystem 2)")
+set(subsystem 2)
+set(kind "GUI program")
+if(CONSOLE)
+  set(subsystem 3)
+  set(kind "console program")
+endif()
+if(NOT dump MATCHES "Subsystem[ \t]+0*${subsystem}[ \t]")
+  message(SEND_ERROR "${PROGRAM} is not a ${kind} (subsystem ${subsystem})")
   set(failed TRUE)
 endif()
 if(NOT failed)
-  message(STATUS "${PROGRAM}: GUI program; imports ${imports}")
+  message(STATUS "${PROGRAM}: ${kind}; imports ${imports}")
 endif()

@@ -24,6 +24,7 @@
 #include "registration/date_period.h"
 #include "registration/fiscalization.h"
 #include "registration/reg_data.h"
+#include "settings/settings.h"
 
 namespace tillwright {
 
@@ -187,11 +188,7 @@ CTillwrightDlg::ScanEnd CTillwrightDlg::Scan(ui::IDialogView &view, ui::IPrompte
 
 void CTillwrightDlg::OnSetDateTime() {
   const std::tm local = LocalTime(std::time(nullptr));
-  // "%d-%m-%y %H:%M:%S" of the local time; the device takes a two-digit year.
-  char text[32];
-  std::snprintf(text, sizeof text, "%02d-%02d-%02d %02d:%02d:%02d", local.tm_mday, local.tm_mon + 1,
-                local.tm_year % 100, local.tm_hour, local.tm_min, local.tm_sec);
-  RunCommand(cmd::kSetDateTime, text);
+  RunCommand(cmd::kSetDateTime, DeviceDateTimeText(local));
 }
 
 void CTillwrightDlg::OnDailyZ() {

@@ -2,40 +2,16 @@
 
 #include "core/command_codes.h"
 #include "dialogs/data_exchange.h"
+#include "settings/settings.h"
 
 namespace tillwright {
 namespace {
 
 constexpr const char *kCodePages[] = {"WIN1251", "DOS"};
 constexpr const char *kDownloadError = "Code table downloading error!!!";
-constexpr unsigned kBlockCodes = 32;
-constexpr unsigned kBlank = 0x20;
-
-// The font position printed for `code` (0x80..0xFF). The Cyrillic glyphs sit at 0xC0..0xFF: code
-// page 1251 has its letters there already, the DOS code page has them 0x40 lower. Codes without
-// a letter print as blanks.
-unsigned FontPosition(int codePage, unsigned code) {
-  if (codePage == CDevCodeTbl::kDos) return code < 0xC0 ? code + 0x40 : kBlank;
-  return code >= 0xC0 ? code : kBlank;
-}
-
 }  // namespace
 
-std::array<std::string, 4> CDevCodeTbl::Blocks(int codePage) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::array<std::string, 4> blocks;
-  for (unsigned block = 0; block < blocks.size(); ++block) {
-    const unsigned first = 0x80 + block * kBlockCodes;
-    std::string &data = blocks[block];
-    data = {kHex[first >> 4], kHex[first & 0xF], ','};
-    for (unsigned code = first; code < first + kBlockCodes; ++code) {
-      const unsigned position = FontPosition(codePage, code);
-      data += kHex[position >> 4];
-      data += kHex[position & 0xF];
-    }
-  }
-  return blocks;
-}
+std::array<std::string, 4> CDevCodeTbl::Blocks(int codePage) { return CodeTableBlocks(codePage); }
 
 CDevCodeTbl::CDevCodeTbl(ILink &link) : Dialog("dev_code_tbl"), link_(link) {
   Uses({kCodePageCombo, ui::kIdOk, ui::kIdCancel});

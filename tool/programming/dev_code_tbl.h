@@ -8,14 +8,15 @@
 
 #include "core/link.h"
 #include "dialogs/dialog.h"
+#include "settings/settings.h"
 
 namespace tillwright {
 
 class CDevCodeTbl : public ui::Dialog {
  public:
   static constexpr ui::ControlId kCodePageCombo = 1036;
-  static constexpr int kWin1251 = 0;
-  static constexpr int kDos = 1;
+  static constexpr int kWin1251 = kCodePageWin1251;
+  static constexpr int kDos = kCodePageDos;
 
   explicit CDevCodeTbl(ILink &link);
 

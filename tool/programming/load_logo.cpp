@@ -4,6 +4,7 @@
 
 #include "core/command_codes.h"
 #include "dialogs/data_exchange.h"
+#include "settings/settings.h"
 
 namespace tillwright {
 namespace {
@@ -161,7 +162,7 @@ CLoadLogo::Outcome CLoadLogo::Transfer() {
       Prompter().Inform(text, {}, ui::Icon::Warning);
       return Outcome::Failed;
     }
-    std::string request = std::to_string(r) + "," + HexBytes(row);
+    std::string request = LogoRowData(r, row);
     std::string reply;
     if (link_.SendCommand(reply, request, cmd::kLogoRow) != 0) return Outcome::Failed;
     Prompter().SetProgress(static_cast<int>(r + 1),

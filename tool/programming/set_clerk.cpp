@@ -1,19 +1,12 @@
 #include "programming/set_clerk.h"
 
-#include <cstdio>
-
 #include "core/code_page.h"
 #include "core/command_codes.h"
 #include "dialogs/data_exchange.h"
 #include "programming/report_precheck.h"
+#include "settings/settings.h"
 
 namespace tillwright {
-
-std::string OperatorNumber(int32_t number) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%02d", static_cast<int>(number));
-  return text;
-}
 
 CSetClerkName::CSetClerkName(ILink &link) : Dialog("set_clerk_name"), link_(link) {
   Uses({kNumberField, kPasswordField, kNameField, kIdNumberField, kSingleReceiptBox, ui::kIdOk, ui::kIdCancel});
@@ -33,7 +26,7 @@ void CSetClerkName::OnOK() {
   if (!UpdateData(true)) return;
   ui::WaitCursor wait(Prompter());
   if (!ReportPreCheck(link_, Prompter())) return;
-  const std::string data = OperatorNumber(number_) + ',' + password_ + ',' + name_ + '\n' + idNumber_;
+  const std::string data = OperatorNameData(number_, password_, name_, idNumber_);
   for (int send = 0; send < kSends; ++send) {
     std::string request = data;
     std::string reply;
@@ -56,7 +49,7 @@ void CSetClerkPass::DoDataExchange(ui::DataExchange &dx) {
 void CSetClerkPass::OnOK() {
   if (!UpdateData(true)) return;
   ui::WaitCursor wait(Prompter());
-  std::string request = OperatorNumber(number_) + ',' + oldPassword_ + ',' + newPassword_;
+  std::string request = OperatorPasswordData(number_, oldPassword_, newPassword_);
   std::string reply;
   link_.SendCommand(reply, request, cmd::kClerkPassword);
   wait.Restore();

@@ -8,11 +8,9 @@
 
 #include "core/link.h"
 #include "dialogs/dialog.h"
+#include "settings/settings.h"
 
 namespace tillwright {
-
-// "%02d" of an operator number: at least two digits, a negative one with its sign.
-std::string OperatorNumber(int32_t number);
 
 class CSetClerkName : public ui::Dialog {
  public:
@@ -21,7 +19,7 @@ class CSetClerkName : public ui::Dialog {
   static constexpr ui::ControlId kNameField = 1035;
   static constexpr ui::ControlId kIdNumberField = 1172;
   static constexpr ui::ControlId kSingleReceiptBox = 1194;
-  static constexpr size_t kIdNumberMax = 11;
+  static constexpr size_t kIdNumberMax = kOperatorIdNumberMax;
   // A device that keeps failing gets the same write this many times in all.
   static constexpr int kSends = 7;
 

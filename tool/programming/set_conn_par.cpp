@@ -2,9 +2,9 @@
 
 #include "core/code_page.h"
 #include "core/command_codes.h"
-#include "core/fields.h"
 #include "core/messages.h"
 #include "dialogs/data_exchange.h"
+#include "settings/settings.h"
 
 namespace tillwright {
 
@@ -75,11 +75,7 @@ void CSetConnPar::OnInitDialog() {
     ui::WaitCursor wait(Prompter());
     std::string reply;
     if (Send(cmd::kGprs, cmd::kRead, reply) == 0) {
-      // Each piece in its place: an empty user must not hand the password to the user field.
-      // A piece the reply lacks leaves its value as it was.
-      const auto pieces = SplitPieces(reply);
-      std::string *values[] = {&apn_, &user_, &password_};
-      for (size_t i = 0; i < std::size(values) && i < pieces.size(); ++i) *values[i] = pieces[i];
+      ReadGprs(reply, apn_, user_, password_);
     }
   }
   UpdateData(false);
@@ -91,7 +87,7 @@ void CSetConnPar::OnOK() {
   if (!UpdateData(true)) return;
   ui::WaitCursor wait(Prompter());
   std::string reply;
-  if (Send(cmd::kGprs, cmd::kWrite + apn_ + ',' + user_ + ',' + password_, reply) != 0) {
+  if (Send(cmd::kGprs, GprsWriteData(apn_, user_, password_), reply) != 0) {
     wait.Restore();
     Prompter().Inform(msg::kParametersError);
     return;

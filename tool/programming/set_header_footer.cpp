@@ -3,6 +3,7 @@
 #include "core/code_page.h"
 #include "core/command_codes.h"
 #include "programming/report_precheck.h"
+#include "settings/settings.h"
 
 namespace tillwright {
 
@@ -18,7 +19,7 @@ void CSetheaderFooter::OnInitDialog() {
   ui::WaitCursor wait(Prompter());
   for (size_t line = 0; line < kLines; ++line) {
     std::string reply;
-    std::string request = "I" + std::to_string(line);
+    std::string request = TextLineReadData(line);
     if (link_.SendCommand(reply, request, cmd::kTextLine) != 0) break;
     current_[kSlotOfLine[line]] = reply;
     device_[kSlotOfLine[line]] = reply;
@@ -58,7 +59,7 @@ void CSetheaderFooter::OnOK() {
     if (current_[slot] == device_[slot]) continue;
     // A cleared line goes out as one blank, never as the number alone.
     if (current_[slot].empty()) current_[slot] = " ";
-    std::string request = std::to_string(line) + current_[slot];
+    std::string request = TextLineWriteData(line, current_[slot]);
     std::string reply;
     if (link_.SendCommand(reply, request, cmd::kTextLine) != 0) break;
     device_[slot] = current_[slot];

@@ -7,13 +7,14 @@
 
 #include "core/link.h"
 #include "dialogs/dialog.h"
+#include "settings/settings.h"
 
 namespace tillwright {
 
 class CSetheaderFooter : public ui::Dialog {
  public:
-  static constexpr size_t kLines = 10;
-  static constexpr size_t kHeaderLines = 8;  // lines 0..7; then the advertisement lines 8 and 9
+  static constexpr size_t kLines = kTextLines;
+  static constexpr size_t kHeaderLines = kHeaderTextLines;  // lines 0..7; then the advertisement lines 8 and 9
   // Device line n lives in slot kSlotOfLine[n]; the advertisement lines 8 and 9 in slots 5 and 6.
   static constexpr std::array<size_t, kLines> kSlotOfLine = {0, 1, 2, 3, 4, 7, 8, 9, 5, 6};
   // The slots the "unfixed" box locks: the first four.

@@ -8,6 +8,7 @@
 
 #include "core/link.h"
 #include "dialogs/dialog.h"
+#include "settings/settings.h"
 
 namespace tillwright {
 
@@ -15,7 +16,7 @@ class CSetTaxRates : public ui::Dialog {
  public:
   // Eight slots in the template; only the first five reach the device, the rest stay hidden.
   static constexpr size_t kSlots = 8;
-  static constexpr size_t kDeviceSlots = 5;
+  static constexpr size_t kDeviceSlots = kTaxGroups;
   static constexpr ui::ControlId kFirstRateField = 1079;
   static constexpr ui::ControlId kFirstUndefinedBox = 1043;
 
@@ -43,10 +44,5 @@ class CSetTaxRates : public ui::Dialog {
   std::array<double, kSlots> rates_{};
   std::array<bool, kSlots> undefined_{};
 };
-
-// The write data: "%2.2f" of each of the five rates, -1.00 for an undefined group, comma
-// separated; always with a point, whatever the locale.
-std::string TaxRatesData(const std::array<double, CSetTaxRates::kDeviceSlots> &rates,
-                         const std::array<bool, CSetTaxRates::kDeviceSlots> &undefined);
 
 }  // namespace tillwright

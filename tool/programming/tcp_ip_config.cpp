@@ -1,9 +1,9 @@
 #include "programming/tcp_ip_config.h"
 
 #include "core/command_codes.h"
-#include "core/fields.h"
 #include "core/messages.h"
 #include "dialogs/data_exchange.h"
+#include "settings/settings.h"
 
 namespace tillwright {
 
@@ -33,20 +33,9 @@ void tcpIpConfig::OnInitDialog() {
   std::string request = cmd::kRead;
   if (link_.SendCommand(reply, request, cmd::kTcpIp) == 0) {
     read_ = true;
-    // Pieces keep their places (an empty one reads 0), and numbers the reply lacks are 0. A
-    // number above 255 is added into its address as it stands, so it carries into the octet
-    // before it; the sum wraps at 32 bits.
-    const auto pieces = SplitPieces(reply);
-    for (size_t a = 0; a < addresses_.size(); ++a) {
-      uint32_t address = 0;
-      for (size_t octet = 0; octet < 4; ++octet) {
-        const size_t at = a * 4 + octet;
-        const auto value = static_cast<uint32_t>(at < pieces.size() ? LeadingInteger(pieces[at]) : 0);
-        address += value << (8 * (3 - octet));
-      }
-      addresses_[a] = address;
-    }
-    dhcp_ = addresses_[kMask] == 0;
+    const TcpIpSettings settings = ReadTcpIp(reply);
+    addresses_ = settings.addresses;
+    dhcp_ = settings.dhcp;
   }
   EnableAddresses();
   wait.Restore();
@@ -58,10 +47,10 @@ void tcpIpConfig::OnOK() {
   // Fields that were never read hold zeros, not the device's addresses.
   if (!read_ && !Prompter().AskYesNo(msg::kTcpIpNotRead)) return;
   ui::WaitCursor wait(Prompter());
-  std::string request = cmd::kWrite + std::to_string(dhcp_ ? cmd::kTcpIpDhcp : cmd::kTcpIpStatic);
-  for (const uint32_t address : addresses_) {
-    for (int shift = 24; shift >= 0; shift -= 8) request += ',' + std::to_string(address >> shift & 0xFF);
-  }
+  TcpIpSettings settings;
+  settings.addresses = addresses_;
+  settings.dhcp = dhcp_;
+  std::string request = TcpIpWriteData(settings);
   std::string reply;
   if (link_.SendCommand(reply, request, cmd::kTcpIp) == 0) {
     wait.Restore();

@@ -1,0 +1,106 @@
+// tillwright-cli.exe as a script starts it on Windows: send and backup against the simulator on
+// the far end of the linked port pair.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "fiscalsim/simulator.h"
+#include "sim_link.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Outcome {
+  DWORD exitCode = 0xFFFFFFFF;
+  std::string output;
+  bool timedOut = false;
+};
+
+// Runs the program with `arguments`, its standard output and error gathered, for at most `limit`.
+Outcome RunProgram(const std::wstring &arguments, std::chrono::milliseconds limit) {
+  Outcome outcome;
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return outcome;
+  ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
+  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  std::wstring commandLine = L"\"" TILLWRIGHT_CLI_EXE L"\" " + arguments;
+  PROCESS_INFORMATION process{};
+  const BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                        &startup, &process);
+  ::CloseHandle(writeEnd);
+  if (!started) {
+    ::CloseHandle(readEnd);
+    return outcome;
+  }
+  std::thread reader([&] {
+    char buffer[4096];
+    DWORD got = 0;
+    while (::ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) outcome.output.append(buffer, got);
+  });
+  if (::WaitForSingleObject(process.hProcess, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
+    outcome.timedOut = true;
+    ::TerminateProcess(process.hProcess, 99);
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+  }
+  ::GetExitCodeProcess(process.hProcess, &outcome.exitCode);
+  reader.join();
+  ::CloseHandle(readEnd);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return outcome;
+}
+
+std::wstring Wide(const std::string &text) { return std::wstring(text.begin(), text.end()); }
+
+TEST(TillwrightCliExe, SendsACommandAndWritesABackup) {
+  FISCAL_SKIP_WITHOUT_SIM_LINK();
+  fiscalsim::Simulator sim(fiscal_test::OpenSimLink());
+  sim.WithModel([](fiscalsim::DeviceModel &model) { model.State().headerLines[0] = "TEST SHOP"; });
+  sim.Start();
+  const std::wstring port = Wide(sim.PortName());
+
+  const Outcome send = RunProgram(L"--port " + port + L" send 90 0", 60s);
+  ASSERT_FALSE(send.timedOut) << send.output;
+  EXPECT_EQ(send.exitCode, 0u) << send.output;
+  EXPECT_NE(send.output.find("reply:  FSIM 1.00 BG,"), std::string::npos) << send.output;
+  EXPECT_NE(send.output.find("status text: "), std::string::npos) << send.output;
+
+  const Outcome refused = RunProgram(L"--port " + port + L" send 43 I99", 60s);
+  EXPECT_EQ(refused.exitCode, 3u) << refused.output;
+  EXPECT_EQ(RunProgram(L"send", 60s).exitCode, 1u);
+
+  const std::filesystem::path file = std::filesystem::temp_directory_path() / "tillwright-cli-backup.json";
+  std::filesystem::remove(file);
+  const Outcome backup = RunProgram(L"--port " + port + L" backup \"" + file.wstring() + L"\"", 60s);
+  ASSERT_FALSE(backup.timedOut) << backup.output;
+  EXPECT_EQ(backup.exitCode, 0u) << backup.output;
+  std::stringstream text;
+  {
+    std::ifstream in(file, std::ios::binary);
+    text << in.rdbuf();
+  }
+  const auto doc = nlohmann::json::parse(text.str(), nullptr, false);
+  ASSERT_FALSE(doc.is_discarded()) << text.str();
+  EXPECT_EQ(doc["groups"]["header"]["lines"][0], "TEST SHOP");
+  EXPECT_EQ(doc["device"]["serial_number"], "SV000001");
+  std::filesystem::remove(file);
+  sim.Stop();
+}
+
+}  // namespace
