@@ -4,6 +4,7 @@
 
 #include "core/command_codes.h"
 #include "core/messages.h"
+#include "core/port_scan.h"
 #include "programming/report_precheck.h"
 #include "seriallink/link.h"
 #include "seriallink/settings.h"
@@ -16,7 +17,6 @@ constexpr uint32_t kBaudRate = 115200;
 constexpr uint16_t kDataBits = 8;
 constexpr uint16_t kNoParity = 0;
 constexpr uint16_t kOneStopBit = 0;
-constexpr int kLastComPort = 20;
 
 int Send(ILink &link, uint16_t code, std::string data, std::string &reply) {
   return link.SendCommand(reply, data, code);
@@ -32,8 +32,9 @@ int HexDigit(char c) {
 }  // namespace
 
 std::vector<std::string> CandidatePorts() {
+  // USB first, then the main dialog's own scan list.
   std::vector<std::string> ports{kUsbPort};
-  for (int n = 1; n <= kLastComPort; ++n) ports.push_back("COM" + std::to_string(n));
+  for (std::string &port : ScanPortNames()) ports.push_back(std::move(port));
   return ports;
 }
 

@@ -19,7 +19,8 @@ namespace tillwright::cli {
 
 inline constexpr const char *kUsbPort = "USB";
 
-// Where a device is looked for when no port is named: USB first, then COM1..COM20.
+// Where a device is looked for when no port is named: USB first, then the Connect scan's ports
+// (COM1..COM20, then on Linux the USB serial devices that exist).
 std::vector<std::string> CandidatePorts();
 
 // One device on one link: USB or a serial port, never switching between them behind the
