@@ -589,7 +589,7 @@ int Run(const std::vector<std::string> &args, Console &console) {
   app.fallthrough();
   app.require_subcommand(1);
   Options options;
-  app.add_option("--port", options.port, "USB, COMn or a device path; without it USB, then COM1 to COM20 are tried");
+  app.add_option("--port", options.port, "USB, COMn or a device path; without it USB, then the Connect scan's ports are tried");
   app.add_flag("--json", options.json, "output as JSON for scripts");
   app.add_option("--codepage", options.codePage, "the device's code page for texts: 1251 (Cyrillic) or 1250")
       ->check(CLI::IsMember({1250, 1251}));
