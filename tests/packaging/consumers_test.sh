@@ -2,6 +2,8 @@
 # The installed tree as an integrator gets it: installed into a staging root, the two examples
 # built against it with pkg-config and with find_package, and each build run against fiscal-sim.
 #   consumers_test.sh BUILD_DIR EXAMPLES_DIR CONSUMER_DIR FISCAL_SIM C_COMPILER
+# CFLAGS and LDFLAGS are the build's own (a sanitizer build's libraries need its runtime first);
+# CMake takes them from the environment as well.
 set -u
 build=$1
 examples=$2
@@ -39,10 +41,10 @@ for lib in vrn_interface tallyport; do
 done
 mkdir -p "$work/pc"
 # shellcheck disable=SC2046
-"$cc" -std=c99 -Wall -Werror -o "$work/pc/pos_sale" "$examples/pos_sale.c" $(pkg-config --cflags --libs tallyport) ||
+"$cc" ${CFLAGS:-} ${LDFLAGS:-} -std=c99 -Wall -Werror -o "$work/pc/pos_sale" "$examples/pos_sale.c" $(pkg-config --cflags --libs tallyport) ||
   fail "pos_sale with pkg-config"
 # shellcheck disable=SC2046
-"$cc" -std=c99 -Wall -Werror -o "$work/pc/vrn_request" "$examples/vrn_request.c" $(pkg-config --cflags --libs vrn_interface) ||
+"$cc" ${CFLAGS:-} ${LDFLAGS:-} -std=c99 -Wall -Werror -o "$work/pc/vrn_request" "$examples/vrn_request.c" $(pkg-config --cflags --libs vrn_interface) ||
   fail "vrn_request with pkg-config"
 
 # find_package, versioned: the tree's version is taken, a later minor version refused.

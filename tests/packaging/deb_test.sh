@@ -102,7 +102,7 @@ done < <(find "$root/usr/bin" "$root/usr/lib" -maxdepth 1 -type f)
 # The -dev files, as unpacked, build a caller.
 export PKG_CONFIG_LIBDIR=$root/usr/lib/pkgconfig PKG_CONFIG_PATH=
 # shellcheck disable=SC2046
-"$cc" -o "$work/vrn_request" "$(dirname "$0")/../../examples/vrn_request.c" $(pkg-config --cflags --libs vrn_interface) ||
+"$cc" ${CFLAGS:-} ${LDFLAGS:-} -o "$work/vrn_request" "$(dirname "$0")/../../examples/vrn_request.c" $(pkg-config --cflags --libs vrn_interface) ||
   fail "vrn_request against the unpacked packages"
 
 # apt resolves the dependencies of the set on this system (a simulation: nothing is installed).
