@@ -8,10 +8,50 @@
 #include "core/code_page.h"
 #include "core/send_command.h"
 #include "core/tillwright_app.h"
+#include "fiscal_version.h"
 #include "resource.h"
 #include "win32/demo.h"
 #include "win32/prompter.h"
 #include "win32/text.h"
+
+namespace {
+
+// tillwright(1) without the dialog pictures, which only the Qt host takes.
+constexpr char kUsage[] =
+    "usage: tillwright [--codepage 1250|1251] [--demo-screenshot FILE]\n"
+    "The service tool for electronic fiscal devices: finds the device on a COM port, reads and\n"
+    "programmes it.\n"
+    "  --codepage 1250|1251    code page of the device's texts: 1251 Cyrillic (the default),\n"
+    "                          1250 Central European\n"
+    "  --demo-screenshot FILE  unattended: press Connect, feed paper, read the header lines,\n"
+    "                          save a picture of the main dialog as FILE (PNG) and end\n"
+    "  --help                  show this text and end\n"
+    "  --version               show the version and end\n";
+
+bool Writable(DWORD which) {
+  HANDLE handle = ::GetStdHandle(which);
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetFileType(handle) != FILE_TYPE_UNKNOWN;
+}
+
+// A GUI program has no console of its own: the text goes to standard output when that leads
+// somewhere (a pipe, a file), else to the console of whoever started the program, else into a box.
+void Say(const std::string &text, tillwright::ui::IPrompter &prompter) {
+  if (Writable(STD_OUTPUT_HANDLE)) {
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+    return;
+  }
+  if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
+    if (std::FILE *console = std::fopen("CONOUT$", "w")) {
+      std::fputs(text.c_str(), console);
+      std::fclose(console);
+      return;
+    }
+  }
+  prompter.Inform(text, "tillwright", tillwright::ui::Icon::Information);
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   using namespace tillwright;
@@ -20,14 +60,26 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   win32::Win32Prompter prompter({instance, L"tillwright", IDI_TILLWRIGHT});
   std::string error;
-  const auto options = ParseOptions(args, &error);
+  auto options = ParseOptions(args, &error);
+  if (options && !options->dialogScreenshots.empty()) {
+    // Taken by the Qt host only; ignoring it would open the main dialog instead of pictures.
+    options.reset();
+    error = "--dialog-screenshots is not available on Windows";
+  }
   if (!options) {
-    // A GUI program has no console of its own to write to: the reason shows in a box, and on the
-    // standard error for whoever started it from one.
-    const std::string text = error + "\nusage: tillwright [--codepage 1250|1251]";
-    std::fprintf(stderr, "tillwright: %s\n", text.c_str());
+    // The reason shows in a box, and on the standard error for whoever started it from a console.
+    const std::string text = error + "\n" + kUsage;
+    std::fprintf(stderr, "tillwright: %s", text.c_str());
     prompter.Inform(text, {}, ui::Icon::Error);
     return 2;
+  }
+  if (options->help) {
+    Say(kUsage, prompter);
+    return 0;
+  }
+  if (options->version) {
+    Say(std::string("tillwright ") + FISCAL_SUITE_VERSION + "\n", prompter);
+    return 0;
   }
   SetWidgetCodePage(options->codePage);
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fiscal_version.h"
 #include "fiscalsim/device_model.h"
 #include "fiscalsim/frame_codec.h"
 #include "platform/serial_port.h"
@@ -26,6 +27,18 @@ void PrintHex(const char *label, const fiscalsim::Bytes &bytes) {
   std::printf("\n");
 }
 
+// The same options as the OPTIONS of fiscal-probe(1).
+constexpr char kUsage[] =
+    "usage: fiscal-probe PORT CODE [DATA]\n"
+    "Sends one request to a fiscal device and shows its reply.\n"
+    "  PORT       COMn or a device path\n"
+    "  CODE       the command, decimal or 0x hex, 0 to 255\n"
+    "  DATA       the request's data, as it is\n"
+    "  --help     show this text and end\n"
+    "  --version  show the version and end\n"
+    "Exit status: 0 when the device answered with a sound frame, 1 when it did not, 2 on bad\n"
+    "arguments.\n";
+
 bool ParseCode(const char *text, uint8_t *code) {
   char *end = nullptr;
   const unsigned long value = std::strtoul(text, &end, 0);
@@ -39,11 +52,17 @@ bool ParseCode(const char *text, uint8_t *code) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("fiscal-probe %s\n", FISCAL_SUITE_VERSION);
+    return 0;
+  }
   uint8_t code = 0;
   if (argc < 3 || argc > 4 || !ParseCode(argv[2], &code)) {
-    std::fprintf(stderr,
-                 "usage: fiscal-probe PORT CODE [DATA]\n"
-                 "  PORT  COMn or a device path; CODE decimal or 0x hex, 0 to 255\n");
+    std::fputs(kUsage, stderr);
     return 2;
   }
   const std::string data = argc == 4 ? argv[3] : "";

@@ -19,6 +19,7 @@
 #include <system_error>
 #include <thread>
 
+#include "fiscal_version.h"
 #include "fiscalsim/pty_link.h"
 
 namespace {
@@ -84,8 +85,18 @@ void Copy(int stop, const fiscalsim::RawPty &a, const fiscalsim::RawPty &b) {
   ::kill(::getpid(), SIGTERM);  // ends the main thread's wait
 }
 
+// The same options as the OPTIONS of fiscal-pty-pair(1).
+constexpr char kUsage[] =
+    "usage: fiscal-pty-pair [--link-a PATH] [--link-b PATH]\n"
+    "Two pseudo-terminals joined back to back, until SIGINT or SIGTERM: prints their two paths\n"
+    "on one line once they are ready.\n"
+    "  --link-a PATH  also reach the first as PATH (a symbolic link, removed at the end)\n"
+    "  --link-b PATH  also reach the second as PATH\n"
+    "  --help         show this text and end\n"
+    "  --version      show the version and end\n";
+
 int Usage() {
-  std::fprintf(stderr, "usage: fiscal-pty-pair [--link-a PATH] [--link-b PATH]\n");
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
@@ -115,6 +126,14 @@ int main(int argc, char **argv) {
   std::string linkA, linkB;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("fiscal-pty-pair %s\n", FISCAL_SUITE_VERSION);
+      return 0;
+    }
     if ((arg == "--link-a" || arg == "--link-b") && i + 1 < argc) {
       (arg == "--link-a" ? linkA : linkB) = argv[++i];
     } else {

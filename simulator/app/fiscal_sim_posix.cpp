@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "fiscal_version.h"
 #include "fiscalsim/logo_image.h"
 #include "fiscalsim/port_alias.h"
 #include "fiscalsim/pty_link.h"
@@ -17,13 +18,15 @@
 
 namespace {
 
+// The same options as the OPTIONS of fiscal-sim(1).
 constexpr char kUsage[] =
     "usage: fiscal-sim [--com COMn] [--baud N] [--logo-png FILE]\n"
     "Serves a simulated fiscal device on a pseudo-terminal until SIGINT or SIGTERM.\n"
-    "  --com COMn  also reach it as COMn: a link in the port alias directory\n"
-    "  --baud N    pace every byte as on a line of N baud (10 bits a byte)\n"
+    "  --com COMn       also reach it as COMn: a link in the port alias directory\n"
+    "  --baud N         pace every byte as on a line of N baud (10 bits a byte)\n"
     "  --logo-png FILE  on the way out, write the logo the device holds as a PNG picture\n"
-    "  --help      show this text\n";
+    "  --help           show this text and end\n"
+    "  --version        show the version and end\n";
 
 int Usage(const char *problem) {
   std::fprintf(stderr, "fiscal-sim: %s\n%s", problem, kUsage);
@@ -40,6 +43,10 @@ int main(int argc, char **argv) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("fiscal-sim %s\n", FISCAL_SUITE_VERSION);
       return 0;
     }
     if ((arg == "--com" || arg == "--baud" || arg == "--logo-png") && i + 1 >= argc) return Usage(("missing value after " + arg).c_str());

@@ -8,10 +8,35 @@
 #include <cstring>
 #include <string>
 
+#include "fiscal_version.h"
 #include "fiscalsim/simulator.h"
 #include "fiscalsim/usb_device_linux.h"
 
+namespace {
+
+// The same options as the OPTIONS of fiscal-usb-sim(1).
+constexpr char kUsage[] =
+    "usage: fiscal-usb-sim [--ids VVVV:PPPP] [--tty]\n"
+    "The simulated fiscal device on an emulated USB bus (umockdev): prints UMOCKDEV_DIR=<dir>;\n"
+    "programs run under umockdev-wrapper with that UMOCKDEV_DIR see the device. Unplugs it and\n"
+    "ends when its standard input closes.\n"
+    "  --ids VVVV:PPPP  vendor and product id in hex (default 0483:5740)\n"
+    "  --tty            a USB serial device: the device also gets a tty node\n"
+    "  --help           show this text and end\n"
+    "  --version        show the version and end\n";
+
+}  // namespace
+
 int main(int argc, char **argv) {
+  // Answered before the program runs itself again under umockdev-wrapper, which may be missing.
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("fiscal-usb-sim %s\n", FISCAL_SUITE_VERSION);
+    return 0;
+  }
   fiscalsim::ReexecUnderUmockdev();
   fiscalsim::UsbDeviceOptions options;
   for (int i = 1; i < argc; ++i) {
@@ -25,7 +50,7 @@ int main(int argc, char **argv) {
     } else if (std::strcmp(argv[i], "--tty") == 0) {
       options.withTty = true;
     } else {
-      std::fprintf(stderr, "usage: fiscal-usb-sim [--ids VVVV:PPPP] [--tty]\n");
+      std::fputs(kUsage, stderr);
       return 2;
     }
   }

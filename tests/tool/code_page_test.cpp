@@ -71,4 +71,22 @@ TEST(Options, CodePageChoiceAndBadArguments) {
   EXPECT_FALSE(tillwright::ParseOptions({"--bogus"}, &error));
 }
 
+// --help and --version win over whatever follows them, so that they work on any command line a
+// person has half typed; what comes before them is still checked.
+TEST(Options, HelpAndVersionEndTheArguments) {
+  std::string error;
+  auto o = tillwright::ParseOptions({"--codepage", "1250", "--help", "--bogus"}, &error);
+  ASSERT_TRUE(o);
+  EXPECT_TRUE(o->help);
+  EXPECT_FALSE(o->version);
+  o = tillwright::ParseOptions({"--version", "--codepage"}, &error);
+  ASSERT_TRUE(o);
+  EXPECT_TRUE(o->version);
+  EXPECT_FALSE(tillwright::ParseOptions({"--codepage", "866", "--help"}, &error));
+  o = tillwright::ParseOptions({"--demo-screenshot", "--help"}, &error);
+  ASSERT_TRUE(o);
+  EXPECT_FALSE(o->help);
+  EXPECT_EQ(o->demoScreenshot, "--help");
+}
+
 }  // namespace

@@ -15,6 +15,14 @@ std::optional<Options> ParseOptions(const std::vector<std::string> &args, std::s
       }
       return args[++i];
     };
+    if (a == "--help" || a == "-h") {
+      options.help = true;
+      return options;
+    }
+    if (a == "--version") {
+      options.version = true;
+      return options;
+    }
     if (a == "--codepage") {
       auto v = value("--codepage");
       if (!v) return std::nullopt;

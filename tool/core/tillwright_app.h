@@ -19,6 +19,9 @@ struct Options {
   // Unattended run: press Connect, then open each dialog in turn and save a picture of it into
   // this folder as <template>.png, then end.
   std::string dialogScreenshots;
+  // --help or --version: the program says so and ends; the arguments after it are not read.
+  bool help = false;
+  bool version = false;
 };
 
 // Nothing when the arguments are wrong, with the reason in *error.

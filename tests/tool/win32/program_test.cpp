@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "fiscal_version.h"
 #include "fiscalsim/simulator.h"
 #include "sim_link.h"
 
@@ -64,6 +65,20 @@ Outcome RunProgram(const std::wstring &arguments, std::chrono::milliseconds limi
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
   return outcome;
+}
+
+// A GUI program started with its output in a pipe answers there, with no box to click away.
+TEST(TillwrightExe, HelpAndVersionGoToTheStandardOutput) {
+  const Outcome help = RunProgram(L"--help", 30s);
+  ASSERT_FALSE(help.timedOut) << help.output;
+  EXPECT_EQ(help.exitCode, 0u) << help.output;
+  for (const char *option : {"--codepage", "--demo-screenshot", "--help", "--version"}) {
+    EXPECT_NE(help.output.find(option), std::string::npos) << option << " missing from\n" << help.output;
+  }
+  const Outcome version = RunProgram(L"--version", 30s);
+  ASSERT_FALSE(version.timedOut) << version.output;
+  EXPECT_EQ(version.exitCode, 0u) << version.output;
+  EXPECT_EQ(version.output.substr(0, version.output.find_first_of("\r\n")), "tillwright " FISCAL_SUITE_VERSION);
 }
 
 // The scan below tries COM1 first: in this prefix no port before the simulator's takes settings,
