@@ -32,6 +32,10 @@ for program in "$@"; do
   help=$(env -u DISPLAY -u WAYLAND_DISPLAY timeout 20 "$program" --help </dev/null 2>&1)
   rc=$?
   [ $rc -eq 0 ] || fail "$name --help: exit $rc: $help"
+  # A program with subcommands names their options in each subcommand's own help.
+  for sub in $(awk '/^Subcommands:/ { listed = 1; next } listed && /^  [a-z]/ { print $1 } listed && /^$/ { listed = 0 }' <<<"$help"); do
+    help+=$'\n'$(timeout 20 "$program" "$sub" --help </dev/null 2>&1)
+  done
   for option in $options; do
     grep -q -- "$option\b" <<<"$help" || fail "$name --help does not mention $option of its man page"
   done
