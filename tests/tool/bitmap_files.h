@@ -5,13 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -105,16 +104,21 @@ struct BitmapFile {
   }
 };
 
-// A folder of its own for each test's files, removed afterwards.
+// A folder of its own for each test's files, removed afterwards. Test programs run side by side
+// (and the sanitizers give each the same addresses), so the name is random and the folder must
+// be new.
 class TempFolder {
  public:
   TempFolder() {
-    static std::atomic<unsigned> made{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = (std::filesystem::temp_directory_path() /
-             ("logo-test-" + std::to_string(stamp) + "-" + std::to_string(made++)))
-                .generic_string();
-    std::filesystem::create_directories(path_);
+    std::random_device random;
+    for (;;) {
+      const auto path = std::filesystem::temp_directory_path() /
+                        ("tool-test-" + std::to_string(random()) + "-" + std::to_string(random()));
+      if (std::filesystem::create_directory(path)) {
+        path_ = path.generic_string();
+        return;
+      }
+    }
   }
   ~TempFolder() {
     std::error_code ec;

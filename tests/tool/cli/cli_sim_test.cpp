@@ -39,13 +39,9 @@ class CliOnSimulator : public ::testing::Test {
     sim_ = std::make_unique<fiscalsim::Simulator>(fiscal_test::OpenSimLink());
     sim_->Start();
     port_ = sim_->PortName();
-    dir_ = fs::temp_directory_path() / ("tillwright-cli-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
-    fs::create_directories(dir_);
   }
   void TearDown() override {
     if (sim_) sim_->Stop();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
 
   Ran Cli(std::vector<std::string> args, const std::string &input = {}, bool interactive = false) {
@@ -63,7 +59,7 @@ class CliOnSimulator : public ::testing::Test {
     return Cli(std::move(args), input);
   }
 
-  std::string File(const std::string &name) const { return (dir_ / name).string(); }
+  std::string File(const std::string &name) const { return folder_.Path(name); }
   static std::string Read(const std::string &path) {
     std::ifstream f(path, std::ios::binary);
     std::stringstream s;
@@ -114,7 +110,7 @@ class CliOnSimulator : public ::testing::Test {
 
   std::unique_ptr<fiscalsim::Simulator> sim_;
   std::string port_;
-  fs::path dir_;
+  tooltest::TempFolder folder_;
 };
 
 TEST_F(CliOnSimulator, BackupChangeRestoreAndTheSecondBackupEqualsTheFirst) {
