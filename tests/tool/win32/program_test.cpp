@@ -8,63 +8,20 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 
 #include "fiscal_version.h"
 #include "fiscalsim/simulator.h"
+#include "run_program_win.h"
 #include "sim_link.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-struct Outcome {
-  DWORD exitCode = 0xFFFFFFFF;
-  std::string output;
-  bool timedOut = false;
-};
+using fiscal_test::Outcome;
 
-// Runs the program with `arguments`, its standard output and error gathered, for at most `limit`.
 Outcome RunProgram(const std::wstring &arguments, std::chrono::milliseconds limit) {
-  Outcome outcome;
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE readEnd = nullptr;
-  HANDLE writeEnd = nullptr;
-  if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return outcome;
-  ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
-  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-  std::wstring commandLine = L"\"" TILLWRIGHT_EXE L"\" " + arguments;
-  PROCESS_INFORMATION process{};
-  const BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                        &startup, &process);
-  ::CloseHandle(writeEnd);
-  if (!started) {
-    ::CloseHandle(readEnd);
-    return outcome;
-  }
-  // The output is read on its own thread, so that a full pipe never holds the program up.
-  std::thread reader([&] {
-    char buffer[4096];
-    DWORD got = 0;
-    while (::ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) outcome.output.append(buffer, got);
-  });
-  if (::WaitForSingleObject(process.hProcess, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
-    outcome.timedOut = true;
-    ::TerminateProcess(process.hProcess, 99);
-    ::WaitForSingleObject(process.hProcess, INFINITE);
-  }
-  ::GetExitCodeProcess(process.hProcess, &outcome.exitCode);
-  reader.join();
-  ::CloseHandle(readEnd);
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
-  return outcome;
+  return fiscal_test::RunProgram(L"" TILLWRIGHT_EXE, arguments, limit);
 }
 
 // A GUI program started with its output in a pipe answers there, with no box to click away.
