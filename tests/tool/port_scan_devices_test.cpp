@@ -93,6 +93,41 @@ class DeviceTree : public ::testing::Test {
     return names;
   }
 
+  // The main dialog over a fake view, opened on `link` with this tree's roots.
+  struct MainDialog {
+    MainDialog(tillwright::ILink &link, const platform::SerialRoots &roots) : dlg(state, link) {
+      prompter.pump = &view;
+      dlg.UseSerialRoots(roots);
+      dlg.Attach(view, prompter);
+      dlg.OnInitDialog();
+    }
+    ~MainDialog() {
+      view.Close();
+      dlg.OnDestroy();
+      dlg.Detach();
+    }
+    // Two checks of the connection monitor, and what they posted.
+    void SettleMonitor() {
+      const unsigned passes = dlg.Monitor()->Passes();
+      EXPECT_TRUE(view.RunPostedUntil([&] { return dlg.Monitor()->Passes() >= passes + 2; }, std::chrono::seconds(10)));
+      view.RunPosted();
+    }
+    std::string Label() const { return view.Text(CTillwrightDlg::kStatusLabel); }
+    // The monitor's "Connected" keeps the path; after Quit the port is gone from the label.
+    void ExpectTheMonitorKeepsTheLabelUntilQuit(const std::string &label) {
+      SettleMonitor();
+      EXPECT_EQ(Label(), label);
+      view.Click(dlg, CTillwrightDlg::kQuitButton);
+      SettleMonitor();
+      EXPECT_EQ(Label(), "Disconnected");
+    }
+
+    tillwright::AppState state;
+    tooltest::FakeView view;
+    tooltest::ScriptedPrompter prompter;
+    CTillwrightDlg dlg;
+  };
+
   platform::SerialRoots roots = platform::SerialRoots::None();
   int console = -1;
   int absent = -1;
@@ -127,44 +162,24 @@ TEST_F(DeviceTree, TheLabelNamesTheDevicePathThatAnsweredAndTheMonitorKeepsIt) {
     names.push_back(Dev("ttyUSB0"));
     return names;
   }();
-  tillwright::AppState state;
   RecordingLink link;
   for (const std::string &name : scanned) link.connectResults[name] = 0;
   link.device = [&](uint16_t, const std::string &) {
     return link.connects.back() == Dev("ttyUSB0") ? RecordingLink::Answer{0, "12-01-25 10:00:00"}
                                                   : RecordingLink::Answer{1, "Connection Error"};
   };
-  tooltest::FakeView view;
-  tooltest::ScriptedPrompter prompter;
-  prompter.pump = &view;
-  CTillwrightDlg dlg(state, link);
-  dlg.UseSerialRoots(roots);
-  dlg.Attach(view, prompter);
-  dlg.OnInitDialog();
-
-  view.Click(dlg, CTillwrightDlg::kConnectButton);
-  EXPECT_EQ(link.connects, scanned) << "never the console nor the port without its UART";
-  EXPECT_EQ(view.Text(CTillwrightDlg::kResultField), "Done");
-  const std::string label = "Connected on " + Dev("ttyUSB0");
-  EXPECT_EQ(view.Text(CTillwrightDlg::kStatusLabel), label);
-  EXPECT_EQ(prompter.progressSteps, 20);
-  EXPECT_EQ(prompter.progress.front(), "Trying COM3");
-  EXPECT_EQ(prompter.progress.back(), "Trying " + Dev("ttyUSB0"));
-
-  // The monitor's "Connected" keeps the path; after Quit the port is gone from the label.
-  unsigned passes = dlg.Monitor()->Passes();
-  EXPECT_TRUE(view.RunPostedUntil([&] { return dlg.Monitor()->Passes() >= passes + 2; }, std::chrono::seconds(10)));
-  view.RunPosted();
-  EXPECT_EQ(view.Text(CTillwrightDlg::kStatusLabel), label);
-  view.Click(dlg, CTillwrightDlg::kQuitButton);
-  passes = dlg.Monitor()->Passes();
-  EXPECT_TRUE(view.RunPostedUntil([&] { return dlg.Monitor()->Passes() >= passes + 2; }, std::chrono::seconds(10)));
-  view.RunPosted();
-  EXPECT_EQ(view.Text(CTillwrightDlg::kStatusLabel), "Disconnected");
-
-  view.Close();
-  dlg.OnDestroy();
-  dlg.Detach();
+  {
+    MainDialog main(link, roots);
+    main.view.Click(main.dlg, CTillwrightDlg::kConnectButton);
+    EXPECT_EQ(link.connects, scanned) << "never the console nor the port without its UART";
+    EXPECT_EQ(main.view.Text(CTillwrightDlg::kResultField), "Done");
+    const std::string label = "Connected on " + Dev("ttyUSB0");
+    EXPECT_EQ(main.Label(), label);
+    EXPECT_EQ(main.prompter.progressSteps, 20);
+    EXPECT_EQ(main.prompter.progress.front(), "Trying COM3");
+    EXPECT_EQ(main.prompter.progress.back(), "Trying " + Dev("ttyUSB0"));
+    main.ExpectTheMonitorKeepsTheLabelUntilQuit(label);
+  }
   EXPECT_TRUE(Quiet(console));
   EXPECT_TRUE(Quiet(absent));
 }
@@ -177,29 +192,19 @@ TEST_F(DeviceTree, ConnectFindsTheSimulatorOnAUsbAdapter) {
   Device("ttyUSB0", sim.PortName());
   ById("usb-Fiscal_Adapter-if00-port0", "ttyUSB0");
 
-  tillwright::AppState state;
   tillwright::RealLink link;
-  tooltest::FakeView view;
-  tooltest::ScriptedPrompter prompter;
-  prompter.pump = &view;
-  CTillwrightDlg dlg(state, link);
-  dlg.UseSerialRoots(roots);
-  dlg.Attach(view, prompter);
-  dlg.OnInitDialog();
-
-  view.Click(dlg, CTillwrightDlg::kConnectButton);
-  EXPECT_EQ(view.Text(CTillwrightDlg::kResultField), "Done");
-  EXPECT_EQ(view.Text(CTillwrightDlg::kStatusLabel), "Connected on " + Dev("ttyUSB0"));
-  view.Click(dlg, CTillwrightDlg::kPaperFeedButton);
-  const auto frames = sim.ReceivedFrames().Entries();
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0].cmd, 62);
-  EXPECT_EQ(frames[1].cmd, 44);
-
-  view.Click(dlg, CTillwrightDlg::kQuitButton);
-  view.Close();
-  dlg.OnDestroy();
-  dlg.Detach();
+  {
+    MainDialog main(link, roots);
+    main.view.Click(main.dlg, CTillwrightDlg::kConnectButton);
+    EXPECT_EQ(main.view.Text(CTillwrightDlg::kResultField), "Done");
+    EXPECT_EQ(main.Label(), "Connected on " + Dev("ttyUSB0"));
+    main.view.Click(main.dlg, CTillwrightDlg::kPaperFeedButton);
+    const auto frames = sim.ReceivedFrames().Entries();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].cmd, 62);
+    EXPECT_EQ(frames[1].cmd, 44);
+    main.view.Click(main.dlg, CTillwrightDlg::kQuitButton);
+  }
   seriallink::Disconnect();
   sim.Stop();
   EXPECT_TRUE(Quiet(console));
