@@ -23,17 +23,35 @@ option(FISCAL_RUN_TARGET_PROGRAMS
 
 # fiscal_test(<name> SOURCES ... LIBS ...): one GoogleTest executable, its cases listed to CTest
 # when the tests run (not at build time, so a cross build needs no emulator to link).
+# fiscal_test(name SOURCES ... [LIBS ...] [TIMEOUT s] [QT_RUNTIME]): one test program, each of
+# its cases a test of its own. QT_RUNTIME gives its cases a runtime directory of their own (Qt
+# warns without one, as in a root shell or a container).
 function(fiscal_test name)
-  cmake_parse_arguments(FT "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(FT "QT_RUNTIME" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   if(NOT FT_TIMEOUT)
     set(FT_TIMEOUT 120)
   endif()
   add_executable(${name} ${FT_SOURCES})
   fiscal_warnings(${name})
   target_link_libraries(${name} PRIVATE ${FT_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)
   if(NOT FISCAL_RUN_TARGET_PROGRAMS)
     return()  # built, so that it still compiles, but nothing here can run it
   endif()
   # An emulator's first start (wine) can take seconds; listing must not time out on it.
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${FT_TIMEOUT})
+  set(environment "")
+  if(FT_QT_RUNTIME)
+    fiscal_test_runtime_dir(runtime)
+    set(environment ENVIRONMENT XDG_RUNTIME_DIR=${runtime})
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${FT_TIMEOUT} ${environment})
+endfunction()
+
+# fiscal_test_runtime_dir(<var>): a runtime directory for the tests in the build tree, the
+# caller's own with mode 0700 as a runtime directory must be.
+function(fiscal_test_runtime_dir out)
+  set(dir ${CMAKE_BINARY_DIR}/test-runtime)
+  file(MAKE_DIRECTORY ${dir})
+  file(CHMOD ${dir} DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+  set(${out} ${dir} PARENT_SCOPE)
 endfunction()

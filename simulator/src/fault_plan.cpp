@@ -56,10 +56,27 @@ void FaultPlan::Clear() {
   silentFrames_ = 0;
   vanish_ = false;
   reply_ = Action{};
+  spent_.notify_all();
+}
+
+bool FaultPlan::SpentLocked() const {
+  const Action none;
+  return naks_ == 0 && silentFrames_ == 0 && !vanish_ && reply_.busySpan == none.busySpan &&
+         reply_.delay == none.delay && !reply_.corruptCheck && !reply_.wrongSeq;
+}
+
+bool FaultPlan::WaitUntilSpent(Millis timeout) const {
+  std::unique_lock lock(mutex_);
+  return spent_.wait_for(lock, timeout, [this] { return SpentLocked(); });
 }
 
 FaultPlan::Action FaultPlan::Take(bool goodFrame) {
   std::lock_guard lock(mutex_);
+  // Whatever this frame takes, a waiter looks again.
+  struct Notify {
+    std::condition_variable &cv;
+    ~Notify() { cv.notify_all(); }
+  } notify{spent_};
   Action action;
   if (vanish_) {
     vanish_ = false;

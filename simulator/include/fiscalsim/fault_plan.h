@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 namespace fiscalsim {
@@ -30,6 +31,10 @@ class FaultPlan {
   // Close the port when the next frame arrives instead of answering it.
   void VanishOnNext();
   void Clear();
+  // Waits until every one-shot fault armed so far has been used by a received frame (the NAKs,
+  // the silent frames, a vanish, the next reply's faults): a test that armed one on a device
+  // already busy with other callers' frames learns which frame took it. False on time-out.
+  bool WaitUntilSpent(Millis timeout) const;
 
   struct Action {
     bool vanish = false;
@@ -53,6 +58,8 @@ class FaultPlan {
   unsigned silentFrames_ = 0;
   bool vanish_ = false;
   Action reply_;  // the one-shot faults for the next reply
+  mutable std::condition_variable spent_;
+  bool SpentLocked() const;
 };
 
 }  // namespace fiscalsim
