@@ -1,5 +1,6 @@
 #include "platform/serial_port.h"
 
+#include "scoped_threads.h"
 #include "termios_settings.h"
 
 #include <fcntl.h>
@@ -186,7 +187,8 @@ TEST_F(SerialPortTest, CloseFromAnotherThreadEndsABlockedWaitAtOnce) {
   ASSERT_EQ(port.Open("COM7"), 0);
   std::atomic<bool> returned{false};
   WaitResult result = WaitResult::Readable;
-  std::thread reader([&] {
+  fiscal_test::ScopedThreads reader([&] { port.Close(); });
+  reader.Start([&] {
     result = port.WaitReadable(kInfinite);
     returned = true;
   });
@@ -194,7 +196,7 @@ TEST_F(SerialPortTest, CloseFromAnotherThreadEndsABlockedWaitAtOnce) {
   ASSERT_FALSE(returned.load());
   const auto closeStart = Clock::now();
   port.Close();
-  reader.join();
+  reader.Join();
   // The wait had no limit: only the close can have ended it. The bound only keeps a slow
   // machine from failing it.
   EXPECT_LT(Clock::now() - closeStart, 5s);
@@ -208,12 +210,13 @@ TEST_F(SerialPortTest, CloseEndsAWriteStuckOnAFullQueue) {
   ASSERT_EQ(port.Open("COM7"), 0);
   const std::vector<char> big(1 << 20, 'x');  // far more than the pty buffers; nobody reads it
   size_t written = big.size();
-  std::thread writer([&] { written = port.Write(big.data(), big.size()); });
+  fiscal_test::ScopedThreads writer([&] { port.Close(); });
+  writer.Start([&] { written = port.Write(big.data(), big.size()); });
   // Once bytes reach the other side the writer is under way, and it cannot finish.
   pollfd p{master_, POLLIN, 0};
-  ASSERT_EQ(::poll(&p, 1, 5000), 1) << "the writer never began";
+  ASSERT_EQ(::poll(&p, 1, 30000), 1) << "the writer never began";
   port.Close();
-  writer.join();
+  writer.Join();
   EXPECT_GT(written, 0u);
   EXPECT_LT(written, big.size());
 }

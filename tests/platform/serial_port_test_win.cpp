@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/serial_port.h"
+#include "scoped_threads.h"
 
 namespace platform {
 namespace {
@@ -99,7 +100,8 @@ TEST_F(SerialPortWinTest, BurstsWithPausesArriveCompleteAndInOrder) {
   OpenBoth(kLinkTimeouts);
   std::string sent;
   for (int i = 0; i < 40; ++i) sent += static_cast<char>(i * 7);
-  std::thread sender([&] {
+  fiscal_test::ScopedThreads sender;
+  sender.Start([&] {
     for (size_t i = 0; i < sent.size(); i += 5) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10 + 15 * (i % 3)));
       b_.Write(sent.data() + i, 5, 5s);
@@ -115,7 +117,7 @@ TEST_F(SerialPortWinTest, BurstsWithPausesArriveCompleteAndInOrder) {
     ASSERT_GE(r, 0);
     got.append(one, static_cast<size_t>(r));
   }
-  sender.join();
+  sender.Join();
   EXPECT_EQ(got, sent);
 }
 
@@ -182,11 +184,12 @@ TEST_F(SerialPortWinTest, CloseFromAnotherThreadEndsAWaitAndAWrite) {
   ASSERT_EQ(a_.Open(nameA_), 0);
   const std::vector<char> big(1 << 20, 'x');
   size_t written = big.size();
-  std::thread writer([&] { written = a_.Write(big.data(), big.size()); });
+  fiscal_test::ScopedThreads writer;
+  writer.Start([&] { written = a_.Write(big.data(), big.size()); });
   std::this_thread::sleep_for(300ms);
   closeStart = Clock::now();
   a_.Close();
-  writer.join();
+  writer.Join();
   EXPECT_LT(Clock::now() - closeStart, 2s);
   EXPECT_LT(written, big.size());
 }
@@ -261,7 +264,8 @@ TEST_F(SerialPortWinTest, PurgeWhileAnotherThreadWaits) {
   OpenBoth(kLinkTimeouts);
   std::string got;
   std::atomic<bool> failed{false}, done{false};
-  std::thread reader([&] {
+  fiscal_test::ScopedThreads reader([&] { a_.Close(); });
+  reader.Start([&] {
     while (!done) {
       const WaitResult r = a_.WaitReadable(kInfinite);
       if (r == WaitResult::Closed) return;
@@ -285,7 +289,7 @@ TEST_F(SerialPortWinTest, PurgeWhileAnotherThreadWaits) {
   const auto deadline = Clock::now() + 5s;
   while (!done && !failed && Clock::now() < deadline) std::this_thread::sleep_for(20ms);
   a_.Close();
-  reader.join();
+  reader.Join();
   EXPECT_FALSE(failed.load());
   EXPECT_EQ(got, "new");
 }

@@ -6,6 +6,7 @@
 #include "seriallink/result_codes.h"
 #include "sim_link.h"
 #include "test_support.h"
+#include "wait_for.h"
 
 namespace seriallink {
 namespace {
@@ -35,7 +36,7 @@ class ExchangeTest : public ::testing::Test {
 
   // The frames the simulator received, all of which must be `frame`.
   void ExpectSentTimes(const Bytes &frame, size_t times) {
-    sim_.ReceivedFrames().WaitForSize(times, 2s);
+    sim_.ReceivedFrames().WaitForSize(times, fiscal_test::kPatience);
     const auto entries = sim_.ReceivedFrames().Entries();
     ASSERT_EQ(entries.size(), times);
     for (const auto &e : entries) EXPECT_EQ(e.raw, frame);

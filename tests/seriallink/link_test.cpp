@@ -6,9 +6,11 @@
 #include <thread>
 
 #include "fiscalsim/simulator.h"
+#include "scoped_threads.h"
 #include "seriallink/link.h"
 #include "sim_link.h"
 #include "test_support.h"
+#include "wait_for.h"
 
 namespace seriallink {
 namespace {
@@ -110,7 +112,7 @@ TEST_F(LinkTest, ToolFlavourGivesUpAfterFiveWaitsOf500ms) {
   const auto took = Clock::now() - start;
   EXPECT_GE(took, 2400ms);
   EXPECT_LT(took, 6s);
-  EXPECT_TRUE(sim_.ReceivedFrames().WaitForSize(5, 5s));
+  EXPECT_TRUE(sim_.ReceivedFrames().WaitForSize(5, fiscal_test::kPatience));
   std::this_thread::sleep_for(100ms);  // and no sixth
   EXPECT_EQ(sim_.ReceivedFrames().Size(), 5u);
 }
@@ -122,7 +124,7 @@ TEST_F(LinkTest, PosFlavourWaitsOutAReplyThatTheToolFlavourAsksForAgain) {
     sim_.Faults().DelayNext(900ms);
     EXPECT_EQ(RunCommand(kEcho, "late").data, "late");
     const size_t sent = flavour.replyTimeout > 900ms ? 1 : 2;
-    sim_.ReceivedFrames().WaitForSize(sent, 2s);
+    sim_.ReceivedFrames().WaitForSize(sent, fiscal_test::kPatience);
     EXPECT_EQ(sim_.ReceivedFrames().Size(), sent);
     EXPECT_EQ(Disconnect(), 0);
     sim_.ReceivedFrames().Clear();
@@ -136,15 +138,17 @@ TEST_F(LinkTest, DisconnectAbortsACommandKeptWaitingByBusyBytes) {
   // Longer than every bound below, so that only an abort can end the command in time.
   sim_.Faults().BusyBeforeNext(50ms, 8s);
   std::promise<int32_t> inFlight;
-  std::thread first([&] { inFlight.set_value(RunCommand(kEcho, "first").code); });
-  ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, 5s));
+  std::promise<int32_t> queued;
+  // Declared after the promises, so that a test that fails midway ends the commands before them.
+  fiscal_test::ScopedThreads commands([&] { Disconnect(); });
+  commands.Start([&] { inFlight.set_value(RunCommand(kEcho, "first").code); });
+  ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
   // Several reply time-outs of 200 ms pass without a resend: the busy bytes hold the command.
   std::this_thread::sleep_for(700ms);
   EXPECT_EQ(sim_.ReceivedFrames().Size(), 1u);
 
   // A second command queued behind the first while the Disconnect is under way.
-  std::promise<int32_t> queued;
-  std::thread second([&] { queued.set_value(RunCommand(kEcho, "second").code); });
+  commands.Start([&] { queued.set_value(RunCommand(kEcho, "second").code); });
   std::this_thread::sleep_for(100ms);
 
   const auto start = Clock::now();
@@ -156,8 +160,7 @@ TEST_F(LinkTest, DisconnectAbortsACommandKeptWaitingByBusyBytes) {
   auto secondResult = queued.get_future();
   ASSERT_EQ(firstResult.wait_for(2s), std::future_status::ready);
   ASSERT_EQ(secondResult.wait_for(2s), std::future_status::ready);
-  first.join();
-  second.join();
+  commands.Join();
   EXPECT_EQ(firstResult.get(), kNoResponse);
   const int32_t late = secondResult.get();
   EXPECT_TRUE(late == kNotConnected || late == kNoResponse) << late;

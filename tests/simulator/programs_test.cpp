@@ -24,6 +24,7 @@
 #include "fiscalsim/simulator.h"
 #include "platform/port_names.h"
 #include "platform/serial_port.h"
+#include "wait_for.h"
 
 extern char **environ;
 
@@ -379,7 +380,7 @@ TEST(SerialLink, SimulatorServesOneEndOfAPairAndTheHostTheOther) {
   EXPECT_EQ(reply[0], 0x01);
   EXPECT_EQ(reply[2], 0x20);
   EXPECT_EQ(reply[3], 0x2B);
-  ASSERT_TRUE(sim.ReceivedFrames().WaitForSize(1, 5s));
+  ASSERT_TRUE(sim.ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
   EXPECT_EQ(sim.ReceivedFrames().Entries()[0].raw, request);
 
   // Faults travel the same way; an idle link costs the process nothing.

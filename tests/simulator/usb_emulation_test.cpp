@@ -18,6 +18,8 @@
 #include "fiscalsim/simulator.h"
 #include "fiscalsim/usb_device_linux.h"
 #include "platform/serial_port.h"
+#include "scoped_threads.h"
+#include "wait_for.h"
 
 namespace fiscalsim {
 namespace {
@@ -96,14 +98,7 @@ struct Host {
   libusb_device_handle *handle = nullptr;
 };
 
-bool WaitFor(const std::function<bool()> &condition, std::chrono::milliseconds limit = 5s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using fiscal_test::WaitFor;
 
 TEST(UsbEmulation, LibusbSeesTheDescriptorsAsConfigured) {
   EmulatedUsbDevice usb({.vendorId = 0x0483, .productId = 0x5740, .port = 1, .inPacketSize = 48,
@@ -151,7 +146,7 @@ TEST(UsbEmulation, BulkTransfersReachTheDeviceModel) {
   EXPECT_EQ(reply[0], kFrameStart);
   EXPECT_EQ(reply[2], 0x20);  // the request's sequence byte
   EXPECT_EQ(reply.back(), kFrameEnd);
-  ASSERT_TRUE(sim.ReceivedFrames().WaitForSize(1, 5s));
+  ASSERT_TRUE(sim.ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
   EXPECT_EQ(sim.ReceivedFrames().Entries()[0].raw, request);
   EXPECT_EQ(usb.OutTransfers(), std::vector<size_t>{request.size()});
 
@@ -249,7 +244,7 @@ TEST(UsbEmulation, TtyChildCarriesRequestsToTheSameModel) {
     reply.insert(reply.end(), buffer, buffer + n);
   }
   EXPECT_EQ(reply[2], 0x20);
-  ASSERT_TRUE(sim.ReceivedFrames().WaitForSize(1, 5s));
+  ASSERT_TRUE(sim.ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
   EXPECT_EQ(sim.ReceivedFrames().Entries()[0].raw, request);
 }
 
@@ -304,7 +299,7 @@ TEST_F(UsbFaults, AStalledEndpointFailsUntilItsHaltIsClearedAndLosesNothing) {
   ASSERT_EQ(libusb_clear_halt(host_.handle, 0x81), 0);
   EXPECT_EQ(usb_.ClearHalts(UsbDirection::In), 1u);
   EXPECT_EQ(host_.Reply(), reply_);
-  ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, 5s));
+  ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
   EXPECT_EQ(sim_.ReceivedFrames().Total(), 1u);
   EXPECT_EQ(sim_.ReceivedFrames().Entries()[0].raw, request_);
 
@@ -324,7 +319,7 @@ TEST_F(UsbFaults, AShortOutTransferTakesOnlyItsFirstBytes) {
   EXPECT_EQ(moved, static_cast<int>(request_.size() - 4));
   EXPECT_EQ(host_.Reply(), reply_);
   EXPECT_EQ(usb_.OutTransfers(), (std::vector<size_t>{request_.size(), request_.size() - 4}));
-  ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, 5s));
+  ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
   EXPECT_EQ(sim_.ReceivedFrames().Total(), 1u);
   EXPECT_EQ(sim_.ReceivedFrames().Entries()[0].raw, request_);
 }
@@ -348,7 +343,8 @@ TEST_F(UsbFaults, AHeldOutTransferWhoseDiscardIsRefusedGoesOnOnceReleased) {
   std::atomic<bool> done{false};
   int result = -1;
   int moved = -1;
-  std::thread writer([&] {
+  fiscal_test::ScopedThreads writer([&] { usb_.ReleaseTransfers(UsbDirection::Out); });
+  writer.Start([&] {
     result = host_.Out(request_, &moved, 100);
     done = true;
   });
@@ -357,7 +353,7 @@ TEST_F(UsbFaults, AHeldOutTransferWhoseDiscardIsRefusedGoesOnOnceReleased) {
   EXPECT_FALSE(done.load());
   EXPECT_EQ(sim_.ReceivedFrames().Total(), 0u) << "a held transfer delivers nothing";
   usb_.ReleaseTransfers(UsbDirection::Out);
-  writer.join();
+  writer.Join();
   EXPECT_EQ(result, 0);
   EXPECT_EQ(moved, static_cast<int>(request_.size()));
   EXPECT_EQ(usb_.HeldTransfers(UsbDirection::Out), 0u);
@@ -368,11 +364,12 @@ TEST_F(UsbFaults, AHeldInTransferWhoseDiscardIsDeferredEndsCancelledAndTheReplyW
   usb_.HoldTransfers(UsbDirection::In, HeldDiscard::Defer);
   int moved = -1;
   ASSERT_EQ(host_.Out(request_, &moved), 0);
-  ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, 5s));
+  ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
   std::atomic<bool> done{false};
   int result = 0;
   Bytes got = {0xEE};
-  std::thread reader([&] {
+  fiscal_test::ScopedThreads reader([&] { usb_.ReleaseTransfers(UsbDirection::In); });
+  reader.Start([&] {
     result = host_.In(got, 100);
     done = true;
   });
@@ -380,7 +377,7 @@ TEST_F(UsbFaults, AHeldInTransferWhoseDiscardIsDeferredEndsCancelledAndTheReplyW
   EXPECT_EQ(usb_.HeldTransfers(UsbDirection::In), 1u);
   EXPECT_FALSE(done.load());
   usb_.ReleaseTransfers(UsbDirection::In);
-  reader.join();
+  reader.Join();
   EXPECT_EQ(result, LIBUSB_ERROR_TIMEOUT);
   EXPECT_TRUE(got.empty());
   EXPECT_EQ(host_.Reply(), reply_);
@@ -389,7 +386,8 @@ TEST_F(UsbFaults, AHeldInTransferWhoseDiscardIsDeferredEndsCancelledAndTheReplyW
 TEST_F(UsbFaults, UnplugEndsAHeldTransferAndAResetUnderItIsCounted) {
   usb_.HoldTransfers(UsbDirection::In);
   int result = 0;
-  std::thread reader([&] {
+  fiscal_test::ScopedThreads reader([&] { usb_.Unplug(); });
+  reader.Start([&] {
     Bytes got;
     result = host_.In(got, 100);
   });
@@ -397,7 +395,7 @@ TEST_F(UsbFaults, UnplugEndsAHeldTransferAndAResetUnderItIsCounted) {
   ASSERT_EQ(libusb_reset_device(host_.handle), 0);
   EXPECT_EQ(usb_.ResetsUnderHeldTransfers(), 1u);
   usb_.Unplug();
-  reader.join();
+  reader.Join();
   EXPECT_EQ(result, LIBUSB_ERROR_NO_DEVICE);
   EXPECT_EQ(usb_.HeldTransfers(UsbDirection::In), 0u);
 

@@ -12,9 +12,11 @@
 #include "fiscalsim/simulator.h"
 #include "platform/trace.h"
 #include "protocol/vrn_protocol.h"
+#include "scoped_threads.h"
 #include "sim_link.h"
 #include "test_driver.h"
 #include "vrn_interface.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -75,14 +77,15 @@ TEST_F(ComMode, NoReplyWaits4000MsThenReopensThePortAndSendsAgain) {
   ASSERT_TRUE(protocol->Start(port.c_str()));
   sim->Faults().SilentFor(1);
   const auto start = Clock::now();
-  std::thread asker([&] {
+  fiscal_test::ScopedThreads asker;
+  asker.Start([&] {
     const vrn_test::Reply r = Ask(*protocol, 200, "");
     EXPECT_EQ(r.result, 0);
     EXPECT_EQ(r.text, "284011234567890");
   });
-  ASSERT_TRUE(sim->ReceivedFrames().WaitForSize(2, 10s));
+  ASSERT_TRUE(sim->ReceivedFrames().WaitForSize(2, fiscal_test::kPatience));
   const auto resent = Clock::now() - start;
-  asker.join();
+  asker.Join();
   EXPECT_GE(resent, 3900ms);
   EXPECT_LT(resent, 7000ms);
   const auto entries = sim->ReceivedFrames().Entries();

@@ -15,6 +15,7 @@
 
 #include "drivers/rs_com_supp.h"
 #include "platform/trace.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -39,15 +40,7 @@ struct RawPty {
   std::string slave;
 };
 
-template <typename Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 5s) {
-  const auto end = Clock::now() + limit;
-  while (!pred()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
+using fiscal_test::WaitFor;
 
 TEST(ComSupp, OpensAt115200EightDataBitsNoParityOneStopBit) {
   RawPty pty;

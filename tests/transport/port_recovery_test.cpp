@@ -16,6 +16,7 @@
 #include "protocol/vrn_protocol.h"
 #include "test_driver.h"
 #include "vrn_interface.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -32,15 +33,7 @@ std::unique_ptr<fiscalsim::Simulator> StartSimulator() {
   return sim;
 }
 
-template <typename Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 5s) {
-  const auto end = Clock::now() + limit;
-  while (!pred()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using fiscal_test::WaitFor;
 
 // A stable name for a port whose device node changes, as /dev/serial/by-id gives one.
 class PortName {

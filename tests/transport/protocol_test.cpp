@@ -10,7 +10,9 @@
 
 #include "fiscalsim/frame_codec.h"
 #include "platform/trace.h"
+#include "scoped_threads.h"
 #include "test_driver.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -80,7 +82,7 @@ TEST(ProtocolReply, OversizedFrameIsCutAt256BytesAndCountsAsGarbled) {
   EXPECT_EQ(traces.Count("in_vrn_buffer size 256 too short"), 46u);
   // Sent again as for a bad check; the first frame's answer may already have ended the request
   // before the device took the second.
-  EXPECT_TRUE(bench.sim().ReceivedFrames().WaitForSize(2, 5s));
+  EXPECT_TRUE(bench.sim().ReceivedFrames().WaitForSize(2, fiscal_test::kPatience));
   EXPECT_EQ(bench.sim().ReceivedFrames().Size(), 2u);
 }
 
@@ -160,9 +162,9 @@ TEST(ProtocolThreads, FourThreadsRequestingAtOnceEachGetTheirOwnReply) {
   });
   constexpr int kRounds = 25;
   std::vector<std::string> wrong[4];
-  std::vector<std::thread> threads;
+  fiscal_test::ScopedThreads threads;
   for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
+    threads.Start([&, t] {
       const std::string ask = "I" + std::to_string(t);
       const std::string expected = "LINE " + std::to_string(t) + " TEXT";
       for (int i = 0; i < kRounds; ++i) {
@@ -171,7 +173,7 @@ TEST(ProtocolThreads, FourThreadsRequestingAtOnceEachGetTheirOwnReply) {
       }
     });
   }
-  for (auto &th : threads) th.join();
+  threads.Join();
   for (int t = 0; t < 4; ++t) EXPECT_TRUE(wrong[t].empty()) << "thread " << t << " got " << wrong[t].front();
   // Serialised: one frame per request, each with its own sequence byte.
   const auto entries = bench.sim().ReceivedFrames().Entries();
@@ -195,11 +197,12 @@ TEST(ProtocolThreads, StopEndsTheReceiveThreadPromptlyAndRequestsThenFail) {
 TEST(ProtocolThreads, StopEndsARequestInFlight) {
   PipeBench bench;
   bench.sim().Faults().GoSilent();
-  std::thread asker([&] { EXPECT_EQ(Ask(bench.protocol(), kImsi, "").result, -1); });
-  bench.sim().ReceivedFrames().WaitForSize(1, 5s);
+  fiscal_test::ScopedThreads asker;
+  asker.Start([&] { EXPECT_EQ(Ask(bench.protocol(), kImsi, "").result, -1); });
+  ASSERT_TRUE(bench.sim().ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
   const auto start = Clock::now();
   bench.protocol().Stop();
-  asker.join();
+  asker.Join();
   EXPECT_LT(Clock::now() - start, 1s);
 }
 
@@ -298,11 +301,12 @@ TEST(ProtocolLimits, RefusalsAlternatingWithSilenceEndAfterTenTransmissions) {
   // count of five is ever reached.
   bench.driver->answerWrites = [](int write) { return write % 2 == 1 ? std::vector<uint8_t>{0x15} : std::vector<uint8_t>{}; };
   std::promise<int> result;
-  std::thread asker([&] { result.set_value(Ask(bench.protocol(), kImsi, "").result); });
+  fiscal_test::ScopedThreads asker;
+  asker.Start([&] { result.set_value(Ask(bench.protocol(), kImsi, "").result); });
   std::future<int> done = result.get_future();
   const bool ended = done.wait_for(40s) == std::future_status::ready;
   if (!ended) bench.protocol().Stop();
-  asker.join();
+  asker.Join();
   ASSERT_TRUE(ended);
   EXPECT_EQ(done.get(), -1);
   EXPECT_EQ(bench.driver->Writes(), vrn::cVRNProtocol::kMaxTransmissions);
@@ -312,15 +316,16 @@ TEST(ProtocolLimits, CancelEndsARequestKeptAliveByBusyBytesAndLaterOnesFailUntil
   PipeBench bench;
   bench.sim().Faults().BusyBeforeNext(200ms, 30s);
   std::promise<std::chrono::steady_clock::time_point> ended;
-  std::thread asker([&] {
+  fiscal_test::ScopedThreads asker([&] { bench.protocol().Cancel(); });
+  asker.Start([&] {
     EXPECT_EQ(Ask(bench.protocol(), kImsi, "").result, -1);
     ended.set_value(Clock::now());
   });
-  ASSERT_TRUE(bench.sim().ReceivedFrames().WaitForSize(1, 5s));
+  ASSERT_TRUE(bench.sim().ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
   std::this_thread::sleep_for(500ms);
   const auto cancelled = Clock::now();
   bench.protocol().Cancel();
-  asker.join();
+  asker.Join();
   EXPECT_LT(ended.get_future().get() - cancelled, 500ms);
   EXPECT_EQ(Ask(bench.protocol(), kPaperCut, "").result, -1);
 }

@@ -18,6 +18,7 @@
 #include "fiscalsim/usb_device_linux.h"
 #include "platform/trace.h"
 #include "vrn_interface.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ class UsbFaultRecovery : public ::testing::Test {
 
   // The one frame the device received, checked to be the whole request of `cmd` with `data`.
   void ExpectReceivedOnce(uint8_t cmd, const std::string &data) {
-    ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, 5s));
+    ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
     // The reply came after the frame was journalled: nothing more is on its way.
     EXPECT_EQ(sim_.ReceivedFrames().Total(), 1u) << "the device saw the request more than once";
     const fiscalsim::JournalEntry frame = sim_.ReceivedFrames().Entries()[0];
@@ -154,7 +155,7 @@ TEST_F(UsbFaultRecovery, DisposeWaitsForAReadThatIsSlowToComeBackFromItsCancel) 
   sim_.Faults().GoSilent();
   auto request = std::async(std::launch::async, [] { return Request(kSerialNumber, "").result; });
   // The request is out: the receiver reads for its reply, which does not come.
-  ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, 5s));
+  ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
   std::this_thread::sleep_for(100ms);
   usb_.DelayDiscards(300ms);
   const unsigned discards = usb_.Discards();

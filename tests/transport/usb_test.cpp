@@ -24,7 +24,9 @@
 #include "fiscalsim/simulator.h"
 #include "fiscalsim/usb_device_linux.h"
 #include "platform/trace.h"
+#include "scoped_threads.h"
 #include "vrn_interface.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -41,14 +43,7 @@ const bool kUnderWrapper = [] {
 constexpr uint16_t kSerialNumber = 200;  // answered with the device's serial number
 constexpr const char *kSerialText = "284011234567890";
 
-bool WaitFor(const std::function<bool()> &condition, std::chrono::milliseconds limit = 5s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
+using fiscal_test::WaitFor;
 
 double CpuMs() {
   rusage usage{};
@@ -167,7 +162,7 @@ TEST_F(UsbTransport, RequestsTravelOverTheBulkEndpointsInPiecesOf32Bytes) {
   ASSERT_EQ(outs.size(), 4u);
   EXPECT_EQ(outs[0], 10u);
   EXPECT_EQ(std::vector<size_t>(outs.begin() + 1, outs.end()), (std::vector<size_t>{32, 32, 10}));
-  ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(2, 5s));
+  ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(2, fiscal_test::kPatience));
   EXPECT_EQ(device.sim->ReceivedFrames().Entries()[1].data, data);
 }
 
@@ -211,10 +206,11 @@ TEST_F(UsbTransport, ARequestDuringAnUnplugFailsCleanlyAndTheNextPlugWorks) {
   device.sim->Faults().DelayNext(1000ms);
   Answer during;
   const auto start = std::chrono::steady_clock::now();
-  std::thread requester([&] { during = Request(kSerialNumber, ""); });
-  ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(1, 5s));
+  fiscal_test::ScopedThreads requester([&] { device.usb->Unplug(); });
+  requester.Start([&] { during = Request(kSerialNumber, ""); });
+  ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
   device.usb->Unplug();
-  requester.join();
+  requester.Join();
   EXPECT_EQ(during.result, -1);
   EXPECT_EQ(during.text, "");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);  // ended by the removal, not by time-outs
@@ -280,7 +276,7 @@ TEST_F(UsbTransport, ASerialDeviceWithTheSerialIdsIsTakenThroughItsPort) {
   ASSERT_TRUE(WaitFor([] { return vrn_test_connection() == 1; }));
   EXPECT_EQ(Request(kSerialNumber, "").text, kSerialText);
   EXPECT_TRUE(serial.usb->OutTransfers().empty());  // the port carried it, not the endpoints
-  ASSERT_TRUE(serial.sim->ReceivedFrames().WaitForSize(1, 5s));
+  ASSERT_TRUE(serial.sim->ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
 
   serial.usb->Unplug();
   ASSERT_TRUE(WaitFor([] { return vrn_test_connection() == 0; }));
@@ -314,7 +310,8 @@ TEST_F(UsbTransport, ArrivalsWhileARequestRestartsTheDeviceDeadlockNothing) {
   EmulatedDevice device({.port = 1});
   ASSERT_TRUE(WaitFor([] { return vrn_test_connection() == 1; }));
   std::atomic<bool> done{false};
-  std::thread plugging([&] {
+  fiscal_test::ScopedThreads plugging([&] { done = true; });
+  plugging.Start([&] {
     while (!done.load()) {
       EmulatedDevice serial({.vendorId = 0x1234, .productId = 0x5678, .port = 2, .withTty = true});
       // Arrivals wait in the emulator's event queue while a restart holds the delivering thread;
@@ -333,7 +330,7 @@ TEST_F(UsbTransport, ArrivalsWhileARequestRestartsTheDeviceDeadlockNothing) {
   });
   const bool ended = requests.wait_for(60s) == std::future_status::ready;
   done = true;
-  plugging.join();
+  plugging.Join();
   ASSERT_TRUE(ended) << "a request never came back";
   // Whatever the arrivals did meanwhile, the library is usable afterwards.
   ASSERT_TRUE(WaitFor([] { return vrn_test_connection() == 1; }));
@@ -345,9 +342,9 @@ TEST_F(UsbTransport, ConcurrentFirstCallsMakeOneManagerAndOneDriver) {
   platform::TraceCapture traces;
   constexpr int kThreads = 8;
   std::vector<int> results(kThreads, -1);
-  std::vector<std::thread> callers;
-  for (int i = 0; i < kThreads; ++i) callers.emplace_back([&, i] { results[static_cast<size_t>(i)] = vrn_test_connection(); });
-  for (std::thread &t : callers) t.join();
+  fiscal_test::ScopedThreads callers;
+  for (int i = 0; i < kThreads; ++i) callers.Start([&, i] { results[static_cast<size_t>(i)] = vrn_test_connection(); });
+  callers.Join();
   EXPECT_EQ(results, std::vector<int>(kThreads, 1));
   EXPECT_EQ(traces.Count("Device notification created (Ok)"), 1u);
   EXPECT_EQ(traces.Count("Winusb Mode Init Ok"), 1u);
@@ -373,7 +370,7 @@ TEST_F(UsbTransport, DisposeEndsARequestThatABusyDeviceKeepsWaiting) {
   ASSERT_EQ(vrn_test_connection(), 1);
   device.sim->Faults().BusyBeforeNext(200ms, 30s);
   auto request = std::async(std::launch::async, [] { return Request(kSerialNumber, "").result; });
-  ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(1, 5s));
+  ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
   std::this_thread::sleep_for(500ms);
   const auto start = std::chrono::steady_clock::now();
   vrn_dispose();

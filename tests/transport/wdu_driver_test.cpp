@@ -18,6 +18,7 @@
 #include "platform/trace.h"
 #include "test_driver.h"
 #include "vrn_interface.h"
+#include "wait_for.h"
 #include "wdu_double.h"
 
 namespace {
@@ -30,14 +31,7 @@ using wdu_double::Library;
 constexpr uint16_t kSerialNumber = 200;  // answered with the device's serial number
 constexpr const char *kSerialText = "284011234567890";
 
-bool WaitFor(const std::function<bool()> &condition, std::chrono::milliseconds limit = 5s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using fiscal_test::WaitFor;
 
 // A device of the double with the simulator behind its pipes.
 struct WduDevice {
@@ -125,7 +119,7 @@ TEST_F(WduSelection, TheKernelModeDriverIsChosenWhenItsLibraryInitialises) {
   EXPECT_EQ(Library::Instance().LastOptions(), 1u);
 
   EXPECT_EQ(Request(kSerialNumber, ""), kSerialText);
-  ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(1, 5s));
+  ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
   EXPECT_EQ(device.sim->ReceivedFrames().Entries()[0].cmd, kSerialNumber);
 }
 
@@ -193,7 +187,7 @@ TEST_F(WduAttach, TheFirstActiveSettingWithAnOutAndAnInEndpointIsSelectedAndOutP
       EXPECT_EQ(call.timeoutMs, 3000u);
       EXPECT_FALSE(call.withSetup);
     }
-    ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(1, 5s));
+    ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
     EXPECT_EQ(device.sim->ReceivedFrames().Entries()[0].raw, kLongFrame);
     driver_.reset();
     Library::Instance().Clear();
@@ -270,7 +264,7 @@ TEST_F(WduWrite, AFailedPieceIsSentAgainAfterAnOutPipeResetAndThreeFailuresInARo
   EXPECT_EQ(device.device->PipeResets(0x81), inResets);
   EXPECT_EQ(device.device->OutPieces(), (std::vector<uint32_t>{32, 32, 10}));
   EXPECT_EQ(device.device->Transfers().size(), 5u);
-  ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(1, 5s));
+  ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
   EXPECT_EQ(device.sim->ReceivedFrames().Total(), 1u);
   EXPECT_EQ(device.sim->ReceivedFrames().Entries()[0].raw, kLongFrame);
 
@@ -384,7 +378,7 @@ TEST_F(WduTest, ARequestWhoseDeviceDetachesFailsAtOnceAndTheNextDeviceServes) {
   const auto start = std::chrono::steady_clock::now();
   int result = 0;
   auto request = std::async(std::launch::async, [&] { return Request(kSerialNumber, "", &result); });
-  ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(1, 5s));
+  ASSERT_TRUE(device.sim->ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
   Library::Instance().Unplug(device.device);
   ASSERT_EQ(request.wait_for(5s), std::future_status::ready);
   EXPECT_EQ(request.get(), "");

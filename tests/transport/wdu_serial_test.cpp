@@ -12,6 +12,7 @@
 #include "fiscalsim/simulator.h"
 #include "platform/trace.h"
 #include "test_driver.h"
+#include "wait_for.h"
 #include "wdu_double.h"
 
 namespace {
@@ -63,7 +64,7 @@ TEST_F(WduSerial, ASerialDeviceIsServedOnItsPortUntilItsRemoval) {
   EXPECT_TRUE(protocol->IsComOpen());
   EXPECT_FALSE(driver_->IsAttached());  // no USB device: the port carries the frames
   EXPECT_EQ(vrn_test::Ask(*protocol, 200, "").text, "284011234567890");
-  ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, 5s));
+  ASSERT_TRUE(sim_.ReceivedFrames().WaitForSize(1, fiscal_test::kPatience));
 
   // The same device again is known; another one finds the port taken.
   traces.Clear();

@@ -250,11 +250,24 @@ TEST_F(CliOnSimulator, AnotherDeviceIsRestoredOntoOnlyWhenForced) {
 }
 
 TEST_F(CliOnSimulator, SetAndGetGoThroughTheSameTemplates) {
-  ASSERT_EQ(OnSim({"set", "header", "3", "Ул. Витоша 1"}).status, kExitOk);
-  ASSERT_EQ(OnSim({"--reports", "set", "vat", "20", "-", "9.5", "0", "-"}).status, kExitOk);
-  ASSERT_EQ(OnSim({"set", "tcpip", "10.0.0.2", "255.0.0.0", "10.0.0.1", "1.1.1.1", "9.9.9.9"}).status, kExitOk);
-  ASSERT_EQ(OnSim({"set", "gprs", "apn.x", "me", "--password", "secret"}).status, kExitOk);
-  ASSERT_EQ(OnSim({"set", "datetime", "01-02-26 03:04:05"}).status, kExitOk);
+  // Each write says what the device now holds.
+  const struct {
+    std::vector<std::string> args;
+    const char *said;
+  } writes[] = {
+      {{"set", "header", "3", "Ул. Витоша 1"}, "written: line 3 \"Ул. Витоша 1\"\n"},
+      {{"--reports", "set", "vat", "20", "-", "9.5", "0", "-"}, "written: VAT rates 20.00 undefined 9.50 0.00 undefined\n"},
+      {{"set", "tcpip", "10.0.0.2", "255.0.0.0", "10.0.0.1", "1.1.1.1", "9.9.9.9"},
+       "written: TCP/IP settings: 10.0.0.2 255.0.0.0 10.0.0.1 1.1.1.1 9.9.9.9\n"},
+      {{"set", "gprs", "apn.x", "me", "--password", "secret"},
+       "written: GPRS access point \"apn.x\", user \"me\" and a new password\n"},
+      {{"set", "datetime", "01-02-26 03:04:05"}, "written: the date and time 01-02-26 03:04:05\n"},
+  };
+  for (const auto &write : writes) {
+    const Ran ran = OnSim(write.args);
+    ASSERT_EQ(ran.status, kExitOk) << ran.err;
+    EXPECT_EQ(ran.out, write.said);
+  }
   std::vector<std::string> sent;
   for (const auto &e : sim_->ReceivedFrames().Entries())
     if (IsWrite(e)) sent.push_back(e.data);
