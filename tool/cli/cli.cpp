@@ -261,10 +261,13 @@ class Program {
     return kExitOk;
   }
 
-  // The outcome of one write as an exit status; `what` names it.
-  int Outcome(Written written, const std::string &what) {
+  // The outcome of one write as an exit status; `what` names it, `done` says what the device now
+  // holds, printed when all of it was written.
+  int Outcome(Written written, const std::string &what, const std::string &done) {
     switch (written) {
-      case Written::All: return kExitOk;
+      case Written::All:
+        if (!options_.json) console_.out << "written: " << done << "\n";
+        return kExitOk;
       case Written::Declined: return Fail(kExitDeclined, what + " not written: a report the device needs first was declined");
       case Written::Part: return Fail(kExitRefused, "the device refused part of " + what);
       case Written::None: break;
@@ -420,7 +423,8 @@ class Program {
     if (const int status = Connect(link, options_.port); status != kExitOk) return status;
     std::array<std::string, kTextLines> header;
     header[static_cast<size_t>(line)] = bytes;
-    return Outcome(WriteHeaderLines(link, prompter_, header, {static_cast<size_t>(line)}), "the line");
+    return Outcome(WriteHeaderLines(link, prompter_, header, {static_cast<size_t>(line)}), "the line",
+                   "line " + std::to_string(line) + " \"" + text + "\"");
   }
 
   int SetVat(const std::vector<std::string> &texts) {
@@ -441,7 +445,9 @@ class Program {
     }
     CliLink link;
     if (const int status = Connect(link, options_.port); status != kExitOk) return status;
-    return Outcome(WriteVat(link, prompter_, vat), "the rates");
+    std::string done = "VAT rates";
+    for (size_t g = 0; g < kTaxGroups; ++g) done += " " + VatText(vat.rates[g]);
+    return Outcome(WriteVat(link, prompter_, vat), "the rates", done);
   }
 
   int SetDateTime(const std::string &value) {
@@ -455,7 +461,7 @@ class Program {
     if (const int status = Connect(link, options_.port); status != kExitOk) return status;
     std::string reply;
     return Outcome(link.SendCommand(reply, text, cmd::kSetDateTime) == 0 ? Written::All : Written::None,
-                   "the date and time " + text);
+                   "the date and time " + text, "the date and time " + text);
   }
 
   int SetTcpIp(const std::vector<std::string> &values) {
@@ -479,7 +485,10 @@ class Program {
       if (ReadGroup(link, Group::TcpIp, current)) settings.addresses = current.tcpIp->addresses;
       settings.dhcp = true;
     }
-    return Outcome(WriteTcpIp(link, settings), "the TCP/IP settings");
+    std::string done = settings.dhcp ? "TCP/IP settings: DHCP" : "TCP/IP settings:";
+    if (!settings.dhcp)
+      for (const uint32_t address : settings.addresses) done += " " + DottedAddress(address);
+    return Outcome(WriteTcpIp(link, settings), "the TCP/IP settings", done);
   }
 
   std::optional<std::string> SeparatedText(const std::string &text, size_t max, const char *what, int &status) {
@@ -505,7 +514,8 @@ class Program {
     }
     CliLink link;
     if (const int s = Connect(link, options_.port); s != kExitOk) return s;
-    return Outcome(WriteGprs(link, GprsSettings{*a, *u}, p), "the GPRS settings");
+    return Outcome(WriteGprs(link, GprsSettings{*a, *u}, p), "the GPRS settings",
+                   "GPRS access point \"" + apn + "\", user \"" + user + "\"" + (p ? " and a new password" : ""));
   }
 
   int SetOperator(int number, const std::string &name, const std::string &password, const std::string &idNumber) {
@@ -518,10 +528,11 @@ class Program {
     if (!id) return status;
     CliLink link;
     if (const int s = Connect(link, options_.port); s != kExitOk) return s;
-    if (!ReportPreCheck(link, prompter_)) return Outcome(Written::Declined, "the operator");
+    const std::string done = "operator " + std::to_string(number) + " \"" + name + "\" with its password";
+    if (!ReportPreCheck(link, prompter_)) return Outcome(Written::Declined, "the operator", done);
     std::string reply;
     std::string data = OperatorNameData(number, *p, *n, *id);
-    return Outcome(link.SendCommand(reply, data, cmd::kClerkName) == 0 ? Written::All : Written::None, "the operator");
+    return Outcome(link.SendCommand(reply, data, cmd::kClerkName) == 0 ? Written::All : Written::None, "the operator", done);
   }
 
   int SetCodeTable(const std::string &name) {
@@ -537,6 +548,7 @@ class Program {
                     "the device refused block " + std::to_string(sent + 1) + " of 4; sending the table again repairs it");
       ++sent;
     }
+    if (!options_.json) console_.out << "written: code table " << name << " (4 blocks)\n";
     return kExitOk;
   }
 
@@ -568,6 +580,7 @@ class Program {
       console_.err << "\rrow " << r + 1 << " of " << plan.rows << std::flush;
     }
     console_.err << "\n";
+    if (!options_.json) console_.out << "written: logo of " << plan.dots << " x " << plan.rows << " dots\n";
     return kExitOk;
   }
 
@@ -585,7 +598,8 @@ int Run(const std::vector<std::string> &args, Console &console) {
                "serial port, as the tillwright service tool reaches them.",
                kProgram};
   app.set_version_flag("--version", std::string(kProgram) + " " + FISCAL_SUITE_VERSION);
-  app.footer(kExitText);
+  // Subcommands take the footer they find when made: theirs points here, the table is given once.
+  app.footer("Exit statuses: tillwright-cli --help.");
   app.fallthrough();
   app.require_subcommand(1);
   Options options;
@@ -628,28 +642,28 @@ int Run(const std::vector<std::string> &args, Console &console) {
   std::string apn, user;
   std::optional<std::string> gprsPassword;
   auto *setGprs = set->add_subcommand("gprs", "access point and user (the password stays unless given)");
-  setGprs->add_option("APN", apn)->required();
-  setGprs->add_option("USER", user)->required();
+  setGprs->add_option("APN", apn, "the access point name")->required();
+  setGprs->add_option("USER", user, "the user name")->required();
   setGprs->add_option("--password", gprsPassword, "a new password");
   int number = 0;
   std::string name, operatorPassword, idNumber;
   auto *setOperator = set->add_subcommand("operators", "one operator's name, password and identification number");
   setOperator->add_option("NUMBER", number, "the operator's number")->required()->check(CLI::Range(0, 99));
-  setOperator->add_option("NAME", name)->required();
+  setOperator->add_option("NAME", name, "the operator's name")->required();
   setOperator->add_option("--password", operatorPassword, "the operator's password")->required();
   setOperator->add_option("--id", idNumber, "identification number, 11 characters at most");
   std::string table;
   auto *setCodeTable = set->add_subcommand("codetable", "the code page the device takes texts in: win1251 or dos");
-  setCodeTable->add_option("TABLE", table)->required()->check(CLI::IsMember({"win1251", "dos"}));
+  setCodeTable->add_option("TABLE", table, "win1251 or dos")->required()->check(CLI::IsMember({"win1251", "dos"}));
   std::string logoFile;
   auto *setLogo = set->add_subcommand("logo", "upload a one-bit uncompressed BMP as the receipt logo");
-  setLogo->add_option("FILE", logoFile)->required();
+  setLogo->add_option("FILE", logoFile, "the bitmap file")->required();
 
   std::string file;
   auto *backup = app.add_subcommand("backup", "every readable setting into one JSON file (- for standard output)");
-  backup->add_option("FILE", file)->required();
+  backup->add_option("FILE", file, "the file to write (kept whole: written beside it, then renamed), or -")->required();
   auto *restore = app.add_subcommand("restore", "show what differs from a backup and write only that");
-  restore->add_option("FILE", file)->required();
+  restore->add_option("FILE", file, "a backup file that tillwright-cli backup wrote")->required();
   restore->add_flag("--dry-run", options.dryRun, "show the differences, write nothing");
   restore->add_flag("--force", options.force, "restore onto another model or serial number without asking");
   std::string from, to;
@@ -658,6 +672,7 @@ int Run(const std::vector<std::string> &args, Console &console) {
   clone->add_option("--to", to, "the target's port")->required();
   clone->add_flag("--dry-run", options.dryRun, "show the differences, write nothing");
   clone->add_flag("--force", options.force, "clone onto another model without asking");
+  app.footer(kExitText);
 
   try {
     std::vector<std::string> reversed(args.rbegin(), args.rend());
