@@ -599,7 +599,7 @@ int Run(const std::vector<std::string> &args, Console &console) {
                kProgram};
   app.set_version_flag("--version", std::string(kProgram) + " " + FISCAL_SUITE_VERSION);
   // Subcommands take the footer they find when made: theirs points here, the table is given once.
-  app.footer("Exit statuses: tillwright-cli --help.");
+  app.footer("Exit statuses: see tillwright-cli --help.");
   app.fallthrough();
   app.require_subcommand(1);
   Options options;
