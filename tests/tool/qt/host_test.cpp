@@ -328,17 +328,20 @@ TEST_F(QtHost, ProgressKeepsTheLoopAliveAndHearsStop) {
       host.Post([&, step] { prompter.SetProgress(step, "Trying COM" + std::to_string(step + 1)); });
       ++steps;
       // Hold the first step until the person pressed Stop.
-      for (int i = 0; i < 500 && step == 0 && !prompter.Stopped(); ++i)
+      for (int i = 0; i < 3000 && step == 0 && !prompter.Stopped(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     host.Post([&] { prompter.EndProgress(); });
   });
-  hosttest::Later([&] {
+  // The person presses Stop once the first step is under way, however late a slow build starts it.
+  std::function<void()> pressStop = [&] {
+    if (steps == 0) return hosttest::Later(pressStop, 20);
     auto *stop = prompter.Progress()->findChild<QPushButton *>("stop");
     ASSERT_NE(stop, nullptr);
     EXPECT_EQ(stop->text(), "Stop");
     stop->click();
-  }, 50);
+  };
+  hosttest::Later(pressStop, 20);
   prompter.WaitProgress();
   worker.join();
   EXPECT_TRUE(prompter.Stopped());

@@ -14,8 +14,9 @@ namespace hosttest {
 // Creates the offscreen application once for the whole test program.
 void EnsureApplication();
 
-// Serves events until `done` holds or `timeoutMs` passed; the final answer of `done`.
-bool WaitFor(const std::function<bool()> &done, int timeoutMs = 5000);
+// Serves events until `done` holds or `timeoutMs` passed; the final answer of `done`. The bound
+// is only for a hang: a sanitizer build on a loaded machine can need far more than a few seconds.
+bool WaitFor(const std::function<bool()> &done, int timeoutMs = 30000);
 
 // While it lives, answers every message box that opens: the next of `buttons`, or the box's
 // default button when none is left. Keeps what each box said.

@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QDir>
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <set>
 #include <thread>
@@ -230,9 +232,11 @@ TEST_F(Templates, DialogsHiddenControls) {
 // monitor's label, the result in the read-only field.
 TEST_F(Templates, ConnectOnTheQtHost) {
   link.connectResults["COM3"] = 0;
-  link.device = [this](uint16_t, const std::string &) {
+  std::atomic<bool> held{false};
+  link.device = [this, &held](uint16_t, const std::string &) {
     // Until the person pressed Stop, nothing answers.
-    for (int i = 0; i < 500 && !prompter.Stopped(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    held = true;
+    for (int i = 0; i < 3000 && !prompter.Stopped(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return RecordingLink::Answer{1, "Connection Error"};
   };
   CTillwrightDlg main(state, link);
@@ -243,13 +247,16 @@ TEST_F(Templates, ConnectOnTheQtHost) {
 
   QWidget *seen = nullptr;
   QString shown;
-  hosttest::Later([&] {
+  // Stop is pressed once the scan waits on COM3, however long a slow build takes to get there.
+  std::function<void()> pressStop = [&] {
+    if (!held) return hosttest::Later(pressStop, 20);
     seen = prompter.Progress();
     ASSERT_NE(seen, nullptr);
     EXPECT_TRUE(seen->isVisible());
     EXPECT_EQ(QApplication::activeModalWidget(), seen) << "the main dialog takes no input meanwhile";
     seen->findChild<QPushButton *>("stop")->click();
-  }, 100);
+  };
+  hosttest::Later(pressStop, 20);
   qobject_cast<QAbstractButton *>(host.Control(CTillwrightDlg::kConnectButton))->click();
   EXPECT_NE(seen, nullptr);
   EXPECT_EQ(link.connects, (std::vector<std::string>{"COM1", "COM2", "COM3"}));
