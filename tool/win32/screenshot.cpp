@@ -48,9 +48,6 @@ bool EndsWithPng(const std::filesystem::path &path) {
 
 // The client area's pixels as the screen shows them.
 bool Capture(HWND window, Image &image) {
-  if (::IsWindow(window) == FALSE) return false;
-  ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  ::UpdateWindow(window);
   RECT client{};
   ::GetClientRect(window, &client);
   POINT origin{0, 0};
@@ -92,6 +89,43 @@ bool Capture(HWND window, Image &image) {
   if (memory != nullptr) ::DeleteDC(memory);
   ::ReleaseDC(nullptr, screen);
   return copied;
+}
+
+// Serves the thread's messages until none is left (bounded: a window that keeps posting to
+// itself must not hold the picture up for ever).
+void ServeUntilIdle() {
+  MSG message;
+  for (int handled = 0; handled < 1000 && ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); ++handled) {
+    if (message.message == WM_QUIT) {
+      ::PostQuitMessage(static_cast<int>(message.wParam));  // for the loop that owns the quit
+      return;
+    }
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+}
+
+// The picture once every child has painted and the screen holds it. Painting reaches a DC in
+// the program at once, but wine copies a window's drawing to the screen only when its thread
+// runs out of messages: a picture taken right after the repaint missed controls now and then
+// (a flat area where a button stands). So the whole window is repainted with its children, the
+// queue is served until empty, and pictures are taken until two in a row agree.
+bool CaptureSettled(HWND window, Image &image) {
+  if (::IsWindow(window) == FALSE) return false;
+  ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Image previous;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    ServeUntilIdle();
+    ::GdiFlush();
+    if (!Capture(window, image)) return false;
+    if (attempt > 0 && image.width == previous.width && image.height == previous.height && image.rgb == previous.rgb) {
+      return true;
+    }
+    previous = image;
+    // Sleeps until a message comes or a moment has passed.
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+  }
+  return true;  // still changing (a caret blinking): the latest is as good as any
 }
 
 }  // namespace
@@ -162,7 +196,7 @@ std::string EncodeBmp(const Image &image) {
 
 bool SaveWindowImage(HWND window, const std::filesystem::path &path) {
   Image image;
-  if (!Capture(window, image)) return false;
+  if (!CaptureSettled(window, image)) return false;
   const std::string encoded = EndsWithPng(path) ? EncodePng(image) : EncodeBmp(image);
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(encoded.data(), static_cast<std::streamsize>(encoded.size()));
