@@ -64,6 +64,9 @@ struct Case {
   std::vector<std::string> reasons;  // each on the standard error
 };
 
+// Named in test listings by its name alone, not its bytes.
+void PrintTo(const Case &c, std::ostream *out) { *out << c.name; }
+
 constexpr size_t kNone = 99;
 
 const Case kCases[] = {

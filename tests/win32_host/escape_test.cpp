@@ -59,6 +59,8 @@ const Way kWays[] = {
      }},
 };
 
+void PrintTo(const Way &way, std::ostream *out) { *out << way.name; }
+
 // Thread timers: the dialogs' own loops dispatch them.
 DialogHost *g_main = nullptr;
 const int *g_mainCancels = nullptr;
