@@ -71,6 +71,13 @@ void CALLBACK GiveUp(HWND, UINT, UINT_PTR timer, DWORD) {
   if (g_main != nullptr && g_main->Window() != nullptr) g_main->End(99);
 }
 
+void CALLBACK PressAgain(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::KillTimer(nullptr, timer);
+  g_cancelsBeforeNewPress = *g_mainCancels;
+  ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_ESCAPE, kPressed);
+  ::PostMessageW(::GetFocus(), WM_KEYUP, VK_ESCAPE, kReleased);
+}
+
 class EscapeInTheTcpIpDialog : public HostTest, public ::testing::WithParamInterface<Way> {};
 
 TEST_P(EscapeInTheTcpIpDialog, ClosesOnlyThatDialog) {
@@ -103,12 +110,7 @@ TEST_P(EscapeInTheTcpIpDialog, ClosesOnlyThatDialog) {
     tcpIpResult = tcpIpHost.Run(mainHost.Window());
     way.afterClose(::GetFocus());
     // Once the main dialog has served what the key left, a new press is Escape in it.
-    ::SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR timer, DWORD) {
-      ::KillTimer(nullptr, timer);
-      g_cancelsBeforeNewPress = *g_mainCancels;
-      ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_ESCAPE, kPressed);
-      ::PostMessageW(::GetFocus(), WM_KEYUP, VK_ESCAPE, kReleased);
-    });
+    ::SetTimer(nullptr, 0, 300, &PressAgain);
   });
   const int mainResult = RunWith(main, mainHost, [&] { Click(mainHost, kTcpIpButton); }, false);
   g_main = nullptr;

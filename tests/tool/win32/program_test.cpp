@@ -32,6 +32,8 @@ struct Button {
   RECT place;  // in the client area
 };
 
+INT_PTR CALLBACK Inert(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
 // The main dialog's visible push buttons where the dialog itself lays them out: made here, never
 // shown, from the program's own template, so the places come from the same layout code as the
 // program's and no copy of them can go stale. `client` receives the size of the client area.
@@ -41,9 +43,7 @@ std::vector<Button> MainDialogButtons(SIZE &client) {
   HRSRC found = program != nullptr ? ::FindResourceW(program, L"TILLWRIGHT_DLG", RT_DIALOG) : nullptr;
   HGLOBAL loaded = found != nullptr ? ::LoadResource(program, found) : nullptr;
   const auto *layout = loaded != nullptr ? static_cast<const DLGTEMPLATE *>(::LockResource(loaded)) : nullptr;
-  HWND dialog = layout != nullptr ? ::CreateDialogIndirectParamW(program, layout, nullptr,
-                                                                 [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0)
-                                  : nullptr;
+  HWND dialog = layout != nullptr ? ::CreateDialogIndirectParamW(program, layout, nullptr, &Inert, 0) : nullptr;
   if (dialog != nullptr) {
     RECT area{};
     ::GetClientRect(dialog, &area);
