@@ -91,39 +91,37 @@ bool Capture(HWND window, Image &image) {
   return copied;
 }
 
-// Serves the thread's messages until none is left (bounded: a window that keeps posting to
-// itself must not hold the picture up for ever).
-void ServeUntilIdle() {
+// Serves the window's paint messages until none is left (bounded: a window that never validates
+// what it paints must not hold the picture up for ever). Paint only: this runs inside the
+// caller's own work, and the caller's other queued work (even the end of the dialog) must not run
+// under it.
+void ServePaint() {
   MSG message;
-  for (int handled = 0; handled < 1000 && ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); ++handled) {
-    if (message.message == WM_QUIT) {
-      ::PostQuitMessage(static_cast<int>(message.wParam));  // for the loop that owns the quit
-      return;
-    }
-    ::TranslateMessage(&message);
+  for (int handled = 0; handled < 1000 && ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT); ++handled) {
     ::DispatchMessageW(&message);
   }
 }
 
 // The picture once every child has painted and the screen holds it. Painting reaches a DC in
 // the program at once, but wine copies a window's drawing to the screen only when its thread
-// runs out of messages: a picture taken right after the repaint missed controls now and then
-// (a flat area where a button stands). So the whole window is repainted with its children, the
-// queue is served until empty, and pictures are taken until two in a row agree.
+// looks into its queue and finds nothing: a picture taken right after the repaint missed
+// controls now and then (a flat area where a button stands). So the whole window is repainted
+// with its children, its paint messages are served until none is left, and pictures are taken
+// until two in a row agree.
 bool CaptureSettled(HWND window, Image &image) {
   if (::IsWindow(window) == FALSE) return false;
   ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
   Image previous;
   for (int attempt = 0; attempt < 20; ++attempt) {
-    ServeUntilIdle();
+    ServePaint();
     ::GdiFlush();
     if (!Capture(window, image)) return false;
     if (attempt > 0 && image.width == previous.width && image.height == previous.height && image.rgb == previous.rgb) {
       return true;
     }
     previous = image;
-    // Sleeps until a message comes or a moment has passed.
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    // Sleeps until something is to be painted or a moment has passed.
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_PAINT);
   }
   return true;  // still changing (a caret blinking): the latest is as good as any
 }
