@@ -105,14 +105,16 @@ TEST_P(EscapeInTheTcpIpDialog, ClosesOnlyThatDialog) {
   DialogHost tcpIpHost(tcpIp, prompter);
   g_main = &mainHost;
   int tcpIpResult = 0;
+  UINT_PTR giveUp = 0;
   main.On(kTcpIpButton, ui::Event::Clicked, [&] {
-    ::SetTimer(nullptr, 0, 10000, &GiveUp);
+    giveUp = ::SetTimer(nullptr, 0, 10000, &GiveUp);
     tcpIpResult = tcpIpHost.Run(mainHost.Window());
     way.afterClose(::GetFocus());
     // Once the main dialog has served what the key left, a new press is Escape in it.
     ::SetTimer(nullptr, 0, 300, &PressAgain);
   });
   const int mainResult = RunWith(main, mainHost, [&] { Click(mainHost, kTcpIpButton); }, false);
+  ::KillTimer(nullptr, giveUp);
   g_main = nullptr;
   g_mainCancels = nullptr;
 
