@@ -23,8 +23,8 @@ constexpr char kUsage[] =
     "programmes it.\n"
     "  --codepage 1250|1251    code page of the device's texts: 1251 Cyrillic (the default),\n"
     "                          1250 Central European\n"
-    "  --demo-screenshot FILE  unattended: press Connect, feed paper, read the header lines,\n"
-    "                          save a picture of the main dialog as FILE (PNG) and end\n"
+    "  --demo-screenshot FILE  unattended: press Connect, read the header lines, save a\n"
+    "                          picture of the main dialog as FILE (PNG) and press Quit\n"
     "  --help                  show this text and end\n"
     "  --version               show the version and end\n";
 

@@ -13,6 +13,7 @@
 #include "fiscalsim/logo_image.h"
 #include "fiscalsim/port_alias.h"
 #include "fiscalsim/pty_link.h"
+#include "fiscalsim/serial_link.h"
 #include "fiscalsim/simulator.h"
 #include "platform/port_names.h"
 
@@ -20,9 +21,11 @@ namespace {
 
 // The same options as the OPTIONS of fiscal-sim(1).
 constexpr char kUsage[] =
-    "usage: fiscal-sim [--com COMn] [--baud N] [--logo-png FILE]\n"
+    "usage: fiscal-sim [--com COMn | --port PATH] [--baud N] [--logo-png FILE]\n"
     "Serves a simulated fiscal device on a pseudo-terminal until SIGINT or SIGTERM.\n"
     "  --com COMn       also reach it as COMn: a link in the port alias directory\n"
+    "  --port PATH      serve this serial port instead, whose other end the host opens (one\n"
+    "                   end of fiscal-pty-pair, a null-modem cable)\n"
     "  --baud N         pace every byte as on a line of N baud (10 bits a byte)\n"
     "  --logo-png FILE  on the way out, write the logo the device holds as a PNG picture\n"
     "  --help           show this text and end\n"
@@ -37,6 +40,7 @@ int Usage(const char *problem) {
 
 int main(int argc, char **argv) {
   std::string com;
+  std::string port;
   std::string logoPng;
   fiscalsim::SimulatorOptions options;
   for (int i = 1; i < argc; ++i) {
@@ -49,10 +53,15 @@ int main(int argc, char **argv) {
       std::printf("fiscal-sim %s\n", FISCAL_SUITE_VERSION);
       return 0;
     }
-    if ((arg == "--com" || arg == "--baud" || arg == "--logo-png") && i + 1 >= argc) return Usage(("missing value after " + arg).c_str());
+    if ((arg == "--com" || arg == "--port" || arg == "--baud" || arg == "--logo-png") && i + 1 >= argc) {
+      return Usage(("missing value after " + arg).c_str());
+    }
     if (arg == "--com") {
       com = argv[++i];
       if (!platform::ComPortNumber(com)) return Usage(("not a COM port name: " + com).c_str());
+    } else if (arg == "--port") {
+      port = argv[++i];
+      if (port.empty()) return Usage("an empty --port");
     } else if (arg == "--logo-png") {
       logoPng = argv[++i];
     } else if (arg == "--baud") {
@@ -66,6 +75,8 @@ int main(int argc, char **argv) {
       return Usage(("unknown argument: " + arg).c_str());
     }
   }
+  // The alias would lead to the simulator's own end of the line, where no host belongs.
+  if (!com.empty() && !port.empty()) return Usage("--com and --port exclude each other");
 
   // Blocked before any thread starts, so that every thread inherits the mask and only the
   // sigwait below takes them.
@@ -76,7 +87,8 @@ int main(int argc, char **argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   try {
-    fiscalsim::Simulator simulator(fiscalsim::OpenPtyLink(), options);
+    fiscalsim::Simulator simulator(port.empty() ? fiscalsim::OpenPtyLink() : fiscalsim::OpenSerialLink(port, port),
+                                   options);
     std::unique_ptr<fiscalsim::PortAlias> alias;
     if (!com.empty()) {
       std::string error;
@@ -87,7 +99,9 @@ int main(int argc, char **argv) {
       }
     }
     simulator.Start();
-    if (alias) {
+    if (!port.empty()) {
+      std::printf("fiscal-sim: serving %s\n", port.c_str());
+    } else if (alias) {
       std::printf("fiscal-sim: COM%u -> %s\n", *platform::ComPortNumber(com), simulator.PortName().c_str());
     } else {
       std::printf("fiscal-sim: %s\n", simulator.PortName().c_str());

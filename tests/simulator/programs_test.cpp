@@ -237,10 +237,11 @@ TEST_F(ProgramsTest, SimulatorRefusesAnAliasInUseAndReplacesAStaleOne) {
 
 TEST_F(ProgramsTest, BadUsageExitsWithTwo) {
   for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-           {"--com"}, {"--com", "LPT1"}, {"--com", "COM0"}, {"--baud", "fast"}, {"--baud", "0"}, {"--bogus"}}) {
+           {"--com"}, {"--com", "LPT1"}, {"--com", "COM0"}, {"--baud", "fast"}, {"--baud", "0"}, {"--bogus"},
+           {"--port"}, {"--port", ""}, {"--com", "COM7", "--port", "/dev/null"}}) {
     args.insert(args.begin(), FISCAL_SIM_PATH);
     Child sim(args);
-    EXPECT_EQ(sim.Wait(), 2) << args[1];
+    EXPECT_EQ(sim.Wait(), 2) << args[1] << ' ' << args.back();
     EXPECT_NE(sim.Err().find("usage"), std::string::npos);
   }
   Child help({FISCAL_SIM_PATH, "--help"});
@@ -400,6 +401,23 @@ TEST(SerialLink, SimulatorServesOneEndOfAPairAndTheHostTheOther) {
   const auto start = Clock::now();
   sim.Stop();
   EXPECT_LT(Clock::now() - start, 2s);
+}
+
+// The simulator program on the far end of the pair, as scripts/run-windows puts it behind COM6.
+TEST(PtyPairProgram, TheSimulatorProgramServesOneEndGivenAsItsPort) {
+  PtyPair pair;
+  Child sim({FISCAL_SIM_PATH, "--port", pair.B()});
+  ASSERT_EQ(sim.ReadLine(), "fiscal-sim: serving " + pair.B()) << sim.Err();
+  platform::SerialPort host;
+  ASSERT_EQ(host.Open(pair.A()), 0);
+  ASSERT_EQ(host.Write(kPaperCutAbc.data(), kPaperCutAbc.size(), 5s), kPaperCutAbc.size());
+  EXPECT_EQ(ReadExactly(host, kPaperCutReply.size()), kPaperCutReply);
+  ASSERT_EQ(::kill(sim.Pid(), SIGTERM), 0);
+  EXPECT_EQ(sim.Wait(), 0) << sim.Err();
+
+  Child missing({FISCAL_SIM_PATH, "--port", "/dev/fiscal-no-such-port"});
+  EXPECT_EQ(missing.Wait(), 1);
+  EXPECT_NE(missing.Err().find("fiscal-no-such-port"), std::string::npos) << missing.Err();
 }
 
 TEST(SerialLink, StopEndsAnIdleServingThreadAtOnceAndAMissingPortThrows) {

@@ -331,7 +331,7 @@ TEST_F(LoadLogo, PrintSwitchesSendAtOnce) {
 
 // Pictures made by a real image tool, when it is installed.
 TEST_F(LoadLogo, BitmapsWrittenByImageMagick) {
-  if (!tooltest::HaveConvert()) GTEST_SKIP() << "ImageMagick's convert is not installed";
+  if (const std::string why = tooltest::ConvertUnavailable(); !why.empty()) GTEST_SKIP() << why;
   const std::string file = folder.Path("drawn.bmp");
   ASSERT_TRUE(tooltest::Convert("-size 100x20 xc:white -fill black -draw \"rectangle 10,5 30,15\" "
                                 "-draw \"line 0,0 99,19\" -monochrome BMP3:" + file));

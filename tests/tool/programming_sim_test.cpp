@@ -113,7 +113,7 @@ TEST_F(ProgrammingOnSimulator, CodeTableForTheDosCodePage) {
 // A picture drawn by a real image tool goes to the device cropped to its largest logo, and the
 // device's logo shows exactly the picture's top-left 384 x 96 dots.
 TEST_F(ProgrammingOnSimulator, LogoFromImageMagickArrivesAsItsCroppedPixels) {
-  if (!tooltest::HaveConvert()) GTEST_SKIP() << "ImageMagick's convert is not installed";
+  if (const std::string why = tooltest::ConvertUnavailable(); !why.empty()) GTEST_SKIP() << why;
   tooltest::TempFolder folder;
   const std::string file = folder.Path("logo.bmp");
   ASSERT_TRUE(tooltest::Convert("-size 400x120 xc:white -fill black -draw \"circle 200,60 200,10\" "

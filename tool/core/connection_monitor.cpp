@@ -40,7 +40,7 @@ void ConnectionMonitor::Loop() {
     report_(connected ? msg::kConnected : msg::kDisconnected);
     ++passes_;
     lock.lock();
-    wake_.wait_for(lock, std::chrono::seconds(1), [this] { return !running_; });
+    wake_.wait_for(lock, kPeriod, [this] { return !running_; });
   }
   stopped_ = true;
 }

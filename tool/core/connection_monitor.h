@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -18,6 +19,8 @@ namespace tillwright {
 class ConnectionMonitor {
  public:
   using Report = std::function<void(std::string_view label)>;
+  // From the end of one check to the start of the next.
+  static constexpr std::chrono::seconds kPeriod{1};
 
   ConnectionMonitor(ILink &link, AppState &state, Report report);
   ~ConnectionMonitor();  // stops

@@ -13,8 +13,8 @@ namespace tillwright {
 
 struct Options {
   int codePage = 1251;
-  // Unattended run for demonstrations: press Connect, open the header lines and save a picture
-  // of the main dialog here, then end.
+  // Unattended run for demonstrations (app/demo_scenario.h): press Connect, read the header lines
+  // and save a picture of the main dialog here, then end.
   std::string demoScreenshot;
   // Unattended run: press Connect, then open each dialog in turn and save a picture of it into
   // this folder as <template>.png, then end.

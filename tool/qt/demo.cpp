@@ -9,11 +9,12 @@
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>
+#include <iostream>
 
+#include "app/demo_scenario.h"
 #include "core/dialog_catalogue.h"
 #include "core/messages.h"
 #include "core/tillwright_dlg.h"
-#include "programming/set_header_footer.h"
 #include "qt/dialog_host.h"
 #include "qt/qt_prompter.h"
 
@@ -49,6 +50,22 @@ class BoxDismisser {
   QTimer timer_;
 };
 
+// What the demo scenario needs of Qt.
+class QtDemoHost final : public IDemoHost {
+ public:
+  explicit QtDemoHost(DialogHost &host) : host_(host) {}
+  void Pause(std::chrono::milliseconds time) override { qt::Pause(static_cast<int>(time.count())); }
+  void Click(ui::ControlId id) override { qt::Click(host_, id); }
+  std::string Text(ui::ControlId id) override { return host_.Text(id); }
+  // Drawn from the widgets themselves: no screen is read, so nothing can be half painted.
+  bool SavePicture(const std::string &path) override {
+    return host_.Window().grab().save(QString::fromStdString(path), "PNG");
+  }
+
+ private:
+  DialogHost &host_;
+};
+
 }  // namespace
 
 int RunDialogScreenshots(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::string &dir) {
@@ -79,35 +96,14 @@ int RunDialogScreenshots(CTillwrightApp &app, ILink &link, QtPrompter &prompter,
 }
 
 int RunDemo(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::string &path) {
-  AppState &state = app.State();
-  CTillwrightDlg dialog(state, link);
+  CTillwrightDlg dialog(app.State(), link);
   DialogHost host(dialog, prompter);
   host.Open();
   Pause(300);
-  Click(host, CTillwrightDlg::kConnectButton);
-  std::printf("tillwright: Connect: %s\n", state.resultText.c_str());
-  {
-    // The header dialog's opening reads the lines; it is never shown.
-    CSetheaderFooter header(link);
-    DialogHost headerHost(header, prompter, &host.Window());
-    headerHost.Open(false);
-    for (size_t line = 0; line < CSetheaderFooter::kLines; ++line) {
-      const std::string text = headerHost.Text(CSetheaderFooter::SlotField(CSetheaderFooter::kSlotOfLine[line]));
-      std::printf("tillwright: line %zu: %s\n", line, text.c_str());
-    }
-  }
-  // Let the monitor's label reach the screen before the picture is taken.
-  Pause(1500);
-  const bool saved = host.Window().grab().save(QString::fromStdString(path), "PNG");
-  const bool connected = state.resultText == msg::kDone;
-  Click(host, CTillwrightDlg::kQuitButton);
+  QtDemoHost demo(host);
+  const int code = RunDemoScenario(demo, link, path, std::cout, std::cerr);
   host.Close();
-  if (!saved) {
-    std::fprintf(stderr, "tillwright: cannot save %s\n", path.c_str());
-    return 1;
-  }
-  std::printf("tillwright: screenshot saved to %s\n", path.c_str());
-  return connected ? 0 : 1;
+  return code;
 }
 
 }  // namespace tillwright::qt

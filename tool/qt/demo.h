@@ -1,5 +1,5 @@
-// The unattended runs of scripts/demo: press Connect, read the header lines, save a picture of
-// the main dialog; or a picture of every dialog.
+// The unattended runs of scripts/demo: the demo scenario (app/demo_scenario.h) over the main
+// dialog; or a picture of every dialog.
 #pragma once
 
 #include <string>
@@ -10,7 +10,7 @@ namespace tillwright::qt {
 
 class QtPrompter;
 
-// The exit code: 0 when the device was found and the picture saved.
+// The scenario's exit code.
 int RunDemo(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::string &path);
 
 // Presses Connect, then opens each dialog of the catalogue over the main dialog as its button

@@ -1,6 +1,5 @@
-// The unattended run of the Windows program (--demo-screenshot): press Connect, run a command
-// button, read the header lines, save a picture of the main dialog, and say each step on the
-// standard output.
+// The unattended run of the Windows program (--demo-screenshot): the demo scenario
+// (app/demo_scenario.h) over the main dialog, with what only Win32 can do supplied here.
 #pragma once
 
 #include <string>
@@ -11,7 +10,7 @@
 
 namespace tillwright::win32 {
 
-// The exit code: 0 when the device was found, the command succeeded and the picture was saved.
+// The scenario's exit code; 2 when the main dialog cannot be made.
 int RunDemo(CTillwrightApp &app, ILink &link, Win32Prompter &prompter, const std::string &path);
 
 }  // namespace tillwright::win32

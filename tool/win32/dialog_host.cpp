@@ -125,6 +125,50 @@ HBITMAP PictureBitmap(int roomWidth, int roomHeight, int width, int height, cons
 }
 
 
+// Escape closes only the dialog it was pressed in. A key held down repeats, and once its first
+// press has closed a dialog the repeats reach the dialog below it: the main dialog, where Escape
+// ends the program. Each dialog's loop hands every message to the thread's message filter before
+// it acts on it (IsDialogMessage), so the filter drops an Escape that repeats a press begun in
+// another window. One filter serves the thread while any dialog of it runs.
+struct EscapeFilter {
+  HHOOK hook = nullptr;
+  int runs = 0;
+  HWND pressedIn = nullptr;  // the window whose dialog saw the latest press begin
+};
+thread_local EscapeFilter t_escapeFilter;
+
+LRESULT CALLBACK FilterEscape(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == MSGF_DIALOGBOX) {
+    const auto *message = reinterpret_cast<const MSG *>(lParam);
+    if (message->message == WM_KEYDOWN && message->wParam == VK_ESCAPE) {
+      HWND dialog = ::GetAncestor(message->hwnd, GA_ROOT);
+      const bool repeated = (message->lParam & (LPARAM{1} << 30)) != 0;  // the key was down already
+      if (!repeated) {
+        t_escapeFilter.pressedIn = dialog;
+      } else if (dialog != t_escapeFilter.pressedIn) {
+        return TRUE;  // taken: no dialog acts on it
+      }
+    }
+  }
+  return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+class EscapeFilterScope {
+ public:
+  EscapeFilterScope() {
+    if (t_escapeFilter.runs++ == 0) {
+      t_escapeFilter.hook = ::SetWindowsHookExW(WH_MSGFILTER, &FilterEscape, nullptr, ::GetCurrentThreadId());
+    }
+  }
+  ~EscapeFilterScope() {
+    if (--t_escapeFilter.runs > 0) return;
+    if (t_escapeFilter.hook != nullptr) ::UnhookWindowsHookEx(t_escapeFilter.hook);
+    t_escapeFilter = {};
+  }
+  EscapeFilterScope(const EscapeFilterScope &) = delete;
+  EscapeFilterScope &operator=(const EscapeFilterScope &) = delete;
+};
+
 std::wstring WindowText(HWND window) {
   const int length = ::GetWindowTextLengthW(window);
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');
@@ -163,6 +207,7 @@ int DialogHost::Run(HWND owner) {
   if (found.empty()) return -1;
   ended_ = false;
   pending_ = nullptr;
+  const EscapeFilterScope escapeFilter;
   const INT_PTR result = ::DialogBoxIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(found.data()), owner,
                                                    &DialogHost::Procedure, reinterpret_cast<LPARAM>(this));
   if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));

@@ -2,7 +2,8 @@
 // id, and the window's notifications routed into the dialog's handler table.
 //
 //   WM_INITDIALOG          Attach, then OnInitDialog
-//   BN_CLICKED             Clicked (also Enter and Escape as ids 1 and 2; closing the window is 2)
+//   BN_CLICKED             Clicked (also Enter and Escape as ids 1 and 2; closing the window is 2).
+//                          A held Escape's repeats act only in the dialog its press began in.
 //   EN_CHANGE              Changed, when the person typed it: the view's own SetText is silent
 //   CBN_EDITCHANGE         Changed
 //   CBN_SELCHANGE, LBN_SELCHANGE   SelectionChanged (the person's choice; SetSelection is silent)

@@ -48,9 +48,6 @@ bool EndsWithPng(const std::filesystem::path &path) {
 
 // The client area's pixels as the screen shows them.
 bool Capture(HWND window, Image &image) {
-  if (::IsWindow(window) == FALSE) return false;
-  ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  ::UpdateWindow(window);
   RECT client{};
   ::GetClientRect(window, &client);
   POINT origin{0, 0};
@@ -92,6 +89,41 @@ bool Capture(HWND window, Image &image) {
   if (memory != nullptr) ::DeleteDC(memory);
   ::ReleaseDC(nullptr, screen);
   return copied;
+}
+
+// Serves the window's paint messages until none is left (bounded: a window that never validates
+// what it paints must not hold the picture up for ever). Paint only: this runs inside the
+// caller's own work, and the caller's other queued work (even the end of the dialog) must not run
+// under it.
+void ServePaint() {
+  MSG message;
+  for (int handled = 0; handled < 1000 && ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT); ++handled) {
+    ::DispatchMessageW(&message);
+  }
+}
+
+// The picture once every child has painted and the screen holds it. Painting reaches a DC in
+// the program at once, but wine copies a window's drawing to the screen only when its thread
+// looks into its queue and finds nothing: a picture taken right after the repaint missed
+// controls now and then (a flat area where a button stands). So the whole window is repainted
+// with its children, its paint messages are served until none is left, and pictures are taken
+// until two in a row agree.
+bool CaptureSettled(HWND window, Image &image) {
+  if (::IsWindow(window) == FALSE) return false;
+  ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Image previous;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    ServePaint();
+    ::GdiFlush();
+    if (!Capture(window, image)) return false;
+    if (attempt > 0 && image.width == previous.width && image.height == previous.height && image.rgb == previous.rgb) {
+      return true;
+    }
+    previous = image;
+    // Sleeps until something is to be painted or a moment has passed.
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_PAINT);
+  }
+  return true;  // still changing (a caret blinking): the latest is as good as any
 }
 
 }  // namespace
@@ -162,7 +194,7 @@ std::string EncodeBmp(const Image &image) {
 
 bool SaveWindowImage(HWND window, const std::filesystem::path &path) {
   Image image;
-  if (!Capture(window, image)) return false;
+  if (!CaptureSettled(window, image)) return false;
   const std::string encoded = EndsWithPng(path) ? EncodePng(image) : EncodeBmp(image);
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(encoded.data(), static_cast<std::streamsize>(encoded.size()));

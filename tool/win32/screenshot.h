@@ -11,10 +11,12 @@
 
 namespace tillwright::win32 {
 
-// The window's client area as it shows on the screen, repainted first: a PNG when the path ends
-// in ".png" (any case), else a BMP. The window must be on screen and uncovered. The frame is left
-// out: under wine it is the window manager's, or wine's own without one, so only the client area
-// looks alike everywhere. False, with nothing written, when the window or the file fails.
+// The window's client area as it shows on the screen, repainted first with every child and taken
+// once the screen holds the paint: a PNG when the path ends in ".png" (any case), else a BMP.
+// Serves the calling thread's paint messages meanwhile, so call it from that window's thread. The
+// window must be on screen and uncovered. The frame is left out: under wine it is the window
+// manager's, or wine's own without one, so only the client area looks alike everywhere. False,
+// with nothing written, when the window or the file fails.
 bool SaveWindowImage(HWND window, const std::filesystem::path &path);
 
 // Pixels in rows from the top, three bytes (red, green, blue) each.
