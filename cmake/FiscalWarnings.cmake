@@ -32,6 +32,9 @@ function(fiscal_test name)
     set(FT_TIMEOUT 120)
   endif()
   add_executable(${name} ${FT_SOURCES})
+  if(NOT WIN32)
+    target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common/hang_report_posix.cpp)
+  endif()
   fiscal_warnings(${name})
   target_link_libraries(${name} PRIVATE ${FT_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)
@@ -39,12 +42,16 @@ function(fiscal_test name)
     return()  # built, so that it still compiles, but nothing here can run it
   endif()
   # An emulator's first start (wine) can take seconds; listing must not time out on it.
-  set(environment "")
+  # The time-out is told to the test too: tests/common/hang_report_posix.cpp shows where a test
+  # that hangs waits, before the time-out ends it.
+  # (Each variable its own property: a list does not survive the discovery's script.)
+  set(runtime_property "")
   if(FT_QT_RUNTIME)
     fiscal_test_runtime_dir(runtime)
-    set(environment ENVIRONMENT XDG_RUNTIME_DIR=${runtime})
+    set(runtime_property ENVIRONMENT_MODIFICATION XDG_RUNTIME_DIR=set:${runtime})
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${FT_TIMEOUT} ${environment})
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES TIMEOUT ${FT_TIMEOUT} ENVIRONMENT FISCAL_TEST_TIMEOUT=${FT_TIMEOUT} ${runtime_property})
 endfunction()
 
 # fiscal_test_runtime_dir(<var>): a runtime directory for the tests in the build tree, the
