@@ -15,7 +15,7 @@ std::string PortAliasDir() {
   return "/tmp/fiscal-com-" + std::to_string(::getuid());
 }
 
-std::string ResolvePortName(std::string_view name) {
+std::string ResolvePortName(std::string_view name, std::string *) {
   if (name.find('/') != std::string_view::npos) return std::string(name);
   const std::optional<unsigned> n = ComPortNumber(name);
   if (!n) return std::string(name);

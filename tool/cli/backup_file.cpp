@@ -157,14 +157,37 @@ bool Backup::Has(Group group) const {
   return false;
 }
 
-VatRates VatFromReply(std::string_view reply) {
-  std::array<double, kTaxGroups> rates{};
-  std::array<bool, kTaxGroups> undefined{};
-  undefined.fill(true);
-  ReadTaxRates(reply, rates, undefined);
+std::optional<int> ParseRate(std::string_view text) {
+  const size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view decimals = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+  const auto digits = [](std::string_view part) {
+    for (const char c : part)
+      if (c < '0' || c > '9') return false;
+    return true;
+  };
+  if (whole.empty() || whole.size() > 2 || !digits(whole)) return std::nullopt;
+  if (point != std::string_view::npos && (decimals.empty() || decimals.size() > 2 || !digits(decimals)))
+    return std::nullopt;
+  int hundredths = (whole.size() == 2 ? (whole[0] - '0') * 10 + (whole[1] - '0') : whole[0] - '0') * 100;
+  if (!decimals.empty()) hundredths += (decimals[0] - '0') * 10 + (decimals.size() == 2 ? decimals[1] - '0' : 0);
+  return hundredths;
+}
+
+std::optional<VatRates> VatFromReply(std::string_view reply, std::string *bad) {
   VatRates vat;
-  for (size_t g = 0; g < kTaxGroups; ++g) {
-    if (!undefined[g]) vat.rates[g] = static_cast<int>(std::lround(std::min(rates[g], 1e6) * 100));
+  size_t start = 0;
+  for (size_t g = 0; g < kTaxGroups && start <= reply.size(); ++g) {
+    const size_t comma = reply.find(',', start);
+    const std::string_view piece =
+        reply.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+    start = comma == std::string_view::npos ? reply.size() + 1 : comma + 1;
+    if (piece.empty() || piece[0] == '-') continue;
+    vat.rates[g] = ParseRate(piece);
+    if (!vat.rates[g]) {
+      if (bad != nullptr) *bad = std::string(piece.substr(0, 40));
+      return std::nullopt;
+    }
   }
   return vat;
 }

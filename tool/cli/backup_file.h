@@ -64,8 +64,16 @@ struct Backup {
   bool Has(Group group) const;
 };
 
-// Converters between the device's replies and the file's values.
-VatRates VatFromReply(std::string_view reply);
+// A rate as a decimal number of percent, 0 to 99.99, with at most two decimals ("20", "9.5",
+// "0.00"): hundredths of a percent. Nothing for anything else ("0x10", "1e1", "nan", "abc", "",
+// "100"). The one reader of rates in the command-line tool, for the device's replies and for
+// what a person types.
+std::optional<int> ParseRate(std::string_view text);
+
+// Converters between the device's replies and the file's values. A reply piece that is empty or
+// starts with '-' is an undefined group; any other that ParseRate refuses makes the whole reply
+// unreadable: nothing, with the piece in *bad.
+std::optional<VatRates> VatFromReply(std::string_view reply, std::string *bad = nullptr);
 std::string VatWriteData(const VatRates &vat);
 std::string VatText(const std::optional<int> &rate);  // "18.00" or "undefined"
 

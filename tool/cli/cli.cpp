@@ -4,8 +4,6 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -21,6 +19,8 @@
 #include "core/local_time.h"
 #include "dialogs/dialog.h"
 #include "fiscal_version.h"
+#include "framecodec/frame.h"
+#include "platform/files.h"
 #include "programming/logo_bitmap.h"
 #include "programming/report_precheck.h"
 
@@ -30,6 +30,7 @@ namespace {
 using nlohmann::json;
 
 constexpr const char *kProgram = "tillwright-cli";
+constexpr size_t kMaxRequestData = framecodec::kMaxRequestData;
 constexpr const char *kSetOnly[] = {"operators", "codetable", "logo"};
 
 constexpr const char *kExitText =
@@ -120,25 +121,52 @@ class Program {
 
   int Fail(int status, const std::string &text) {
     console_.err << kProgram << ": " << text << "\n";
+    if (error_.empty()) error_ = text;
     return status;
+  }
+
+  // With --json, standard output carries one document whatever happened: the command's own, and
+  // for a failure its error and exit status (added to the command's object when it has one).
+  void Finish(int status) {
+    if (!options_.json) return;
+    if (pending_.is_array()) {
+      PrintJson(pending_);
+      return;
+    }
+    if (status == kExitOk && pending_.is_null()) return;
+    json doc = pending_.is_object() ? pending_ : json::object();
+    if (status != kExitOk) doc["error"] = error_;
+    doc["exit_status"] = status;
+    PrintJson(doc);
   }
 
   // Opens the port named, or the first that answers.
   int Connect(CliLink &link, const std::string &port) {
     if (!port.empty()) {
       if (link.Open(port)) return kExitOk;
+      if (!link.OpenProblem().empty()) return Fail(kExitNoDevice, link.OpenProblem());
       return Fail(kExitNoDevice, "no device answers on " + port);
     }
+    std::string problems;
     for (const std::string &candidate : CandidatePorts()) {
       if (link.Open(candidate)) return kExitOk;
+      if (!link.OpenProblem().empty()) problems += (problems.empty() ? " (" : "; ") + link.OpenProblem();
     }
-    return Fail(kExitNoDevice, "no device answers on USB or COM1 to COM20");
+    return Fail(kExitNoDevice, "no device answers on USB or COM1 to COM20" + (problems.empty() ? "" : problems + ")"));
   }
 
-  // A command that failed: the device refused it, or stopped answering.
+  // A command that failed: the device refused it, or stopped answering. The one place that
+  // turns the link's state into an exit status.
   int DeviceFailed(const CliLink &link, const std::string &what) {
     if (link.Lost()) return Fail(kExitNoDevice, "the device stopped answering (" + what + ")");
     return Fail(kExitRefused, "the device refused " + what);
+  }
+
+  // A group that could not be read: a failed command, or a value that is none of the group's.
+  int ReadFailed(const CliLink &link, Group group, const std::string &unreadable) {
+    if (!unreadable.empty())
+      return Fail(kExitRefused, std::string("the device's ") + GroupName(group) + " cannot be read: " + unreadable);
+    return DeviceFailed(link, std::string("the reading of ") + GroupName(group));
   }
 
   std::string Utf8(const std::string &bytes) const { return codePage_.ToWidget(bytes); }
@@ -175,14 +203,18 @@ class Program {
         console_.out << port << ": a device answers but gives no identity, over " << via << "\n";
       }
     }
-    if (options_.json) PrintJson(found);
+    if (options_.json) pending_ = found;
     return count != 0 ? kExitOk : Fail(kExitNoDevice, "no device answers on USB or COM1 to COM20");
   }
 
   int Send(int code, const std::string &data) {
+    std::string request = codePage_.ToDevice(data);
+    if (codePage_.ToWidget(request) != data) return Fail(kExitUsage, "the data has characters the device's code page lacks");
+    if (request.size() > kMaxRequestData)
+      return Fail(kExitUsage, "the data is " + std::to_string(request.size()) + " bytes; one command carries " +
+                                  std::to_string(kMaxRequestData) + " at most: nothing sent");
     CliLink link;
     if (const int status = Connect(link, options_.port); status != kExitOk) return status;
-    std::string request = codePage_.ToDevice(data);
     std::string reply;
     const int result = link.SendCommand(reply, request, static_cast<uint16_t>(code));
     const auto bytes = link.LastStatusBytes();
@@ -197,7 +229,7 @@ class Program {
     }
     const std::string status = link.LastStatus();
     if (options_.json) {
-      PrintJson({{"code", code}, {"ok", result == 0}, {"reply", Utf8(reply)}, {"status_bytes", hex}, {"status", status}});
+      pending_ = {{"code", code}, {"ok", result == 0}, {"reply", Utf8(reply)}, {"status_bytes", hex}, {"status", status}};
     } else {
       console_.out << "reply:  " << Utf8(reply) << "\n";
       console_.out << "status: " << (hex.empty() ? "(none)" : hex) << "\n";
@@ -213,7 +245,8 @@ class Program {
     if (!ReadIdentity(link, backup.device)) return DeviceFailed(link, "its identity (command 90)");
     for (const Group group : kBackupGroups) {
       console_.err << "reading " << GroupName(group) << "\n";
-      if (!ReadGroup(link, group, backup)) return DeviceFailed(link, std::string("the reading of ") + GroupName(group));
+      std::string unreadable;
+      if (!ReadGroup(link, group, backup, &unreadable)) return ReadFailed(link, group, unreadable);
     }
     return kExitOk;
   }
@@ -228,7 +261,8 @@ class Program {
     CliLink link;
     if (const int status = Connect(link, options_.port); status != kExitOk) return status;
     Backup backup;
-    if (!ReadGroup(link, *group, backup)) return DeviceFailed(link, "the reading of " + name);
+    std::string unreadable;
+    if (!ReadGroup(link, *group, backup, &unreadable)) return ReadFailed(link, *group, unreadable);
     const json doc = json::parse(BackupToJson(backup, codePage_));
     const json &value = doc["groups"][name];
     if (options_.json) {
@@ -263,16 +297,21 @@ class Program {
 
   // The outcome of one write as an exit status; `what` names it, `done` says what the device now
   // holds, printed when all of it was written.
-  int Outcome(Written written, const std::string &what, const std::string &done) {
+  int Outcome(const CliLink &link, Written written, const std::string &what, const std::string &done) {
     switch (written) {
-      case Written::All:
-        if (!options_.json) console_.out << "written: " << done << "\n";
-        return kExitOk;
+      case Written::All: return SayWritten(done);
       case Written::Declined: return Fail(kExitDeclined, what + " not written: a report the device needs first was declined");
-      case Written::Part: return Fail(kExitRefused, "the device refused part of " + what);
+      case Written::Part: return Fail(kExitPartial, what + ": only part written");
       case Written::None: break;
     }
-    return Fail(kExitRefused, "the device refused " + what);
+    return DeviceFailed(link, what);
+  }
+
+  // What the device now holds, said once it holds it.
+  int SayWritten(const std::string &done) {
+    if (options_.json) pending_ = {{"written", done}};
+    else console_.out << "written: " << done << "\n";
+    return kExitOk;
   }
 
   int MakeBackup(const std::string &path) {
@@ -281,39 +320,29 @@ class Program {
     Backup backup;
     if (const int status = ReadAll(link, backup); status != kExitOk) return status;
     const std::string text = BackupToJson(backup, codePage_);
+    // What restore would refuse is no backup: read back through the same reader first.
+    Backup check;
+    std::string error;
+    if (!ParseBackup(text, codePage_, check, error))
+      return Fail(kExitBadFile, "the device's settings make no sound backup (" + error + "): nothing written");
     if (path == "-") {
       console_.out << text;
       return kExitOk;
     }
-    // Written beside and renamed, so that a failed write never leaves half a backup in its place.
-    const std::filesystem::path target = std::filesystem::u8path(path);
-    std::filesystem::path temporary = target;
-    temporary += ".part";
-    {
-      std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-      file << text;
-      file.close();
-      if (!file) return Fail(kExitBadFile, "cannot write " + path);
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, target, ec);
-    if (ec) {
-      std::filesystem::remove(temporary, ec);
-      return Fail(kExitBadFile, "cannot write " + path);
-    }
+    if (!platform::WriteFileAtomically(path, text, &error)) return Fail(kExitBadFile, error + ": " + path + " not written");
     if (!options_.json) console_.out << "backup of " << Utf8(backup.device.serialNumber) << " written to " << path << "\n";
     else PrintJson({{"file", path}, {"device", IdentityJson(backup.device)}, {"taken", backup.taken}});
     return kExitOk;
   }
 
   int LoadFile(const std::string &path, Backup &backup) {
-    std::ifstream file(std::filesystem::u8path(path), std::ios::binary);
-    if (!file) return Fail(kExitBadFile, "cannot open " + path);
-    std::string text(kBackupFileMax + 1, '\0');
-    file.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (file.bad()) return Fail(kExitBadFile, "cannot read " + path);
-    text.resize(static_cast<size_t>(file.gcount()));
     std::string error;
+    const auto file = platform::OpenRegularFile(path, &error);
+    if (!file) return Fail(kExitBadFile, error);
+    std::string text(kBackupFileMax + 1, '\0');
+    file->read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (file->bad()) return Fail(kExitBadFile, "cannot read " + path);
+    text.resize(static_cast<size_t>(file->gcount()));
     if (!ParseBackup(text, codePage_, backup, error)) return Fail(kExitBadFile, path + " is refused: " + error);
     return kExitOk;
   }
@@ -338,14 +367,15 @@ class Program {
     for (const Group group : kBackupGroups) {
       if (group == Group::DateTime || !file.Has(group)) continue;
       console_.err << "reading " << GroupName(group) << "\n";
-      if (!ReadGroup(link, group, device)) return DeviceFailed(link, std::string("the reading of ") + GroupName(group));
+      std::string unreadable;
+      if (!ReadGroup(link, group, device, &unreadable)) return ReadFailed(link, group, unreadable);
     }
     const auto differences = Differences(file, device, codePage_);
     if (options_.json) {
       json list = json::array();
       for (const auto &d : differences)
         list.push_back({{"group", GroupName(d.group)}, {"field", d.field}, {"device", d.device}, {"backup", d.file}});
-      PrintJson({{"differences", list}, {"dry_run", options_.dryRun}});
+      pending_ = {{"differences", list}, {"dry_run", options_.dryRun}, {"written", json::array()}};
     } else if (differences.empty()) {
       console_.out << "the device already holds what the backup holds: nothing to write\n";
     } else {
@@ -365,8 +395,11 @@ class Program {
     for (const Group group : groups) {
       console_.err << "writing " << GroupName(group) << "\n";
       Written result = Written::None;
+      std::vector<size_t> lines;
       switch (group) {
-        case Group::Header: result = WriteHeaderLines(link, prompter_, *file.header, ChangedLines(file, device)); break;
+        case Group::Header:
+          result = WriteHeaderLines(link, prompter_, *file.header, ChangedLines(file, device), &lines);
+          break;
         case Group::Vat: result = WriteVat(link, prompter_, *file.vat); break;
         case Group::TcpIp: result = WriteTcpIp(link, *file.tcpIp); break;
         case Group::Gprs: result = WriteGprs(link, *file.gprs, std::nullopt); break;
@@ -374,19 +407,28 @@ class Program {
       }
       if (result == Written::All) {
         written.push_back(GroupName(group));
+        if (pending_.is_object()) pending_["written"].push_back(GroupName(group));
         continue;
       }
-      if (result == Written::Part) written.push_back(std::string(GroupName(group)) + " (in part)");
+      if (result == Written::Part) {
+        std::string part = "header (line";
+        part += lines.size() == 1 ? " " : "s ";
+        for (size_t i = 0; i < lines.size(); ++i) part += (i == 0 ? "" : ", ") + std::to_string(lines[i]);
+        written.push_back(part + ")");
+        if (pending_.is_object()) pending_["written"].push_back(written.back());
+      }
       std::string done = "nothing";
       if (!written.empty()) {
         done.clear();
         for (const auto &w : written) done += (done.empty() ? "" : ", ") + w;
       }
       const std::string why = result == Written::Declined ? "a report it needs first was declined"
-                                                          : "the device refused it";
-      if (written.empty())
-        return Fail(result == Written::Declined ? kExitDeclined : kExitRefused,
-                    std::string(GroupName(group)) + " not written (" + why + "); nothing written");
+                              : link.Lost()                ? "the device stopped answering"
+                                                           : "the device refused it";
+      if (written.empty()) {
+        const int status = result == Written::Declined ? kExitDeclined : link.Lost() ? kExitNoDevice : kExitRefused;
+        return Fail(status, std::string(GroupName(group)) + " not written (" + why + "); nothing written");
+      }
       return Fail(kExitPartial, std::string("partial restore: ") + GroupName(group) + " failed (" + why +
                                     "); written: " + done);
     }
@@ -423,7 +465,7 @@ class Program {
     if (const int status = Connect(link, options_.port); status != kExitOk) return status;
     std::array<std::string, kTextLines> header;
     header[static_cast<size_t>(line)] = bytes;
-    return Outcome(WriteHeaderLines(link, prompter_, header, {static_cast<size_t>(line)}), "the line",
+    return Outcome(link, WriteHeaderLines(link, prompter_, header, {static_cast<size_t>(line)}), "the line",
                    "line " + std::to_string(line) + " \"" + text + "\"");
   }
 
@@ -432,22 +474,15 @@ class Program {
     for (size_t g = 0; g < kTaxGroups; ++g) {
       const std::string &t = texts[g];
       if (t == "-" || t == "undefined") continue;
-      double rate = -1;
-      size_t used = 0;
-      try {
-        rate = std::stod(t, &used);
-      } catch (const std::exception &) {
-        used = 0;
-      }
-      if (used != t.size() || !(rate >= 0 && rate <= kTaxRateMax))
-        return Fail(kExitUsage, "a rate is 0 to 99.99 or - (undefined), not " + t);
-      vat.rates[g] = static_cast<int>(std::lround(rate * 100));
+      vat.rates[g] = ParseRate(t);
+      if (!vat.rates[g])
+        return Fail(kExitUsage, "a rate is a decimal number from 0 to 99.99 with two decimals at most, or - (undefined), not " + t);
     }
     CliLink link;
     if (const int status = Connect(link, options_.port); status != kExitOk) return status;
     std::string done = "VAT rates";
     for (size_t g = 0; g < kTaxGroups; ++g) done += " " + VatText(vat.rates[g]);
-    return Outcome(WriteVat(link, prompter_, vat), "the rates", done);
+    return Outcome(link, WriteVat(link, prompter_, vat), "the rates", done);
   }
 
   int SetDateTime(const std::string &value) {
@@ -460,7 +495,7 @@ class Program {
     CliLink link;
     if (const int status = Connect(link, options_.port); status != kExitOk) return status;
     std::string reply;
-    return Outcome(link.SendCommand(reply, text, cmd::kSetDateTime) == 0 ? Written::All : Written::None,
+    return Outcome(link, link.SendCommand(reply, text, cmd::kSetDateTime) == 0 ? Written::All : Written::None,
                    "the date and time " + text, "the date and time " + text);
   }
 
@@ -480,15 +515,17 @@ class Program {
     CliLink link;
     if (const int status = Connect(link, options_.port); status != kExitOk) return status;
     if (settings.dhcp) {
-      // The addresses the device holds stay; only the mode changes.
+      // The addresses the device holds stay; only the mode changes. Without them, nothing is
+      // written: zeros would wipe the device's network settings.
       Backup current;
-      if (ReadGroup(link, Group::TcpIp, current)) settings.addresses = current.tcpIp->addresses;
+      if (!ReadGroup(link, Group::TcpIp, current)) return DeviceFailed(link, "the reading of tcpip: nothing written");
+      settings.addresses = current.tcpIp->addresses;
       settings.dhcp = true;
     }
     std::string done = settings.dhcp ? "TCP/IP settings: DHCP" : "TCP/IP settings:";
     if (!settings.dhcp)
       for (const uint32_t address : settings.addresses) done += " " + DottedAddress(address);
-    return Outcome(WriteTcpIp(link, settings), "the TCP/IP settings", done);
+    return Outcome(link, WriteTcpIp(link, settings), "the TCP/IP settings", done);
   }
 
   std::optional<std::string> SeparatedText(const std::string &text, size_t max, const char *what, int &status) {
@@ -514,7 +551,7 @@ class Program {
     }
     CliLink link;
     if (const int s = Connect(link, options_.port); s != kExitOk) return s;
-    return Outcome(WriteGprs(link, GprsSettings{*a, *u}, p), "the GPRS settings",
+    return Outcome(link, WriteGprs(link, GprsSettings{*a, *u}, p), "the GPRS settings",
                    "GPRS access point \"" + apn + "\", user \"" + user + "\"" + (p ? " and a new password" : ""));
   }
 
@@ -529,10 +566,11 @@ class Program {
     CliLink link;
     if (const int s = Connect(link, options_.port); s != kExitOk) return s;
     const std::string done = "operator " + std::to_string(number) + " \"" + name + "\" with its password";
-    if (!ReportPreCheck(link, prompter_)) return Outcome(Written::Declined, "the operator", done);
+    if (!ReportPreCheck(link, prompter_)) return Outcome(link, Written::Declined, "the operator", done);
     std::string reply;
     std::string data = OperatorNameData(number, *p, *n, *id);
-    return Outcome(link.SendCommand(reply, data, cmd::kClerkName) == 0 ? Written::All : Written::None, "the operator", done);
+    return Outcome(link, link.SendCommand(reply, data, cmd::kClerkName) == 0 ? Written::All : Written::None, "the operator",
+                   done);
   }
 
   int SetCodeTable(const std::string &name) {
@@ -543,27 +581,30 @@ class Program {
     for (const std::string &block : CodeTableBlocks(codePage)) {
       std::string data = block;
       std::string reply;
-      if (link.SendCommand(reply, data, cmd::kCodeTable) != 0)
-        return Fail(sent == 0 ? kExitRefused : kExitPartial,
-                    "the device refused block " + std::to_string(sent + 1) + " of 4; sending the table again repairs it");
+      if (link.SendCommand(reply, data, cmd::kCodeTable) != 0) {
+        if (sent == 0) return DeviceFailed(link, "the code table: nothing written");
+        return Fail(kExitPartial, std::string(link.Lost() ? "the device stopped answering at" : "the device refused") +
+                                      " block " + std::to_string(sent + 1) + " of 4; blocks 1 to " +
+                                      std::to_string(sent) + " are written; sending the table again repairs it");
+      }
       ++sent;
     }
-    if (!options_.json) console_.out << "written: code table " << name << " (4 blocks)\n";
-    return kExitOk;
+    return SayWritten("code table " + name + " (4 blocks)");
   }
 
   int SetLogo(const std::string &path) {
     LogoBitmap::Error error = LogoBitmap::Error::None;
-    auto bitmap = LogoBitmap::Open(path, &error);
+    std::string why;
+    auto bitmap = LogoBitmap::Open(path, &error, &why);
     if (!bitmap)
       return Fail(kExitBadFile, error == LogoBitmap::Error::CannotOpen
-                                    ? "cannot open " + path
+                                    ? why
                                     : path + " is no monochrome bitmap without compression");
     CliLink link;
     if (const int s = Connect(link, options_.port); s != kExitOk) return s;
     std::string reply;
     std::string request;
-    if (link.SendCommand(reply, request, cmd::kLogoLimits) != 0) return Fail(kExitRefused, "the device gives no logo size");
+    if (link.SendCommand(reply, request, cmd::kLogoLimits) != 0) return DeviceFailed(link, "the logo size (command 128)");
     LogoLimits limits;
     ReadLogoLimits(reply, limits);
     const LogoPlan plan = bitmap->PlanFor(limits);
@@ -571,17 +612,27 @@ class Program {
     if (plan.croppedByDevice || plan.croppedByFrame)
       console_.err << "the picture is cropped to " << plan.dots << " x " << plan.rows << " dots\n";
     std::vector<uint8_t> row;
+    const auto sentBefore = [](size_t r) {
+      return r == 1 ? std::string("row 1 is") : "rows 1 to " + std::to_string(r) + " are";
+    };
     for (size_t r = 0; r < plan.rows; ++r) {
-      if (!bitmap->ReadRow(r, plan.rowBytes, row)) return Fail(kExitBadFile, "cannot read " + path);
+      if (!bitmap->ReadRow(r, plan.rowBytes, row)) {
+        if (r == 0) return Fail(kExitBadFile, "cannot read " + path + ": nothing sent");
+        console_.err << "\n";
+        return Fail(kExitPartial, "cannot read row " + std::to_string(r + 1) + " of " + path +
+                                      " (the file changed while it was sent); " + sentBefore(r) + " in the device");
+      }
       std::string data = LogoRowData(r, row);
-      if (link.SendCommand(reply, data, cmd::kLogoRow) != 0)
-        return Fail(r == 0 ? kExitRefused : kExitPartial,
-                    "the device refused row " + std::to_string(r + 1) + "; the rows before it stay in the device");
+      if (link.SendCommand(reply, data, cmd::kLogoRow) != 0) {
+        if (r == 0) return DeviceFailed(link, "row 1 of the logo: nothing written");
+        console_.err << "\n";
+        return Fail(kExitPartial, std::string(link.Lost() ? "the device stopped answering at" : "the device refused") +
+                                      " row " + std::to_string(r + 1) + "; " + sentBefore(r) + " in the device");
+      }
       console_.err << "\rrow " << r + 1 << " of " << plan.rows << std::flush;
     }
     console_.err << "\n";
-    if (!options_.json) console_.out << "written: logo of " << plan.dots << " x " << plan.rows << " dots\n";
-    return kExitOk;
+    return SayWritten("logo of " + std::to_string(plan.dots) + " x " + std::to_string(plan.rows) + " dots");
   }
 
  private:
@@ -589,6 +640,8 @@ class Program {
   const Options &options_;
   CodePage codePage_;
   CliPrompter prompter_;
+  nlohmann::json pending_;  // the command's --json document, printed by Finish
+  std::string error_;       // the first failure's text
 };
 
 }  // namespace
@@ -685,21 +738,26 @@ int Run(const std::vector<std::string> &args, Console &console) {
   }
 
   Program program(console, options);
-  if (ports->parsed()) return program.Ports();
-  if (send->parsed()) return program.Send(code, data);
-  if (get->parsed()) return program.Get(groupName);
-  if (setHeader->parsed()) return program.SetHeader(line, text);
-  if (setVat->parsed()) return program.SetVat(rates);
-  if (setDateTime->parsed()) return program.SetDateTime(when);
-  if (setTcpIp->parsed()) return program.SetTcpIp(addresses);
-  if (setGprs->parsed()) return program.SetGprs(apn, user, gprsPassword);
-  if (setOperator->parsed()) return program.SetOperator(number, name, operatorPassword, idNumber);
-  if (setCodeTable->parsed()) return program.SetCodeTable(table);
-  if (setLogo->parsed()) return program.SetLogo(logoFile);
-  if (backup->parsed()) return program.MakeBackup(file);
-  if (restore->parsed()) return program.RestoreFile(file);
-  if (clone->parsed()) return program.Clone(from, to);
-  return kExitUsage;
+  const auto run = [&] {
+    if (ports->parsed()) return program.Ports();
+    if (send->parsed()) return program.Send(code, data);
+    if (get->parsed()) return program.Get(groupName);
+    if (setHeader->parsed()) return program.SetHeader(line, text);
+    if (setVat->parsed()) return program.SetVat(rates);
+    if (setDateTime->parsed()) return program.SetDateTime(when);
+    if (setTcpIp->parsed()) return program.SetTcpIp(addresses);
+    if (setGprs->parsed()) return program.SetGprs(apn, user, gprsPassword);
+    if (setOperator->parsed()) return program.SetOperator(number, name, operatorPassword, idNumber);
+    if (setCodeTable->parsed()) return program.SetCodeTable(table);
+    if (setLogo->parsed()) return program.SetLogo(logoFile);
+    if (backup->parsed()) return program.MakeBackup(file);
+    if (restore->parsed()) return program.RestoreFile(file);
+    if (clone->parsed()) return program.Clone(from, to);
+    return program.Fail(kExitUsage, "no command");
+  };
+  const int status = run();
+  program.Finish(status);
+  return status;
 }
 
 }  // namespace tillwright::cli

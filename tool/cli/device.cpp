@@ -1,10 +1,17 @@
 #include "cli/device.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include <cerrno>
 #include <cstring>
 
 #include "core/command_codes.h"
 #include "core/messages.h"
 #include "core/port_scan.h"
+#include "platform/port_names.h"
+#include "platform/serial_port.h"
 #include "programming/report_precheck.h"
 #include "seriallink/link.h"
 #include "seriallink/settings.h"
@@ -29,6 +36,23 @@ int HexDigit(char c) {
   return -1;
 }
 
+// Why `port` did not open, when the port itself is the reason: a name refused, or a port that
+// another program holds. Empty otherwise (then no device answered there).
+std::string PortOpenProblem(const std::string &port) {
+  std::string refusal;
+  if (platform::ResolvePortName(port, &refusal).empty() && !refusal.empty()) return refusal;
+  platform::SerialPort probe;
+  const int error = probe.Open(port);
+#ifdef _WIN32
+  // Windows refuses a second opener of a COM port with "access denied".
+  if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) return port + " is in use by another program";
+#else
+  if (error == EBUSY) return port + " is in use by another program";
+  if (error == EACCES || error == EPERM) return port + " cannot be opened: permission denied";
+#endif
+  return {};
+}
+
 }  // namespace
 
 std::vector<std::string> CandidatePorts() {
@@ -47,6 +71,7 @@ CliLink::~CliLink() { Close(); }
 bool CliLink::Open(const std::string &port) {
   Close();
   port_ = port;
+  openProblem_.clear();
   usb_ = port == kUsbPort || port == "usb";
   routed_ = backends_;
   if (usb_) {
@@ -55,6 +80,7 @@ bool CliLink::Open(const std::string &port) {
     routed_.request = [this, request = backends_.request](uint16_t code, const char *data, char *reply,
                                                           uint8_t *status) {
       const int result = request(code, data, reply, status);
+      transportFailed_ = result != 0;
       if (result == 0) {
         std::array<uint8_t, 6> bytes{};
         std::memcpy(bytes.data(), status, bytes.size());
@@ -65,7 +91,15 @@ bool CliLink::Open(const std::string &port) {
   } else {
     // A named COM port is that port even while a USB device is plugged in.
     routed_.testConnection = [] { return 0; };
-    if (SerialConnect(port, kBaudRate, kDataBits, kNoParity, kOneStopBit) != 0) return false;
+    routed_.serialCommand = [this, command = backends_.serialCommand](uint16_t code, std::string_view data) {
+      SerialCommandResult result = command(code, data);
+      transportFailed_ = result.code != 0;
+      return result;
+    };
+    if (SerialConnect(port, kBaudRate, kDataBits, kNoParity, kOneStopBit) != 0) {
+      openProblem_ = PortOpenProblem(port);
+      return false;
+    }
   }
   std::string reply;
   // A device that answers, even with its error flag, is there.
@@ -83,14 +117,17 @@ void CliLink::Close() {
 }
 
 int CliLink::SendCommand(std::string &reply, std::string &data, uint16_t code) {
+  // A command that fails before its reply leaves no status: the previous one's is no answer to it.
+  lastStatus_.clear();
   if (!usb_ && !serialOpen_) {
     reply = msg::kConnectionError;
-    lost_ = true;
+    failure_ = Failure::Lost;
     return 1;
   }
   usbStatus_.reset();
+  transportFailed_ = false;
   const int result = tillwright::SendCommand(routed_, reply, data, code, lastStatus_);
-  lost_ = result != 0 && reply == msg::kConnectionError;
+  failure_ = result == 0 ? Failure::None : transportFailed_ ? Failure::Lost : Failure::Refused;
   if (usb_) {
     lastStatus_.clear();
     if (usbStatus_) {
@@ -140,7 +177,7 @@ bool ReadIdentity(ILink &link, Identity &identity) {
   return true;
 }
 
-bool ReadGroup(ILink &link, Group group, Backup &backup) {
+bool ReadGroup(ILink &link, Group group, Backup &backup, std::string *unreadable) {
   std::string reply;
   switch (group) {
     case Group::Header: {
@@ -154,9 +191,17 @@ bool ReadGroup(ILink &link, Group group, Backup &backup) {
       return true;
     }
     case Group::Vat:
+    {
       if (Send(link, cmd::kTaxRates, {}, reply) != 0) return false;
-      backup.vat = VatFromReply(reply);
+      std::string bad;
+      const auto vat = VatFromReply(reply, &bad);
+      if (!vat) {
+        if (unreadable != nullptr) *unreadable = "\"" + bad + "\" is no rate of 0 to 99.99";
+        return false;
+      }
+      backup.vat = *vat;
       return true;
+    }
     case Group::DateTime:
       if (Send(link, cmd::kReadDateTime, {}, reply) != 0) return false;
       backup.dateTime = reply;
@@ -177,7 +222,7 @@ bool ReadGroup(ILink &link, Group group, Backup &backup) {
 }
 
 Written WriteHeaderLines(ILink &link, ui::IPrompter &prompter, const std::array<std::string, kTextLines> &header,
-                         const std::vector<size_t> &lines) {
+                         const std::vector<size_t> &lines, std::vector<size_t> *written) {
   bool advertisement = false;
   for (const size_t line : lines) advertisement = advertisement || line >= kHeaderTextLines;
   if (advertisement && !ReportPreCheck(link, prompter)) return Written::Declined;
@@ -187,6 +232,7 @@ Written WriteHeaderLines(ILink &link, ui::IPrompter &prompter, const std::array<
     if (Send(link, cmd::kTextLine, TextLineWriteData(line, header[line]), reply) != 0)
       return done == 0 ? Written::None : Written::Part;
     ++done;
+    if (written != nullptr) written->push_back(line);
   }
   return Written::All;
 }

@@ -33,8 +33,10 @@ class CliLink final : public ILink {
   ~CliLink() override;
 
   // Opens `port` ("USB", a COM name or a path) and checks that a device answers there, as the
-  // tool's scan does (command 62, then 200). False when nothing answers.
+  // tool's scan does (command 62, then 200). False when nothing answers; OpenProblem() then says
+  // why the port itself could not be opened, when that was the reason.
   bool Open(const std::string &port);
+  const std::string &OpenProblem() const { return openProblem_; }
   void Close();
   const std::string &Port() const { return port_; }
   bool Usb() const { return usb_; }
@@ -48,8 +50,11 @@ class CliLink final : public ILink {
   std::string LastStatus() const override { return lastStatus_; }
   void ClearLastStatus() override { lastStatus_.clear(); }
 
-  // Whether the last command failed for want of an answer rather than by the device's refusal.
-  bool Lost() const { return lost_; }
+  // How the last command failed. Lost: no answer, a garbled one, or the link went away; Refused:
+  // the device answered with its error flag.
+  enum class Failure { None, Refused, Lost };
+  Failure LastFailure() const { return failure_; }
+  bool Lost() const { return failure_ == Failure::Lost; }
 
   // The six status bytes of the last command that carried them. Over a serial line the engine
   // hands them over with bit 7 cleared.
@@ -61,7 +66,9 @@ class CliLink final : public ILink {
   std::string port_;
   bool usb_ = false;
   bool serialOpen_ = false;
-  bool lost_ = false;
+  bool transportFailed_ = false;  // the last command's link failed, whatever the reply says
+  Failure failure_ = Failure::None;
+  std::string openProblem_;
   std::string lastStatus_;
   std::optional<std::array<uint8_t, 6>> usbStatus_;
 };
@@ -69,16 +76,18 @@ class CliLink final : public ILink {
 // Reads the identity (command 90); false when the device refuses.
 bool ReadIdentity(ILink &link, Identity &identity);
 
-// Reads `group` into `backup`; false when the device refused a command of it.
-bool ReadGroup(ILink &link, Group group, Backup &backup);
+// Reads `group` into `backup`; false when a command of it failed, or when the device answered
+// with something that is no value of the group: then *unreadable (when given) quotes it.
+bool ReadGroup(ILink &link, Group group, Backup &backup, std::string *unreadable = nullptr);
 
 // What a write did: everything, nothing, part (the header's lines are written one by one), or
 // nothing because the person declined a report the device needs first.
 enum class Written { All, None, Part, Declined };
 
 // Header lines: only `lines`, each after the report pre-check when it is an advertisement line.
+// The lines the device took go to *written when given.
 Written WriteHeaderLines(ILink &link, ui::IPrompter &prompter, const std::array<std::string, kTextLines> &header,
-                         const std::vector<size_t> &lines);
+                         const std::vector<size_t> &lines, std::vector<size_t> *written = nullptr);
 Written WriteVat(ILink &link, ui::IPrompter &prompter, const VatRates &vat);
 Written WriteTcpIp(ILink &link, const TcpIpSettings &settings);
 // The device's current password goes back with the access point and user; it is read first.

@@ -1,12 +1,11 @@
 #include "programming/logo_bitmap.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 
 #include "core/fields.h"
 #include "framecodec/frame.h"
+#include "platform/files.h"
 
 namespace tillwright {
 namespace {
@@ -78,13 +77,13 @@ size_t MaxLogoRowBytes(size_t rows) {
   return std::min(fits, kLogoRowBuffer);
 }
 
-std::unique_ptr<LogoBitmap> LogoBitmap::Open(const std::string &path, Error *error) {
-  std::error_code ec;
-  const std::filesystem::path file(std::u8string(path.begin(), path.end()));
-  auto stream = std::make_unique<std::ifstream>(file, std::ios::binary);
-  // A folder opens on some systems; it is no file to read.
-  if (!stream->is_open() || std::filesystem::is_directory(file, ec)) {
+std::unique_ptr<LogoBitmap> LogoBitmap::Open(const std::string &path, Error *error, std::string *why) {
+  std::string reason;
+  // Only a regular file: a FIFO or a device given by mistake would block or never end.
+  auto stream = platform::OpenRegularFile(path, &reason);
+  if (!stream) {
     *error = Error::CannotOpen;
+    if (why != nullptr) *why = reason;
     return nullptr;
   }
   return Read(std::move(stream), error);

@@ -38,8 +38,9 @@ class LogoBitmap {
  public:
   enum class Error { None, CannotOpen, InvalidFormat };
 
-  // Opens the file (a UTF-8 path) and reads its headers.
-  static std::unique_ptr<LogoBitmap> Open(const std::string &path, Error *error);
+  // Opens the file (a UTF-8 path; a regular file only) and reads its headers. With CannotOpen,
+  // *why (when given) says why.
+  static std::unique_ptr<LogoBitmap> Open(const std::string &path, Error *error, std::string *why = nullptr);
   // The same over any stream that can seek (tests, the fuzz target).
   static std::unique_ptr<LogoBitmap> Read(std::unique_ptr<std::istream> stream, Error *error);
 

@@ -20,6 +20,6 @@ std::string PortAliasDir();
 std::optional<unsigned> ComPortNumber(std::string_view name);
 
 // The path to open for a port name; names that are neither paths nor COMn are returned as given.
-std::string ResolvePortName(std::string_view name);
+std::string ResolvePortName(std::string_view name, std::string *refusal = nullptr);
 
 }  // namespace platform

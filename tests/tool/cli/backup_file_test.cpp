@@ -159,8 +159,28 @@ TEST(BackupFile, DifferencesNameEachChangedFieldAndNeverTheClock) {
   EXPECT_EQ(diffs[3].field, "user");
 }
 
-TEST(BackupFile, RatesTravelAsTheDialogSendsThem) {
-  EXPECT_EQ(VatFromReply("20.00,9.00,,-,5.5").rates, (std::array<std::optional<int>, kTaxGroups>{2000, 900, {}, {}, 550}));
+TEST(BackupFile, RatesAreReadStrictlyAndTravelAsTheDialogSendsThem) {
+  const struct {
+    const char *text;
+    std::optional<int> hundredths;
+  } rates[] = {
+      {"20", 2000}, {"9.5", 950}, {"0.00", 0}, {"99.99", 9999}, {"07.05", 705},
+      // Nothing a strtod or stod would take beyond plain decimals: no hex, exponent, sign or
+      // infinity, no third decimal the device cannot hold, nothing from 100 up.
+      {"0x10", {}}, {"1e1", {}}, {"nan", {}}, {"inf", {}}, {"+5", {}}, {"-5", {}}, {"abc", {}}, {"", {}},
+      {"5.", {}}, {".5", {}}, {"9.999", {}}, {"100", {}}, {"100.00", {}}, {"2 0", {}}, {"20,5", {}},
+  };
+  for (const auto &r : rates) EXPECT_EQ(ParseRate(r.text), r.hundredths) << r.text;
+
+  const auto read = VatFromReply("20.00,9.00,,-,5.5");
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->rates, (std::array<std::optional<int>, kTaxGroups>{2000, 900, {}, {}, 550}));
+  // An unreadable rate makes the reply unreadable; it is never taken as 0.
+  std::string bad;
+  EXPECT_FALSE(VatFromReply("20.00,nan,0.00,-,-", &bad));
+  EXPECT_EQ(bad, "nan");
+  EXPECT_FALSE(VatFromReply("100.00,9.00,0.00,-,-", &bad));
+  EXPECT_EQ(bad, "100.00");
   VatRates vat;
   vat.rates = {2000, std::nullopt, 1, 9999, 0};
   EXPECT_EQ(VatWriteData(vat), "20.00,-1.00,0.01,99.99,0.00");
