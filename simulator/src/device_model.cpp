@@ -26,6 +26,12 @@ Answer Answer::SyntaxError() { return Refusal(0, status::kSyntaxError); }
 Answer Answer::InvalidCommand() { return Refusal(0, status::kInvalidCommand); }
 Answer Answer::NotAllowed() { return Refusal(1, status::kNotAllowed); }
 
+Answer Answer::Silence() {
+  Answer answer;
+  answer.silent = true;
+  return answer;
+}
+
 DeviceModel::DeviceModel(WallClock clock) : clock_(std::move(clock)) {
   if (!clock_) clock_ = [] { return std::chrono::system_clock::now(); };
   RegisterClockCommands(*this);
@@ -42,6 +48,11 @@ DeviceModel::DeviceModel(WallClock clock) : clock_(std::move(clock)) {
 }
 
 void DeviceModel::Register(uint8_t code, Handler handler) { handlers_[code] = std::move(handler); }
+
+DeviceModel::Handler DeviceModel::HandlerOf(uint8_t code) const {
+  const auto it = handlers_.find(code);
+  return it == handlers_.end() ? Handler() : it->second;
+}
 
 Answer DeviceModel::Execute(uint8_t code, std::string_view data) {
   Answer answer;

@@ -145,6 +145,10 @@ bool Simulator::Handle(const ReceivedFrame &frame) {
   if (action.delay.count() > 0 && !SleepUntil(Clock::now() + action.delay)) return false;
 
   const Answer answer = WithModel([&](DeviceModel &model) { return model.Execute(frame.cmd, frame.data); });
+  if (answer.silent) {
+    platform::Trace("fiscal-sim: silent");
+    return true;
+  }
   Bytes reply = BuildReply(action.wrongSeq ? OtherSeq(frame.seq) : frame.seq, frame.cmd, answer.data, answer.status);
   if (action.corruptCheck) reply[reply.size() - 2] ^= 0x01;
   platform::TraceFrame("fiscal-sim tx", reply.data(), reply.size());

@@ -39,6 +39,18 @@ for program in "$@"; do
   for option in $options; do
     grep -q -- "$option\b" <<<"$help" || fail "$name --help does not mention $option of its man page"
   done
+  # A table of exit statuses in --help is the man page's word for word, and the README's too.
+  table=$(awk '/^Exit status:/ { t = 1; next } t && /^  [0-9]  / { sub(/^  /, ""); n = $1; sub(/^[0-9]+  /, ""); print n ": " $0; next } { t = 0 }' <<<"$help")
+  if [ -n "$table" ]; then
+    page_table=$(awk '/^\.SH / { s = ($2 == "EXIT") } s && /^\.B [0-9]+$/ { n = $2; getline; print n ": " $0 }' "$page" |
+      sed -E 's/\\-/-/g; s/\.$//; s/^([0-9]+): (.)/\1: \L\2/')
+    [ "$table" = "$page_table" ] || fail "$name: the exit statuses of --help and of $name.1 differ:"$'\n'"$table"$'\n---\n'"$page_table"
+    readme=$man_dir/../../README.md
+    if grep -q "$name" "$readme"; then
+      readme_table=$(awk '/Exit statuses:$/ { t = 1; next } t && /^- [0-9]: / { sub(/^- /, ""); print; next } t && NF { t = 0 }' "$readme")
+      [ "$table" = "$readme_table" ] || fail "$name: the exit statuses of --help and of the README differ:"$'\n'"$readme_table"
+    fi
+  fi
   out=$(env -u DISPLAY -u WAYLAND_DISPLAY timeout 20 "$program" --version </dev/null 2>&1)
   rc=$?
   [ $rc -eq 0 ] && [ "$out" = "$name $version" ] || fail "$name --version: exit $rc: $out"

@@ -38,9 +38,9 @@ constexpr const char *kExitText =
     "  0  success\n"
     "  1  bad arguments, or a group that cannot be read\n"
     "  2  no device answers, or it stopped answering\n"
-    "  3  the device refused a command\n"
+    "  3  the device refused a command, or gave a value that cannot be read\n"
     "  4  a file that cannot be read or written, or is no sound backup\n"
-    "  5  partial restore: some groups written, others not (named on standard error)\n"
+    "  5  partial write: a restore, code table or logo that wrote some parts and not others (named on standard error)\n"
     "  6  declined: a question answered no, or none asked without --yes\n";
 
 struct Options {

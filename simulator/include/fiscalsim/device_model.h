@@ -130,11 +130,13 @@ inline constexpr StatusBytes kStatusIdle = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
 struct Answer {
   std::string data;
   StatusBytes status = kStatusIdle;
+  bool silent = false;  // no answer goes out at all
 
   static Answer Ok(std::string data = {});
   static Answer SyntaxError();     // malformed or out-of-range data
   static Answer InvalidCommand();  // a code the device does not know
   static Answer NotAllowed();      // well-formed, but not in the device's present state
+  static Answer Silence();         // nothing: the device died or lost the frame
 };
 
 inline constexpr size_t kHeaderLines = 10;  // eight header lines, then two advertisement lines
@@ -285,6 +287,9 @@ class DeviceModel {
 
   // Adds or replaces the handler of a command code.
   void Register(uint8_t code, Handler handler);
+  // The handler of a command code, empty when there is none: to wrap it, e.g. in a rule that
+  // refuses or drops chosen requests and passes the others on.
+  Handler HandlerOf(uint8_t code) const;
 
   // Runs the command. An unknown code, a handler that throws or an answer too long for a frame
   // becomes a refusal; the standing status is added to every answer.

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -17,7 +18,10 @@
 #include "fiscalsim/device_model.h"
 #include "fiscalsim/simulator.h"
 #include "sim_link.h"
+#include "platform/serial_port.h"
 #ifndef _WIN32
+#include <sys/stat.h>
+
 #include "fiscalsim/port_alias.h"
 #endif
 
@@ -106,6 +110,35 @@ class CliOnSimulator : public ::testing::Test {
       s.gprsApn = "other.apn";
       s.gprsUser = "someone";
     });
+  }
+
+  // A device as it comes from the factory, with nothing received yet.
+  void FreshDevice() {
+    sim_->Stop();
+    sim_ = std::make_unique<fiscalsim::Simulator>(fiscal_test::OpenSimLink());
+    sim_->Start();
+    port_ = sim_->PortName();
+  }
+
+  // The device refuses, or stops answering at, the requests of `code` that `which` picks (all
+  // when empty); every other request goes to the command's own handler.
+  enum class Upset { Refuse, Drop };
+  void Upsets(uint8_t code, Upset upset, std::function<bool(std::string_view)> which = {}) {
+    sim_->WithModel([&](fiscalsim::DeviceModel &m) {
+      m.Register(code, [original = m.HandlerOf(code), upset, which, sim = sim_.get()](fiscalsim::DeviceModel &model,
+                                                                                     std::string_view data) {
+        if (which && !which(data)) return original(model, data);
+        if (upset == Upset::Refuse) return fiscalsim::Answer::NotAllowed();
+        sim->Faults().GoSilent();
+        return fiscalsim::Answer::Silence();
+      });
+    });
+  }
+  static std::function<bool(std::string_view)> StartsWith(std::string prefix) {
+    return [prefix](std::string_view data) { return data.substr(0, prefix.size()) == prefix; };
+  }
+  fiscalsim::DeviceState State() {
+    return sim_->WithModel([](fiscalsim::DeviceModel &m) { return m.State(); });
   }
 
   std::unique_ptr<fiscalsim::Simulator> sim_;
@@ -334,6 +367,146 @@ TEST_F(CliOnSimulator, CloneCopiesEveryGroupOntoAnotherSerialNumber) {
   target.Stop();
 }
 #endif
+
+// Every exit status from what the device did, and what the device then holds: what the message
+// says was written is there, what it says was not is not.
+TEST_F(CliOnSimulator, EachExitStatusTellsWhatTheDeviceHolds) {
+  using fiscalsim::command::kCodeTable;
+  using fiscalsim::command::kHeaderLine;
+  using fiscalsim::command::kLogoRow;
+  using fiscalsim::command::kSetTaxRates;
+  using fiscalsim::command::kTcpIp;
+  const fiscalsim::DeviceState factory = State();
+  const auto nothingSent = [this] { EXPECT_EQ(sim_->ReceivedFrames().Total(), 0u); };
+  const auto unchanged = [this, &factory] {
+    const auto now = State();
+    EXPECT_EQ(now.headerLines, factory.headerLines);
+    EXPECT_EQ(now.taxRates, factory.taxRates);
+    EXPECT_EQ(now.tcpIp, factory.tcpIp);
+  };
+  const auto untouched = [this, &unchanged] {
+    EXPECT_EQ(Writes(), 0u);
+    unchanged();
+  };
+  const auto noBackup = [this] {
+    EXPECT_FALSE(fs::exists(File("b.json")));
+    for (const auto &entry : fs::directory_iterator(File(""))) ADD_FAILURE() << "left behind: " << entry.path();
+  };
+  const auto backupThenChange = [this] {
+    ASSERT_EQ(OnSim({"backup", File("restore.json")}).status, kExitOk);
+    ChangeDevice();
+  };
+  const std::string logo = File("logo.bmp");
+  const struct {
+    const char *name;
+    std::function<void()> arrange;
+    std::vector<std::string> args;
+    int status;
+    std::string said;
+    std::function<void()> holds;
+  } cases[] = {
+      {"written", {}, {"set", "header", "0", "SHOP LTD"}, kExitOk, "written: line 0 \"SHOP LTD\"",
+       [this] { EXPECT_EQ(State().headerLines[0], "SHOP LTD"); }},
+      {"data longer than a frame", {}, {"send", "43", std::string(220, 'A')}, kExitUsage,
+       "the data is 220 bytes; one command carries 219 at most: nothing sent", nothingSent},
+      {"a rate in hex", {}, {"set", "vat", "0x10", "-", "-", "-", "-"}, kExitUsage, "not 0x10", nothingSent},
+      {"the read before a write is refused", [&] { Upsets(kTcpIp, Upset::Refuse, StartsWith("R")); },
+       {"set", "tcpip", "dhcp"}, kExitRefused, "the device refused the reading of tcpip: nothing written", untouched},
+      {"the device is gone at the read before a write", [&] { Upsets(kTcpIp, Upset::Drop, StartsWith("R")); },
+       {"set", "tcpip", "dhcp"}, kExitNoDevice,
+       "the device stopped answering (the reading of tcpip: nothing written)", untouched},
+      {"the device is gone at the write", [&] { Upsets(kSetTaxRates, Upset::Drop); },
+       {"--reports", "set", "vat", "5", "-", "-", "-", "-"}, kExitNoDevice, "the device stopped answering (the rates)",
+       [this, &factory] { EXPECT_EQ(State().taxRates, factory.taxRates); }},
+      {"the write is refused", [&] { Upsets(kHeaderLine, Upset::Refuse, StartsWith("1")); },
+       {"set", "header", "1", "X"}, kExitRefused, "the device refused the line", unchanged},
+      {"--json on a failure", [&] { Upsets(kHeaderLine, Upset::Refuse, StartsWith("1")); },
+       {"--json", "set", "header", "1", "X"}, kExitRefused, "\"exit_status\": 3", unchanged},
+      {"an unreadable rate", [&] { sim_->WithModel([](fiscalsim::DeviceModel &m) {
+         m.Register(fiscalsim::command::kTaxRates, [](fiscalsim::DeviceModel &, std::string_view) {
+           return fiscalsim::Answer::Ok("20.00,nan,0.00,-,-");
+         });
+       }); },
+       {"backup", File("b.json")}, kExitRefused, "the device's vat cannot be read: \"nan\" is no rate", noBackup},
+      {"an identity no backup can hold", [&] { sim_->WithModel([](fiscalsim::DeviceModel &m) {
+         m.State().serialNumber = "SV\x01";
+       }); },
+       {"backup", File("b.json")}, kExitBadFile,
+       "make no sound backup (device.serial_number: has a control character): nothing written", noBackup},
+      {"a restore whose device is gone before its first write",
+       [&] { backupThenChange(); Upsets(kHeaderLine, Upset::Drop, [](std::string_view d) { return d[0] != 'I'; }); },
+       {"--yes", "--reports", "restore", File("restore.json")}, kExitNoDevice,
+       "header not written (the device stopped answering); nothing written",
+       [this] { EXPECT_EQ(State().headerLines[2], "CHANGED"); }},
+      {"a restore that wrote some lines", [&] { backupThenChange(); Upsets(kHeaderLine, Upset::Refuse, StartsWith("8")); },
+       {"--yes", "--reports", "restore", File("restore.json")}, kExitPartial,
+       "partial restore: header failed (the device refused it); written: header (line 2)",
+       [this] {
+         EXPECT_EQ(State().headerLines[2], " ");
+         EXPECT_EQ(State().headerLines[8], "AD CHANGED");
+       }},
+      {"a restore nobody confirmed", backupThenChange, {"restore", File("restore.json")}, kExitDeclined,
+       "nothing written", [this] { EXPECT_EQ(State().headerLines[2], "CHANGED"); }},
+      {"a code table cut short", [&] { Upsets(kCodeTable, Upset::Refuse, StartsWith("C0")); },
+       {"set", "codetable", "dos"}, kExitPartial, "the device refused block 3 of 4; blocks 1 to 2 are written", {}},
+      {"a logo file that shrank while it was sent",
+       [&] {
+         folder_.Write("logo.bmp", tooltest::BitmapFile(tooltest::Picture::Pattern(40, 12)).Bytes());
+         sim_->WithModel([&](fiscalsim::DeviceModel &m) {
+           m.Register(kLogoRow, [original = m.HandlerOf(kLogoRow), logo](fiscalsim::DeviceModel &model, std::string_view d) {
+             if (d.substr(0, 2) == "3,") fs::resize_file(logo, 62);  // the headers alone are left
+             return original(model, d);
+           });
+         });
+       },
+       {"set", "logo", logo}, kExitPartial, "cannot read row 5 of " + logo + " (the file changed while it was sent); rows 1 to 4 are in the device",
+       [this] { EXPECT_EQ(State().logoRows.size(), 4u); }},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    FreshDevice();
+    for (const auto &entry : fs::directory_iterator(File(""))) fs::remove(entry.path());
+    if (c.arrange) c.arrange();
+    sim_->ReceivedFrames().Clear();
+    const Ran ran = OnSim(c.args);
+    EXPECT_EQ(ran.status, c.status) << ran.err;
+    EXPECT_NE((ran.status == kExitOk ? ran.out : ran.err + ran.out).find(c.said), std::string::npos) << ran.err << ran.out;
+    if (c.args[0] == "--json") {
+      const auto doc = nlohmann::json::parse(ran.out);
+      EXPECT_EQ(doc["exit_status"], c.status);
+      EXPECT_FALSE(doc["error"].get<std::string>().empty());
+    }
+    if (c.holds) c.holds();
+  }
+}
+
+// What is not a file the program can read is refused at once, never waited on.
+TEST_F(CliOnSimulator, APortInUseOrAFileThatIsNoneIsSaidSo) {
+  {
+    platform::SerialPort holder;
+    ASSERT_EQ(holder.Open(port_), 0);
+    const Ran busy = OnSim({"get", "vat"});
+    EXPECT_EQ(busy.status, kExitNoDevice);
+    EXPECT_NE(busy.err.find(port_ + " is in use by another program"), std::string::npos) << busy.err;
+  }
+#ifndef _WIN32
+  ASSERT_EQ(::mkfifo(File("fifo").c_str(), 0600), 0);
+  for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+           {"restore", File("fifo")}, {"set", "logo", File("fifo")}, {"restore", "/dev/zero"}}) {
+    const Ran ran = OnSim(args);
+    EXPECT_EQ(ran.status, kExitBadFile) << args[1];
+    EXPECT_NE(ran.err.find("is not a regular file"), std::string::npos) << ran.err;
+  }
+  // A backup is the owner's alone, whatever the umask.
+  const mode_t saved = ::umask(0);
+  const Ran backup = OnSim({"backup", File("b.json")});
+  ::umask(saved);
+  ASSERT_EQ(backup.status, kExitOk) << backup.err;
+  struct stat st {};
+  ASSERT_EQ(::stat(File("b.json").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+#endif
+}
 
 TEST_F(CliOnSimulator, NoDeviceIsItsOwnStatus) {
   sim_->Faults().GoSilent();
