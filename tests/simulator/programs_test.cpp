@@ -242,6 +242,7 @@ TEST_F(ProgramsTest, SimulatorRefusesAnAliasInUseAndReplacesAStaleOne) {
 
 // Where the alias goes: the default place ($XDG_RUNTIME_DIR/fiscal-com) or one named by
 // FISCAL_COM_DIR, in the state a case leaves it. A case with `why` is refused with that reason.
+// The rule itself is the port names' (tests/platform); these are the ways into it from here.
 struct AliasDirCase {
   const char *what;
   bool named;
@@ -255,15 +256,11 @@ void PrintTo(const AliasDirCase &c, std::ostream *os) { *os << c.what; }
 
 const AliasDirCase kAliasDirCases[] = {
     {"MissingIsMadePrivate", false, AliasDirCase::Missing, fs::perms::none, false, nullptr},
-    {"Private", false, AliasDirCase::Dir, fs::perms::owner_all, false, nullptr},
-    {"GroupMayWrite", false, AliasDirCase::Dir, fs::perms::owner_all | fs::perms::group_all, false,
-     "is writable by others (mode 0770)"},
     {"AnyoneMayWrite", false, AliasDirCase::Dir, fs::perms::all, false, "is writable by others (mode 0777)"},
     {"LinkToPrivateDir", false, AliasDirCase::LinkToDir, fs::perms::owner_all, false, "is a symbolic link"},
     {"RegularFile", false, AliasDirCase::File, fs::perms::none, false, "is not a directory"},
     {"AnotherAccounts", false, AliasDirCase::Dir, fs::perms::owner_all, true, "belongs to another account (uid 1)"},
     {"NamedThroughALink", true, AliasDirCase::LinkToDir, fs::perms::owner_all, false, nullptr},
-    {"NamedAnyoneMayWrite", true, AliasDirCase::Dir, fs::perms::all, false, "is writable by others (mode 0777)"},
 };
 
 class AliasDirTest : public ProgramsTest, public ::testing::WithParamInterface<AliasDirCase> {
@@ -324,17 +321,6 @@ TEST_P(AliasDirTest, TheAliasGoesOnlyIntoAPrivateDirectory) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, AliasDirTest, ::testing::ValuesIn(kAliasDirCases),
                          [](const ::testing::TestParamInfo<AliasDirCase> &p) { return std::string(p.param.what); });
-
-// The program says why and ends, before anything is served.
-TEST_F(ProgramsTest, SimulatorRefusesAnAliasDirectoryOthersMayWriteTo) {
-  fs::permissions(dir_, fs::perms::all);
-  Child sim({FISCAL_SIM_PATH, "--com", "COM7"});
-  EXPECT_EQ(sim.Wait(), 1);
-  EXPECT_NE(sim.Err().find("COM7 is refused: " + dir_.string() + " is writable by others (mode 0777)"),
-            std::string::npos)
-      << sim.Err();
-  EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "COM7")));
-}
 
 TEST_F(ProgramsTest, BadUsageExitsWithTwo) {
   for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
