@@ -13,6 +13,7 @@
 #include "platform/mutex.h"
 #include "platform/port_names.h"
 #include "platform/serial_port.h"
+#include "platform/trace.h"
 #include "termios_settings.h"
 
 namespace platform {
@@ -79,7 +80,12 @@ SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
 SerialPort::~SerialPort() { Close(); }
 
 int SerialPort::Open(std::string_view name) {
-  const std::string path = ResolvePortName(name);
+  std::string refusal;
+  const std::string path = ResolvePortName(name, &refusal);
+  if (!refusal.empty()) {
+    Trace("%s", refusal.c_str());
+    return EACCES;
+  }
   MutexLock lock(impl_->mutex);
   if (impl_->fd >= 0) return EISCONN;
 

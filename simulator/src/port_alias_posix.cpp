@@ -40,6 +40,13 @@ std::unique_ptr<PortAlias> PortAlias::Create(std::string_view comName, const std
   }
   const std::string dir = platform::PortAliasDir();
   if (!MakeDirectories(dir, error)) return nullptr;
+  // A directory that another account made first, or may write to, would let it replace the
+  // alias with one to a terminal of its own: hosts would then talk to it, not to us. Checked
+  // after the mkdir, so that what the check passed is what the link goes into.
+  if (const std::string fault = platform::PortAliasDirFault(); !fault.empty()) {
+    *error = std::string(comName) + " is refused: " + fault;
+    return nullptr;
+  }
   const std::string path = dir + "/COM" + std::to_string(*number);
 
   struct stat st {};

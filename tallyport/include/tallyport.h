@@ -20,10 +20,15 @@
  *   - outs of any kind keep their previous values on every failure and wherever a function
  *     says "untouched".
  *   - a command's data may hold at most 219 bytes once formatted; longer gives 10006.
- *   - numbers (double) must be finite and fit the device's fields, else 10006 with nothing
- *     sent: amounts and prices at most 21474836.47 either way (32-bit counts of cents),
- *     quantities at most 2147483.647 (32-bit counts of thousandths), percentages (discounts,
- *     surcharges, tax rates) at most 999.99. NaN and infinities are always refused.
+ *   - amounts, prices, quantities and percentages (double) must be finite and fit the device's
+ *     fields, else 10006 with nothing sent: amounts and prices at most 21474836.47 either way
+ *     (32-bit counts of cents), quantities at most 2147483.647 (32-bit counts of thousandths),
+ *     percentages (discounts, surcharges, tax rates) at most 999.99. NaN and infinities are
+ *     refused there even where a 0 would send nothing. Dates are not numbers in this sense:
+ *     GetTaxRates sends "Invalid DateTime" for a date that is none (NaN and infinities
+ *     included) and refuses nothing, while the functions taking a TpDateTime give 10006 for
+ *     it. Double outs (Total's amountOut, GetCurrentTaxRates) take the reply's numbers as the
+ *     C library reads them: a reply of "nan" or "inf" gives NaN or an infinity.
  *   - one connection per process; call from one thread at a time. Each command blocks until
  *     the device answers, at most five waits of 2.5 s (longer while the device says "busy").
  *     Disconnect from another thread ends the command in flight at once with 10003.
@@ -246,7 +251,9 @@ TALLYPORT_API int32_t DisplayDateTime(void);
 TALLYPORT_API int32_t GetDateTime(TpDateTime *dateTime);
 TALLYPORT_API int32_t GetFreeClosures(int16_t *first, int16_t *second);
 TALLYPORT_API int32_t GetHeader(int16_t line, char *out);
-/* from and to count days from 30 December 1899; out gets the reply when it is not empty. */
+/* from and to count days from 30 December 1899 and are sent as DDMMYY; a value that is no date
+ * in the years 100 to 9999 (NaN and infinities included) is sent as the text "Invalid DateTime"
+ * in its place, never refused. out gets the reply when it is not empty. */
 TALLYPORT_API int32_t GetTaxRates(double from, double to, char *out);
 TALLYPORT_API int32_t GetPrnStatus(int16_t flag, char *out);
 TALLYPORT_API int32_t GetFiscalClosureStatus(int16_t flag, char *out);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "platform/port_names.h"
@@ -16,9 +17,12 @@ TEST(PortNamesWinTest, NamesPassThroughUnchanged) {
   // Windows resolves COMn itself; no variable of the Linux alias scheme has any say.
   _putenv_s("FISCAL_COM_DIR", "C:\\nowhere");
   for (const char *name : {"COM1", "com7", "COM20", "\\\\.\\COM12", "COM0", "ttyUSB0", "/dev/ttyS0"}) {
-    EXPECT_EQ(ResolvePortName(name), name);
+    std::string refusal = "left over";
+    EXPECT_EQ(ResolvePortName(name, &refusal), name);
+    EXPECT_EQ(refusal, "");  // nothing is ever refused
   }
   EXPECT_EQ(PortAliasDir(), "");
+  EXPECT_EQ(PortAliasDirFault(), "");
   _putenv_s("FISCAL_COM_DIR", "");
 }
 

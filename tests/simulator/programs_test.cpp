@@ -9,9 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <optional>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -19,6 +23,7 @@
 #include <vector>
 
 #include "fiscalsim/frame_codec.h"
+#include "fiscalsim/port_alias.h"
 #include "fiscalsim/pty_link.h"
 #include "fiscalsim/serial_link.h"
 #include "fiscalsim/simulator.h"
@@ -234,6 +239,88 @@ TEST_F(ProgramsTest, SimulatorRefusesAnAliasInUseAndReplacesAStaleOne) {
   EXPECT_EQ(sim.Wait(), 0) << sim.Err();
   EXPECT_FALSE(fs::exists(fs::symlink_status(alias)));
 }
+
+// Where the alias goes: the default place ($XDG_RUNTIME_DIR/fiscal-com) or one named by
+// FISCAL_COM_DIR, in the state a case leaves it. A case with `why` is refused with that reason.
+// The rule itself is the port names' (tests/platform); these are the ways into it from here.
+struct AliasDirCase {
+  const char *what;
+  bool named;
+  enum Kind { Missing, Dir, LinkToDir, File } kind;
+  fs::perms mode;
+  bool foreign;     // owned by another account: only root can make one
+  const char *why;  // nullptr: the alias is made
+};
+
+void PrintTo(const AliasDirCase &c, std::ostream *os) { *os << c.what; }
+
+const AliasDirCase kAliasDirCases[] = {
+    {"MissingIsMadePrivate", false, AliasDirCase::Missing, fs::perms::none, false, nullptr},
+    {"AnyoneMayWrite", false, AliasDirCase::Dir, fs::perms::all, false, "is writable by others (mode 0777)"},
+    {"LinkToPrivateDir", false, AliasDirCase::LinkToDir, fs::perms::owner_all, false, "is a symbolic link"},
+    {"RegularFile", false, AliasDirCase::File, fs::perms::none, false, "is not a directory"},
+    {"AnotherAccounts", false, AliasDirCase::Dir, fs::perms::owner_all, true, "belongs to another account (uid 1)"},
+    {"NamedThroughALink", true, AliasDirCase::LinkToDir, fs::perms::owner_all, false, nullptr},
+};
+
+class AliasDirTest : public ProgramsTest, public ::testing::WithParamInterface<AliasDirCase> {
+ protected:
+  void SetUp() override {
+    ProgramsTest::SetUp();
+    if (const char *run = std::getenv("XDG_RUNTIME_DIR")) savedRuntime_ = run;
+  }
+  void TearDown() override {
+    if (savedRuntime_) ::setenv("XDG_RUNTIME_DIR", savedRuntime_->c_str(), 1);
+    else ::unsetenv("XDG_RUNTIME_DIR");
+    ProgramsTest::TearDown();
+  }
+
+  std::optional<std::string> savedRuntime_;
+};
+
+TEST_P(AliasDirTest, TheAliasGoesOnlyIntoAPrivateDirectory) {
+  const AliasDirCase &c = GetParam();
+  if (c.foreign && ::geteuid() != 0) GTEST_SKIP() << "only root can give a directory to another account";
+  const fs::path dir = dir_ / "fiscal-com";
+  const fs::path real = c.kind == AliasDirCase::LinkToDir ? dir_ / "real" : dir;
+  switch (c.kind) {
+    case AliasDirCase::Missing: break;
+    case AliasDirCase::File: std::ofstream(dir).put('x'); break;
+    case AliasDirCase::Dir:
+    case AliasDirCase::LinkToDir:
+      fs::create_directory(real);
+      if (c.foreign) {
+        ASSERT_EQ(::chown(real.c_str(), 1, 1), 0) << errno;
+      }
+      fs::permissions(real, c.mode);
+      if (real != dir) fs::create_directory_symlink(real, dir);
+      break;
+  }
+  if (c.named) {
+    ::setenv("FISCAL_COM_DIR", dir.c_str(), 1);
+  } else {
+    ::unsetenv("FISCAL_COM_DIR");
+    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+  }
+
+  std::string error;
+  const std::unique_ptr<PortAlias> alias = PortAlias::Create("com7", "/dev/pts/999", &error);
+  if (c.why == nullptr) {
+    ASSERT_NE(alias, nullptr) << error;
+    EXPECT_EQ(alias->Path(), (dir / "COM7").string());
+    EXPECT_EQ(AliasTarget(real / "COM7"), "/dev/pts/999");
+    EXPECT_EQ(fs::status(real).permissions(), fs::perms::owner_all);
+    return;
+  }
+  EXPECT_EQ(alias, nullptr);
+  EXPECT_EQ(error, "com7 is refused: " + dir.string() + " " + c.why);
+  if (c.kind != AliasDirCase::File) {
+    EXPECT_FALSE(fs::exists(fs::symlink_status(real / "COM7")));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AliasDirTest, ::testing::ValuesIn(kAliasDirCases),
+                         [](const ::testing::TestParamInfo<AliasDirCase> &p) { return std::string(p.param.what); });
 
 TEST_F(ProgramsTest, BadUsageExitsWithTwo) {
   for (std::vector<std::string> args : std::vector<std::vector<std::string>>{

@@ -153,6 +153,15 @@ TEST_F(DeviceTree, ComPortsThenAdaptersByIdThenTheOtherUsbTtys) {
   EXPECT_EQ(tillwright::ScanPortNames(), ComPorts(1));
 }
 
+// Another account able to write to the map could point any COMn at a terminal of its own.
+TEST_F(DeviceTree, NoComPortIsTriedWhileOthersMayWriteToTheAliasDirectory) {
+  Device("ttyUSB0");
+  Alias("COM3", "ttyUSB0");
+  fs::permissions(std::getenv("FISCAL_COM_DIR"), fs::perms::all);
+  EXPECT_EQ(tillwright::ScanPortNames(roots), std::vector<std::string>{Dev("ttyUSB0")});
+  EXPECT_EQ(tillwright::ScanPortNames(), std::vector<std::string>{});
+}
+
 TEST_F(DeviceTree, TheLabelNamesTheDevicePathThatAnsweredAndTheMonitorKeepsIt) {
   Device("ttyUSB0");
   Device("ttyACM3");

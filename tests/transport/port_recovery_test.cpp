@@ -103,6 +103,27 @@ TEST(PortRecovery, AVanishedPortFailsAtOnceAndIsUsedAgainWhenItComesBack) {
   EXPECT_FALSE(protocol.IsComOpen());
 }
 
+// The device hangs up while a request waits for its reply: the request ends as the time-out's
+// failed re-open would end it, without waiting out the time-out first.
+TEST(PortRecovery, AHangUpDuringARequestEndsItAtOnce) {
+  PortName name;
+  auto sim = StartSimulator();
+  name.PointTo(sim->PortName());
+  vrn::cVRNProtocol protocol(nullptr);
+  ASSERT_TRUE(protocol.Start(name.Path().c_str()));
+  ASSERT_EQ(vrn_test::Ask(protocol, kImsi, "").result, 0);
+  // The open port is kept; only a re-open would follow the name, and find nothing (a pty number
+  // set free by the hang-up may be someone else's by then).
+  name.PointTo(name.Path() + "-gone");
+
+  sim->Faults().VanishOnNext();
+  const auto start = Clock::now();
+  EXPECT_EQ(vrn_test::Ask(protocol, kImsi, "").result, -1);
+  EXPECT_LT(Clock::now() - start, vrn::cVRNProtocol::kComWaitLimit / 2);
+  EXPECT_EQ(sim->ReceivedFrames().Size(), 2u);
+  EXPECT_FALSE(protocol.IsComOpen());
+}
+
 TEST(PortRecovery, TheExportsFollowAPortThatVanishesAndComesBack) {
   vrn::DriverFactory comOnly;
   comOnly.makeComPortOnly = []() -> std::unique_ptr<vrn::iCOMDriver> { return std::make_unique<vrn::cComPortDriver>(); };
@@ -115,9 +136,13 @@ TEST(PortRecovery, TheExportsFollowAPortThatVanishesAndComesBack) {
   ASSERT_TRUE(vrn_init(name.Path().c_str()));
   ASSERT_EQ(vrn_request(kImsi, "", reply, status), 0);
 
-  // Gone while a request waits: the time-out's re-open fails and ends it.
+  // Gone while a request waits: the hang-up's re-open fails and ends it, long before the
+  // time-out would have.
+  name.PointTo(name.Path() + "-gone");
   first->Faults().VanishOnNext();
+  const auto start = Clock::now();
   EXPECT_EQ(vrn_request(kImsi, "", reply, status), -1);
+  EXPECT_LT(Clock::now() - start, vrn::cVRNProtocol::kComWaitLimit / 2);
   EXPECT_EQ(vrn_test_connection(), 0);
 
   auto second = StartSimulator();

@@ -10,6 +10,7 @@ std::vector<std::string> ScanPortNames(const platform::SerialRoots &roots) {
   for (int port = 1; port <= kLastComPort; ++port) {
     std::string name = "COM" + std::to_string(port);
     std::string path = platform::ResolvePortName(name);
+    if (path.empty()) continue;  // its alias directory is not private: the name is refused
     if (platform::SkipSerialPort(path, roots)) continue;
     names.push_back(std::move(name));
     reached.push_back(std::move(path));

@@ -2,7 +2,7 @@
 // built-in ports, as the port names say), then on Linux the serial devices that exist (USB serial
 // adapters by id, then ttyUSB<n> and ttyACM<n> not yet reached; see platform/serial_ports.h).
 // Ports that must never be opened (the system console, a built-in port without its UART) are
-// left out. The main dialog's scan and the command-line tool share this list.
+// left out, and so is every COMn while its alias directory is not private. The main dialog's scan and the command-line tool share this list.
 #pragma once
 
 #include <string>

@@ -46,7 +46,7 @@ bool cVRNProtocol::Start(const char *comPort) {
     if (!thread_.joinable() || !running_.load()) {
       Cancel();
       StopLocked();
-      for (platform::Event *e : {&replyReady_, &busy_, &receiveArmed_, &retransmit_, &abort_, &threadStarted_}) {
+      for (platform::Event *e : {&replyReady_, &busy_, &receiveArmed_, &retransmit_, &abort_, &comGone_, &threadStarted_}) {
         e->Reset();
       }
       stopping_.store(false);
@@ -100,6 +100,9 @@ bool cVRNProtocol::ResetLink(bool full) {
 void cVRNProtocol::Arm() {
   platform::MutexLock lock(recordLock_);
   ++armCount_;
+  // A hang-up seen before this transmission may have been of the port it replaced; the receive
+  // thread looks again on its next pass.
+  comGone_.Reset();
   receiveArmed_.Set();
 }
 
@@ -112,6 +115,7 @@ int cVRNProtocol::SendFrame(uint16_t command, const char *data, uint8_t *reply) 
     replyReady_.Reset();
     busy_.Reset();
     retransmit_.Reset();
+    comGone_.Reset();
     receiveArmed_.Reset();
     record_.Clear();
   }
@@ -190,7 +194,7 @@ int cVRNProtocol::Exchange(uint16_t command, const char *data, uint8_t *reply) {
   int refusals = 0;
   int resets = 0;
   for (;;) {
-    const int event = platform::WaitAny({&replyReady_, &busy_, &retransmit_, &abort_}, limit);
+    const int event = platform::WaitAny({&replyReady_, &busy_, &retransmit_, &abort_, &comGone_}, limit);
     if (stopping_.load()) return -1;
     switch (event) {
       case 0: {  // reply-ready
@@ -215,6 +219,7 @@ int cVRNProtocol::Exchange(uint16_t command, const char *data, uint8_t *reply) {
         abort_.Reset();
         if (timeouts >= 1 && timeouts <= 4) break;
         return -1;
+      case 4:  // the COM port hung up: what the time-out would find, found without waiting it out
       case platform::kWaitTimeout:
         refusals = 0;
         if (++timeouts >= kMaxInARow || !mayResend()) return -1;
@@ -263,7 +268,15 @@ void cVRNProtocol::ReceiveThread() {
     size_t got = 0;
     const bool com = com_.IsOpen();
     if (com) {
+      // HungUp is read before the ring is taken: every byte the port delivered before it hung
+      // up is then in this take or an earlier one, so a reply that came just before a hang-up
+      // is scanned (and wins) before the hang-up is reported.
+      const bool hungUp = com_.HungUp();
       got = com_.TakeReceived(chunk_.data());
+      if (got == 0 && hungUp) {
+        platform::MutexLock lock(recordLock_);
+        if (armCount_ == seenArm) comGone_.Set();  // else a newer transmission: look again
+      }
     } else if (!LinkAttached()) {
       frameLen = 0;
       if (passStart - lastPresent >= kAbsentDisarm && !waiting_.load()) disarm();

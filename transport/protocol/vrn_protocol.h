@@ -122,6 +122,9 @@ class cVRNProtocol {
   platform::Event receiveArmed_{platform::Event::Mode::Manual};  // the receive thread's gate
   platform::Event retransmit_{platform::Event::Mode::Manual};
   platform::Event abort_{platform::Event::Mode::Manual};
+  // The COM port hung up and every byte it delivered before has been scanned: a request waiting
+  // for a reply need not wait out its limit. Cleared by each transmission.
+  platform::Event comGone_{platform::Event::Mode::Manual};
   platform::Event threadStarted_{platform::Event::Mode::Manual};
 };
 

@@ -52,7 +52,8 @@ class SerialPort {
   // a second open of the same device, from this process or another, is refused (EBUSY; on
   // Windows ERROR_ACCESS_DENIED). Puts the line into raw mode at once. Returns 0 or the system's
   // error code (ENOENT, on Windows ERROR_FILE_NOT_FOUND, for a port that does not exist). Fails
-  // with EISCONN (ERROR_ALREADY_INITIALIZED) when this object is already open.
+  // with EISCONN (ERROR_ALREADY_INITIALIZED) when this object is already open, and with EACCES,
+  // traced with the reason, for a COMn whose alias directory is not private (nothing is opened).
   int Open(std::string_view name);
 
   // Applies baud rate, data bits, parity (with input parity checking) and stop bits; raw mode,

@@ -11,7 +11,8 @@ namespace fiscalsim {
 class PortAlias {
  public:
   // Makes the alias for `comName` (COMn in any case; the entry is named in upper case),
-  // creating the directory with mode 0700 when missing. An alias whose target is gone is
+  // creating the directory with mode 0700 when missing. The directory must then be private, as
+  // platform/port_names.h says, or the alias is refused. An alias whose target is gone is
   // replaced; one whose target exists belongs to someone else and is refused. Nothing on
   // failure, with the reason in *error.
   static std::unique_ptr<PortAlias> Create(std::string_view comName, const std::string &target, std::string *error);
