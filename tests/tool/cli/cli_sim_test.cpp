@@ -495,6 +495,18 @@ TEST_F(CliOnSimulator, APortInUseOrAFileThatIsNoneIsSaidSo) {
     EXPECT_NE(busy.err.find(port_ + " is in use by another program"), std::string::npos) << busy.err;
   }
 #ifndef _WIN32
+  // An alias directory another account could write to maps no name: nothing is opened.
+  const std::string shared = File("shared");
+  fs::create_directory(shared);
+  fs::permissions(shared, fs::perms::all);
+  fs::create_symlink(port_, shared + "/COM7");
+  ::setenv("FISCAL_COM_DIR", shared.c_str(), 1);
+  const Ran planted = Cli({"--port", "COM7", "backup", File("b.json")});
+  ::unsetenv("FISCAL_COM_DIR");
+  EXPECT_EQ(planted.status, kExitNoDevice);
+  EXPECT_NE(planted.err.find("COM7 is refused: " + shared + " is writable by others"), std::string::npos) << planted.err;
+  EXPECT_EQ(sim_->ReceivedFrames().Total(), 0u);
+
   ASSERT_EQ(::mkfifo(File("fifo").c_str(), 0600), 0);
   for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
            {"restore", File("fifo")}, {"set", "logo", File("fifo")}, {"restore", "/dev/zero"}}) {
