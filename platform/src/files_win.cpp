@@ -19,7 +19,12 @@ int64_t Tell(std::FILE *file) { return ::_ftelli64(file); }
 
 namespace {
 
-std::filesystem::path Path(const std::string &utf8) { return std::filesystem::u8path(utf8); }
+std::filesystem::path Path(const std::string &utf8) { return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())); }
+
+std::string Utf8(const std::filesystem::path &path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
 
 std::string SystemText(DWORD error) {
   char *text = nullptr;
@@ -77,7 +82,7 @@ bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::s
     if (handle == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
   }
   if (handle == INVALID_HANDLE_VALUE) {
-    *error = "cannot create " + temporary.u8string() + ": " + SystemText(::GetLastError());
+    *error = "cannot create " + Utf8(temporary) + ": " + SystemText(::GetLastError());
     return false;
   }
   const auto fail = [&](const std::string &what) {
@@ -90,14 +95,14 @@ bool WriteFileAtomically(const std::string &path, std::string_view bytes, std::s
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 20));
     DWORD written = 0;
     if (!::WriteFile(handle, bytes.data(), chunk, &written, nullptr) || written == 0)
-      return fail("cannot write " + temporary.u8string());
+      return fail("cannot write " + Utf8(temporary));
     bytes.remove_prefix(written);
   }
-  if (!::FlushFileBuffers(handle)) return fail("cannot write " + temporary.u8string() + " to the disk");
+  if (!::FlushFileBuffers(handle)) return fail("cannot write " + Utf8(temporary) + " to the disk");
   ::CloseHandle(handle);
   handle = INVALID_HANDLE_VALUE;
   if (!::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return fail("cannot rename " + temporary.u8string() + " to " + path);
+    return fail("cannot rename " + Utf8(temporary) + " to " + path);
   return true;
 }
 

@@ -18,11 +18,11 @@
 #include "fiscalsim/device_model.h"
 #include "fiscalsim/simulator.h"
 #include "sim_link.h"
-#include "platform/serial_port.h"
 #ifndef _WIN32
 #include <sys/stat.h>
 
 #include "fiscalsim/port_alias.h"
+#include "platform/serial_port.h"
 #endif
 
 namespace {
@@ -487,6 +487,8 @@ TEST_F(CliOnSimulator, EachExitStatusTellsWhatTheDeviceHolds) {
 
 // What is not a file the program can read is refused at once, never waited on.
 TEST_F(CliOnSimulator, APortInUseOrAFileThatIsNoneIsSaidSo) {
+#ifndef _WIN32
+  // (Windows refuses a second opener too, but wine, where the Windows tests run, does not.)
   {
     platform::SerialPort holder;
     ASSERT_EQ(holder.Open(port_), 0);
@@ -494,7 +496,6 @@ TEST_F(CliOnSimulator, APortInUseOrAFileThatIsNoneIsSaidSo) {
     EXPECT_EQ(busy.status, kExitNoDevice);
     EXPECT_NE(busy.err.find(port_ + " is in use by another program"), std::string::npos) << busy.err;
   }
-#ifndef _WIN32
   // An alias directory another account could write to maps no name: nothing is opened.
   const std::string shared = File("shared");
   fs::create_directory(shared);
