@@ -11,11 +11,12 @@ namespace vrn {
 struct DeviceInfo {
   int32_t vendorId = -1;  // -1: unknown
   int32_t productId = -1;
-  // Linux: bus number << 8 | device number of the USB device.
+  // Linux: bus number << 8 | device number of the USB device. Windows: the device node.
   uint32_t deviceInstance = 0;
-  // The device's serial port ("/dev/ttyACM0" on Linux); empty when it has none.
+  // The device's serial port ("/dev/ttyACM0" on Linux, "COM7" on Windows); empty when it has
+  // none.
   char portName[64] = {};
-  // Linux: the sysfs path of the USB device.
+  // Linux: the sysfs path of the USB device. Windows: the interface path.
   char devicePath[128] = {};
   uint8_t serial = 0;  // 1: the device has a serial port
 };
