@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "devices/device_info.h"
+#include "devices/device_tree.h"
 #include "platform/mutex.h"
 
 namespace vrn {
@@ -16,6 +17,11 @@ namespace vrn {
 using ArrivalCallback = bool (*)(const DeviceInfo &info, void *userData);
 using RemovalCallback = void (*)(const char *devicePath, void *userData);
 using QueryCallback = bool (*)(const char *devicePath, void *userData);
+
+// How an arrival looks the device up: FindDevice, unless a test put a scripted lookup in place.
+using DeviceLookup = bool (*)(InterfaceClass cls, int32_t vendorId, int32_t productId, DeviceInfo &info);
+// Returns the lookup it replaces; null puts FindDevice back.
+DeviceLookup SetDeviceLookup(DeviceLookup lookup);
 
 class DevNotificationManager {
  public:
@@ -66,7 +72,8 @@ class DevNotificationManager {
 
   void Run();
   void DeliverPosted();
-  void OnArrival(int32_t vendorId, int32_t productId, const char *path);
+  // The device with these ids as the device tree knows it, else the ids and path of the event.
+  void OnArrival(int32_t vendorId, int32_t productId, const char *path) EXCLUDES(callbackLock_);
   void OnRemoval(const char *path) EXCLUDES(callbackLock_);
   void OnChange(const char *path) EXCLUDES(callbackLock_);
 
