@@ -1,7 +1,7 @@
 // Tells the active USB driver of devices plugged in, pulled out or changed. One per process,
 // kept by the module; a thread of its own waits on the system's device events (a libudev
-// monitor for the usb and tty subsystems on Linux) and hands them to the callbacks a driver
-// installed, on that thread.
+// monitor for the usb and tty subsystems on Linux, a hidden window's device-change broadcasts
+// on Windows) and hands them to the callbacks a driver installed, on that thread.
 #pragma once
 
 #include <atomic>
@@ -78,8 +78,19 @@ class DevNotificationManager {
   void OnChange(const char *path) EXCLUDES(callbackLock_);
 
   std::thread thread_;
+#ifdef _WIN32
+  // The window procedure and the thread's loop, which reach the members below.
+  struct HiddenWindow;
+  // Handles kept untyped so that no system header is needed here. The window and its
+  // registration are touched only on the manager thread.
+  void *window_ = nullptr;        // HWND
+  void *notification_ = nullptr;  // HDEVNOTIFY
+  void *stopEvent_ = nullptr;     // the thread closes its window and ends
+  void *postEvent_ = nullptr;     // arrivals were posted
+#else
   int stopFd_ = -1;  // eventfd: the thread's close message
   int postFd_ = -1;  // eventfd: arrivals were posted
+#endif
 
   // The manager's locks come last in the transport library's lock order and take nothing.
   platform::Mutex postLock_;
