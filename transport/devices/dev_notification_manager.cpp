@@ -1,8 +1,17 @@
 // The part of the notification manager that every platform shares: the callbacks a driver
-// installs and their delivery, with no lock held while one runs.
+// installs and their delivery, with no lock held while one runs, and what an arrival looks up.
 #include "devices/dev_notification_manager.h"
 
+#include <atomic>
+
 namespace vrn {
+namespace {
+
+std::atomic<DeviceLookup> deviceLookup{nullptr};
+
+}  // namespace
+
+DeviceLookup SetDeviceLookup(DeviceLookup lookup) { return deviceLookup.exchange(lookup); }
 
 void DevNotificationManager::InstallCallbacks(ArrivalCallback arrival, RemovalCallback removal, QueryCallback query,
                                               void *userData) {
@@ -66,6 +75,23 @@ void DevNotificationManager::OnRemoval(const char *path) {
 void DevNotificationManager::OnChange(const char *path) {
   const Delivery delivery(*this);
   if (delivery.callbacks.query != nullptr) delivery.callbacks.query(path, delivery.callbacks.userData);
+}
+
+void DevNotificationManager::OnArrival(int32_t vendorId, int32_t productId, const char *path) {
+  if (!HasArrivalCallback()) return;
+  DeviceLookup lookup = deviceLookup.load();
+  if (lookup == nullptr) lookup = &FindDevice;
+  DeviceInfo info;
+  bool serial = lookup(InterfaceClass::ComPort, vendorId, productId, info);
+  if (!serial) serial = lookup(InterfaceClass::UsbDevice, vendorId, productId, info);
+  if (serial) info.serial = 1;
+  if (info.vendorId == -1 && info.productId == -1) {
+    info.vendorId = vendorId;
+    info.productId = productId;
+    CopyText(info.devicePath, path);
+  }
+  CallArrival(info);
+  arrivals_.fetch_add(1);
 }
 
 }  // namespace vrn

@@ -1,7 +1,7 @@
 // Tells the active USB driver of devices plugged in, pulled out or changed. One per process,
 // kept by the module; a thread of its own waits on the system's device events (a libudev
-// monitor for the usb and tty subsystems on Linux) and hands them to the callbacks a driver
-// installed, on that thread.
+// monitor for the usb and tty subsystems on Linux, a hidden window's device-change broadcasts
+// on Windows) and hands them to the callbacks a driver installed, on that thread.
 #pragma once
 
 #include <atomic>
@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "devices/device_info.h"
+#include "devices/device_tree.h"
 #include "platform/mutex.h"
 
 namespace vrn {
@@ -16,6 +17,11 @@ namespace vrn {
 using ArrivalCallback = bool (*)(const DeviceInfo &info, void *userData);
 using RemovalCallback = void (*)(const char *devicePath, void *userData);
 using QueryCallback = bool (*)(const char *devicePath, void *userData);
+
+// How an arrival looks the device up: FindDevice, unless a test put a scripted lookup in place.
+using DeviceLookup = bool (*)(InterfaceClass cls, int32_t vendorId, int32_t productId, DeviceInfo &info);
+// Returns the lookup it replaces; null puts FindDevice back.
+DeviceLookup SetDeviceLookup(DeviceLookup lookup);
 
 class DevNotificationManager {
  public:
@@ -66,13 +72,25 @@ class DevNotificationManager {
 
   void Run();
   void DeliverPosted();
-  void OnArrival(int32_t vendorId, int32_t productId, const char *path);
+  // The device with these ids as the device tree knows it, else the ids and path of the event.
+  void OnArrival(int32_t vendorId, int32_t productId, const char *path) EXCLUDES(callbackLock_);
   void OnRemoval(const char *path) EXCLUDES(callbackLock_);
   void OnChange(const char *path) EXCLUDES(callbackLock_);
 
   std::thread thread_;
+#ifdef _WIN32
+  // The window procedure and the thread's loop, which reach the members below.
+  struct HiddenWindow;
+  // Handles kept untyped so that no system header is needed here. The window and its
+  // registration are touched only on the manager thread.
+  void *window_ = nullptr;        // HWND
+  void *notification_ = nullptr;  // HDEVNOTIFY
+  void *stopEvent_ = nullptr;     // the thread closes its window and ends
+  void *postEvent_ = nullptr;     // arrivals were posted
+#else
   int stopFd_ = -1;  // eventfd: the thread's close message
   int postFd_ = -1;  // eventfd: arrivals were posted
+#endif
 
   // The manager's locks come last in the transport library's lock order and take nothing.
   platform::Mutex postLock_;

@@ -183,19 +183,4 @@ void DevNotificationManager::Run() {
   if (context != nullptr) udev_unref(context);
 }
 
-void DevNotificationManager::OnArrival(int32_t vendorId, int32_t productId, const char *path) {
-  if (!HasArrivalCallback()) return;
-  DeviceInfo info;
-  bool serial = FindDevice(InterfaceClass::ComPort, vendorId, productId, info);
-  if (!serial) serial = FindDevice(InterfaceClass::UsbDevice, vendorId, productId, info);
-  if (serial) info.serial = 1;
-  if (info.vendorId == -1 && info.productId == -1) {
-    info.vendorId = vendorId;
-    info.productId = productId;
-    CopyText(info.devicePath, path);
-  }
-  CallArrival(info);
-  arrivals_.fetch_add(1);
-}
-
 }  // namespace vrn

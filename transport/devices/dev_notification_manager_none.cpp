@@ -1,6 +1,6 @@
-// Builds without a source of device events (Windows, for now): there is no manager, so the
-// drivers find no devices through it and only COM ports and the kernel-mode library's own
-// attaches remain.
+// Builds without a source of device events (a platform other than Linux and Windows): there is
+// no manager, so the drivers find no devices through it and only COM ports and the kernel-mode
+// library's own attaches remain.
 #include "devices/dev_notification_manager.h"
 
 namespace vrn {
