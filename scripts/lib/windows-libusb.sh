@@ -106,21 +106,24 @@ windows_libusb_install() {
     if [ "$(cat "$windows_libusb_prefix/$triple/fiscal-suite.stamp" 2>/dev/null)" = "$wanted" ]; then
       continue  # another builder finished it while this one waited
     fi
-    local build="$work/build-$triple" staged="$windows_libusb_prefix/$triple.new"
+    local build="$work/build-$triple" final="$windows_libusb_prefix/$triple"
+    local staged="$final.new"
     rm -rf "$staged"
     mkdir -p "$build"
-    # Static only: the DLLs take it in whole and ship no libusb-1.0.dll.
+    # Static only: the DLLs take it in whole and ship no libusb-1.0.dll. Installed into a stage
+    # and moved into place whole, so that a prefix is either complete or absent.
     if ! (cd "$build" &&
-      "$work/src/configure" --host="$triple" --prefix="$staged" --enable-static --disable-shared \
+      "$work/src/configure" --host="$triple" --prefix="$final" --enable-static --disable-shared \
         CC="$triple-gcc-posix" CFLAGS="-O2 -g0" &&
-      make -j2 && make install) >"$work/build-$triple.log" 2>&1; then
+      make -j2 && make install DESTDIR="$work/stage-$triple" &&
+      mv "$work/stage-$triple$final" "$staged") >"$work/build-$triple.log" 2>&1; then
       tail -n 40 "$work/build-$triple.log" >&2
       echo "install-deps: building libusb for $triple failed" >&2
       return 1
     fi
     echo "$wanted" >"$staged/fiscal-suite.stamp"
-    rm -rf "$windows_libusb_prefix/$triple"
-    mv "$staged" "$windows_libusb_prefix/$triple"
+    rm -rf "$final"
+    mv "$staged" "$final"
   done
   echo "install-deps: libusb $version for mingw-w64 installed in $windows_libusb_prefix"
 }
