@@ -20,7 +20,7 @@ using InitFn = bool (*)(const char *);
 using RequestFn = int (*)(uint16_t, const char *, char *, uint8_t *);
 using DisposeFn = void (*)(void);
 
-// With no USB library in this build the DLL serves the named COM port; a host that ends with
+// With no USB device the DLL serves the named COM port; a host that ends with
 // FreeLibrary alone leaves its receive threads running, and unloading must not hang on them.
 TEST(VrnInterfaceDll, ServesTheComPortAndUnloadsWithoutDisposeWithoutHanging) {
   FISCAL_SKIP_WITHOUT_SIM_LINK();

@@ -1,11 +1,11 @@
-// Builds without a source of device events (Windows, for now): there is no manager, so the
-// drivers find no devices through it and only COM ports and the kernel-mode library's own
-// attaches remain.
+// Builds without a source of device events (Windows, for now): the manager exists, so that a USB
+// driver installs its callbacks and attaches what the device tree shows when it opens, but no
+// plug or unplug ever reaches it.
 #include "devices/dev_notification_manager.h"
 
 namespace vrn {
 
-DevNotificationManager *DevNotificationManager::GetInstance() { return nullptr; }
+DevNotificationManager *DevNotificationManager::GetInstance() { return new DevNotificationManager(); }
 
 void DevNotificationManager::Release(DevNotificationManager *manager) { delete manager; }
 
