@@ -48,7 +48,11 @@ windows_libusb_derive_source_entry() {
 }
 
 windows_libusb_source_known() {
-  apt-cache showsrc --only-source libusb-1.0 2>/dev/null | grep -qx "Version: $1"
+  # Read whole first: grep -q would leave apt-cache writing into a closed pipe, which pipefail
+  # counts as a failure.
+  local records
+  records=$(apt-cache showsrc --only-source libusb-1.0 2>/dev/null) || return 1
+  grep -qx "Version: $1" <<<"$records"
 }
 
 windows_libusb_install() {
