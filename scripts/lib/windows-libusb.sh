@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # libusb for the Windows builds, sourced by install-deps: the version that Debian ships for Linux,
 # built from Debian's own source package with both mingw-w64 compilers as a static library (its
 # WinUSB back end), into a prefix of the suite's own. The mingw presets link it from there.
@@ -5,6 +6,7 @@
 # Nothing is fetched from anywhere but the machine's own apt sources: apt checks the download
 # against the signed Release file and the Sources index (hashes of the .dsc and of each tarball),
 # and dpkg-source checks the tarballs against the .dsc once more before it unpacks them.
+# install-deps gives `need_root` and the `as_root` command prefix it sets.
 
 windows_libusb_prefix=${FISCAL_LIBUSB_PREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/fiscal-suite/libusb}
 # Raise it when the build below changes, so that prefixes built the old way are built again.
@@ -17,7 +19,7 @@ windows_libusb_source_entry=/etc/apt/sources.list.d/fiscal-suite-deb-src.sources
 windows_libusb_derive_source_entry() {
   local file
   for file in /etc/apt/sources.list.d/*.sources; do
-    [ -e "$file" ] && [ "$file" != "$windows_libusb_source_entry" ] || continue
+    if [ ! -e "$file" ] || [ "$file" = "$windows_libusb_source_entry" ]; then continue; fi
     # deb822 stanzas: keep the enabled ones that have binary entries, as source entries.
     awk '
       function flush() {
