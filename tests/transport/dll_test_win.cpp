@@ -6,9 +6,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 #include "dll_host_win.h"
 #include "fiscalsim/simulator.h"
+#include "run_program_win.h"
 #include "sim_link.h"
 #include "vrn_interface.h"
 
@@ -20,7 +22,7 @@ using InitFn = bool (*)(const char *);
 using RequestFn = int (*)(uint16_t, const char *, char *, uint8_t *);
 using DisposeFn = void (*)(void);
 
-// With no USB library in this build the DLL serves the named COM port; a host that ends with
+// With no USB device the DLL serves the named COM port; a host that ends with
 // FreeLibrary alone leaves its receive threads running, and unloading must not hang on them.
 TEST(VrnInterfaceDll, ServesTheComPortAndUnloadsWithoutDisposeWithoutHanging) {
   FISCAL_SKIP_WITHOUT_SIM_LINK();
@@ -46,6 +48,22 @@ TEST(VrnInterfaceDll, ServesTheComPortAndUnloadsWithoutDisposeWithoutHanging) {
   ASSERT_EQ(Bind<RequestFn>(still, "vrn_request")(45, "", reply, status), 0);
   Bind<DisposeFn>(still, "vrn_dispose")();
   sim.Stop();
+}
+
+// A host linked to the DLL, with no device anywhere: the DLL chooses libusb after the kernel-mode
+// library, as on Linux, and then has nothing to reach. Its traces are the host's standard error.
+TEST(VrnInterfaceDll, ChoosesLibusbAfterTheKernelModeLibraryAndWithoutADeviceReachesNothing) {
+  ASSERT_TRUE(::SetEnvironmentVariableA("VRN_TRACE", "1"));
+  const std::string path = VRN_C_CLIENT_PATH;
+  const fiscal_test::Outcome run = fiscal_test::RunProgram(std::wstring(path.begin(), path.end()).c_str(), L"", 60s);
+  ::SetEnvironmentVariableA("VRN_TRACE", nullptr);
+  ASSERT_FALSE(run.timedOut) << run.output;
+  EXPECT_EQ(run.exitCode, 1u) << run.output;
+  for (const char *line : {"Kernel mode init failed 536870919", "Winusb Mode Init Ok", "Devices initial attach 0483 : 5740",
+                           "connected 0 result -1"}) {
+    EXPECT_NE(run.output.find(line), std::string::npos) << line << " missing from:\n" << run.output;
+  }
+  EXPECT_EQ(run.output.find("Driver Init Failed"), std::string::npos) << run.output;
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ struct DriverFactory {
 };
 
 // The real pieces of this platform: the kernel-mode driver everywhere (its library reports the
-// kernel driver missing where the platform has none); on Linux the notification manager and the
-// libusb driver; both fall back to the COM-port driver.
+// kernel driver missing where the platform has none); the notification manager and the libusb
+// driver (over WinUSB on Windows); both fall back to the COM-port driver.
 DriverFactory DefaultDriverFactory();
 
 class CDllApp {

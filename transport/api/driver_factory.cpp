@@ -1,3 +1,6 @@
+// Every platform makes the same choice: the kernel-mode driver where its library and kernel driver
+// are installed, else libusb (a device bound to a USB driver libusb reaches, or one that presents a
+// COM port), else the COM ports that a host names.
 #include "api/module.h"
 #include "devices/dev_notification_manager.h"
 #include "drivers/com_port_driver.h"
