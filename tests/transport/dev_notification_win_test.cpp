@@ -17,6 +17,7 @@
 
 #include "api/module.h"
 #include "devices/dev_notification_manager.h"
+#include "device_nodes_win.h"
 #include "platform/trace.h"
 #include "vrn_interface.h"
 #include "wait_for.h"
@@ -25,22 +26,13 @@
 namespace {
 
 using namespace std::chrono_literals;
+using fiscal_test::Broadcast;
+using fiscal_test::FindManagerWindow;
 using vrn::DeviceInfo;
 using vrn::InterfaceClass;
 
 const std::string kInterface = R"(\\?\USB#VID_0483&PID_5740#0001#{86e0d1e0-8089-11d0-9ce4-08003e301f73})";
 const std::string kUsbPath = R"(\\?\usb#vid_0483&pid_5740#0001#{a5dcbf10-6530-11d2-901f-00c04fb951ed})";
-
-// The manager window of this process; another program on the same desktop may have one too.
-HWND FindManagerWindow() {
-  HWND window = nullptr;
-  while ((window = ::FindWindowExW(nullptr, window, L"DevNotificationManager", nullptr)) != nullptr) {
-    DWORD process = 0;
-    ::GetWindowThreadProcessId(window, &process);
-    if (process == ::GetCurrentProcessId()) break;
-  }
-  return window;
-}
 
 // A hang fails the test and ends the program, as nothing else could join what hangs.
 template <typename Fn>
@@ -97,18 +89,6 @@ struct Calls {
   static void Removal(const char *path, void *calls) { Add(calls, std::string("removal ") + path); }
   static bool Query(const char *path, void *calls) { return Add(calls, std::string("query ") + path), true; }
 };
-
-// A broadcast as the system lays it out, the header and then the name; its size covers `chars`
-// characters of the name (all and the terminator unless told).
-std::vector<wchar_t> Broadcast(const std::string &name, DWORD type = DBT_DEVTYP_DEVICEINTERFACE, size_t chars = SIZE_MAX) {
-  std::vector<wchar_t> words(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) / sizeof(wchar_t) + name.size() + 1);
-  auto *b = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W *>(words.data());
-  b->dbcc_size = static_cast<DWORD>(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) +
-                                    std::min(chars, name.size() + 1) * sizeof(wchar_t));
-  b->dbcc_devicetype = type;
-  std::copy(name.begin(), name.end(), b->dbcc_name);
-  return words;
-}
 
 class DevNotificationWindow : public ::testing::Test {
  protected:

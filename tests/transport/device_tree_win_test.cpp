@@ -17,72 +17,17 @@
 #include <vector>
 
 #include "devices/device_tree.h"
+#include "device_nodes_win.h"
 #include "platform/trace.h"
 
 namespace vrn {
 namespace {
 
-constexpr GUID kComPort = {0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
-constexpr GUID kUsbDevice = {0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
-constexpr GUID kPortsClass = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
-constexpr GUID kUsbClass = {0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
-
-// A registered node with a COM-port and a USB-device interface; removed again when it goes.
-class TestNode {
- public:
-  TestNode(const char *instanceId, const GUID &setupClass, const char *portName /* null: no hardware key */)
-      : set_(::SetupDiCreateDeviceInfoList(&setupClass, nullptr)) {
-    device_.cbSize = sizeof device_;
-    SP_DEVINFO_DATA stale{};
-    stale.cbSize = sizeof stale;
-    if (::SetupDiOpenDeviceInfoA(set_, instanceId, nullptr, 0, &stale)) ::SetupDiRemoveDevice(set_, &stale);
-    if (!::SetupDiCreateDeviceInfoA(set_, instanceId, &setupClass, nullptr, nullptr, 0, &device_) ||
-        !::SetupDiRegisterDeviceInfo(set_, &device_, 0, nullptr, nullptr, nullptr)) {
-      error_ = ::GetLastError();
-      return;
-    }
-    registered_ = true;
-    for (const GUID &cls : {kComPort, kUsbDevice}) {
-      SP_DEVICE_INTERFACE_DATA data{};
-      data.cbSize = sizeof data;
-      if (!::SetupDiCreateDeviceInterfaceA(set_, &device_, &cls, nullptr, 0, &data)) error_ = ::GetLastError();
-    }
-    if (portName == nullptr) return;
-    const HKEY key = ::SetupDiCreateDevRegKeyA(set_, &device_, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
-    if (key == INVALID_HANDLE_VALUE) {
-      error_ = ::GetLastError();
-      return;
-    }
-    error_ = static_cast<DWORD>(::RegSetValueExA(key, "PortName", 0, REG_SZ, reinterpret_cast<const BYTE *>(portName),
-                                                 static_cast<DWORD>(std::strlen(portName) + 1)));
-    ::RegCloseKey(key);
-  }
-  ~TestNode() {
-    if (registered_) ::SetupDiRemoveDevice(set_, &device_);
-    ::SetupDiDestroyDeviceInfoList(set_);
-  }
-  TestNode(const TestNode &) = delete;
-  TestNode &operator=(const TestNode &) = delete;
-  DWORD Error() const { return error_; }
-
- private:
-  HDEVINFO set_;
-  SP_DEVINFO_DATA device_{};
-  bool registered_ = false;
-  DWORD error_ = ERROR_SUCCESS;
-};
-
-// Windows keeps the case of an instance id in its paths, wine lowers it.
-std::string LowerPath(std::string path) {
-  for (char &c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return path;
-}
-
-// Lookups take every node while it lives, not only the started ones.
-struct EveryNode {
-  EveryNode() { device_tree_win::SetEnumerationFlags(0); }
-  ~EveryNode() { device_tree_win::SetEnumerationFlags(DIGCF_PRESENT); }
-};
+using fiscal_test::EveryNode;
+using fiscal_test::LowerPath;
+using fiscal_test::TestNode;
+using fiscal_test::kPortsClass;
+using fiscal_test::kUsbClass;
 
 TEST(DeviceTreeWindows, LooksUpRegisteredNodesByTheIdsOfTheirInterfacePaths) {
   std::vector<std::unique_ptr<TestNode>> nodes;
