@@ -1,6 +1,6 @@
 // Device nodes and device-change broadcasts as the Windows tests make them: nodes registered
-// through SetupAPI (wine lists them, never started), the manager window found by its class, and
-// broadcasts laid out as the system sends them.
+// through SetupAPI and marked present, the manager window found by its class, and broadcasts
+// laid out as the system sends them.
 #pragma once
 
 #include <windows.h>
@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "devices/device_tree_win.h"
 
 namespace fiscal_test {
 
@@ -29,7 +28,7 @@ inline constexpr GUID kUsbClass = {0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44
 class TestNode {
  public:
   TestNode(const char *instanceId, const GUID &setupClass, const char *portName /* null: no hardware key */)
-      : set_(::SetupDiCreateDeviceInfoList(&setupClass, nullptr)) {
+      : instanceId_(instanceId), set_(::SetupDiCreateDeviceInfoList(&setupClass, nullptr)) {
     device_.cbSize = sizeof device_;
     SP_DEVINFO_DATA stale{};
     stale.cbSize = sizeof stale;
@@ -63,7 +62,40 @@ class TestNode {
   TestNode &operator=(const TestNode &) = delete;
   DWORD Error() const { return error_; }
 
+  // Marks the node's interfaces active, as the system does once a driver has started the
+  // device: then lookups of present devices list it (wine starts no node of its own accord).
+  DWORD MarkPresent() const {
+    for (const char *cls : {"{86e0d1e0-8089-11d0-9ce4-08003e301f73}", "{a5dcbf10-6530-11d2-901f-00c04fb951ed}"}) {
+      const std::string classPath = std::string(R"(System\CurrentControlSet\Control\DeviceClasses\)") + cls;
+      HKEY classKey = nullptr;
+      if (LONG e = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, classPath.c_str(), 0, KEY_READ, &classKey)) return static_cast<DWORD>(e);
+      bool marked = false;
+      char name[512];
+      for (DWORD i = 0; !marked; ++i) {
+        DWORD length = sizeof name;
+        if (::RegEnumKeyExA(classKey, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        char instance[256] = {};
+        DWORD size = sizeof instance - 1;
+        if (::RegGetValueA(classKey, name, "DeviceInstance", RRF_RT_REG_SZ, nullptr, instance, &size) != ERROR_SUCCESS ||
+            ::lstrcmpiA(instance, instanceId_.c_str()) != 0) {
+          continue;
+        }
+        HKEY control = nullptr;
+        const std::string controlPath = std::string(name) + R"(\#\Control)";
+        if (::RegCreateKeyExA(classKey, controlPath.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &control, nullptr) == ERROR_SUCCESS) {
+          const DWORD one = 1;
+          marked = ::RegSetValueExA(control, "Linked", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one), sizeof one) == ERROR_SUCCESS;
+          ::RegCloseKey(control);
+        }
+      }
+      ::RegCloseKey(classKey);
+      if (!marked) return ERROR_NOT_FOUND;
+    }
+    return ERROR_SUCCESS;
+  }
+
  private:
+  std::string instanceId_;
   HDEVINFO set_;
   SP_DEVINFO_DATA device_{};
   bool registered_ = false;
@@ -75,12 +107,6 @@ inline std::string LowerPath(std::string path) {
   for (char &c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return path;
 }
-
-// Lookups take every node while it lives, not only the started ones.
-struct EveryNode {
-  EveryNode() { vrn::device_tree_win::SetEnumerationFlags(0); }
-  ~EveryNode() { vrn::device_tree_win::SetEnumerationFlags(DIGCF_PRESENT); }
-};
 
 // The manager window of this process; another program on the same desktop may have one too.
 inline HWND FindManagerWindow() {

@@ -36,6 +36,7 @@ class UsbSerialWindows : public ::testing::Test {
                                                     port.c_str());
     if (node_->Error() == ERROR_ACCESS_DENIED) GTEST_SKIP() << "registering device nodes needs an administrator";
     ASSERT_EQ(node_->Error(), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_EQ(node_->MarkPresent(), static_cast<DWORD>(ERROR_SUCCESS));
   }
   void TearDown() override {
     vrn_dispose();
@@ -51,7 +52,6 @@ class UsbSerialWindows : public ::testing::Test {
   }
 
   std::unique_ptr<fiscal_test::TestNode> node_;
-  const fiscal_test::EveryNode everyNode_;
 };
 
 TEST_F(UsbSerialWindows, FoundByItsIdsAndFollowedThroughRemovalAndArrival) {

@@ -28,8 +28,6 @@ constexpr DWORD kPortNameValueBytes = 128;
 constexpr size_t kListedPortNameChars = sizeof(DeviceInfo::portName) - 2;
 constexpr ULONG kVetoNameChars = MAX_PATH;
 
-std::atomic<DWORD> g_enumerationFlags{DIGCF_PRESENT};
-
 const device_tree_win::ConfigManagerCalls kSystemCalls = {
     CM_Query_And_Remove_SubTreeA, CM_Setup_DevNode, CM_Reenumerate_DevNode, CM_Get_Parent, CM_Request_Device_EjectA,
 };
@@ -38,10 +36,6 @@ std::atomic<const device_tree_win::ConfigManagerCalls *> g_configManager{&kSyste
 }  // namespace
 
 namespace device_tree_win {
-
-DWORD EnumerationFlags() { return g_enumerationFlags.load(); }
-
-void SetEnumerationFlags(DWORD flags) { g_enumerationFlags.store(flags); }
 
 const ConfigManagerCalls &ConfigManager() { return *g_configManager.load(); }
 
@@ -70,7 +64,7 @@ class DeviceSet {
   explicit DeviceSet(const GUID &interfaceClass)
       : interfaceClass_(interfaceClass),
         set_(::SetupDiGetClassDevsA(&interfaceClass, nullptr, nullptr,
-                                    DIGCF_DEVICEINTERFACE | device_tree_win::EnumerationFlags())) {
+                                    DIGCF_DEVICEINTERFACE | DIGCF_PRESENT)) {
     if (set_ == INVALID_HANDLE_VALUE) ErrorTrace("SetupDiGetClassDevs", ::GetLastError());
   }
   ~DeviceSet() {

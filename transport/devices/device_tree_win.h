@@ -7,12 +7,6 @@
 
 namespace vrn::device_tree_win {
 
-// The SetupAPI flags the lookups enumerate interfaces with, besides DIGCF_DEVICEINTERFACE:
-// DIGCF_PRESENT. A node a test registers itself is never started (wine has no driver for it),
-// so such a test enumerates with 0 instead.
-DWORD EnumerationFlags();
-void SetEnumerationFlags(DWORD flags);
-
 // The configuration-manager calls of a device-node restart.
 struct ConfigManagerCalls {
   CONFIGRET(WINAPI *queryAndRemoveSubTree)(DEVINST node, PPNP_VETO_TYPE vetoType, LPSTR vetoName, ULONG vetoNameLength, ULONG flags);
