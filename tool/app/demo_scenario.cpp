@@ -37,10 +37,23 @@ bool ReadHeaderLines(ILink &link, std::ostream &out, std::ostream &err) {
 
 int RunDemoScenario(IDemoHost &host, ILink &link, const std::string &picturePath, std::ostream &out,
                     std::ostream &err) {
+  // Before Connect the label says what the monitor's first check found on its own: a USB device,
+  // or the COM port the system names for it.
+  for (auto waited = std::chrono::milliseconds::zero(); host.ConnectionChecks() == 0 && waited < kDemoLabelPatience;
+       waited += kLabelStep) {
+    host.Pause(kLabelStep);
+  }
+  host.Pause(kLabelStep);  // the check's word is posted to the window
+  const std::string before = host.Text(CTillwrightDlg::kStatusLabel);
+  Say(out, "label before Connect: " + before);
+
   host.Click(CTillwrightDlg::kConnectButton);
   const std::string result = host.Text(CTillwrightDlg::kResultField);
-  Say(out, "Connect: " + result);
-  const bool found = result == msg::kDone;
+  // A device reached on its own serves the commands: Connect then has nothing to do and says
+  // nothing.
+  const bool already = SaysConnected(before) && result.empty();
+  Say(out, "Connect: " + (already ? std::string("not needed, already connected") : result));
+  const bool found = already || result == msg::kDone;
   if (!found) Say(err, "the device was not found");
   const bool linesRead = found && ReadHeaderLines(link, out, err);
 

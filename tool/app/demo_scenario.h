@@ -1,5 +1,5 @@
-// The unattended run behind --demo-screenshot, one scenario for every front end: press Connect,
-// read the header lines, wait for the status label to say "Connected", save a picture of the main
+// The unattended run behind --demo-screenshot, one scenario for every front end: say what the
+// status label shows before anything is pressed, press Connect, read the header lines, wait for the status label to say "Connected", save a picture of the main
 // dialog, press Quit; each step said on the standard output. A front end supplies only what its
 // toolkit must do.
 #pragma once
@@ -25,6 +25,8 @@ class IDemoHost {
   virtual std::string Text(ui::ControlId id) = 0;
   // A picture of the main dialog as it shows, saved as `path`; false when none was saved.
   virtual bool SavePicture(const std::string &path) = 0;
+  // How many checks the main dialog's connection monitor has finished.
+  virtual unsigned ConnectionChecks() = 0;
 };
 
 // How long the label may take to say "Connected" after Connect found the device.

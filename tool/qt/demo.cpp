@@ -14,6 +14,7 @@
 #include "app/demo_scenario.h"
 #include "core/dialog_catalogue.h"
 #include "core/messages.h"
+#include "core/connection_monitor.h"
 #include "core/tillwright_dlg.h"
 #include "qt/dialog_host.h"
 #include "qt/qt_prompter.h"
@@ -53,7 +54,7 @@ class BoxDismisser {
 // What the demo scenario needs of Qt.
 class QtDemoHost final : public IDemoHost {
  public:
-  explicit QtDemoHost(DialogHost &host) : host_(host) {}
+  QtDemoHost(DialogHost &host, const CTillwrightDlg &dialog) : host_(host), dialog_(dialog) {}
   void Pause(std::chrono::milliseconds time) override { qt::Pause(static_cast<int>(time.count())); }
   void Click(ui::ControlId id) override { qt::Click(host_, id); }
   std::string Text(ui::ControlId id) override { return host_.Text(id); }
@@ -61,9 +62,11 @@ class QtDemoHost final : public IDemoHost {
   bool SavePicture(const std::string &path) override {
     return host_.Window().grab().save(QString::fromStdString(path), "PNG");
   }
+  unsigned ConnectionChecks() override { return dialog_.Monitor() != nullptr ? dialog_.Monitor()->Passes() : 0; }
 
  private:
   DialogHost &host_;
+  const CTillwrightDlg &dialog_;
 };
 
 }  // namespace
@@ -100,7 +103,7 @@ int RunDemo(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::s
   DialogHost host(dialog, prompter);
   host.Open();
   Pause(300);
-  QtDemoHost demo(host);
+  QtDemoHost demo(host, dialog);
   const int code = RunDemoScenario(demo, link, path, std::cout, std::cerr);
   host.Close();
   return code;

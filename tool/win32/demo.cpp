@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "app/demo_scenario.h"
+#include "core/connection_monitor.h"
 #include "core/tillwright_dlg.h"
 #include "win32/screenshot.h"
 #include "win32/text.h"
@@ -15,7 +16,7 @@ namespace {
 
 class Win32DemoHost final : public IDemoHost {
  public:
-  explicit Win32DemoHost(HWND window) : window_(window) {}
+  Win32DemoHost(HWND window, const CTillwrightDlg &dialog) : window_(window), dialog_(dialog) {}
 
   // Serves the thread's messages, sleeping while there are none.
   void Pause(std::chrono::milliseconds time) override {
@@ -48,8 +49,11 @@ class Win32DemoHost final : public IDemoHost {
     return SaveWindowImage(window_, std::filesystem::path(Widen(path)));
   }
 
+  unsigned ConnectionChecks() override { return dialog_.Monitor() != nullptr ? dialog_.Monitor()->Passes() : 0; }
+
  private:
   HWND window_;
+  const CTillwrightDlg &dialog_;
 };
 
 class DemoDialog final : public CTillwrightDlg {
@@ -70,7 +74,7 @@ class DemoDialog final : public CTillwrightDlg {
     // A modal dialog shows once its queue first runs dry; this run comes before that.
     ::ShowWindow(window, SW_SHOW);
     ::UpdateWindow(window);
-    Win32DemoHost host(window);
+    Win32DemoHost host(window, *this);
     exitCode = RunDemoScenario(host, link_, path_, std::cout, std::cerr);
   }
 

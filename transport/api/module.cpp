@@ -12,6 +12,13 @@ CDllApp &CDllApp::Instance() {
 CDllApp::CDllApp() : factory_(DefaultDriverFactory()) { InitInstance(); }
 
 CDllApp::~CDllApp() {
+  if (processEnding_.load()) {
+    // Left to the system, the drivers included: deleting them would join threads.
+    (void)kernelDriver_.release();
+    (void)libusbDriver_.release();
+    (void)comPortDriver_.release();
+    return;
+  }
   try {
     ExitInstance();
   } catch (...) {  // nothing may escape while the library unloads

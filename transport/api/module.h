@@ -41,7 +41,7 @@ class CDllApp {
   static CDllApp &Instance();
 
   CDllApp();
-  // Unloading the library does what vrn_dispose does.
+  // Unloading the library does what vrn_dispose does, unless the process is ending.
   virtual ~CDllApp();
   CDllApp(const CDllApp &) = delete;
   CDllApp &operator=(const CDllApp &) = delete;
@@ -85,7 +85,13 @@ class CDllApp {
 
   DevNotificationManager *NotificationManager() EXCLUDES(lifeLock_);
 
+  // The process is ending without a vrn_dispose (Windows unloads the library after it has ended
+  // every other thread): the teardown would join threads that are gone and wait for locks they
+  // held, so the system is left to reclaim everything.
+  static void ProcessEnding() { processEnding_.store(true); }
+
  private:
+  static inline std::atomic<bool> processEnding_{false};
   bool Closing() const { return closing_.load() != 0; }
   bool SelectDriverLocked() REQUIRES(lifeLock_);
   iCOMDriver *ChosenLocked() const REQUIRES_SHARED(lifeLock_);

@@ -1,6 +1,7 @@
 // The Windows program as a technician starts it: its unattended run finds the simulator on the
-// linked port pair when Connect is pressed, reads the header lines and saves a picture of the
-// main dialog with every button drawn.
+// linked port pair when Connect is pressed, or before, when the device tree names the port of a
+// USB serial device; it reads the header lines and saves a picture of the main dialog with every
+// button drawn.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "device_nodes_win.h"
 #include "fiscal_version.h"
 #include "fiscalsim/simulator.h"
 #include "run_program_win.h"
@@ -130,7 +132,7 @@ TEST(TillwrightExe, FindsTheDeviceReadsTheHeaderAndSavesAPictureWithEveryButtonD
   EXPECT_EQ(run.exitCode, 0u) << run.output;
   std::string lines = run.output;  // the program's text-mode output ends its lines in "\r\n"
   lines.erase(std::remove(lines.begin(), lines.end(), '\r'), lines.end());
-  for (const char *said : {"tillwright: Connect: Done\n", "tillwright: line 0: TEST SHOP\n",
+  for (const char *said : {"tillwright: label before Connect: Disconnected\n", "tillwright: Connect: Done\n", "tillwright: line 0: TEST SHOP\n",
                            "tillwright: line 1: MAIN STREET 1\n", "tillwright: label: Connected\n",
                            "tillwright: screenshot saved to "}) {
     EXPECT_NE(lines.find(said), std::string::npos) << said << " missing from\n" << lines;
@@ -151,6 +153,31 @@ TEST(TillwrightExe, FindsTheDeviceReadsTheHeaderAndSavesAPictureWithEveryButtonD
     RECT text = button.place;
     ::InflateRect(&text, -4, -4);
     EXPECT_GT(Colours(rows, width, text).size(), 1u) << button.caption << " is not drawn";
+  }
+}
+
+// A USB serial device whose node the device tree holds is reached on the port the node names,
+// without a scan: the label says so before anything is pressed.
+TEST(TillwrightExe, SaysConnectedBeforeConnectWhenTheDeviceTreeNamesThePort) {
+  FISCAL_SKIP_WITHOUT_SIM_LINK();
+  const fiscal_test::TestNode node(R"(USB\VID_0483&PID_5740\TILLWRIGHTTEST)", fiscal_test::kPortsClass,
+                                   fiscal_test::EnvOrEmpty("FISCAL_HOST_PORT").c_str());
+  if (node.Error() == ERROR_ACCESS_DENIED) GTEST_SKIP() << "registering device nodes needs an administrator";
+  ASSERT_EQ(node.Error(), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_EQ(node.MarkPresent(), static_cast<DWORD>(ERROR_SUCCESS));
+  fiscalsim::Simulator sim(fiscal_test::OpenSimLink());
+  sim.Start();
+
+  const Outcome run = RunProgram(L"--demo-screenshot \"" TILLWRIGHT_NODE_PICTURE "\"", 150s);
+  sim.Stop();
+  ASSERT_FALSE(run.timedOut) << run.output;
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  std::string lines = run.output;
+  lines.erase(std::remove(lines.begin(), lines.end(), '\r'), lines.end());
+  for (const char *said : {"tillwright: label before Connect: Connected\n",
+                           "tillwright: Connect: not needed, already connected\n", "tillwright: line 0: ",
+                           "tillwright: label: Connected\n"}) {
+    EXPECT_NE(lines.find(said), std::string::npos) << said << " missing from\n" << lines;
   }
 }
 

@@ -30,9 +30,13 @@ class TestNode {
   TestNode(const char *instanceId, const GUID &setupClass, const char *portName /* null: no hardware key */)
       : instanceId_(instanceId), set_(::SetupDiCreateDeviceInfoList(&setupClass, nullptr)) {
     device_.cbSize = sizeof device_;
+    // A node a killed run left behind goes first, through a list of its own: the new node's list
+    // would keep the removed one and refuse to make it again.
+    const HDEVINFO staleSet = ::SetupDiCreateDeviceInfoList(&setupClass, nullptr);
     SP_DEVINFO_DATA stale{};
     stale.cbSize = sizeof stale;
-    if (::SetupDiOpenDeviceInfoA(set_, instanceId, nullptr, 0, &stale)) ::SetupDiRemoveDevice(set_, &stale);
+    if (::SetupDiOpenDeviceInfoA(staleSet, instanceId, nullptr, 0, &stale)) ::SetupDiRemoveDevice(staleSet, &stale);
+    ::SetupDiDestroyDeviceInfoList(staleSet);
     if (!::SetupDiCreateDeviceInfoA(set_, instanceId, &setupClass, nullptr, nullptr, 0, &device_) ||
         !::SetupDiRegisterDeviceInfo(set_, &device_, 0, nullptr, nullptr, nullptr)) {
       error_ = ::GetLastError();
