@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,11 +17,14 @@
 #include "devices/device_tree.h"
 #include "fiscalsim/simulator.h"
 #include "platform/trace.h"
+#include "run_program_win.h"
 #include "sim_link.h"
 #include "vrn_interface.h"
 #include "wdu_double.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 class UsbSerialWindows : public ::testing::Test {
  protected:
@@ -92,6 +96,19 @@ TEST_F(UsbSerialWindows, FoundByItsIdsAndFollowedThroughRemovalAndArrival) {
     EXPECT_FALSE(traces.Contains("opened again"));
   }
   sim.Stop();
+}
+
+// Another program finds the device the same way through the DLL, and ends at once without a
+// vrn_dispose while the port is open and the library's threads run.
+TEST_F(UsbSerialWindows, AProgramReachesItThroughTheDllAndEndsWithoutDisposing) {
+  fiscalsim::Simulator sim(fiscal_test::OpenSimLink());
+  sim.Start();
+  const std::string path = VRN_C_CLIENT_PATH;
+  const fiscal_test::Outcome run = fiscal_test::RunProgram(std::wstring(path.begin(), path.end()).c_str(), L"--no-dispose", 60s);
+  sim.Stop();
+  ASSERT_FALSE(run.timedOut) << run.output;
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_NE(run.output.find("connected 1 result 0 reply '284011234567890'"), std::string::npos) << run.output;
 }
 
 }  // namespace
