@@ -23,6 +23,7 @@
 #include "host_test_support.h"
 #include "qt/dialog_host.h"
 #include "qt/qt_prompter.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -329,8 +330,7 @@ TEST_F(QtHost, ProgressKeepsTheLoopAliveAndHearsStop) {
       host.Post([&, step] { prompter.SetProgress(step, "Trying COM" + std::to_string(step + 1)); });
       ++steps;
       // Hold the first step until the person pressed Stop.
-      for (int i = 0; i < 3000 && step == 0 && !prompter.Stopped(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (step == 0) fiscal_test::WaitFor([&] { return prompter.Stopped(); });
     }
     host.Post([&] { prompter.EndProgress(); });
   });
