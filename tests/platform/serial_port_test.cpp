@@ -2,6 +2,7 @@
 
 #include "scoped_threads.h"
 #include "termios_settings.h"
+#include "wait_for.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -247,8 +248,7 @@ TEST_F(SerialPortTest, PurgeDropsUnreadInput) {
   ASSERT_EQ(port.Open("COM7"), 0);
   ASSERT_EQ(::write(master_, "stale", 5), 5);
   // The terminal may hand the bytes over in steps; readable means only that the first came.
-  const auto deadline = Clock::now() + 5s;
-  while (port.Available() < 5u && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
+  fiscal_test::WaitFor([&port] { return port.Available() >= 5u; });
   EXPECT_EQ(port.Available(), 5u);
   EXPECT_EQ(port.Purge(), 0);
   EXPECT_EQ(port.Available(), 0u);

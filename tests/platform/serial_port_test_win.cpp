@@ -11,6 +11,7 @@
 
 #include "platform/serial_port.h"
 #include "scoped_threads.h"
+#include "wait_for.h"
 
 namespace platform {
 namespace {
@@ -246,11 +247,11 @@ TEST_F(SerialPortWinTest, SettingsOutOfRangeAreRefusedAndModemLinesMayFail) {
 TEST_F(SerialPortWinTest, PurgeDropsUnreadInput) {
   OpenBoth(kLinkTimeouts);
   ASSERT_EQ(b_.Write("stale", 5, 5s), 5u);
-  const auto deadline = Clock::now() + 5s;
-  while (a_.Available() < 5 && Clock::now() < deadline) {
-    a_.WaitReadable(100ms);
-    std::this_thread::sleep_for(10ms);  // readable already with the first byte
-  }
+  fiscal_test::WaitFor([this] {
+    if (a_.Available() >= 5) return true;
+    a_.WaitReadable(100ms);  // readable already with the first byte
+    return false;
+  });
   ASSERT_EQ(a_.Available(), 5u);
   EXPECT_EQ(a_.Purge(), 0);
   EXPECT_EQ(a_.Available(), 0u);
@@ -286,8 +287,7 @@ TEST_F(SerialPortWinTest, PurgeWhileAnotherThreadWaits) {
   std::this_thread::sleep_for(200ms);  // long enough for the wait to settle on its strategy
   EXPECT_EQ(a_.Purge(), 0);
   ASSERT_EQ(b_.Write("new", 3, 5s), 3u);
-  const auto deadline = Clock::now() + 5s;
-  while (!done && !failed && Clock::now() < deadline) std::this_thread::sleep_for(20ms);
+  fiscal_test::WaitFor([&] { return done || failed; });
   a_.Close();
   reader.Join();
   EXPECT_FALSE(failed.load());

@@ -17,6 +17,7 @@
 #include "seriallink/port.h"
 #include "seriallink/result_codes.h"
 #include "test_support.h"
+#include "wait_for.h"
 
 extern char **environ;
 
@@ -84,8 +85,7 @@ TEST_F(HandPlayedExchangeTest, BytesLeftFromBeforeTheCommandAreNotTakenForItsAns
   // A refusal and a reply nobody asked for, both before the command is sent.
   device_.Send({0x15});
   device_.Reply(0x20, 0x2C, "stale");
-  const auto deadline = Clock::now() + 2s;
-  while (Blocks().Size() < 2 && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  fiscal_test::WaitFor([] { return Blocks().Size() >= 2; });
   ASSERT_EQ(Blocks().Size(), 2u);
 
   auto result = Start(0x2C, "1", 2s);

@@ -11,6 +11,7 @@
 #include "seriallink/port.h"
 #include "seriallink/result_codes.h"
 #include "test_support.h"
+#include "wait_for.h"
 
 namespace seriallink {
 namespace {
@@ -23,15 +24,13 @@ using namespace std::chrono_literals;
 constexpr long kIdleTicks = 2;
 
 void WaitForReader() {
-  const auto deadline = Clock::now() + 5s;
-  while (!ReaderAlive() && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
+  fiscal_test::WaitFor([] { return ReaderAlive(); });
   ASSERT_TRUE(ReaderAlive());
 }
 
 // A thread just joined may still be listed by the system for a moment.
 bool ReaderThreadGone() {
-  const auto deadline = Clock::now() + 5s;
-  while (testing::ReaderCpuTicks() != -1 && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
+  fiscal_test::WaitFor([] { return testing::ReaderCpuTicks() == -1; });
   return testing::ReaderCpuTicks() == -1;
 }
 

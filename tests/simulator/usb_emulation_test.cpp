@@ -3,7 +3,6 @@
 #include <libudev.h>
 #include <libusb.h>
 #include <poll.h>
-#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +18,7 @@
 #include "fiscalsim/usb_device_linux.h"
 #include "platform/serial_port.h"
 #include "scoped_threads.h"
+#include "usb_testbed.h"
 #include "wait_for.h"
 
 namespace fiscalsim {
@@ -26,18 +26,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const bool kUnderWrapper = [] {
-  ReexecUnderUmockdev();
-  UsbTestbed::Instance();  // before any libudev or libusb context
-  return true;
-}();
+const bool kUnderWrapper = fiscal_test::EnterUsbTestbed();
 
-double CpuMs() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  const auto ms = [](const timeval &t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; };
-  return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
+using fiscal_test::CpuMs;
 
 // The least CPU of up to `runs` runs of fn, stopping at the first under `enough`: a wait that
 // spins costs much in every run, while one that sleeps may still meet the end of earlier work
@@ -267,13 +258,13 @@ TEST(UsbEmulation, AWaitingTransferCostsNoCpu) {
 class UsbFaults : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim_.Start();
     usb_.Plug();
     ASSERT_TRUE(host_.Open(0x0483, 0x5740));
   }
 
-  EmulatedUsbDevice usb_{{.port = 6}};
-  Simulator sim_{usb_.TakeLink()};
+  fiscal_test::EmulatedDevice device_{{.port = 6}, false};
+  EmulatedUsbDevice &usb_ = *device_.usb;
+  Simulator &sim_ = *device_.sim;
   Host host_;
   const Bytes request_ = BuildRequest(0x20, 0x2D, "abc");
   const Bytes reply_ = BuildReply(0x20, 0x2D, "", kStatusIdle);

@@ -7,6 +7,7 @@
 #include "seriallink/port.h"
 #include "seriallink/settings.h"
 #include "test_support.h"
+#include "wait_for.h"
 
 namespace tallyport::testing {
 namespace {
@@ -37,8 +38,7 @@ class ReopenTest : public ::testing::Test {
   // The device vanishes; the receive thread sees it a moment later.
   void Vanish(fiscalsim::Simulator &sim) {
     sim.ClosePort();
-    const auto deadline = Clock::now() + 5s;
-    while (!seriallink::PortFailed() && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    fiscal_test::WaitFor([] { return seriallink::PortFailed(); });
     ASSERT_TRUE(seriallink::PortFailed());
   }
 

@@ -17,6 +17,8 @@
 #include "fiscalsim/simulator.h"
 #include "fiscalsim/usb_device_linux.h"
 #include "platform/trace.h"
+#include "usb_testbed.h"
+#include "vrn_answer.h"
 #include "vrn_interface.h"
 #include "wait_for.h"
 
@@ -26,37 +28,19 @@ using namespace std::chrono_literals;
 using fiscalsim::EmulatedUsbDevice;
 using fiscalsim::UsbDirection;
 
-const bool kUnderWrapper = [] {
-  fiscalsim::ReexecUnderUmockdev();
-  fiscalsim::UsbTestbed::Instance();  // before any libudev or libusb context
-  return true;
-}();
+const bool kUnderWrapper = fiscal_test::EnterUsbTestbed();
 
-constexpr uint16_t kSerialNumber = 200;  // answered with the device's serial number
-constexpr const char *kSerialText = "284011234567890";
+using fiscal_test::Answer;
+using fiscal_test::kSerialNumber;
+using fiscal_test::kSerialText;
+using fiscal_test::Request;
+
 constexpr uint8_t kPaperCut = 0x2D;
-
-struct Answer {
-  int result = -1;
-  std::string text;
-  std::vector<uint8_t> status;
-};
-
-Answer Request(uint16_t command, const std::string &data) {
-  char reply[VRN_REPLY_SIZE];
-  uint8_t status[VRN_STATUS_SIZE] = {};
-  Answer a;
-  a.result = vrn_request(command, data.c_str(), reply, status);
-  a.text = reply;
-  a.status.assign(status, status + VRN_STATUS_SIZE);
-  return a;
-}
 
 class UsbFaultRecovery : public ::testing::Test {
  protected:
   void SetUp() override {
     vrn::CDllApp::Instance().InstallDriverFactory(vrn::DefaultDriverFactory());
-    sim_.Start();
     usb_.Plug();
     ASSERT_EQ(vrn_test_connection(), 1);
   }
@@ -72,8 +56,9 @@ class UsbFaultRecovery : public ::testing::Test {
     EXPECT_EQ(frame.raw, fiscalsim::BuildRequest(frame.seq, cmd, data));
   }
 
-  EmulatedUsbDevice usb_{{.port = 1, .inPacketSize = 64, .outPacketSize = 64}};
-  fiscalsim::Simulator sim_{usb_.TakeLink()};
+  fiscal_test::EmulatedDevice device_{{.port = 1, .inPacketSize = 64, .outPacketSize = 64}, false};
+  EmulatedUsbDevice &usb_ = *device_.usb;
+  fiscalsim::Simulator &sim_ = *device_.sim;
 };
 
 // 64 data characters make a 74-byte frame, written in OUT pieces of 32, 32 and 10.

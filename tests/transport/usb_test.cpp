@@ -2,7 +2,6 @@
 // this process, the real notification manager and libusb driver. The executable runs itself
 // under umockdev-wrapper.
 #include <dirent.h>
-#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +24,8 @@
 #include "fiscalsim/usb_device_linux.h"
 #include "platform/trace.h"
 #include "scoped_threads.h"
+#include "usb_testbed.h"
+#include "vrn_answer.h"
 #include "vrn_interface.h"
 #include "wait_for.h"
 
@@ -34,23 +35,15 @@ using namespace std::chrono_literals;
 using fiscalsim::EmulatedUsbDevice;
 using fiscalsim::UsbDeviceOptions;
 
-const bool kUnderWrapper = [] {
-  fiscalsim::ReexecUnderUmockdev();
-  fiscalsim::UsbTestbed::Instance();  // before any libudev or libusb context
-  return true;
-}();
+const bool kUnderWrapper = fiscal_test::EnterUsbTestbed();
 
-constexpr uint16_t kSerialNumber = 200;  // answered with the device's serial number
-constexpr const char *kSerialText = "284011234567890";
-
+using fiscal_test::Answer;
+using fiscal_test::CpuMs;
+using fiscal_test::EmulatedDevice;
+using fiscal_test::kSerialNumber;
+using fiscal_test::kSerialText;
+using fiscal_test::Request;
 using fiscal_test::WaitFor;
-
-double CpuMs() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  const auto ms = [](const timeval &t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; };
-  return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
 
 // Names of this process's threads that belong to the library.
 std::vector<std::string> LibraryThreads() {
@@ -67,37 +60,6 @@ std::vector<std::string> LibraryThreads() {
   ::closedir(dir);
   return names;
 }
-
-struct Answer {
-  int result = -1;
-  std::string text;
-  std::vector<uint8_t> status;
-};
-
-Answer Request(uint16_t command, const char *data) {
-  char reply[VRN_REPLY_SIZE];
-  uint8_t status[VRN_STATUS_SIZE] = {};
-  Answer a;
-  a.result = vrn_request(command, data, reply, status);
-  a.text = reply;
-  a.status.assign(status, status + VRN_STATUS_SIZE);
-  return a;
-}
-
-// One emulated device with the simulator behind it, plugged in.
-struct EmulatedDevice {
-  explicit EmulatedDevice(UsbDeviceOptions options, bool plug = true)
-      : usb(std::make_unique<EmulatedUsbDevice>(options)), sim(std::make_unique<fiscalsim::Simulator>(usb->TakeLink())) {
-    sim->Start();
-    if (plug) usb->Plug();
-  }
-  ~EmulatedDevice() {
-    sim.reset();
-    usb.reset();
-  }
-  std::unique_ptr<EmulatedUsbDevice> usb;
-  std::unique_ptr<fiscalsim::Simulator> sim;
-};
 
 class UsbTransport : public ::testing::Test {
  protected:

@@ -66,6 +66,70 @@ uint32_t Address(const json &value, const std::string &where) {
   return *address;
 }
 
+// One reader per group: `g` is the group's object, `where` its place in the document.
+void ReadHeader(const json &g, const std::string &where, const CodePage &codePage, Backup &b) {
+  Keys(g, where, {"lines"});
+  const json &lines = g["lines"];
+  if (!lines.is_array() || lines.size() != kTextLines)
+    Fail(where + ".lines", "must be an array of " + std::to_string(kTextLines) + " texts");
+  std::array<std::string, kTextLines> header;
+  for (size_t i = 0; i < kTextLines; ++i)
+    header[i] = DeviceBytes(lines[i], where + ".lines[" + std::to_string(i) + "]", kTextLineMax, codePage, false);
+  b.header = header;
+}
+
+void ReadVat(const json &g, const std::string &where, const CodePage &, Backup &b) {
+  Keys(g, where, {"rates"});
+  const json &rates = g["rates"];
+  if (!rates.is_array() || rates.size() != kTaxGroups)
+    Fail(where + ".rates", "must be an array of " + std::to_string(kTaxGroups) + " rates");
+  VatRates vat;
+  for (size_t i = 0; i < kTaxGroups; ++i) {
+    const std::string at = where + ".rates[" + std::to_string(i) + "]";
+    if (rates[i].is_null()) continue;
+    if (!rates[i].is_number()) Fail(at, "must be a number or null (undefined)");
+    const double rate = rates[i].get<double>();
+    if (!(rate >= 0 && rate <= kTaxRateMax)) Fail(at, "must lie between 0 and 99.99");
+    vat.rates[i] = static_cast<int>(std::lround(rate * 100));
+  }
+  b.vat = vat;
+}
+
+void ReadDateTime(const json &g, const std::string &where, const CodePage &, Backup &b) {
+  Keys(g, where, {"device_time"});
+  const std::string time = Text(g["device_time"], where + ".device_time", 17);
+  if (!IsDeviceTimeText(time)) Fail(where + ".device_time", "must read DD-MM-YY HH:MM:SS");
+  b.dateTime = time;
+}
+
+void ReadTcpIp(const json &g, const std::string &where, const CodePage &, Backup &b) {
+  Keys(g, where, {"dhcp", "address", "mask", "gateway", "dns1", "dns2"});
+  if (!g["dhcp"].is_boolean()) Fail(where + ".dhcp", "must be true or false");
+  TcpIpSettings net;
+  net.dhcp = g["dhcp"].get<bool>();
+  for (size_t i = 0; i < kAddressKeys.size(); ++i) net.addresses[i] = Address(g[kAddressKeys[i]], where + "." + kAddressKeys[i]);
+  b.tcpIp = net;
+}
+
+void ReadGprs(const json &g, const std::string &where, const CodePage &codePage, Backup &b) {
+  Keys(g, where, {"apn", "user"});
+  b.gprs = GprsSettings{DeviceBytes(g["apn"], where + ".apn", kGprsTextMax, codePage, true),
+                        DeviceBytes(g["user"], where + ".user", kGprsTextMax, codePage, true)};
+}
+
+struct GroupReader {
+  Group group;
+  void (*read)(const json &g, const std::string &where, const CodePage &codePage, Backup &b);
+};
+
+// In the order of kBackupGroups, so that the first fault named is the same whatever the file's
+// order of keys.
+constexpr GroupReader kGroupReaders[] = {{Group::Header, ReadHeader},
+                                         {Group::Vat, ReadVat},
+                                         {Group::DateTime, ReadDateTime},
+                                         {Group::TcpIp, ReadTcpIp},
+                                         {Group::Gprs, ReadGprs}};
+
 // Refuses duplicate keys (the parser would keep the last silently) and nesting deeper than any
 // backup has, while parsing.
 class Checker {
@@ -288,56 +352,11 @@ bool ParseBackup(std::string_view text, const CodePage &codePage, Backup &backup
         Fail("groups", "\"" + key + "\" cannot be in a backup: the device gives it back to no one");
       if (!GroupByName(key)) Fail("groups", "unknown group \"" + key.substr(0, 40) + "\"");
     }
-    if (groups.contains("header")) {
-      const json &g = Object(groups["header"], "groups.header");
-      Keys(g, "groups.header", {"lines"});
-      const json &lines = g["lines"];
-      if (!lines.is_array() || lines.size() != kTextLines)
-        Fail("groups.header.lines", "must be an array of " + std::to_string(kTextLines) + " texts");
-      std::array<std::string, kTextLines> header;
-      for (size_t i = 0; i < kTextLines; ++i)
-        header[i] = DeviceBytes(lines[i], "groups.header.lines[" + std::to_string(i) + "]", kTextLineMax, codePage, false);
-      b.header = header;
-    }
-    if (groups.contains("vat")) {
-      const json &g = Object(groups["vat"], "groups.vat");
-      Keys(g, "groups.vat", {"rates"});
-      const json &rates = g["rates"];
-      if (!rates.is_array() || rates.size() != kTaxGroups)
-        Fail("groups.vat.rates", "must be an array of " + std::to_string(kTaxGroups) + " rates");
-      VatRates vat;
-      for (size_t i = 0; i < kTaxGroups; ++i) {
-        const std::string where = "groups.vat.rates[" + std::to_string(i) + "]";
-        if (rates[i].is_null()) continue;
-        if (!rates[i].is_number()) Fail(where, "must be a number or null (undefined)");
-        const double rate = rates[i].get<double>();
-        if (!(rate >= 0 && rate <= kTaxRateMax)) Fail(where, "must lie between 0 and 99.99");
-        vat.rates[i] = static_cast<int>(std::lround(rate * 100));
-      }
-      b.vat = vat;
-    }
-    if (groups.contains("datetime")) {
-      const json &g = Object(groups["datetime"], "groups.datetime");
-      Keys(g, "groups.datetime", {"device_time"});
-      const std::string time = Text(g["device_time"], "groups.datetime.device_time", 17);
-      if (!IsDeviceTimeText(time)) Fail("groups.datetime.device_time", "must read DD-MM-YY HH:MM:SS");
-      b.dateTime = time;
-    }
-    if (groups.contains("tcpip")) {
-      const json &g = Object(groups["tcpip"], "groups.tcpip");
-      Keys(g, "groups.tcpip", {"dhcp", "address", "mask", "gateway", "dns1", "dns2"});
-      if (!g["dhcp"].is_boolean()) Fail("groups.tcpip.dhcp", "must be true or false");
-      TcpIpSettings net;
-      net.dhcp = g["dhcp"].get<bool>();
-      for (size_t i = 0; i < kAddressKeys.size(); ++i)
-        net.addresses[i] = Address(g[kAddressKeys[i]], std::string("groups.tcpip.") + kAddressKeys[i]);
-      b.tcpIp = net;
-    }
-    if (groups.contains("gprs")) {
-      const json &g = Object(groups["gprs"], "groups.gprs");
-      Keys(g, "groups.gprs", {"apn", "user"});
-      b.gprs = GprsSettings{DeviceBytes(g["apn"], "groups.gprs.apn", kGprsTextMax, codePage, true),
-                            DeviceBytes(g["user"], "groups.gprs.user", kGprsTextMax, codePage, true)};
+    for (const GroupReader &reader : kGroupReaders) {
+      const char *name = GroupName(reader.group);
+      if (!groups.contains(name)) continue;
+      const std::string where = std::string("groups.") + name;
+      reader.read(Object(groups[name], where), where, codePage, b);
     }
     backup = std::move(b);
     return true;

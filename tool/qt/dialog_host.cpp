@@ -1,6 +1,7 @@
 #include "qt/dialog_host.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPalette>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -51,6 +53,23 @@ std::string PickerText(const QDateTimeEdit *picker) {
   const bool time = (picker->displayedSections() & QDateTimeEdit::TimeSections_Mask) != 0;
   if (date && time) return FromQt(value.toString(kDateForm + QLatin1Char(' ') + kTimeForm));
   return FromQt(date ? value.date().toString(kDateForm) : value.time().toString(kTimeForm));
+}
+
+// Fusion draws a read-only field exactly like an editable one. The window's own colour behind the
+// text, as Windows gives a read-only edit, shows which values cannot be typed over.
+void ShowReadOnly(QWidget *field, bool readOnly) {
+  const QPalette around = field->parentWidget() != nullptr ? field->parentWidget()->palette() : QApplication::palette(field);
+  QPalette palette = field->palette();
+  for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+    palette.setColor(group, QPalette::Base, around.color(group, readOnly ? QPalette::Window : QPalette::Base));
+  field->setPalette(palette);
+}
+
+bool IsReadOnly(const QWidget *w) {
+  if (auto *edit = qobject_cast<const QLineEdit *>(w)) return edit->isReadOnly();
+  if (auto *text = qobject_cast<const QTextEdit *>(w)) return text->isReadOnly();
+  if (auto *plain = qobject_cast<const QPlainTextEdit *>(w)) return plain->isReadOnly();
+  return false;
 }
 
 void SetPickerText(QDateTimeEdit *picker, const QString &text) {
@@ -168,6 +187,7 @@ DialogHost::DialogHost(ui::Dialog &dialog, QtPrompter &prompter, QWidget *parent
       throw std::runtime_error("dialog template " + name + " names control " + std::to_string(id) + " twice");
     if (auto *edit = qobject_cast<QLineEdit *>(widget); edit && widget->objectName().startsWith(QLatin1String("address")))
       edit->setValidator(new AddressValidator(edit));
+    if (IsReadOnly(widget)) ShowReadOnly(widget, true);
     Connect(id, widget);
   }
   {
@@ -312,7 +332,10 @@ void DialogHost::SetText(ui::ControlId id, std::string_view text) {
   } else if (auto *plain = qobject_cast<QPlainTextEdit *>(w)) {
     plain->setPlainText(value);
   } else if (auto *label = qobject_cast<QLabel *>(w)) {
-    caption(label->text());
+    // A label that captions a field may name the field; any other is read out as what it shows,
+    // even where the template named it otherwise or the text is now empty.
+    if (label->buddy() != nullptr) caption(label->text());
+    else label->setAccessibleName(value);
     label->setText(value);
   } else if (auto *button = qobject_cast<QAbstractButton *>(w)) {
     caption(button->text());
@@ -426,19 +449,15 @@ void DialogHost::SetEnabled(ui::ControlId id, bool enabled) {
   if (QWidget *w = Find(id)) w->setEnabled(enabled);
 }
 
-bool DialogHost::ReadOnly(ui::ControlId id) const {
-  QWidget *w = Find(id);
-  if (auto *edit = qobject_cast<QLineEdit *>(w)) return edit->isReadOnly();
-  if (auto *text = qobject_cast<QTextEdit *>(w)) return text->isReadOnly();
-  if (auto *plain = qobject_cast<QPlainTextEdit *>(w)) return plain->isReadOnly();
-  return false;
-}
+bool DialogHost::ReadOnly(ui::ControlId id) const { return IsReadOnly(Find(id)); }
 
 void DialogHost::SetReadOnly(ui::ControlId id, bool readOnly) {
   QWidget *w = Find(id);
   if (auto *edit = qobject_cast<QLineEdit *>(w)) edit->setReadOnly(readOnly);
   else if (auto *text = qobject_cast<QTextEdit *>(w)) text->setReadOnly(readOnly);
   else if (auto *plain = qobject_cast<QPlainTextEdit *>(w)) plain->setReadOnly(readOnly);
+  else return;
+  ShowReadOnly(w, readOnly);
 }
 
 // What the template (or the logic) says, whether or not the window is on the screen yet.

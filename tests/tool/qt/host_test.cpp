@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -22,6 +23,7 @@
 #include "host_test_support.h"
 #include "qt/dialog_host.h"
 #include "qt/qt_prompter.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -328,8 +330,7 @@ TEST_F(QtHost, ProgressKeepsTheLoopAliveAndHearsStop) {
       host.Post([&, step] { prompter.SetProgress(step, "Trying COM" + std::to_string(step + 1)); });
       ++steps;
       // Hold the first step until the person pressed Stop.
-      for (int i = 0; i < 3000 && step == 0 && !prompter.Stopped(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (step == 0) fiscal_test::WaitFor([&] { return prompter.Stopped(); });
     }
     host.Post([&] { prompter.EndProgress(); });
   });
@@ -406,6 +407,36 @@ TEST_F(QtHost, BadTemplatesAreRefused) {
   EXPECT_THROW(DialogHost(missing, prompter), std::runtime_error);
   Named twice("twice");
   EXPECT_THROW(DialogHost(twice, prompter), std::runtime_error);
+}
+
+// A label is read out as what it shows, whatever the template named it and when it is emptied,
+// unless it captions a field; a read-only field is drawn on the window's colour, not the edit's.
+TEST_F(QtHost, LabelsAreReadAsShownAndReadOnlyFieldsLookIt) {
+  class Look : public ui::Dialog {
+   public:
+    Look() : Dialog("host_look") { Uses({2001, 2002, 2003, 2004, 2005}); }
+  } look;
+  DialogHost host(look, prompter);
+  host.Open();
+  struct Case {
+    ControlId label;
+    const char *text;
+    const char *name;
+  };
+  for (const Case &c : {Case{2001, "Begin date", "Begin date"}, Case{2002, "", ""}, Case{2001, "", ""},
+                        Case{2003, "A (locked)", "Rate A"}}) {
+    host.SetText(c.label, c.text);
+    EXPECT_EQ(Get<QLabel>(host, c.label)->accessibleName().toStdString(), c.name) << c.label << " \"" << c.text << "\"";
+  }
+  const auto background = [&host](ControlId id) {
+    const QImage image = host.Control(id)->grab().toImage();
+    return image.pixelColor(image.width() / 2, image.height() / 2);
+  };
+  EXPECT_NE(background(2004), background(2005)) << "read-only in the template";
+  host.SetReadOnly(2005, true);
+  EXPECT_EQ(background(2005), background(2004));
+  host.SetReadOnly(2004, false);
+  EXPECT_NE(background(2004), background(2005)) << "editable again";
 }
 
 TEST(QtFileFilter, PairsBecomeQtsFilter) {

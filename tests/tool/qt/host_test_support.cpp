@@ -2,10 +2,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QPushButton>
 #include <QThread>
 #include <cstdlib>
+
+#include "wait_for.h"
 
 namespace hosttest {
 
@@ -23,10 +24,14 @@ void EnsureApplication() {
 }
 
 bool WaitFor(const std::function<bool()> &done, int timeoutMs) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done() && timer.elapsed() < timeoutMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  return done();
+  // What is awaited comes through this thread's event loop, so the wait serves it.
+  return fiscal_test::WaitFor(
+      [&done] {
+        if (done()) return true;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+      },
+      std::chrono::milliseconds(timeoutMs));
 }
 
 BoxAnswerer::BoxAnswerer() {

@@ -40,6 +40,7 @@
 #include "registration/date_period.h"
 #include "registration/fiscalization.h"
 #include "registration/reg_data.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -236,7 +237,7 @@ TEST_F(Templates, ConnectOnTheQtHost) {
   link.device = [this, &held](uint16_t, const std::string &) {
     // Until the person pressed Stop, nothing answers.
     held = true;
-    for (int i = 0; i < 3000 && !prompter.Stopped(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    fiscal_test::WaitFor([this] { return prompter.Stopped(); });
     return RecordingLink::Answer{1, "Connection Error"};
   };
   CTillwrightDlg main(state, link);
