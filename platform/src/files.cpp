@@ -5,7 +5,7 @@
 namespace platform::detail {
 
 FileBuffer::~FileBuffer() {
-  if (file_ != nullptr) std::fclose(file_);
+  if (file_ != nullptr) std::fclose(file_);  // NOLINT(cppcoreguidelines-owning-memory): the buffer owns the FILE it was given
 }
 
 FileBuffer::int_type FileBuffer::underflow() {

@@ -212,7 +212,7 @@ WaitResult SerialPort::WaitReadable(Millis timeout) {
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) return WaitResult::Failed;
     if ((fds[1].revents & POLLIN) != 0) return WaitResult::Closed;
-    const short hangup = fds[0].revents & (POLLHUP | POLLERR | POLLNVAL);
+    const int hangup = fds[0].revents & (POLLHUP | POLLERR | POLLNVAL);
     // A hung-up tty may still report POLLIN; only bytes really queued make it readable.
     if ((fds[0].revents & POLLIN) != 0 && (hangup == 0 || Queued(use.fd()) > 0)) return WaitResult::Readable;
     if (hangup != 0 || (fds[0].revents & POLLIN) != 0) return WaitResult::Failed;

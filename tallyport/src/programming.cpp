@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "command.h"
@@ -36,10 +37,10 @@ struct CharacterSet {
 
 bool ReadCharacterSet(const char *fileName, CharacterSet &set) {
   if (Empty(fileName)) return false;
-  FILE *file = std::fopen(fileName, "rb");
-  if (file == nullptr) return false;
-  set.size = std::fread(set.bytes, 1, sizeof set.bytes, file);
-  std::fclose(file);
+  std::ifstream file(fileName, std::ios::binary);
+  if (!file) return false;
+  file.read(reinterpret_cast<char *>(set.bytes), sizeof set.bytes);
+  set.size = static_cast<size_t>(file.gcount());
   return true;
 }
 
@@ -221,7 +222,7 @@ TALLYPORT_API int32_t LCDInit(uint16_t mode, const char *fileName) {
       // Four rows of 32 bytes, addressed 0x80, 0xA0, 0xC0 and 0xE0. A row that fails ends the
       // load: the rows after it would be taken for a whole set.
       for (unsigned k = 0; k < 4; ++k) {
-        const std::string data = Format("%02X,", (k + 4) * 32) + Hex(set.bytes + k * 32, 32);
+        const std::string data = Format("%02X,", (k + 4) * 32) + Hex(set.bytes + static_cast<size_t>(k) * 32, 32);
         if (const int32_t result = Exchange(0x84, data, nullptr); result != kSuccess) return result;
       }
       return kSuccess;

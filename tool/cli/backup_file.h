@@ -19,7 +19,7 @@ namespace tillwright::cli {
 inline constexpr const char *kBackupFormat = "tillwright-backup";
 inline constexpr int kBackupVersion = 1;
 // A backup of every group is about 2 KiB; anything far larger is not one.
-inline constexpr size_t kBackupFileMax = 64 * 1024;
+inline constexpr size_t kBackupFileMax = size_t{64} * 1024;
 inline constexpr size_t kIdentityTextMax = 64;
 
 // The groups a backup holds, in the order they are read and written. The set-only groups
