@@ -5,7 +5,8 @@
 namespace platform::detail {
 
 FileBuffer::~FileBuffer() {
-  if (file_ != nullptr) std::fclose(file_);  // NOLINT(cppcoreguidelines-owning-memory): the buffer owns the FILE it was given
+  // NOLINTNEXTLINE(cppcoreguidelines-owning-memory): the buffer owns the FILE it was given
+  if (file_ != nullptr) std::fclose(file_);
 }
 
 FileBuffer::int_type FileBuffer::underflow() {

@@ -48,7 +48,8 @@ ReplyCheck ParseReply(std::span<const uint8_t> frame, uint8_t currentSeq, ReplyR
         const uint16_t sum = framecodec::Checksum(frame.subspan(1, pos));
         const auto expected = framecodec::CheckCharacters(sum);
         result.checkOk =
-            pos + framecodec::kCheckSize < size && std::equal(expected.begin(), expected.end(), frame.begin() + static_cast<std::ptrdiff_t>(pos + 1));
+            pos + framecodec::kCheckSize < size &&
+            std::equal(expected.begin(), expected.end(), frame.begin() + static_cast<std::ptrdiff_t>(pos + 1));
         pos += 1 + framecodec::kCheckSize;
         break;
       }
