@@ -10,12 +10,14 @@
 #include <linux/usb/cdc.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 #include "usb_device_state_linux.h"
 
@@ -221,6 +223,17 @@ EmulatedUsbDevice::EmulatedUsbDevice(UsbDeviceOptions options) : state_(std::mak
 
 EmulatedUsbDevice::~EmulatedUsbDevice() {
   Unplug();
+  {
+    // A real node never loses a transfer an unplug ended: the host reaps it. The handler stays
+    // until the host has, or a short while has passed (a host that closed its handle never will).
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    std::unique_lock lock(state_->mutex);
+    while (!state_->reapable.empty() && std::chrono::steady_clock::now() < limit) {
+      lock.unlock();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      lock.lock();
+    }
+  }
   {
     std::lock_guard lock(state_->mutex);
     state_->timerStop = true;

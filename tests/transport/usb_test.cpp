@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <future>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -359,6 +361,49 @@ TEST_F(UsbTransport, ADriverThatIsGoneGetsNoMoreEvents) {
   const unsigned removals = manager->Removals();
   device.usb->Unplug();
   EXPECT_TRUE(WaitFor([&] { return manager->Removals() > removals; }));
+  vrn::DevNotificationManager::Release(manager);
+}
+
+// A callback that waits (for a request that restarts a device, say) holds up delivery only:
+// the events that come meanwhile are still read, and delivered in full once it returns.
+TEST_F(UsbTransport, EventsThatComeWhileACallbackWaitsAreDeliveredAfterwards) {
+  struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool open = false;
+    static bool Arrival(const vrn::DeviceInfo &, void *self) {
+      auto &gate = *static_cast<Gate *>(self);
+      std::unique_lock<std::mutex> lock(gate.mutex);
+      gate.entered = true;
+      gate.changed.notify_all();
+      gate.changed.wait(lock, [&] { return gate.open; });
+      return false;
+    }
+    static void Removal(const char *, void *) {}
+    static bool Query(const char *, void *) { return false; }
+  } gate;
+  vrn::DevNotificationManager *manager = vrn::DevNotificationManager::GetInstance();
+  ASSERT_NE(manager, nullptr);
+  manager->InstallCallbacks(&Gate::Arrival, &Gate::Removal, &Gate::Query, &gate);
+  EmulatedDevice device({.port = 1});
+  {
+    std::unique_lock<std::mutex> lock(gate.mutex);
+    ASSERT_TRUE(gate.changed.wait_for(lock, fiscal_test::kPatience, [&] { return gate.entered; }));
+  }
+  constexpr unsigned kCycles = 200;
+  for (unsigned i = 0; i < kCycles; ++i) {
+    device.usb->Unplug();
+    device.usb->Plug();
+  }
+  {
+    std::lock_guard<std::mutex> lock(gate.mutex);
+    gate.open = true;
+  }
+  gate.changed.notify_all();
+  EXPECT_TRUE(WaitFor([&] { return manager->Arrivals() == kCycles + 1 && manager->Removals() == kCycles; }, 15s))
+      << manager->Arrivals() << " arrivals, " << manager->Removals() << " removals";
+  manager->RemoveCallbacks(&gate);
   vrn::DevNotificationManager::Release(manager);
 }
 

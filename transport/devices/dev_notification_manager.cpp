@@ -3,6 +3,7 @@
 #include "devices/dev_notification_manager.h"
 
 #include <atomic>
+#include <utility>
 
 namespace vrn {
 namespace {
@@ -75,6 +76,41 @@ void DevNotificationManager::OnRemoval(const char *path) {
 void DevNotificationManager::OnChange(const char *path) {
   const Delivery delivery(*this);
   if (delivery.callbacks.query != nullptr) delivery.callbacks.query(path, delivery.callbacks.userData);
+}
+
+void DevNotificationManager::Enqueue(Event event) {
+  platform::MutexLock lock(postLock_);
+  queued_.push_back(std::move(event));
+}
+
+void DevNotificationManager::DeliverQueued() {
+  for (;;) {
+    Event event;
+    {
+      platform::MutexLock lock(postLock_);
+      if (queued_.empty()) return;
+      event = std::move(queued_.front());
+      queued_.pop_front();
+    }
+    Deliver(event);
+  }
+}
+
+void DevNotificationManager::Deliver(const Event &event) {
+  switch (event.kind) {
+    case Event::Kind::Arrival:
+      OnArrival(event.vendorId, event.productId, event.path.c_str());
+      break;
+    case Event::Kind::Posted:
+      CallArrival(event.info);
+      break;
+    case Event::Kind::Removal:
+      OnRemoval(event.path.c_str());
+      break;
+    case Event::Kind::Change:
+      OnChange(event.path.c_str());
+      break;
+  }
 }
 
 void DevNotificationManager::OnArrival(int32_t vendorId, int32_t productId, const char *path) {

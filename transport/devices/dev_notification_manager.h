@@ -1,11 +1,14 @@
 // Tells the active USB driver of devices plugged in, pulled out or changed. One per process,
-// kept by the module; a thread of its own waits on the system's device events (a libudev
-// monitor for the usb and tty subsystems on Linux, a hidden window's device-change broadcasts
-// on Windows) and hands them to the callbacks a driver installed, on that thread.
+// kept by the module. On Linux one thread waits on a libudev monitor for the usb and tty
+// subsystems and queues what it hears; a second thread of the manager's own delivers the queue
+// to the callbacks a driver installed, so that a callback waiting for a request that restarts a
+// device never stops the events from being read. On Windows the hidden window's thread
+// receives the device-change broadcasts and delivers them itself.
 #pragma once
 
 #include <atomic>
 #include <deque>
+#include <string>
 #include <thread>
 
 #include "devices/device_info.h"
@@ -47,7 +50,7 @@ class DevNotificationManager {
   bool CallArrival(const DeviceInfo &info) EXCLUDES(callbackLock_);
   // Calls the installed removal callback on this thread, as a removal event would.
   void CallRemoval(const char *devicePath) EXCLUDES(callbackLock_) { OnRemoval(devicePath); }
-  // Hands an arrival to the manager thread, which delivers it as it delivers device events:
+  // Hands an arrival to the delivering thread, which delivers it in turn with device events:
   // for a caller that holds locks an arrival callback may take.
   void PostArrival(const DeviceInfo &info) EXCLUDES(postLock_);
 
@@ -70,8 +73,21 @@ class DevNotificationManager {
   void EndDelivery() EXCLUDES(callbackLock_);
   class Delivery;
 
+  // A device event waiting for delivery, or an arrival posted by a driver.
+  struct Event {
+    enum class Kind { Arrival, Posted, Removal, Change };
+    Kind kind = Kind::Arrival;
+    int32_t vendorId = -1;  // Arrival
+    int32_t productId = -1;
+    std::string path;  // Arrival, Removal, Change
+    DeviceInfo info;   // Posted
+  };
+  // Both queue in the order of the events, which are delivered in that order.
+  void Enqueue(Event event) EXCLUDES(postLock_);
+  void DeliverQueued() EXCLUDES(postLock_, callbackLock_);
+  void Deliver(const Event &event) EXCLUDES(postLock_, callbackLock_);
+
   void Run();
-  void DeliverPosted();
   // The device with these ids as the device tree knows it, else the ids and path of the event.
   void OnArrival(int32_t vendorId, int32_t productId, const char *path) EXCLUDES(callbackLock_);
   void OnRemoval(const char *path) EXCLUDES(callbackLock_);
@@ -88,13 +104,16 @@ class DevNotificationManager {
   void *stopEvent_ = nullptr;     // the thread closes its window and ends
   void *postEvent_ = nullptr;     // arrivals were posted
 #else
-  int stopFd_ = -1;  // eventfd: the thread's close message
-  int postFd_ = -1;  // eventfd: arrivals were posted
+  int stopFd_ = -1;  // eventfd: the monitor thread's close message
+  std::thread deliveryThread_;
+  void DeliveryLoop() EXCLUDES(postLock_, callbackLock_);
 #endif
 
   // The manager's locks come last in the transport library's lock order and take nothing.
   platform::Mutex postLock_;
-  std::deque<DeviceInfo> posted_ GUARDED_BY(postLock_);
+  std::deque<Event> queued_ GUARDED_BY(postLock_);
+  platform::CondVar queuedOrStopping_;          // Linux: wakes the delivering thread
+  bool stopping_ GUARDED_BY(postLock_) = false;  // Linux: the delivering thread ends
 
   // Hand-over of the running thread to GetInstance.
   platform::Mutex startLock_;

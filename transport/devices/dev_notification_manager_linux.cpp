@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "devices/dev_notification_manager.h"
 #include "devices/device_tree.h"
@@ -54,17 +55,17 @@ bool EventIds(udev_device *device, int32_t &vendorId, int32_t &productId) {
 DevNotificationManager *DevNotificationManager::GetInstance() {
   auto *manager = new DevNotificationManager();
   manager->stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  manager->postFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (manager->stopFd_ < 0 || manager->postFd_ < 0) {
+  if (manager->stopFd_ < 0) {
     ErrorTrace("DevNotification eventfd", errno);
     delete manager;
     return nullptr;
   }
   try {
+    manager->deliveryThread_ = std::thread(&DevNotificationManager::DeliveryLoop, manager);
     manager->thread_ = std::thread(&DevNotificationManager::Run, manager);
   } catch (const std::system_error &e) {
     ErrorTrace("DevNotification _beginthreadex", e.code().value());
-    delete manager;
+    Release(manager);
     return nullptr;
   }
   bool running = false;
@@ -88,6 +89,13 @@ void DevNotificationManager::Release(DevNotificationManager *manager) {
   const uint64_t one = 1;
   [[maybe_unused]] const ssize_t r = ::write(manager->stopFd_, &one, sizeof one);
   if (manager->thread_.joinable()) manager->thread_.join();
+  {
+    // Events still queued are dropped: no driver is left to take them.
+    platform::MutexLock lock(manager->postLock_);
+    manager->stopping_ = true;
+  }
+  manager->queuedOrStopping_.NotifyAll();
+  if (manager->deliveryThread_.joinable()) manager->deliveryThread_.join();
   delete manager;
 }
 
@@ -95,30 +103,25 @@ DevNotificationManager::DevNotificationManager() = default;
 
 DevNotificationManager::~DevNotificationManager() {
   if (stopFd_ >= 0) ::close(stopFd_);
-  if (postFd_ >= 0) ::close(postFd_);
 }
 
 void DevNotificationManager::PostArrival(const DeviceInfo &info) {
-  {
-    platform::MutexLock lock(postLock_);
-    posted_.push_back(info);
-  }
-  const uint64_t one = 1;
-  [[maybe_unused]] const ssize_t r = ::write(postFd_, &one, sizeof one);
+  Event event;
+  event.kind = Event::Kind::Posted;
+  event.info = info;
+  Enqueue(std::move(event));
+  queuedOrStopping_.NotifyAll();
 }
 
-void DevNotificationManager::DeliverPosted() {
-  uint64_t count = 0;
-  [[maybe_unused]] const ssize_t r = ::read(postFd_, &count, sizeof count);
+void DevNotificationManager::DeliveryLoop() {
+  platform::SetCurrentThreadName("vrn-devdeliver");
   for (;;) {
-    DeviceInfo info;
     {
       platform::MutexLock lock(postLock_);
-      if (posted_.empty()) return;
-      info = posted_.front();
-      posted_.pop_front();
+      while (queued_.empty() && !stopping_) queuedOrStopping_.Wait(postLock_);
+      if (stopping_) return;
     }
-    CallArrival(info);
+    DeliverQueued();
   }
 }
 
@@ -146,35 +149,44 @@ void DevNotificationManager::Run() {
   }
   started_.NotifyAll();
 
+  // This thread only reads and queues: a callback may wait a long while (for a request that
+  // restarts a device), and events left unread meanwhile would be lost to a full socket.
   for (;;) {
-    pollfd fds[3] = {{stopFd_, POLLIN, 0},
-                     {postFd_, POLLIN, 0},
-                     {monitor != nullptr ? udev_monitor_get_fd(monitor) : -1, POLLIN, 0}};
-    if (::poll(fds, monitor != nullptr ? 3 : 2, -1) < 0) {
+    pollfd fds[2] = {{stopFd_, POLLIN, 0}, {monitor != nullptr ? udev_monitor_get_fd(monitor) : -1, POLLIN, 0}};
+    if (::poll(fds, monitor != nullptr ? 2 : 1, -1) < 0) {
       if (errno == EINTR) continue;
       ErrorTrace("DevNotification poll", errno);
       break;
     }
     if ((fds[0].revents & POLLIN) != 0) break;
-    if ((fds[1].revents & POLLIN) != 0) DeliverPosted();
-    if (monitor == nullptr || (fds[2].revents & POLLIN) == 0) continue;
+    if (monitor == nullptr || (fds[1].revents & POLLIN) == 0) continue;
     udev_device *device = udev_monitor_receive_device(monitor);
     if (device == nullptr) continue;
     const char *action = udev_device_get_action(device);
     const char *path = udev_device_get_syspath(device);
     if (action != nullptr && path != nullptr) {
+      Event event;
+      bool queue = true;
       if (std::strcmp(action, "add") == 0) {
-        int32_t vendorId = -1;
-        int32_t productId = -1;
+        event.kind = Event::Kind::Arrival;
         // A device without USB ids (a plain serial port, a pseudo-terminal) is none of ours.
-        if (EventIds(device, vendorId, productId)) {
+        queue = EventIds(device, event.vendorId, event.productId);
+        if (queue) {
           udev_device *usb = udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
-          OnArrival(vendorId, productId, usb != nullptr ? udev_device_get_syspath(usb) : path);
+          event.path = usb != nullptr ? udev_device_get_syspath(usb) : path;
         }
       } else if (std::strcmp(action, "remove") == 0) {
-        OnRemoval(path);
+        event.kind = Event::Kind::Removal;
+        event.path = path;
       } else if (std::strcmp(action, "change") == 0) {
-        OnChange(path);
+        event.kind = Event::Kind::Change;
+        event.path = path;
+      } else {
+        queue = false;
+      }
+      if (queue) {
+        Enqueue(std::move(event));
+        queuedOrStopping_.NotifyAll();
       }
     }
     udev_device_unref(device);

@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "devices/dev_notification_manager.h"
 #include "devices/device_rules.h"
@@ -208,7 +209,7 @@ bool DevNotificationManager::HiddenWindow::Loop(DevNotificationManager &manager)
         ::PostQuitMessage(0);
       }
     } else if (woke == WAIT_OBJECT_0 + 1) {
-      manager.DeliverPosted();
+      manager.DeliverQueued();
     } else if (woke != WAIT_OBJECT_0 + 2) {
       ErrorTrace("DevNotification GetMessage", ::GetLastError());
       return false;
@@ -273,24 +274,11 @@ DevNotificationManager::~DevNotificationManager() {
 }
 
 void DevNotificationManager::PostArrival(const DeviceInfo &info) {
-  {
-    platform::MutexLock lock(postLock_);
-    posted_.push_back(info);
-  }
+  Event event;
+  event.kind = Event::Kind::Posted;
+  event.info = info;
+  Enqueue(std::move(event));
   ::SetEvent(postEvent_);
-}
-
-void DevNotificationManager::DeliverPosted() {
-  for (;;) {
-    DeviceInfo info;
-    {
-      platform::MutexLock lock(postLock_);
-      if (posted_.empty()) return;
-      info = posted_.front();
-      posted_.pop_front();
-    }
-    CallArrival(info);
-  }
 }
 
 void DevNotificationManager::Run() {

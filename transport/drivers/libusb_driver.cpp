@@ -3,9 +3,7 @@
 #include <libusb.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <utility>
 
 #include "api/guard.h"
 #include "devices/device_tree.h"
@@ -16,12 +14,6 @@
 
 namespace vrn {
 namespace {
-
-constexpr uint32_t kCloseLockLimitMs = 1500;
-constexpr int kAttempts = 3;
-constexpr uint32_t kAttemptPauseMs = 100;
-constexpr auto kReattachLimit = std::chrono::milliseconds(3000);
-constexpr auto kCancelCheck = std::chrono::milliseconds(100);
 
 // libusb reads the flag under its own lock; the waiting thread reads it between its calls.
 void LIBUSB_CALL TransferDone(libusb_transfer *transfer) {
@@ -67,11 +59,12 @@ ConfigDescription Describe(const libusb_config_descriptor &config) {
   return described;
 }
 
+libusb_device_handle *Handle(void *handle) { return static_cast<libusb_device_handle *>(handle); }
+
 }  // namespace
 
 cLIBUSBDriver::cLIBUSBDriver(DevNotificationManager *manager, const SerialIdentitySource &serialIdentity)
-    : manager_(manager), serialIdentity_(serialIdentity) {
-  record_.driver = this;
+    : cUSBDriver(manager, serialIdentity) {
   Init();
 }
 
@@ -95,8 +88,7 @@ bool cLIBUSBDriver::InitLocked() {
     if (result == LIBUSB_SUCCESS) {
       if (manager_ != nullptr) {
         context_.store(context);
-        manager_->InstallCallbacks(&cLIBUSBDriver::OnArrival, &cLIBUSBDriver::OnRemoval, &cLIBUSBDriver::OnQuery,
-                                   &record_);
+        manager_->InstallCallbacks(&cUSBDriver::OnArrival, &cUSBDriver::OnRemoval, &cUSBDriver::OnQuery, &record_);
         initialised_.store(true);
       } else {
         platform::Trace("Dev Notification Manager is null !");
@@ -108,31 +100,17 @@ bool cLIBUSBDriver::InitLocked() {
   return initialised_.load();
 }
 
-bool cLIBUSBDriver::IsAttached() {
-  // An atomic rather than the record lock: the receive thread asks while a request may hold
-  // the protocol's request lock, and an arrival holds the record lock while it starts the
-  // protocol.
-  return record_.attached.load();
-}
-
-cVRNProtocol *cLIBUSBDriver::Protocol() {
-  platform::MutexLock lock(record_.recordLock);
-  return record_.protocol.get();
+void cLIBUSBDriver::EndLibraryLocked() {
+  if (libusb_context *context = context_.exchange(nullptr)) libusb_exit(context);
 }
 
 bool cLIBUSBDriver::Open(const char *comPort) {
-  cVRNProtocol *protocol = nullptr;
+  cVRNProtocol *protocol = MakeProtocol();
+  if (protocol == nullptr) return false;
   int32_t vendorId = 0;
   int32_t productId = 0;
   {
-    platform::MutexLock lock(driverLock_);
-    if (!initialised_.load()) return false;
     platform::MutexLock record(record_.recordLock);
-    if (record_.protocol == nullptr) {
-      record_.protocol = std::make_unique<cVRNProtocol>(this);
-      protocolView_.store(record_.protocol.get());
-    }
-    protocol = record_.protocol.get();
     vendorId = record_.vendorId;
     productId = record_.productId;
   }
@@ -157,76 +135,13 @@ bool cLIBUSBDriver::Open(const char *comPort) {
   return started && (record_.attached.load() || protocol->IsComOpen());
 }
 
-void cLIBUSBDriver::Close() {
-  platform::MutexLock lock(driverLock_);
-  CloseDevice();
-}
-
-void cLIBUSBDriver::Cancel() {
-  cancelled_.store(true);
-  if (cVRNProtocol *protocol = protocolView_.load()) protocol->Cancel();
-  CancelTransfers();
-  record_.opened.NotifyAll();
-}
-
-void cLIBUSBDriver::Shutdown() {
-  // A request or recovery in flight ends first, and no event may reach a driver that is going
-  // away: RemoveCallbacks returns once a callback in progress ended. Both outside the driver
-  // lock, which a recovery holds and a callback's protocol start may wait behind.
-  Cancel();
-  if (manager_ != nullptr) manager_->RemoveCallbacks(&record_);
-  // The receive thread reads through the libusb context, so it ends before the context does: a
-  // read slow to come back from its cancel would otherwise still run inside libusb when libusb
-  // is ended, and the device be left open under it.
-  if (cVRNProtocol *protocol = protocolView_.load()) protocol->Stop();
-  std::unique_ptr<cVRNProtocol> protocol;
-  {
-    platform::MutexLock lock(driverLock_);
-    CloseDevice();
-    initialised_.store(false);
-    if (libusb_context *context = context_.exchange(nullptr)) libusb_exit(context);
-    CloseDevice();
-    platform::MutexLock record(record_.recordLock);
-    protocolView_.store(nullptr);
-    protocol = std::move(record_.protocol);
-  }
-  // Outside the locks: stopping joins the receive thread, which may be waiting for one of them.
-  protocol.reset();
-}
-
 void cLIBUSBDriver::CancelTransfers() {
   platform::MutexLock lock(record_.transferSlotLock);
-  if (record_.inFlightIn != nullptr) libusb_cancel_transfer(record_.inFlightIn);
-  if (record_.inFlightOut != nullptr) libusb_cancel_transfer(record_.inFlightOut);
+  if (inFlightIn_ != nullptr) libusb_cancel_transfer(inFlightIn_);
+  if (inFlightOut_ != nullptr) libusb_cancel_transfer(inFlightOut_);
 }
 
-cLIBUSBDriver::Endpoint cLIBUSBDriver::Snapshot(bool in) {
-  platform::MutexLock lock(record_.recordLock);
-  Endpoint e;
-  e.handle = record_.handle.load();
-  e.openCount = record_.openCount.load();
-  e.address = in ? record_.inEndpoint : record_.outEndpoint;
-  e.interrupt = in ? record_.inInterrupt : record_.outInterrupt;
-  e.packetSize = in ? record_.inPacketSize : record_.outPacketSize;
-  return e;
-}
-
-// Called under a transfer lock: closing takes both before it clears the handle, so a handle
-// seen here stays open until the lock is left.
-bool cLIBUSBDriver::StillOpen(const Endpoint &endpoint) {
-  // A close clears the attached flag before it waits for the transfer locks.
-  return endpoint.handle != nullptr && record_.attached.load() && record_.handle.load() == endpoint.handle &&
-         record_.openCount.load() == endpoint.openCount;
-}
-
-bool cLIBUSBDriver::TakeTransferLock(platform::Mutex &lock, uint32_t limitMs) {
-  return TryEnterFor(lock, limitMs, [this] {
-    CancelTransfers();
-    return !cancelled_.load();
-  });
-}
-
-int cLIBUSBDriver::Transfer(const Endpoint &endpoint, bool in, uint8_t *data, int length, int &moved) {
+int cLIBUSBDriver::Transfer(const Endpoint &endpoint, bool in, void *data, size_t length, size_t &moved) {
   moved = 0;
   libusb_context *context = context_.load();
   libusb_transfer *transfer = libusb_alloc_transfer(0);
@@ -235,16 +150,18 @@ int cLIBUSBDriver::Transfer(const Endpoint &endpoint, bool in, uint8_t *data, in
     return LIBUSB_ERROR_NO_MEM;
   }
   int completed = 0;
+  auto *bytes = static_cast<uint8_t *>(data);
+  const int size = static_cast<int>(length);
   if (endpoint.interrupt) {
-    libusb_fill_interrupt_transfer(transfer, endpoint.handle, endpoint.address, data, length, TransferDone, &completed,
-                                   kTransferTimeoutMs);
+    libusb_fill_interrupt_transfer(transfer, Handle(endpoint.handle), endpoint.address, bytes, size, TransferDone,
+                                   &completed, kTransferTimeoutMs);
   } else {
-    libusb_fill_bulk_transfer(transfer, endpoint.handle, endpoint.address, data, length, TransferDone, &completed,
-                              kTransferTimeoutMs);
+    libusb_fill_bulk_transfer(transfer, Handle(endpoint.handle), endpoint.address, bytes, size, TransferDone,
+                              &completed, kTransferTimeoutMs);
   }
   {
     platform::MutexLock lock(record_.transferSlotLock);
-    (in ? record_.inFlightIn : record_.inFlightOut) = transfer;
+    (in ? inFlightIn_ : inFlightOut_) = transfer;
   }
   int result = libusb_submit_transfer(transfer);
   if (result == LIBUSB_SUCCESS) {
@@ -255,99 +172,33 @@ int cLIBUSBDriver::Transfer(const Endpoint &endpoint, bool in, uint8_t *data, in
       if (r < 0 && r != LIBUSB_ERROR_INTERRUPTED) libusb_cancel_transfer(transfer);
     }
     result = StatusResult(transfer->status);
-    moved = transfer->actual_length;
+    moved = static_cast<size_t>(std::max(transfer->actual_length, 0));
   }
   {
     platform::MutexLock lock(record_.transferSlotLock);
-    (in ? record_.inFlightIn : record_.inFlightOut) = nullptr;
+    (in ? inFlightIn_ : inFlightOut_) = nullptr;
   }
   libusb_free_transfer(transfer);
   return result;
 }
 
-int cLIBUSBDriver::Write(const void *buffer, size_t length) {
-  lastWriteResult_.store(-1);
-  int total = 0;
-  try {
-    const auto *bytes = static_cast<const uint8_t *>(buffer);
-    size_t remaining = length;
-    size_t pieceLeft = 0;
-    int budget = kAttempts;
-    const Endpoint endpoint = Snapshot(false);
-    const size_t pieceSize =
-        static_cast<size_t>(endpoint.packetSize > 0 && endpoint.packetSize <= kMaxOutPiece ? endpoint.packetSize : kMaxOutPiece);
-    while (remaining > 0 && record_.attached.load() && budget > 0 && !cancelled_.load()) {
-      CGuard guard(record_.writeLock);
-      if (!StillOpen(endpoint)) {
-        lastWriteResult_.store(-1);
-        break;
-      }
-      if (pieceLeft == 0) pieceLeft = std::min(remaining, pieceSize);
-      int moved = 0;
-      const int result = TransferOut(endpoint, const_cast<uint8_t *>(bytes), static_cast<int>(pieceLeft), moved);
-      lastWriteResult_.store(result);
-      if (result == LIBUSB_SUCCESS && moved > 0) {
-        bytes += moved;
-        remaining -= static_cast<size_t>(moved);
-        pieceLeft -= static_cast<size_t>(moved);
-        total += moved;
-        budget = kAttempts;
-        continue;
-      }
-      --budget;
-      if (!StillOpen(endpoint)) {
-        lastWriteResult_.store(-1);
-        break;
-      }
-      libusb_clear_halt(endpoint.handle, endpoint.address);
-    }
-  } catch (...) {
-    platform::Trace("Device write exception %04X : %04X", static_cast<unsigned>(kDeviceVendorId),
-                    static_cast<unsigned>(kDeviceProductId));
-  }
-  return total;
+// A time-out means nothing came, a cancel that the device is being closed or reset: neither is
+// a fault of the endpoint worth a retry.
+bool cLIBUSBDriver::ReadEndedQuietly(int result) {
+  return result == LIBUSB_ERROR_TIMEOUT || result == LIBUSB_ERROR_INTERRUPTED;
 }
 
-int cLIBUSBDriver::Read(void *buffer, size_t maximum) {
-  lastReadResult_.store(-1);
-  int got = 0;
-  try {
-    const Endpoint endpoint = Snapshot(true);
-    for (int attempt = 0; attempt < kAttempts && record_.attached.load() && !cancelled_.load(); ++attempt) {
-      CGuard guard(record_.readLock);
-      if (!StillOpen(endpoint)) {
-        lastReadResult_.store(-1);
-        break;
-      }
-      const int result = TransferIn(endpoint, static_cast<uint8_t *>(buffer), static_cast<int>(maximum), got);
-      lastReadResult_.store(result);
-      // A time-out means nothing came, a cancel that the device is being closed or reset:
-      // neither is a fault of the endpoint worth a retry.
-      if (result == LIBUSB_SUCCESS || result == LIBUSB_ERROR_TIMEOUT || result == LIBUSB_ERROR_INTERRUPTED) break;
-      if (!StillOpen(endpoint)) {
-        lastReadResult_.store(-1);
-        break;
-      }
-      libusb_clear_halt(endpoint.handle, endpoint.address);
-    }
-  } catch (...) {
-    platform::Trace("Device read exception %04X : %04X", static_cast<unsigned>(kDeviceVendorId),
-                    static_cast<unsigned>(kDeviceProductId));
-  }
-  return got;
+void cLIBUSBDriver::ClearHalt(const Endpoint &endpoint, bool /*in: the address says it*/) {
+  libusb_clear_halt(Handle(endpoint.handle), endpoint.address);
 }
 
-bool cLIBUSBDriver::Reset(bool full) {
-  platform::MutexLock lock(driverLock_);
-  if (cancelled_.load()) return false;
-  cVRNProtocol *protocol = Protocol();
-  if (protocol != nullptr && protocol->IsComOpen()) return protocol->ComSupp().ReopenCom();
+bool cLIBUSBDriver::ResetDeviceLocked(bool full) {
   DeviceInfo kept;
   bool restart = full;
   {
     // Record lock first, then the transfer locks: the order every thread keeps.
     platform::MutexLock record(record_.recordLock);
-    libusb_device_handle *handle = record_.handle.load();
+    libusb_device_handle *handle = Handle(record_.handle.load());
     if (handle == nullptr) return false;
     ClearHaltsLocked(handle);
     kept.vendorId = record_.vendorId;
@@ -368,11 +219,7 @@ bool cLIBUSBDriver::Reset(bool full) {
     CGuard reading(record_.readLock, platform::kAdoptLock);
     if (!TakeTransferLock(record_.writeLock, kTransferTimeoutMs)) return notDone();
     CGuard writing(record_.writeLock, platform::kAdoptLock);
-    bool reset = false;
-    for (int attempt = 0; attempt < kAttempts && !reset && !cancelled_.load(); ++attempt) {
-      if (attempt > 0) platform::SleepMs(kAttemptPauseMs);
-      reset = libusb_reset_device(handle) == LIBUSB_SUCCESS;
-    }
+    const bool reset = Attempt([&] { return libusb_reset_device(handle) == LIBUSB_SUCCESS; });
     if (cancelled_.load()) return false;
     restart = restart || !reset;
     if (restart) {
@@ -383,17 +230,13 @@ bool cLIBUSBDriver::Reset(bool full) {
     }
   }
   if (restart) {
-    bool restarted = false;
-    for (int attempt = 0; attempt < kAttempts && !restarted && !cancelled_.load(); ++attempt) {
-      if (attempt > 0) platform::SleepMs(kAttemptPauseMs);
-      restarted = RestartDeviceNode(kept.deviceInstance, kept.devicePath);
-    }
+    const bool restarted = Attempt([&] { return RestartDeviceNode(kept.deviceInstance, kept.devicePath); });
     if (cancelled_.load()) return false;
     platform::Trace("Full Device reset %04X : %04X  %s", static_cast<unsigned>(kept.vendorId),
                     static_cast<unsigned>(kept.productId), restarted ? "successful" : "failed");
     if (!restarted) {
       initialised_.store(false);
-      if (libusb_context *context = context_.exchange(nullptr)) libusb_exit(context);
+      EndLibraryLocked();
       InitLocked();
     }
     // A restarted device is set up again in place and no arrival may ever come for it, so it
@@ -402,15 +245,105 @@ bool cLIBUSBDriver::Reset(bool full) {
     // serial device needs to start the protocol.
     if (initialised_.load() && manager_ != nullptr) manager_->PostArrival(kept);
   }
-  // In short slices, so that a Cancel, which cannot take the record lock to notify, is seen.
-  const auto deadline = std::chrono::steady_clock::now() + kReattachLimit;
   platform::MutexLock record(record_.recordLock);
-  while (record_.handle.load() == nullptr && !cancelled_.load()) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) break;
-    record_.opened.WaitUntil(record_.recordLock, std::min(deadline, now + kCancelCheck));
-  }
+  WaitForReattachLocked([] { return true; });
   return record_.handle.load() != nullptr && !cancelled_.load();
+}
+
+libusb_device *cLIBUSBDriver::FindDeviceLocked(libusb_context *context, libusb_device ***list) {
+  const unsigned vid = static_cast<unsigned>(record_.vendorId);
+  const unsigned pid = static_cast<unsigned>(record_.productId);
+  // libusb learns of a new device from its own uevent listener, which may not have heard of a
+  // device our notification reported a moment ago: look again briefly before giving up.
+  libusb_device *device = nullptr;
+  for (int attempt = 0; attempt < kAttempts && device == nullptr; ++attempt) {
+    if (attempt > 0) {
+      libusb_free_device_list(*list, 1);
+      *list = nullptr;
+      platform::SleepMs(kAttemptPauseMs);
+    }
+    const ssize_t count = libusb_get_device_list(context, list);
+    if (count < 0) {
+      platform::Trace("libusb_get_device_list failed");
+      return nullptr;
+    }
+    for (ssize_t i = 0; i < count && device == nullptr; ++i) {
+      libusb_device_descriptor descriptor{};
+      if (libusb_get_device_descriptor((*list)[i], &descriptor) == LIBUSB_SUCCESS && descriptor.idVendor == vid &&
+          descriptor.idProduct == pid) {
+        device = (*list)[i];
+      }
+    }
+  }
+  return device;
+}
+
+bool cLIBUSBDriver::ChooseEndpointsLocked(libusb_device *device) {
+  libusb_config_descriptor *config = nullptr;
+  int result = LIBUSB_ERROR_OTHER;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (attempt > 0) platform::SleepMs(kAttemptPauseMs);
+    result = libusb_get_config_descriptor(device, 0, &config);
+    if (result == LIBUSB_SUCCESS) break;
+  }
+  if (result != LIBUSB_SUCCESS) {
+    platform::Trace("libusb_get_config_descriptor failed: %s", ErrorName(result));
+    return false;
+  }
+  const EndpointChoice choice = ChooseEndpoints(Describe(*config));
+  record_.inEndpoint = choice.inEndpoint;
+  record_.inPacketSize = choice.inPacketSize;
+  record_.inInterrupt = choice.inInterrupt;
+  record_.outEndpoint = choice.outEndpoint;
+  record_.outPacketSize = choice.outPacketSize;
+  record_.outInterrupt = choice.outInterrupt;
+  if (choice.found) {
+    interfaceNumber_ = choice.interfaceNumber;
+    platform::Trace("interface used %d", interfaceNumber_);
+  }
+  libusb_free_config_descriptor(config);
+  if (!choice.found) {
+    platform::Trace("libusb cannot get bulk end points: in_ep %u out_ep %u", record_.inEndpoint, record_.outEndpoint);
+  }
+  return choice.found;
+}
+
+libusb_device_handle *cLIBUSBDriver::OpenConfiguredLocked(libusb_device *device) {
+  libusb_device_handle *handle = nullptr;
+  int result = libusb_open(device, &handle);
+  if (result != LIBUSB_SUCCESS) {
+    platform::Trace("libusb_open failed: %s", ErrorName(result));
+    return nullptr;
+  }
+  int configuration = 0;
+  result = libusb_get_configuration(handle, &configuration);
+  if (result != LIBUSB_SUCCESS) {
+    platform::Trace("libusb_get_configuration failed: %s", ErrorName(result));
+    configuration = 0;
+  }
+  configuration_ = configuration;
+  if (configuration_ < 1) {
+    result = libusb_set_configuration(handle, 1);
+    if (result != LIBUSB_SUCCESS) {
+      libusb_close(handle);
+      platform::Trace("libusb_set_configuration failed: %s", ErrorName(result));
+      return nullptr;
+    }
+    configuration_ = 1;
+  }
+  return handle;
+}
+
+libusb_device_handle *cLIBUSBDriver::ClaimLocked(libusb_device_handle *handle) {
+  // The kernel's serial driver holds a CDC data interface; it is given back on release.
+  libusb_set_auto_detach_kernel_driver(handle, 1);
+  const int result = libusb_claim_interface(handle, interfaceNumber_);
+  if (result != LIBUSB_SUCCESS) {
+    libusb_close(handle);
+    platform::Trace("libusb_claim_interface failed: %s", ErrorName(result));
+    return nullptr;
+  }
+  return handle;
 }
 
 bool cLIBUSBDriver::OpenDeviceLocked(int32_t vendorId, int32_t productId) {
@@ -418,8 +351,8 @@ bool cLIBUSBDriver::OpenDeviceLocked(int32_t vendorId, int32_t productId) {
   record_.handle.store(nullptr);
   if (vendorId != -1) record_.vendorId = vendorId;
   if (productId != -1) record_.productId = productId;
-  record_.configuration = 0;
-  record_.interfaceNumber = 0;
+  configuration_ = 0;
+  interfaceNumber_ = 0;
   record_.inEndpoint = 0;
   record_.outEndpoint = 0;
   record_.inPacketSize = 0;
@@ -429,95 +362,17 @@ bool cLIBUSBDriver::OpenDeviceLocked(int32_t vendorId, int32_t productId) {
   libusb_context *context = context_.load();
   if (context == nullptr) return false;
 
-  // libusb learns of a new device from its own uevent listener, which may not have heard of a
-  // device our notification reported a moment ago: look again briefly before giving up.
   libusb_device **list = nullptr;
-  libusb_device *device = nullptr;
-  for (int attempt = 0; attempt < kAttempts && device == nullptr; ++attempt) {
-    if (attempt > 0) {
-      libusb_free_device_list(list, 1);
-      list = nullptr;
-      platform::SleepMs(kAttemptPauseMs);
-    }
-    const ssize_t count = libusb_get_device_list(context, &list);
-    if (count < 0) {
-      platform::Trace("libusb_get_device_list failed");
-      return false;
-    }
-    for (ssize_t i = 0; i < count && device == nullptr; ++i) {
-      libusb_device_descriptor descriptor{};
-      if (libusb_get_device_descriptor(list[i], &descriptor) == LIBUSB_SUCCESS && descriptor.idVendor == vid &&
-          descriptor.idProduct == pid) {
-        device = list[i];
-      }
-    }
-  }
-
+  libusb_device *device = FindDeviceLocked(context, &list);
+  if (device == nullptr && list == nullptr) return false;  // the list itself failed
   libusb_device_handle *handle = nullptr;
   if (device != nullptr) {
-    libusb_config_descriptor *config = nullptr;
-    int result = LIBUSB_ERROR_OTHER;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-      if (attempt > 0) platform::SleepMs(kAttemptPauseMs);
-      result = libusb_get_config_descriptor(device, 0, &config);
-      if (result == LIBUSB_SUCCESS) break;
-    }
-    if (result != LIBUSB_SUCCESS) {
-      platform::Trace("libusb_get_config_descriptor failed: %s", ErrorName(result));
+    if (!ChooseEndpointsLocked(device)) {
       libusb_free_device_list(list, 1);
       return false;
     }
-    const EndpointChoice choice = ChooseEndpoints(Describe(*config));
-    record_.inEndpoint = choice.inEndpoint;
-    record_.inPacketSize = choice.inPacketSize;
-    record_.inInterrupt = choice.inInterrupt;
-    record_.outEndpoint = choice.outEndpoint;
-    record_.outPacketSize = choice.outPacketSize;
-    record_.outInterrupt = choice.outInterrupt;
-    if (choice.found) {
-      record_.interfaceNumber = choice.interfaceNumber;
-      platform::Trace("interface used %d", record_.interfaceNumber);
-    }
-    libusb_free_config_descriptor(config);
-    if (!choice.found) {
-      platform::Trace("libusb cannot get bulk end points: in_ep %u out_ep %u", record_.inEndpoint, record_.outEndpoint);
-      libusb_free_device_list(list, 1);
-      return false;
-    }
-    result = libusb_open(device, &handle);
-    if (result != LIBUSB_SUCCESS) {
-      platform::Trace("libusb_open failed: %s", ErrorName(result));
-      handle = nullptr;
-    }
-    if (handle != nullptr) {
-      int configuration = 0;
-      result = libusb_get_configuration(handle, &configuration);
-      if (result != LIBUSB_SUCCESS) {
-        platform::Trace("libusb_get_configuration failed: %s", ErrorName(result));
-        configuration = 0;
-      }
-      record_.configuration = configuration;
-      if (record_.configuration < 1) {
-        result = libusb_set_configuration(handle, 1);
-        if (result != LIBUSB_SUCCESS) {
-          libusb_close(handle);
-          handle = nullptr;
-          platform::Trace("libusb_set_configuration failed: %s", ErrorName(result));
-        } else {
-          record_.configuration = 1;
-        }
-      }
-    }
-    if (handle != nullptr) {
-      // The kernel's serial driver holds a CDC data interface; it is given back on release.
-      libusb_set_auto_detach_kernel_driver(handle, 1);
-      result = libusb_claim_interface(handle, record_.interfaceNumber);
-      if (result != LIBUSB_SUCCESS) {
-        libusb_close(handle);
-        handle = nullptr;
-        platform::Trace("libusb_claim_interface failed: %s", ErrorName(result));
-      }
-    }
+    handle = OpenConfiguredLocked(device);
+    if (handle != nullptr) handle = ClaimLocked(handle);
   }
   libusb_free_device_list(list, 1);
 
@@ -537,67 +392,21 @@ bool cLIBUSBDriver::OpenDeviceLocked(int32_t vendorId, int32_t productId) {
   return record_.attached.load();
 }
 
-void cLIBUSBDriver::CloseDevice() {
-  platform::MutexLock lock(record_.recordLock);
-  CloseDeviceLocked();
+void cLIBUSBDriver::ClearHaltsLocked(void *handle) {
+  libusb_clear_halt(Handle(handle), record_.inEndpoint);
+  libusb_clear_halt(Handle(handle), record_.outEndpoint);
 }
 
-libusb_device_handle *cLIBUSBDriver::DetachLocked() {
-  record_.attached.store(false);
-  record_.deviceInstance = 0;
-  record_.devicePath[0] = '\0';
-  if (record_.protocol != nullptr) {
-    record_.protocol->SignalAbort();
-    record_.protocol->ComSupp().CloseCom();
-  }
-  return record_.handle.load();
-}
-
-void cLIBUSBDriver::ClearHaltsLocked(libusb_device_handle *handle) {
-  libusb_clear_halt(handle, record_.inEndpoint);
-  libusb_clear_halt(handle, record_.outEndpoint);
-}
-
-void cLIBUSBDriver::CloseHandleLocked(libusb_device_handle *handle) {
+void cLIBUSBDriver::ReleaseHandleLocked(void *handle) {
   record_.handle.store(nullptr);
-  libusb_close(handle);
+  libusb_close(Handle(handle));
 }
 
-void cLIBUSBDriver::CloseDeviceLocked() {
-  libusb_device_handle *handle = DetachLocked();
-  if (handle == nullptr) return;
-  ClearHaltsLocked(handle);
-  // Closing a handle under a running transfer would free what the transfer still uses; the
-  // handle is given up instead and no transfer starts on it again.
-  const auto abandon = [&] {
-    record_.handle.store(nullptr);
-    platform::Trace("Device close: a transfer did not end, handle left open");
-  };
-  // A transfer in flight would keep its lock until its time-out; cancelled, it ends at once.
-  if (!TakeTransferLock(record_.readLock, kCloseLockLimitMs)) return abandon();
-  CGuard reading(record_.readLock, platform::kAdoptLock);
-  if (!TakeTransferLock(record_.writeLock, kCloseLockLimitMs)) return abandon();
-  CGuard writing(record_.writeLock, platform::kAdoptLock);
-  CloseHandleLocked(handle);
-}
-
-void cLIBUSBDriver::CloseDeviceHoldingTransfersLocked() {
-  libusb_device_handle *handle = DetachLocked();
-  if (handle == nullptr) return;
-  ClearHaltsLocked(handle);
-  CloseHandleLocked(handle);
-}
-
-bool cLIBUSBDriver::OnArrival(const DeviceInfo &info, void *userData) {
-  return static_cast<UsbDeviceState *>(userData)->driver->Arrive(info);
-}
-
-void cLIBUSBDriver::OnRemoval(const char *devicePath, void *userData) {
-  static_cast<UsbDeviceState *>(userData)->driver->Remove(devicePath);
-}
-
-bool cLIBUSBDriver::OnQuery(const char *devicePath, void *userData) {
-  return static_cast<UsbDeviceState *>(userData)->driver->Query(devicePath);
+// Closing a handle under a running transfer would free what the transfer still uses; the
+// handle is given up instead and no transfer starts on it again.
+void cLIBUSBDriver::AbandonHandleLocked() {
+  record_.handle.store(nullptr);
+  platform::Trace("Device close: a transfer did not end, handle left open");
 }
 
 bool cLIBUSBDriver::Arrive(const DeviceInfo &info) {
@@ -634,11 +443,6 @@ bool cLIBUSBDriver::Arrive(const DeviceInfo &info) {
 void cLIBUSBDriver::Remove(const char *devicePath) {
   platform::MutexLock lock(record_.recordLock);
   if (DevicePathsMatch(record_.devicePath, devicePath)) CloseDeviceLocked();
-}
-
-bool cLIBUSBDriver::Query(const char *devicePath) {
-  platform::MutexLock lock(record_.recordLock);
-  return DevicePathsMatch(record_.devicePath, devicePath);
 }
 
 }  // namespace vrn

@@ -19,7 +19,6 @@ namespace vrn {
 
 class cVRNProtocol;
 struct UsbDeviceState;
-struct WduDeviceState;
 
 class CRSComSupp {
  public:
@@ -84,7 +83,6 @@ class CRSComSupp {
   // The locks of the transport library's order name stateLock_ in their annotations.
   friend class cVRNProtocol;
   friend struct UsbDeviceState;
-  friend struct WduDeviceState;
 
   OpenResult OpenComLocked(const char *port, uint32_t baudRate, uint16_t dataBits, uint16_t parity,
                            uint16_t stopBits) REQUIRES(stateLock_);

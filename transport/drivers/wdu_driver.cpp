@@ -1,7 +1,6 @@
 #include "drivers/wdu_driver.h"
 
 #include <algorithm>
-#include <chrono>
 #include <vector>
 
 #include "api/guard.h"
@@ -12,22 +11,20 @@
 namespace vrn {
 namespace {
 
-constexpr uint32_t kCloseLockLimitMs = 1500;
-constexpr int kAttempts = 3;
-constexpr uint32_t kAttemptPauseMs = 100;
-constexpr auto kReattachLimit = std::chrono::milliseconds(3000);
-constexpr auto kCancelCheck = std::chrono::milliseconds(100);
 constexpr uint8_t kDirectionIn = 0x80;
 
 unsigned Hex16(int32_t id) { return static_cast<unsigned>(id) & 0xFFFF; }
 
-WduDeviceState &State(void *userData) { return *static_cast<WduDeviceState *>(userData); }
+cVRNWDUDriver &Driver(void *userData) {
+  return *static_cast<cVRNWDUDriver *>(static_cast<UsbDeviceState *>(userData)->driver);
+}
+
+WduDevice *Handle(void *handle) { return static_cast<WduDevice *>(handle); }
 
 }  // namespace
 
 cVRNWDUDriver::cVRNWDUDriver(DevNotificationManager *manager, const SerialIdentitySource &serialIdentity)
-    : manager_(manager), serialIdentity_(serialIdentity) {
-  record_.driver = this;
+    : cUSBDriver(manager, serialIdentity) {
   platform::MutexLock lock(driverLock_);
   InitLocked();
 }
@@ -45,7 +42,7 @@ WduLibrary *cVRNWDUDriver::StartLibrary(uint32_t &result) {
   return result == kWduSuccess ? library : nullptr;
 }
 
-void cVRNWDUDriver::StopLibraryLocked() {
+void cVRNWDUDriver::EndLibraryLocked() {
   if (WduLibrary *library = library_.exchange(nullptr)) WDU_Uninit(library);
 }
 
@@ -66,8 +63,7 @@ void cVRNWDUDriver::InitLocked() {
         library_.store(library);
         initialised_.store(true);
         if (manager_ != nullptr) {
-          manager_->InstallCallbacks(&cVRNWDUDriver::OnArrival, &cVRNWDUDriver::OnRemoval, &cVRNWDUDriver::OnQuery,
-                                     &record_);
+          manager_->InstallCallbacks(&cUSBDriver::OnArrival, &cUSBDriver::OnRemoval, &cUSBDriver::OnQuery, &record_);
         } else {
           platform::Trace("Dev Notification Manager is null !");
         }
@@ -77,23 +73,9 @@ void cVRNWDUDriver::InitLocked() {
   if (!initialised_.load()) platform::Trace("Kernel mode init failed %d", code);
 }
 
-cVRNProtocol *cVRNWDUDriver::Protocol() {
-  platform::MutexLock lock(record_.recordLock);
-  return record_.protocol.get();
-}
-
 bool cVRNWDUDriver::Open(const char *comPort) {
-  cVRNProtocol *protocol = nullptr;
-  {
-    platform::MutexLock lock(driverLock_);
-    if (!initialised_.load()) return false;
-    platform::MutexLock record(record_.recordLock);
-    if (record_.protocol == nullptr) {
-      record_.protocol = std::make_unique<cVRNProtocol>(this);
-      protocolView_.store(record_.protocol.get());
-    }
-    protocol = record_.protocol.get();
-  }
+  cVRNProtocol *protocol = MakeProtocol();
+  if (protocol == nullptr) return false;
   // Outside the driver lock: starting takes the protocol's request lock, under which a request
   // calls Reset, which takes the driver lock.
   const bool started = protocol->Start(comPort);
@@ -115,181 +97,59 @@ bool cVRNWDUDriver::Open(const char *comPort) {
   return started && (record_.attached.load() || protocol->IsComOpen());
 }
 
-void cVRNWDUDriver::Close() {
-  platform::MutexLock lock(driverLock_);
-  CloseDevice();
+void cVRNWDUDriver::ClearHaltsLocked(void *handle) {
+  WDU_ResetPipe(Handle(handle), kOutPipe);
+  WDU_ResetPipe(Handle(handle), kInPipe);
 }
 
-void cVRNWDUDriver::Cancel() {
-  cancelled_.store(true);
-  if (cVRNProtocol *protocol = protocolView_.load()) protocol->Cancel();
-  CancelTransfers();
-  record_.opened.NotifyAll();
+void cVRNWDUDriver::ClearHalt(const Endpoint &endpoint, bool in) {
+  WDU_ResetPipe(Handle(endpoint.handle), in ? kInPipe : kOutPipe);
 }
 
-void cVRNWDUDriver::Shutdown() {
-  // As the libusb driver: what is in flight ends first, no event reaches a driver going away,
-  // and the receive thread is gone before the library is ended under its reads.
-  Cancel();
-  if (manager_ != nullptr) manager_->RemoveCallbacks(&record_);
-  if (cVRNProtocol *protocol = protocolView_.load()) protocol->Stop();
-  std::unique_ptr<cVRNProtocol> protocol;
-  {
-    platform::MutexLock lock(driverLock_);
-    CloseDevice();
-    initialised_.store(false);
-    // The library's thread may wait for the record lock in a callback: not held here.
-    StopLibraryLocked();
-    CloseDevice();
-    platform::MutexLock record(record_.recordLock);
-    protocolView_.store(nullptr);
-    protocol = std::move(record_.protocol);
-  }
-  protocol.reset();
-}
-
-void cVRNWDUDriver::ResetPipes(WduDevice *handle) {
-  WDU_ResetPipe(handle, kOutPipe);
-  WDU_ResetPipe(handle, kInPipe);
+// Nothing came, or a close or reset ended the read: neither is a fault of the pipe.
+bool cVRNWDUDriver::ReadEndedQuietly(int result) {
+  return static_cast<uint32_t>(result) == kWduTimedOut || static_cast<uint32_t>(result) == kWduAborted;
 }
 
 void cVRNWDUDriver::CancelTransfers() {
   platform::MutexLock lock(record_.transferSlotLock);
-  if (record_.inFlightIn != nullptr) WDU_ResetPipe(record_.inFlightIn, kInPipe);
-  if (record_.inFlightOut != nullptr) WDU_ResetPipe(record_.inFlightOut, kOutPipe);
+  if (inFlightIn_ != nullptr) WDU_ResetPipe(inFlightIn_, kInPipe);
+  if (inFlightOut_ != nullptr) WDU_ResetPipe(inFlightOut_, kOutPipe);
 }
 
-bool cVRNWDUDriver::TakeTransferLock(platform::Mutex &lock, uint32_t limitMs) {
-  return TryEnterFor(lock, limitMs, [this] {
-    CancelTransfers();
-    return !cancelled_.load();
-  });
-}
-
-cVRNWDUDriver::Endpoint cVRNWDUDriver::Snapshot(bool in) {
-  platform::MutexLock lock(record_.recordLock);
-  Endpoint e;
-  e.handle = record_.handle.load();
-  e.attachCount = record_.attachCount.load();
-  e.packetSize = in ? record_.inPacketSize : record_.outPacketSize;
-  return e;
-}
-
-// Called under a transfer lock: a close takes both before it forgets the handle.
-bool cVRNWDUDriver::StillAttached(const Endpoint &endpoint) {
-  return endpoint.handle != nullptr && record_.attached.load() && record_.handle.load() == endpoint.handle &&
-         record_.attachCount.load() == endpoint.attachCount;
-}
-
-uint32_t cVRNWDUDriver::Transfer(const Endpoint &endpoint, bool in, void *data, uint32_t length, uint32_t &moved) {
+int cVRNWDUDriver::Transfer(const Endpoint &endpoint, bool in, void *data, size_t length, size_t &moved) {
   moved = 0;
+  WduDevice *handle = Handle(endpoint.handle);
   {
     platform::MutexLock lock(record_.transferSlotLock);
-    (in ? record_.inFlightIn : record_.inFlightOut) = endpoint.handle;
+    (in ? inFlightIn_ : inFlightOut_) = handle;
   }
+  const auto size = static_cast<uint32_t>(std::min<size_t>(length, UINT32_MAX));
+  uint32_t got = 0;
   uint32_t result = kWduAborted;
   if (!cancelled_.load()) {
-    result = WDU_Transfer(endpoint.handle, in ? kInPipe : kOutPipe, in, kTransferOptions, data, length, &moved, nullptr,
+    result = WDU_Transfer(handle, in ? kInPipe : kOutPipe, in, kTransferOptions, data, size, &got, nullptr,
                           kTransferTimeoutMs);
   }
   {
     platform::MutexLock lock(record_.transferSlotLock);
-    (in ? record_.inFlightIn : record_.inFlightOut) = nullptr;
+    (in ? inFlightIn_ : inFlightOut_) = nullptr;
   }
-  moved = std::min(moved, length);  // never more than the buffer holds, whatever is reported
-  return result;
+  moved = std::min(got, size);  // never more than the buffer holds, whatever is reported
+  return static_cast<int>(result);
 }
 
-int cVRNWDUDriver::Write(const void *buffer, size_t length) {
-  lastWriteResult_.store(-1);
-  int total = 0;
-  try {
-    const auto *bytes = static_cast<const uint8_t *>(buffer);
-    size_t remaining = length;
-    size_t pieceLeft = 0;
-    int budget = kAttempts;
-    const Endpoint endpoint = Snapshot(false);
-    const size_t pieceSize = static_cast<size_t>(
-        endpoint.packetSize > 0 && endpoint.packetSize <= kMaxOutPacketSize ? endpoint.packetSize : kMaxOutPacketSize);
-    while (remaining > 0 && record_.attached.load() && budget > 0 && !cancelled_.load()) {
-      CGuard guard(record_.writeLock);
-      if (!StillAttached(endpoint)) {
-        lastWriteResult_.store(-1);
-        break;
-      }
-      if (pieceLeft == 0) pieceLeft = std::min(remaining, pieceSize);
-      uint32_t moved = 0;
-      const uint32_t result =
-          TransferOut(endpoint, const_cast<uint8_t *>(bytes), static_cast<uint32_t>(pieceLeft), moved);
-      lastWriteResult_.store(static_cast<int>(result));
-      if (result == kWduSuccess && moved > 0) {
-        bytes += moved;
-        remaining -= moved;
-        pieceLeft -= moved;
-        total += static_cast<int>(moved);
-        budget = kAttempts;
-        continue;
-      }
-      --budget;
-      if (!StillAttached(endpoint)) {
-        lastWriteResult_.store(-1);
-        break;
-      }
-      WDU_ResetPipe(endpoint.handle, kOutPipe);
-    }
-  } catch (...) {
-    platform::Trace("Device write exception %04X : %04X", Hex16(kDeviceVendorId), Hex16(kDeviceProductId));
-  }
-  return total;
-}
-
-int cVRNWDUDriver::Read(void *buffer, size_t maximum) {
-  lastReadResult_.store(-1);
-  uint32_t got = 0;
-  try {
-    const Endpoint endpoint = Snapshot(true);
-    const auto capacity = static_cast<uint32_t>(std::min<size_t>(maximum, UINT32_MAX));
-    for (int attempt = 0; attempt < kAttempts && record_.attached.load() && !cancelled_.load(); ++attempt) {
-      CGuard guard(record_.readLock);
-      if (!StillAttached(endpoint)) {
-        lastReadResult_.store(-1);
-        break;
-      }
-      const uint32_t result = TransferIn(endpoint, buffer, capacity, got);
-      lastReadResult_.store(static_cast<int>(result));
-      // Nothing came, or a close or reset ended the read: neither is a fault of the pipe.
-      if (result == kWduSuccess || result == kWduTimedOut || result == kWduAborted) break;
-      if (!StillAttached(endpoint)) {
-        lastReadResult_.store(-1);
-        break;
-      }
-      WDU_ResetPipe(endpoint.handle, kInPipe);
-    }
-  } catch (...) {
-    platform::Trace("Device read exception %04X : %04X", Hex16(kDeviceVendorId), Hex16(kDeviceProductId));
-  }
-  return static_cast<int>(got);
-}
-
-bool cVRNWDUDriver::ResetDeviceLocked(WduDevice *handle, bool full) {
+bool cVRNWDUDriver::ResetHandleLocked(WduDevice *handle, bool full) {
   record_.attached.store(false);
-  ResetPipes(handle);
-  bool quick = false;
-  for (int attempt = 0; attempt < kAttempts && !quick && !cancelled_.load(); ++attempt) {
-    if (attempt > 0) platform::SleepMs(kAttemptPauseMs);
-    quick = WDU_ResetDevice(handle, kWduResetHard) == kWduSuccess;
-  }
+  ClearHaltsLocked(handle);
+  const bool quick = Attempt([&] { return WDU_ResetDevice(handle, kWduResetHard) == kWduSuccess; });
   bool ok = false;
   if (quick) {
-    WDU_SetInterface(handle, record_.interfaceNumber, record_.alternateSetting);
+    WDU_SetInterface(handle, interfaceNumber_, alternateSetting_);
     ok = true;
   }
   if (!quick || full) {
-    ok = false;
-    for (int attempt = 0; attempt < kAttempts && !ok && !cancelled_.load(); ++attempt) {
-      if (attempt > 0) platform::SleepMs(kAttemptPauseMs);
-      ok = WDU_ResetDevice(handle, kWduResetPortCycle) == kWduSuccess;
-    }
+    ok = Attempt([&] { return WDU_ResetDevice(handle, kWduResetPortCycle) == kWduSuccess; });
     // The cycled device detaches and attaches anew with a handle of its own.
     if (ok) record_.handle.store(nullptr);
   }
@@ -304,11 +164,7 @@ bool cVRNWDUDriver::ResetDeviceLocked(WduDevice *handle, bool full) {
   return ok;
 }
 
-bool cVRNWDUDriver::Reset(bool full) {
-  platform::MutexLock lock(driverLock_);
-  if (cancelled_.load()) return false;
-  cVRNProtocol *protocol = Protocol();
-  if (protocol != nullptr && protocol->IsComOpen()) return protocol->ComSupp().ReopenCom();
+bool cVRNWDUDriver::ResetDeviceLocked(bool full) {
   bool quick = false;
   bool ok = false;
   bool cycled = false;
@@ -316,11 +172,11 @@ bool cVRNWDUDriver::Reset(bool full) {
   unsigned pid = 0;
   {
     platform::MutexLock record(record_.recordLock);
-    WduDevice *handle = record_.handle.load();
+    WduDevice *handle = Handle(record_.handle.load());
     if (handle == nullptr) return false;
     vid = Hex16(record_.vendorId);
     pid = Hex16(record_.productId);
-    ResetPipes(handle);
+    ClearHaltsLocked(handle);
     const auto notDone = [&] {
       if (!cancelled_.load()) platform::Trace("Device Reset %04X : %04X not done: a transfer did not end", vid, pid);
       return false;
@@ -331,7 +187,7 @@ bool cVRNWDUDriver::Reset(bool full) {
     if (!TakeTransferLock(record_.writeLock, kTransferTimeoutMs)) return notDone();
     CGuard writing(record_.writeLock, platform::kAdoptLock);
     if (record_.handle.load() != nullptr) {
-      ok = ResetDeviceLocked(handle, full);
+      ok = ResetHandleLocked(handle, full);
       cycled = ok && record_.handle.load() == nullptr;
       quick = ok && !full && !cycled;
     }
@@ -342,7 +198,7 @@ bool cVRNWDUDriver::Reset(bool full) {
   bool restarted = false;
   if (!ok && full) {
     initialised_.store(false);
-    StopLibraryLocked();
+    EndLibraryLocked();
     uint32_t result = 0;
     if (WduLibrary *library = StartLibrary(result)) {
       library_.store(library);
@@ -356,67 +212,27 @@ bool cVRNWDUDriver::Reset(bool full) {
     platform::Trace("Full Device Reset %04X : %04X  %s", vid, pid, ok ? "successful" : "failed");
   }
   // A cycled device, or any device of a restarted library, attaches again on the library's
-  // thread; after a failed plain reset none will. In short slices, so that a Cancel, which
-  // cannot take the record lock to notify, is seen.
+  // thread; after a failed plain reset none will.
   const bool comesBack = cycled || restarted;
-  const auto deadline = std::chrono::steady_clock::now() + kReattachLimit;
   platform::MutexLock record(record_.recordLock);
-  while (comesBack && library_.load() != nullptr && record_.handle.load() == nullptr && !cancelled_.load()) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) break;
-    record_.opened.WaitUntil(record_.recordLock, std::min(deadline, now + kCancelCheck));
-  }
+  WaitForReattachLocked([&] { return comesBack && library_.load() != nullptr; });
   return record_.handle.load() != nullptr && record_.attached.load() && !cancelled_.load();
 }
 
-void cVRNWDUDriver::CloseDevice() {
-  platform::MutexLock lock(record_.recordLock);
-  CloseDeviceLocked();
-}
+void cVRNWDUDriver::ReleaseHandleLocked(void * /*handle: the library owns it*/) { record_.handle.store(nullptr); }
 
-WduDevice *cVRNWDUDriver::DetachLocked() {
-  record_.attached.store(false);
-  record_.deviceInstance = 0;
-  record_.devicePath[0] = '\0';
-  if (record_.protocol != nullptr) {
-    record_.protocol->SignalAbort();
-    record_.protocol->ComSupp().CloseCom();
-  }
-  return record_.handle.load();
-}
-
-void cVRNWDUDriver::CloseDeviceLocked() {
-  WduDevice *handle = DetachLocked();
-  if (handle == nullptr) return;
-  // The pipe resets end the transfers in flight, which then give up their locks.
-  ResetPipes(handle);
-  const auto forget = [&] { record_.handle.store(nullptr); };
-  if (!TakeTransferLock(record_.readLock, kCloseLockLimitMs)) {
-    platform::Trace("Device close: a transfer did not end");
-    return forget();
-  }
-  CGuard reading(record_.readLock, platform::kAdoptLock);
-  if (!TakeTransferLock(record_.writeLock, kCloseLockLimitMs)) {
-    platform::Trace("Device close: a transfer did not end");
-    return forget();
-  }
-  CGuard writing(record_.writeLock, platform::kAdoptLock);
-  forget();  // the library owns the handle
+void cVRNWDUDriver::AbandonHandleLocked() {
+  platform::Trace("Device close: a transfer did not end");
+  record_.handle.store(nullptr);
 }
 
 bool cVRNWDUDriver::OnAttach(WduDevice *device, const WduDeviceInfo *info, void *userData) {
-  return device != nullptr && info != nullptr && State(userData).driver->Attach(device, *info);
+  return device != nullptr && info != nullptr && Driver(userData).Attach(device, *info);
 }
 
-void cVRNWDUDriver::OnDetach(WduDevice *device, void *userData) { State(userData).driver->Detach(device); }
+void cVRNWDUDriver::OnDetach(WduDevice *device, void *userData) { Driver(userData).Detach(device); }
 
 bool cVRNWDUDriver::OnPowerChange(WduDevice *, uint32_t, void *) { return true; }
-
-bool cVRNWDUDriver::OnArrival(const DeviceInfo &info, void *userData) { return State(userData).driver->Arrive(info); }
-
-void cVRNWDUDriver::OnRemoval(const char *devicePath, void *userData) { State(userData).driver->Remove(devicePath); }
-
-bool cVRNWDUDriver::OnQuery(const char *devicePath, void *userData) { return State(userData).driver->Query(devicePath); }
 
 bool cVRNWDUDriver::Attach(WduDevice *device, const WduDeviceInfo &info) {
   platform::MutexLock lock(record_.recordLock);
@@ -445,13 +261,13 @@ bool cVRNWDUDriver::Attach(WduDevice *device, const WduDeviceInfo &info) {
         WDU_GetDeviceAddr(device, &address) != kWduSuccess) {
       continue;
     }
-    record_.interfaceNumber = setting.interfaceNumber;
-    record_.alternateSetting = setting.alternateSetting;
-    record_.deviceAddress = address;
+    interfaceNumber_ = setting.interfaceNumber;
+    alternateSetting_ = setting.alternateSetting;
+    deviceAddress_ = address;
     record_.inPacketSize = inSize;
     record_.outPacketSize = outSize;
     record_.handle.store(device);
-    ++record_.attachCount;
+    ++record_.openCount;
     record_.attached.store(true);
     record_.opened.NotifyAll();
     platform::Trace("Attach device %04X : %04X on iface %d", vid, pid, static_cast<int>(setting.interfaceNumber));
@@ -522,11 +338,6 @@ void cVRNWDUDriver::Remove(const char *devicePath) {
     pid = Hex16(record_.productId);
   }
   platform::Trace("Detach device %04X : %04X", vid, pid);
-}
-
-bool cVRNWDUDriver::Query(const char *devicePath) {
-  platform::MutexLock lock(record_.recordLock);
-  return DevicePathsMatch(record_.devicePath, devicePath);
 }
 
 }  // namespace vrn

@@ -71,6 +71,7 @@ class cVRNProtocol {
   // The lock order below names these classes' locks.
   friend class CDllApp;
   friend class cComPortDriver;
+  friend class cUSBDriver;
   friend class cLIBUSBDriver;
   friend class cVRNWDUDriver;
 
