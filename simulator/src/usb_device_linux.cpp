@@ -2,16 +2,15 @@
 #include "fiscalsim/usb_device_linux.h"
 
 #include <fcntl.h>
+#include <linux/usb/cdc.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <linux/usb/cdc.h>
-
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>

@@ -2,16 +2,15 @@
 // this process, the real notification manager and libusb driver. The executable runs itself
 // under umockdev-wrapper.
 #include <dirent.h>
-
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <future>
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>

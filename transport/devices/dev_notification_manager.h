@@ -112,7 +112,7 @@ class DevNotificationManager {
   // The manager's locks come last in the transport library's lock order and take nothing.
   platform::Mutex postLock_;
   std::deque<Event> queued_ GUARDED_BY(postLock_);
-  platform::CondVar queuedOrStopping_;          // Linux: wakes the delivering thread
+  platform::CondVar queuedOrStopping_;           // Linux: wakes the delivering thread
   bool stopping_ GUARDED_BY(postLock_) = false;  // Linux: the delivering thread ends
 
   // Hand-over of the running thread to GetInstance.

@@ -32,8 +32,8 @@ struct UsbDeviceState {
   cUSBDriver *driver = nullptr;  // the owner, for the callbacks
 
   platform::Mutex recordLock ACQUIRED_BEFORE(CRSComSupp::stateLock_);
-  platform::Mutex readLock ACQUIRED_AFTER(recordLock);   // held across an IN transfer
-  platform::Mutex writeLock ACQUIRED_AFTER(readLock);    // held across an OUT transfer
+  platform::Mutex readLock ACQUIRED_AFTER(recordLock);  // held across an IN transfer
+  platform::Mutex writeLock ACQUIRED_AFTER(readLock);   // held across an OUT transfer
 
   std::atomic<bool> attached{false};  // the device is usable; written under recordLock
   // The library's handle of the open device. Set and cleared under recordLock; read without it
@@ -122,8 +122,7 @@ class cUSBDriver : public iCOMDriver {
   // Clears both endpoints of a handle that is being closed or reset.
   virtual void ClearHaltsLocked(void *handle) REQUIRES(record_.recordLock) = 0;
   // Lets go of the handle with no transfer running on it.
-  virtual void ReleaseHandleLocked(void *handle)
-      REQUIRES(record_.recordLock, record_.readLock, record_.writeLock) = 0;
+  virtual void ReleaseHandleLocked(void *handle) REQUIRES(record_.recordLock, record_.readLock, record_.writeLock) = 0;
   // Forgets a handle that a transfer still runs on, so that none starts on it again.
   virtual void AbandonHandleLocked() REQUIRES(record_.recordLock) = 0;
   // The phases of a device reset, the driver lock held, with no COM port in use.
