@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <deque>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -59,6 +60,8 @@ class DevNotificationManager {
   unsigned Removals() const { return removals_.load(); }
 
  private:
+  // Made by GetInstance and ended by Release only, which hold it in a unique_ptr meanwhile.
+  friend struct std::default_delete<DevNotificationManager>;
   DevNotificationManager();
   ~DevNotificationManager();
   struct Installed {

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -53,11 +54,12 @@ bool EventIds(udev_device *device, int32_t &vendorId, int32_t &productId) {
 }  // namespace
 
 DevNotificationManager *DevNotificationManager::GetInstance() {
-  auto *manager = new DevNotificationManager();
+  // Handed out raw, as the module keeps it, and taken back whole by Release.
+  std::unique_ptr<DevNotificationManager> made(new DevNotificationManager());
+  DevNotificationManager *manager = made.get();
   manager->stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (manager->stopFd_ < 0) {
     ErrorTrace("DevNotification eventfd", errno);
-    delete manager;
     return nullptr;
   }
   try {
@@ -65,7 +67,7 @@ DevNotificationManager *DevNotificationManager::GetInstance() {
     manager->thread_ = std::thread(&DevNotificationManager::Run, manager);
   } catch (const std::system_error &e) {
     ErrorTrace("DevNotification _beginthreadex", e.code().value());
-    Release(manager);
+    Release(made.release());
     return nullptr;
   }
   bool running = false;
@@ -78,14 +80,15 @@ DevNotificationManager *DevNotificationManager::GetInstance() {
   }
   if (!running) {
     platform::Trace("Cannot get the DevNotification instance");
-    Release(manager);
+    Release(made.release());
     return nullptr;
   }
-  return manager;
+  return made.release();
 }
 
 void DevNotificationManager::Release(DevNotificationManager *manager) {
   if (manager == nullptr) return;
+  const std::unique_ptr<DevNotificationManager> owned(manager);
   const uint64_t one = 1;
   [[maybe_unused]] const ssize_t r = ::write(manager->stopFd_, &one, sizeof one);
   if (manager->thread_.joinable()) manager->thread_.join();
@@ -96,7 +99,6 @@ void DevNotificationManager::Release(DevNotificationManager *manager) {
   }
   manager->queuedOrStopping_.NotifyAll();
   if (manager->deliveryThread_.joinable()) manager->deliveryThread_.join();
-  delete manager;
 }
 
 DevNotificationManager::DevNotificationManager() = default;
