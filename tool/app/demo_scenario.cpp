@@ -4,7 +4,7 @@
 #include "core/connection_monitor.h"
 #include "core/command_codes.h"
 #include "core/messages.h"
-#include "core/tillwright_dlg.h"
+#include "app/tillwright_dlg.h"
 #include "settings/settings.h"
 
 namespace tillwright {

@@ -12,10 +12,10 @@
 #include <iostream>
 
 #include "app/demo_scenario.h"
-#include "core/dialog_catalogue.h"
+#include "app/dialog_catalogue.h"
 #include "core/messages.h"
 #include "core/connection_monitor.h"
-#include "core/tillwright_dlg.h"
+#include "app/tillwright_dlg.h"
 #include "qt/dialog_host.h"
 #include "qt/qt_prompter.h"
 
@@ -74,7 +74,7 @@ class QtDemoHost final : public IDemoHost {
 int RunDialogScreenshots(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::string &dir) {
   AppState &state = app.State();
   CTillwrightDlg dialog(state, link);
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   host.Open();
   Pause(300);
   BoxDismisser boxes;
@@ -84,7 +84,7 @@ int RunDialogScreenshots(CTillwrightApp &app, ILink &link, QtPrompter &prompter,
   bool allSaved = true;
   for (const DialogEntry &entry : DialogCatalogue(state, link)) {
     const auto child = entry.make();
-    DialogHost childHost(*child, prompter, &host.Window());
+    DialogHost childHost(*child, prompter, prompter.Windows(), &host.Window());
     childHost.Open();
     Pause(300);
     const std::string path = dir + "/" + entry.templateName + ".png";
@@ -100,7 +100,7 @@ int RunDialogScreenshots(CTillwrightApp &app, ILink &link, QtPrompter &prompter,
 
 int RunDemo(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::string &path) {
   CTillwrightDlg dialog(app.State(), link);
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   host.Open();
   Pause(300);
   QtDemoHost demo(host, dialog);

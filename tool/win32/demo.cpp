@@ -6,7 +6,7 @@
 
 #include "app/demo_scenario.h"
 #include "core/connection_monitor.h"
-#include "core/tillwright_dlg.h"
+#include "app/tillwright_dlg.h"
 #include "win32/screenshot.h"
 #include "win32/text.h"
 
