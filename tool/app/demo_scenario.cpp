@@ -35,6 +35,12 @@ bool ReadHeaderLines(ILink &link, std::ostream &out, std::ostream &err) {
 
 }  // namespace
 
+std::string MainDialogDemoHost::Text(ui::ControlId id) { return view_.Text(id); }
+
+unsigned MainDialogDemoHost::ConnectionChecks() {
+  return dialog_.Monitor() != nullptr ? dialog_.Monitor()->Passes() : 0;
+}
+
 int RunDemoScenario(IDemoHost &host, ILink &link, const std::string &picturePath, std::ostream &out,
                     std::ostream &err) {
   // Before Connect the label says what the monitor's first check found on its own: a USB device,
