@@ -8,7 +8,7 @@
 #include "core/code_page.h"
 #include "core/messages.h"
 #include "core/send_command.h"
-#include "core/tillwright_app.h"
+#include "app/tillwright_app.h"
 #include "fiscal_version.h"
 #include "qt/demo.h"
 #include "qt/dialog_host.h"

@@ -7,11 +7,11 @@
 
 #include "core/code_page.h"
 #include "core/send_command.h"
-#include "core/tillwright_app.h"
+#include "app/tillwright_app.h"
 #include "fiscal_version.h"
 #include "resource.h"
 #include "win32/demo.h"
-#include "win32/prompter.h"
+#include "win32/win32_prompter.h"
 #include "win32/text.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/fields.h"
 #include "programming/logo_bitmap.h"
 
 namespace {

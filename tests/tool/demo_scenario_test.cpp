@@ -13,7 +13,7 @@
 #include "core/code_page.h"
 #include "core/command_codes.h"
 #include "core/connection_monitor.h"
-#include "core/tillwright_dlg.h"
+#include "app/tillwright_dlg.h"
 #include "logic_test_support.h"
 #include "settings/settings.h"
 

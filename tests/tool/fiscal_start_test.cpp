@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "core/app_state.h"
-#include "core/fiscal_check.h"
-#include "core/tillwright_dlg.h"
+#include "registration/fiscal_check.h"
+#include "app/tillwright_dlg.h"
 #include "logic_test_support.h"
 #include "registration/fiscalization.h"
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/app_state.h"
-#include "core/tillwright_dlg.h"
+#include "app/tillwright_dlg.h"
 #include "bitmap_files.h"
 #include "logic_test_support.h"
 #include "programming/load_logo.h"

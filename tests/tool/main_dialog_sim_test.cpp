@@ -5,7 +5,7 @@
 
 #include "core/app_state.h"
 #include "core/send_command.h"
-#include "core/tillwright_dlg.h"
+#include "app/tillwright_dlg.h"
 #include "logic_test_support.h"
 #include "seriallink/link.h"
 #include "sim_fixture.h"

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "core/app_state.h"
-#include "core/tillwright_dlg.h"
+#include "app/tillwright_dlg.h"
 #include "logic_test_support.h"
 
 namespace {

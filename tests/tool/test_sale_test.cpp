@@ -4,7 +4,7 @@
 
 #include "core/app_state.h"
 #include "core/code_page.h"
-#include "core/tillwright_dlg.h"
+#include "app/tillwright_dlg.h"
 #include "logic_test_support.h"
 #include "programming/set_counter.h"
 

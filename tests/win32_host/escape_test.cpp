@@ -101,8 +101,8 @@ TEST_P(EscapeInTheTcpIpDialog, ClosesOnlyThatDialog) {
       way.press(field);
     });
   };
-  DialogHost mainHost(main, prompter);
-  DialogHost tcpIpHost(tcpIp, prompter);
+  DialogHost mainHost(main, prompter, prompter.Windows());
+  DialogHost tcpIpHost(tcpIp, prompter, prompter.Windows());
   g_main = &mainHost;
   int tcpIpResult = 0;
   UINT_PTR giveUp = 0;

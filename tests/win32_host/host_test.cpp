@@ -56,7 +56,7 @@ TEST(Win32Resources, NamedResourcesAreFoundWhateverTheirSortOrder) {
 
 TEST_F(HostTest, EveryKindOfControlBothWays) {
   Probe dialog;
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   RunWith(dialog, host, [&] {
     // Edit fields: text in and out, in UTF-8 on the logic's side.
     host.SetText(ID_NAME, "Иван Петров");
@@ -129,7 +129,7 @@ TEST_F(HostTest, EveryKindOfControlBothWays) {
 // reads 0.0.0.0, some octets blank reads nothing.
 TEST_F(HostTest, AddressControlsBothWays) {
   Probe dialog;
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   RunWith(dialog, host, [&] {
     HWND address = Item(host, ID_ADDRESS);
     ASSERT_NE(address, nullptr);
@@ -155,7 +155,7 @@ TEST_F(HostTest, TheTemplateStatesHoldUntilTheLogicChangesThem) {
     std::string name = "Ivan";
     dx.Text(ID_NAME, name);
   };
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   RunWith(dialog, host, [&] {
     ASSERT_TRUE(::IsWindowVisible(host.Window()));
     EXPECT_EQ(host.Text(ID_NAME), "Ivan");
@@ -176,7 +176,7 @@ TEST_F(HostTest, ClicksReachTheirHandlers) {
   dialog.On(ID_COUNT, ui::Event::Clicked, [&] { seen.push_back("count"); });
   dialog.On(ID_FIXED, ui::Event::Clicked, [&] { seen.push_back(dialog.View().Checked(ID_FIXED) ? "fixed" : "loose"); });
   dialog.On(ID_CARD, ui::Event::Clicked, [&] { seen.push_back("card"); });
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   RunWith(dialog, host, [&] {
     Click(host, ID_COUNT);
     Click(host, ID_FIXED);
@@ -203,7 +203,7 @@ TEST_F(HostTest, TypingIsAChangeAndSettingTheTextIsNot) {
     std::string name = "Iva";
     dx.Text(ID_NAME, name);
   };
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   RunWith(dialog, host, [&] {
     EXPECT_TRUE(changes.empty());  // loading the controls changed nothing for the handlers
     host.SetFocus(ID_NAME);
@@ -232,7 +232,7 @@ TEST_F(HostTest, ARefusedFieldKeepsTheFocusWithItsMessage) {
   Probe dialog;
   int32_t operatorNumber = 3;
   dialog.exchange = [&](ui::DataExchange &dx) { dx.Integer(ID_OPERATOR, operatorNumber, 1, 30); };
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   const int result = RunWith(
       dialog, host,
       [&] {
@@ -262,22 +262,22 @@ TEST_F(HostTest, ADialogEndsWithItsResult) {
   {
     Probe dialog;
     dialog.On(ID_COUNT, ui::Event::Clicked, [&] { dialog.View().End(7); });
-    DialogHost host(dialog, prompter);
+    DialogHost host(dialog, prompter, prompter.Windows());
     EXPECT_EQ(RunWith(dialog, host, [&] { Click(host, ID_COUNT); }), 7);
   }
   {
     Probe dialog;
-    DialogHost host(dialog, prompter);
+    DialogHost host(dialog, prompter, prompter.Windows());
     EXPECT_EQ(RunWith(dialog, host, [&] { Click(host, IDCANCEL); }), ui::kResultCancel);
   }
   {
     Probe dialog;  // closing the window is Cancel
-    DialogHost host(dialog, prompter);
+    DialogHost host(dialog, prompter, prompter.Windows());
     EXPECT_EQ(RunWith(dialog, host, [&] { ::SendMessageW(host.Window(), WM_CLOSE, 0, 0); }), ui::kResultCancel);
   }
   {
     Probe dialog;  // Enter presses the default button
-    DialogHost host(dialog, prompter);
+    DialogHost host(dialog, prompter, prompter.Windows());
     EXPECT_EQ(RunWith(dialog, host,
                       [&] {
                         MSG enter{Item(host, ID_NAME), WM_KEYDOWN, VK_RETURN, 0, 0, {}};
@@ -288,7 +288,7 @@ TEST_F(HostTest, ADialogEndsWithItsResult) {
   {
     Probe dialog;  // the logic may refuse to close
     dialog.On(ui::kIdCancel, ui::Event::Clicked, [] {});
-    DialogHost host(dialog, prompter);
+    DialogHost host(dialog, prompter, prompter.Windows());
     EXPECT_EQ(RunWith(dialog, host, [&] { ::SendMessageW(host.Window(), WM_CLOSE, 0, 0); }), kBodyDone);
   }
 }
@@ -297,7 +297,7 @@ TEST_F(HostTest, OnDestroyRunsWhileTheControlsStillExist) {
   Probe dialog;
   std::string lastText;
   dialog.destroyed = [&] { lastText = dialog.View().Text(ID_STATUS); };
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   RunWith(dialog, host, [&] { host.SetText(ID_STATUS, "Closing"); });
   EXPECT_EQ(lastText, "Closing");
   EXPECT_FALSE(dialog.Attached());
@@ -306,7 +306,7 @@ TEST_F(HostTest, OnDestroyRunsWhileTheControlsStillExist) {
 
 TEST_F(HostTest, AFocusChosenInInitDialogStays) {
   Probe dialog;
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   dialog.initialized = [&] {
     dialog.View().SetFocus(ID_OPERATOR);
     host.Post([&] {
@@ -319,7 +319,7 @@ TEST_F(HostTest, AFocusChosenInInitDialogStays) {
 
 TEST_F(HostTest, DisablingOrHidingTheFocusedControlMovesTheFocusOn) {
   Probe dialog;
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   RunWith(dialog, host, [&] {
     host.SetFocus(ID_NAME);
     host.SetEnabled(ID_NAME, false);
@@ -333,7 +333,7 @@ TEST_F(HostTest, DisablingOrHidingTheFocusedControlMovesTheFocusOn) {
 
 TEST_F(HostTest, PostsFromAnotherThreadRunInOrderOnTheDialogsThread) {
   Probe dialog;
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   const DWORD uiThread = ::GetCurrentThreadId();
   std::vector<int> order;
   std::set<DWORD> threads;
@@ -373,7 +373,7 @@ TEST_F(HostTest, AnExceptionFromAHandlerEndsTheRunAndComesOutOfIt) {
   bool destroyed = false;
   dialog.On(ID_COUNT, ui::Event::Clicked, [] { throw std::runtime_error("no link"); });
   dialog.destroyed = [&] { destroyed = true; };
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   try {
     RunWith(dialog, host, [&] { Click(host, ID_COUNT); });
     ADD_FAILURE() << "Run returned";
@@ -405,7 +405,7 @@ TEST_F(HostTest, ChildDialogsRunOverTheirParentAndOwnTheirBoxes) {
     childResult = prompter.Run(child);
     missingResult = prompter.Run(missing);
   });
-  DialogHost host(parent, prompter);
+  DialogHost host(parent, prompter, prompter.Windows());
   RunWith(parent, host, [&] {
     Click(host, ID_COUNT);
     EXPECT_EQ(childOwner, host.Window());
@@ -422,7 +422,7 @@ TEST_F(HostTest, ChildDialogsRunOverTheirParentAndOwnTheirBoxes) {
 
 TEST_F(HostTest, QuestionsAnswerWithTheirButtons) {
   Probe dialog;
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   RunWith(dialog, host, [&] {
     answers = {IDOK, IDCANCEL, IDYES, IDNO};
     EXPECT_TRUE(prompter.AskOkCancel("Daily Z report is needed !!!", "", ui::Icon::Question));
@@ -480,7 +480,7 @@ TEST(Win32Prompter, ARefusalsRealMessageBoxIsTheDialogsAndTheFocusStaysOnTheFiel
   Probe dialog;
   int32_t operatorNumber = 3;
   dialog.exchange = [&](ui::DataExchange &dx) { dx.Integer(ID_OPERATOR, operatorNumber, 1, 30); };
-  DialogHost host(dialog, real);
+  DialogHost host(dialog, real, real.Windows());
   g_box = {};
   HWND window = nullptr;
   ui::ControlId focus = 0;
@@ -509,7 +509,7 @@ TEST(Win32Prompter, TheFileOpenBoxGivesThePathChosenOrNothing) {
   std::ofstream(file) << "BM";
   Win32Prompter real({nullptr, L"tillwright", 0});
   Probe dialog;
-  DialogHost host(dialog, real);
+  DialogHost host(dialog, real, real.Windows());
   std::optional<std::string> chosen;
   std::optional<std::string> cancelled = "not asked";
   SystemBox chooser;
@@ -537,7 +537,7 @@ TEST(Win32Prompter, TheFileOpenBoxGivesThePathChosenOrNothing) {
 
 TEST_F(HostTest, ProgressShowsOverADisabledOwnerAndStopIsHeard) {
   Probe dialog;
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   RunWith(
       dialog, host,
       [&] {
@@ -583,7 +583,7 @@ TEST_F(HostTest, ProgressShowsOverADisabledOwnerAndStopIsHeard) {
 // its events (a click on Stop reaches the worker), and the wait ends when the worker posts the end.
 TEST_F(HostTest, WaitingForAWorkerServesTheWindowUntilItPostsTheEnd) {
   Probe dialog;
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   // The body ends the dialog itself: an end queued behind it would run inside the wait.
   RunWith(dialog, host, [&] {
     prompter.BeginProgress("Trying COM1", 20, true);
@@ -611,7 +611,7 @@ TEST_F(HostTest, WaitingForAWorkerServesTheWindowUntilItPostsTheEnd) {
 
 TEST_F(HostTest, TheWaitCursorShowsUntilTheLastEnd) {
   Probe dialog;
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   RunWith(dialog, host, [&] {
     HCURSOR wait = ::LoadCursorW(nullptr, IDC_WAIT);
     ::SetCursor(::LoadCursorW(nullptr, IDC_ARROW));

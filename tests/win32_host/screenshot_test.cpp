@@ -38,7 +38,7 @@ TEST_F(HostTest, APictureOfADialogHoldsWhatTheScreenShows) {
   const std::filesystem::path png = folder / "win32_host_dialog.png";
   const std::filesystem::path bmp = folder / "win32_host_dialog.BMP";
   Probe dialog;
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   RECT client{};
   bool savedPng = false;
   bool savedBmp = false;

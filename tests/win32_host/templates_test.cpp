@@ -123,7 +123,7 @@ TEST_P(ToolTemplates, MatchTheQtFrontEndsDialog) {
   EXPECT_EQ(TemplateSize(name), std::make_pair(ui.width / 2, ui.height / 2));
 
   Probe dialog(name);
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   const int result = RunWith(dialog, host, [&] {
     EXPECT_EQ(host.Caption(), ui.title);
     std::set<int> uiIds;

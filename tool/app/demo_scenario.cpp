@@ -4,7 +4,7 @@
 #include "core/connection_monitor.h"
 #include "core/command_codes.h"
 #include "core/messages.h"
-#include "core/tillwright_dlg.h"
+#include "app/tillwright_dlg.h"
 #include "settings/settings.h"
 
 namespace tillwright {
@@ -34,6 +34,12 @@ bool ReadHeaderLines(ILink &link, std::ostream &out, std::ostream &err) {
 }
 
 }  // namespace
+
+std::string MainDialogDemoHost::Text(ui::ControlId id) { return view_.Text(id); }
+
+unsigned MainDialogDemoHost::ConnectionChecks() {
+  return dialog_.Monitor() != nullptr ? dialog_.Monitor()->Passes() : 0;
+}
 
 int RunDemoScenario(IDemoHost &host, ILink &link, const std::string &picturePath, std::ostream &out,
                     std::ostream &err) {

@@ -29,6 +29,21 @@ class IDemoHost {
   virtual unsigned ConnectionChecks() = 0;
 };
 
+class CTillwrightDlg;
+
+// The part of IDemoHost that every front end answers alike: texts through the main dialog's view
+// (its host), checks from its connection monitor. A front end adds Pause, Click and SavePicture.
+class MainDialogDemoHost : public IDemoHost {
+ public:
+  MainDialogDemoHost(const ui::IDialogView &view, const CTillwrightDlg &dialog) : view_(view), dialog_(dialog) {}
+  std::string Text(ui::ControlId id) override;
+  unsigned ConnectionChecks() override;
+
+ private:
+  const ui::IDialogView &view_;
+  const CTillwrightDlg &dialog_;
+};
+
 // How long the label may take to say "Connected" after Connect found the device.
 inline constexpr std::chrono::milliseconds kDemoLabelPatience{10000};
 

@@ -5,14 +5,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string_view>
 #include <thread>
 
 #include "core/app_state.h"
 #include "core/link.h"
+#include "platform/mutex.h"
 
 namespace tillwright {
 
@@ -31,7 +30,10 @@ class ConnectionMonitor {
   // Ends the wait at once and joins the thread; a check in progress is finished first.
   void Stop();
 
-  bool Running() const { return running_; }
+  bool Running() const {
+    platform::MutexLock lock(mutex_);
+    return running_;
+  }
   bool Stopped() const { return stopped_; }
   // Checks made since Start (for tests).
   unsigned Passes() const { return passes_; }
@@ -42,11 +44,12 @@ class ConnectionMonitor {
   ILink &link_;
   AppState &state_;
   const Report report_;
-  std::atomic<bool> running_{false};
+  // running_ is what the sleep waits on: Stop sets it under the lock, then wakes the sleep.
+  mutable platform::Mutex mutex_;
+  platform::CondVar wake_;
+  bool running_ GUARDED_BY(mutex_) = false;
   std::atomic<bool> stopped_{true};
   std::atomic<unsigned> passes_{0};
-  std::mutex mutex_;             // guards nothing but the sleep: pairs with wake_
-  std::condition_variable wake_;
   std::thread thread_;           // controlling (user-interface) thread only
 };
 

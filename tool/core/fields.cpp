@@ -96,4 +96,15 @@ double LeadingNumber(std::string_view text) {
   return negative ? -value : value;
 }
 
+std::string HexBytes(const std::vector<uint8_t> &bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string hex;
+  hex.reserve(bytes.size() * 2);
+  for (const uint8_t b : bytes) {
+    hex.push_back(kDigits[b >> 4]);
+    hex.push_back(kDigits[b & 0x0F]);
+  }
+  return hex;
+}
+
 }  // namespace tillwright

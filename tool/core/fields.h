@@ -1,4 +1,4 @@
-// Reply parsing shared by the dialogs.
+// Reply parsing and request formatting shared by the dialogs.
 #pragma once
 
 #include <cstdint>
@@ -28,5 +28,8 @@ int64_t LeadingInteger(std::string_view text);
 // skipped, a sign, digits with one point, an exponent), whatever locale the program runs in;
 // 0 when there is none.
 double LeadingNumber(std::string_view text);
+
+// "%02X" of every byte.
+std::string HexBytes(const std::vector<uint8_t> &bytes);
 
 }  // namespace tillwright

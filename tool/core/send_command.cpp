@@ -80,11 +80,11 @@ int RealLink::TestConnection() { return backends_.testConnection(); }
 int RealLink::SendCommand(std::string &reply, std::string &data, uint16_t code) {
   std::string status;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     status = lastStatus_;
   }
   const int result = tillwright::SendCommand(backends_, reply, data, code, status);
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   lastStatus_ = std::move(status);
   return result;
 }
@@ -99,12 +99,12 @@ int RealLink::SerialSetWindow(int32_t window) { return seriallink::SetHwnd4Messa
 void RealLink::SerialDisconnect() { seriallink::Disconnect(); }
 
 std::string RealLink::LastStatus() const {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return lastStatus_;
 }
 
 void RealLink::ClearLastStatus() {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   lastStatus_.clear();
 }
 

@@ -5,11 +5,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "core/link.h"
+#include "platform/mutex.h"
 
 namespace tillwright {
 
@@ -58,8 +58,8 @@ class RealLink final : public ILink {
 
  private:
   const LinkBackends backends_;
-  mutable std::mutex mutex_;
-  std::string lastStatus_;  // guarded by mutex_
+  mutable platform::Mutex mutex_;
+  std::string lastStatus_ GUARDED_BY(mutex_);
 };
 
 }  // namespace tillwright

@@ -171,15 +171,4 @@ bool LogoBitmap::ReadRow(size_t row, size_t bytes, std::vector<uint8_t> &out) {
   return true;
 }
 
-std::string HexBytes(const std::vector<uint8_t> &bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string hex;
-  hex.reserve(bytes.size() * 2);
-  for (const uint8_t b : bytes) {
-    hex.push_back(kDigits[b >> 4]);
-    hex.push_back(kDigits[b & 0x0F]);
-  }
-  return hex;
-}
-
 }  // namespace tillwright

@@ -69,7 +69,4 @@ class LogoBitmap {
   bool inverted_ = false;
 };
 
-// "%02X" of every byte.
-std::string HexBytes(const std::vector<uint8_t> &bytes);
-
 }  // namespace tillwright

@@ -12,10 +12,9 @@
 #include <iostream>
 
 #include "app/demo_scenario.h"
-#include "core/dialog_catalogue.h"
+#include "app/dialog_catalogue.h"
 #include "core/messages.h"
-#include "core/connection_monitor.h"
-#include "core/tillwright_dlg.h"
+#include "app/tillwright_dlg.h"
 #include "qt/dialog_host.h"
 #include "qt/qt_prompter.h"
 
@@ -51,22 +50,19 @@ class BoxDismisser {
   QTimer timer_;
 };
 
-// What the demo scenario needs of Qt.
-class QtDemoHost final : public IDemoHost {
+// What the demo scenario needs of Qt beyond what the main dialog answers itself.
+class QtDemoHost final : public MainDialogDemoHost {
  public:
-  QtDemoHost(DialogHost &host, const CTillwrightDlg &dialog) : host_(host), dialog_(dialog) {}
+  QtDemoHost(DialogHost &host, const CTillwrightDlg &dialog) : MainDialogDemoHost(host, dialog), host_(host) {}
   void Pause(std::chrono::milliseconds time) override { qt::Pause(static_cast<int>(time.count())); }
   void Click(ui::ControlId id) override { qt::Click(host_, id); }
-  std::string Text(ui::ControlId id) override { return host_.Text(id); }
   // Drawn from the widgets themselves: no screen is read, so nothing can be half painted.
   bool SavePicture(const std::string &path) override {
     return host_.Window().grab().save(QString::fromStdString(path), "PNG");
   }
-  unsigned ConnectionChecks() override { return dialog_.Monitor() != nullptr ? dialog_.Monitor()->Passes() : 0; }
 
  private:
   DialogHost &host_;
-  const CTillwrightDlg &dialog_;
 };
 
 }  // namespace
@@ -74,7 +70,7 @@ class QtDemoHost final : public IDemoHost {
 int RunDialogScreenshots(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::string &dir) {
   AppState &state = app.State();
   CTillwrightDlg dialog(state, link);
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   host.Open();
   Pause(300);
   BoxDismisser boxes;
@@ -84,7 +80,7 @@ int RunDialogScreenshots(CTillwrightApp &app, ILink &link, QtPrompter &prompter,
   bool allSaved = true;
   for (const DialogEntry &entry : DialogCatalogue(state, link)) {
     const auto child = entry.make();
-    DialogHost childHost(*child, prompter, &host.Window());
+    DialogHost childHost(*child, prompter, prompter.Windows(), &host.Window());
     childHost.Open();
     Pause(300);
     const std::string path = dir + "/" + entry.templateName + ".png";
@@ -100,7 +96,7 @@ int RunDialogScreenshots(CTillwrightApp &app, ILink &link, QtPrompter &prompter,
 
 int RunDemo(CTillwrightApp &app, ILink &link, QtPrompter &prompter, const std::string &path) {
   CTillwrightDlg dialog(app.State(), link);
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   host.Open();
   Pause(300);
   QtDemoHost demo(host, dialog);

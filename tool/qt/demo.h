@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/tillwright_app.h"
+#include "app/tillwright_app.h"
 
 namespace tillwright::qt {
 

@@ -22,11 +22,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <stdexcept>
 
 #include "dialogs/address.h"
-#include "qt/qt_prompter.h"
+#include "dialogs/picker_text.h"
+#include "dialogs/picture_fit.h"
+#include "platform/mutex.h"
 
 // Outside any namespace, as Qt's resource initialisation requires.
 static void InitTemplates() { Q_INIT_RESOURCE(tillwright); }
@@ -43,16 +44,16 @@ namespace {
 QString ToQt(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 std::string FromQt(const QString &text) { return text.toStdString(); }
 
-// The pickers' texts (see IDialogView::Text).
-const QString kDateForm = QStringLiteral("yyyy-MM-dd");
-const QString kTimeForm = QStringLiteral("HH:mm:ss");
-
+// The pickers' texts follow ui::PickerText: a picker shows a date, a time, or both.
 std::string PickerText(const QDateTimeEdit *picker) {
   const QDateTime value = picker->dateTime();
   const bool date = (picker->displayedSections() & QDateTimeEdit::DateSections_Mask) != 0;
   const bool time = (picker->displayedSections() & QDateTimeEdit::TimeSections_Mask) != 0;
-  if (date && time) return FromQt(value.toString(kDateForm + QLatin1Char(' ') + kTimeForm));
-  return FromQt(date ? value.date().toString(kDateForm) : value.time().toString(kTimeForm));
+  const ui::PickerValue v{value.date().year(), value.date().month(), value.date().day(),
+                          value.time().hour(), value.time().minute(), value.time().second()};
+  return ui::PickerText(v, date && time ? ui::PickerShows::DateAndTime
+                           : date       ? ui::PickerShows::Date
+                                        : ui::PickerShows::Time);
 }
 
 // Fusion draws a read-only field exactly like an editable one. The window's own colour behind the
@@ -73,17 +74,13 @@ bool IsReadOnly(const QWidget *w) {
 }
 
 void SetPickerText(QDateTimeEdit *picker, const QString &text) {
-  const QString trimmed = text.trimmed();
-  if (const QDateTime both = QDateTime::fromString(trimmed, kDateForm + QLatin1Char(' ') + kTimeForm); both.isValid()) {
-    picker->setDateTime(both);
-  } else if (const QDate date = QDate::fromString(trimmed, kDateForm); date.isValid()) {
-    picker->setDate(date);
-  } else if (const QTime time = QTime::fromString(trimmed, kTimeForm); time.isValid()) {
-    picker->setTime(time);
-  } else if (const QTime shortTime = QTime::fromString(trimmed, QStringLiteral("HH:mm")); shortTime.isValid()) {
-    picker->setTime(shortTime);
-  }
+  const QDateTime now = picker->dateTime();
+  ui::PickerValue v{now.date().year(), now.date().month(), now.date().day(),
+                    now.time().hour(), now.time().minute(), now.time().second()};
+  if (!ui::ReadPickerText(FromQt(text), v)) return;
+  picker->setDateTime(QDateTime(QDate(v.year, v.month, v.day), QTime(v.hour, v.minute, v.second)));
 }
+
 // An IPv4 address as it is typed: up to four groups of at most three digits, each at most 255,
 // between dots. A pasted address loses the blanks around it.
 class AddressValidator final : public QValidator {
@@ -115,8 +112,8 @@ class AddressValidator final : public QValidator {
 
 // Where worker threads post: the window while the run lasts, null once the host lets it go.
 struct PostBox {
-  std::mutex mutex;
-  QObject *target = nullptr;  // guarded by mutex
+  platform::Mutex mutex;
+  QObject *target GUARDED_BY(mutex) = nullptr;
   bool open = false;          // user-interface thread only
 };
 
@@ -161,8 +158,8 @@ class Loader final : public QUiLoader {
 
 }  // namespace
 
-DialogHost::DialogHost(ui::Dialog &dialog, QtPrompter &prompter, QWidget *parent)
-    : dialog_(dialog), prompter_(prompter), box_(std::make_shared<PostBox>()) {
+DialogHost::DialogHost(ui::Dialog &dialog, ui::IPrompter &prompter, WindowStack &windows, QWidget *parent)
+    : dialog_(dialog), prompter_(prompter), windows_(windows), box_(std::make_shared<PostBox>()) {
   InitResources();
   const std::string name = dialog.TemplateName();
   QFile file(QStringLiteral(":/templates/%1.ui").arg(ToQt(name)));
@@ -191,7 +188,7 @@ DialogHost::DialogHost(ui::Dialog &dialog, QtPrompter &prompter, QWidget *parent
     Connect(id, widget);
   }
   {
-    std::lock_guard lock(box_->mutex);
+    platform::MutexLock lock(box_->mutex);
     box_->target = window_;
   }
 }
@@ -199,7 +196,7 @@ DialogHost::DialogHost(ui::Dialog &dialog, QtPrompter &prompter, QWidget *parent
 DialogHost::~DialogHost() {
   Close();
   {
-    std::lock_guard lock(box_->mutex);
+    platform::MutexLock lock(box_->mutex);
     box_->target = nullptr;
   }
   // Tasks still queued for the window go with it.
@@ -256,7 +253,7 @@ void DialogHost::Open(bool show) {
   ended_ = false;
   result_ = ui::kResultCancel;
   dialog_.Attach(*this, prompter_);
-  prompter_.PushWindow(window_);
+  windows_.Push(window_);
   open_ = true;
   box_->open = true;
   try {
@@ -278,7 +275,7 @@ void DialogHost::Close() {
   } catch (const std::exception &e) {
     std::fprintf(stderr, "tillwright: %s: %s\n", dialog_.TemplateName().c_str(), e.what());
   }
-  prompter_.PopWindow(window_);
+  windows_.Pop(window_);
   dialog_.Detach();
 }
 
@@ -487,27 +484,13 @@ ui::ControlId DialogHost::Focus() const {
 void DialogHost::SetImage(ui::ControlId id, int width, int height, const std::vector<uint8_t> &rows) {
   auto *label = qobject_cast<QLabel *>(Find(id));
   if (label == nullptr) return;
-  const size_t stride = width > 0 ? (static_cast<size_t>(width) + 7) / 8 : 0;
-  if (width <= 0 || height <= 0 || rows.size() < stride * static_cast<size_t>(height)) {
+  const QSize room = label->contentsRect().size();
+  const ui::PictureFit fit = ui::FitPicture(room.width(), room.height(), width, height, rows);
+  if (fit.greys.empty()) {
     label->clear();
     return;
   }
-  QImage image(width, height, QImage::Format_Mono);
-  image.setColorCount(2);
-  image.setColor(0, qRgb(255, 255, 255));
-  image.setColor(1, qRgb(0, 0, 0));
-  for (int y = 0; y < height; ++y)
-    std::memcpy(image.scanLine(y), rows.data() + stride * static_cast<size_t>(y), stride);
-  // Whole multiples keep every dot square and sharp; a picture larger than the control shrinks.
-  const QSize room = label->contentsRect().size();
-  QImage shown;
-  if (width <= room.width() && height <= room.height()) {
-    const int factor = std::max(1, std::min(room.width() / width, room.height() / height));
-    shown = image.scaled(width * factor, height * factor, Qt::KeepAspectRatio, Qt::FastTransformation);
-  } else {
-    shown = image.convertToFormat(QImage::Format_Grayscale8)
-                .scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-  }
+  const QImage shown = QImage(fit.greys.data(), fit.width, fit.height, fit.width, QImage::Format_Grayscale8).copy();
   label->setPixmap(QPixmap::fromImage(shown));
 }
 
@@ -523,7 +506,7 @@ void DialogHost::End(int result) {
 }
 
 void DialogHost::Post(std::function<void()> task) {
-  std::lock_guard lock(box_->mutex);
+  platform::MutexLock lock(box_->mutex);
   if (box_->target == nullptr) return;
   QMetaObject::invokeMethod(
       box_->target,

@@ -15,13 +15,14 @@
 
 #include "dialogs/dialog.h"
 #include "dialogs/dialog_view.h"
+#include "dialogs/prompter.h"
+#include "qt/window_stack.h"
 
 class QDialog;
 class QWidget;
 
 namespace tillwright::qt {
 
-class QtPrompter;
 class HostWindow;
 struct PostBox;
 
@@ -31,8 +32,8 @@ void InitResources();
 class DialogHost final : public ui::IDialogView {
  public:
   // Loads the template; throws std::runtime_error when it is missing, is not a dialog, or names
-  // one control id twice. The window opens over `parent`.
-  DialogHost(ui::Dialog &dialog, QtPrompter &prompter, QWidget *parent = nullptr);
+  // one control id twice. The window opens over `parent`, and is on `windows` while it runs.
+  DialogHost(ui::Dialog &dialog, ui::IPrompter &prompter, WindowStack &windows, QWidget *parent = nullptr);
   ~DialogHost() override;
   DialogHost(const DialogHost &) = delete;
   DialogHost &operator=(const DialogHost &) = delete;
@@ -92,7 +93,8 @@ class DialogHost final : public ui::IDialogView {
   void Report(const char *what) const;
 
   ui::Dialog &dialog_;
-  QtPrompter &prompter_;
+  ui::IPrompter &prompter_;
+  WindowStack &windows_;
   QPointer<HostWindow> window_;
   std::map<ui::ControlId, QWidget *> controls_;
   mutable std::set<ui::ControlId> missing_;

@@ -159,25 +159,8 @@ void QtPrompter::EndProgress() {
 }
 
 int QtPrompter::Run(ui::Dialog &dialog) {
-  DialogHost host(dialog, *this, Parent());
+  DialogHost host(dialog, *this, windows_, Parent());
   return host.Exec();
-}
-
-QWidget *QtPrompter::Parent() const {
-  for (auto it = windows_.rbegin(); it != windows_.rend(); ++it)
-    if (!it->isNull()) return it->data();
-  return nullptr;
-}
-
-void QtPrompter::PushWindow(QWidget *window) { windows_.emplace_back(window); }
-
-void QtPrompter::PopWindow(QWidget *window) {
-  for (auto it = windows_.rbegin(); it != windows_.rend(); ++it) {
-    if (it->data() == window) {
-      windows_.erase(std::next(it).base());
-      return;
-    }
-  }
 }
 
 QWidget *QtPrompter::Progress() const { return progress_.data(); }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dialogs/prompter.h"
+#include "qt/window_stack.h"
 
 class QEventLoop;
 class QWidget;
@@ -37,16 +38,15 @@ class QtPrompter final : public ui::IPrompter {
   int Run(ui::Dialog &dialog) override;
 
   // The innermost dialog running: boxes, progress and child dialogs open over it.
-  QWidget *Parent() const;
-  void PushWindow(QWidget *window);
-  void PopWindow(QWidget *window);
+  QWidget *Parent() const { return windows_.Top(); }
+  WindowStack &Windows() { return windows_; }
   // The progress window while one is up (tests press its Stop).
   QWidget *Progress() const;
 
  private:
   void Stop();
 
-  std::vector<QPointer<QWidget>> windows_;
+  WindowStack windows_;
   QPointer<ProgressWindow> progress_;
   std::atomic<bool> stopped_{false};
   bool progressEnded_ = true;

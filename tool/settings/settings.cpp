@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "core/fields.h"
-#include "programming/logo_bitmap.h"
 
 namespace tillwright {
 namespace {

@@ -5,8 +5,7 @@
 #include <iostream>
 
 #include "app/demo_scenario.h"
-#include "core/connection_monitor.h"
-#include "core/tillwright_dlg.h"
+#include "app/tillwright_dlg.h"
 #include "win32/screenshot.h"
 #include "win32/text.h"
 
@@ -14,9 +13,11 @@ namespace tillwright::win32 {
 
 namespace {
 
-class Win32DemoHost final : public IDemoHost {
+// What the demo scenario needs of Win32 beyond what the main dialog answers itself.
+class Win32DemoHost final : public MainDialogDemoHost {
  public:
-  Win32DemoHost(HWND window, const CTillwrightDlg &dialog) : window_(window), dialog_(dialog) {}
+  Win32DemoHost(HWND window, const ui::IDialogView &view, const CTillwrightDlg &dialog)
+      : MainDialogDemoHost(view, dialog), window_(window) {}
 
   // Serves the thread's messages, sleeping while there are none.
   void Pause(std::chrono::milliseconds time) override {
@@ -38,22 +39,12 @@ class Win32DemoHost final : public IDemoHost {
   // Through the window, so that the host routes it as a person's click.
   void Click(ui::ControlId id) override { ::SendMessageW(::GetDlgItem(window_, id), BM_CLICK, 0, 0); }
 
-  std::string Text(ui::ControlId id) override {
-    HWND control = ::GetDlgItem(window_, id);
-    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(static_cast<size_t>(::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-    return Narrow(text);
-  }
-
   bool SavePicture(const std::string &path) override {
     return SaveWindowImage(window_, std::filesystem::path(Widen(path)));
   }
 
-  unsigned ConnectionChecks() override { return dialog_.Monitor() != nullptr ? dialog_.Monitor()->Passes() : 0; }
-
  private:
   HWND window_;
-  const CTillwrightDlg &dialog_;
 };
 
 class DemoDialog final : public CTillwrightDlg {
@@ -74,7 +65,7 @@ class DemoDialog final : public CTillwrightDlg {
     // A modal dialog shows once its queue first runs dry; this run comes before that.
     ::ShowWindow(window, SW_SHOW);
     ::UpdateWindow(window);
-    Win32DemoHost host(window, *this);
+    Win32DemoHost host(window, View(), *this);
     exitCode = RunDemoScenario(host, link_, path_, std::cout, std::cerr);
   }
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "core/link.h"
-#include "core/tillwright_app.h"
-#include "win32/prompter.h"
+#include "app/tillwright_app.h"
+#include "win32/win32_prompter.h"
 
 namespace tillwright::win32 {
 

@@ -8,6 +8,8 @@
 #include <optional>
 #include <utility>
 
+#include "dialogs/picker_text.h"
+#include "dialogs/picture_fit.h"
 #include "win32/resources.h"
 #include "win32/text.h"
 
@@ -30,17 +32,16 @@ Kind KindOf(HWND control) {
   return Kind::Other;
 }
 
-// The pickers' texts (see IDialogView::Text): "2014-03-01", "08:00:00", or both with a blank.
+// A picker shows a date or, with DTS_TIMEFORMAT, a time; its text follows ui::PickerText.
+ui::PickerValue FromSystemTime(const SYSTEMTIME &t) {
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
 std::string PickerText(HWND picker) {
   SYSTEMTIME value{};
   if (::SendMessageW(picker, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&value)) != GDT_VALID) return {};
-  char text[32];
-  if ((::GetWindowLongW(picker, GWL_STYLE) & DTS_TIMEFORMAT) == DTS_TIMEFORMAT) {
-    std::snprintf(text, sizeof text, "%02u:%02u:%02u", value.wHour, value.wMinute, value.wSecond);
-  } else {
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u", value.wYear, value.wMonth, value.wDay);
-  }
-  return text;
+  const bool time = (::GetWindowLongW(picker, GWL_STYLE) & DTS_TIMEFORMAT) == DTS_TIMEFORMAT;
+  return ui::PickerText(FromSystemTime(value), time ? ui::PickerShows::Time : ui::PickerShows::Date);
 }
 
 void SetPickerText(HWND picker, const std::string &text) {
@@ -48,36 +49,23 @@ void SetPickerText(HWND picker, const std::string &text) {
   if (::SendMessageW(picker, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&value)) != GDT_VALID) {
     ::GetLocalTime(&value);
   }
-  unsigned a = 0, b = 0, c = 0, d = 0, e = 0, f = 0;
-  int n = 0;
-  if (std::sscanf(text.c_str(), "%4u-%2u-%2u %2u:%2u:%2u%n", &a, &b, &c, &d, &e, &f, &n) == 6 ||
-      std::sscanf(text.c_str(), "%4u-%2u-%2u%n", &a, &b, &c, &n) == 3) {
-    value.wYear = static_cast<WORD>(a);
-    value.wMonth = static_cast<WORD>(b);
-    value.wDay = static_cast<WORD>(c);
-    value.wHour = static_cast<WORD>(d);
-    value.wMinute = static_cast<WORD>(e);
-    value.wSecond = static_cast<WORD>(f);
-  } else if (std::sscanf(text.c_str(), "%2u:%2u:%2u%n", &d, &e, &f, &n) == 3 ||
-             std::sscanf(text.c_str(), "%2u:%2u%n", &d, &e, &n) == 2) {
-    value.wHour = static_cast<WORD>(d);
-    value.wMinute = static_cast<WORD>(e);
-    value.wSecond = static_cast<WORD>(f);
-  } else {
-    return;
-  }
+  ui::PickerValue read = FromSystemTime(value);
+  if (!ui::ReadPickerText(text, read)) return;
+  value.wYear = static_cast<WORD>(read.year);
+  value.wMonth = static_cast<WORD>(read.month);
+  value.wDay = static_cast<WORD>(read.day);
+  value.wHour = static_cast<WORD>(read.hour);
+  value.wMinute = static_cast<WORD>(read.minute);
+  value.wSecond = static_cast<WORD>(read.second);
   value.wMilliseconds = 0;
+  value.wDayOfWeek = 0;  // worked out by the picker
   ::SendMessageW(picker, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&value));
 }
 
-// A one-bit image fitted into width x height pixels of a white 24-bit DIB: whole multiples when
-// it fits, else shrunk with each pixel as grey as the share of black dots it covers.
+// The fitted picture (ui::FitPicture) in a white 24-bit DIB of the control's size.
 HBITMAP PictureBitmap(int roomWidth, int roomHeight, int width, int height, const std::vector<uint8_t> &rows) {
   if (roomWidth <= 0 || roomHeight <= 0) return nullptr;
-  const size_t stride = (static_cast<size_t>(width) + 7) / 8;
-  const auto black = [&](int x, int y) {
-    return (rows[stride * static_cast<size_t>(y) + static_cast<size_t>(x) / 8] & (0x80 >> (x % 8))) != 0;
-  };
+  const ui::PictureFit fit = ui::FitPicture(roomWidth, roomHeight, width, height, rows);
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = roomWidth;
@@ -91,35 +79,10 @@ HBITMAP PictureBitmap(int roomWidth, int roomHeight, int width, int height, cons
   const size_t line = (static_cast<size_t>(roomWidth) * 3 + 3) & ~size_t{3};
   auto *pixels = static_cast<uint8_t *>(bits);
   std::memset(pixels, 0xFF, line * static_cast<size_t>(roomHeight));
-  // The scale as a fraction shown / stored, the same for both directions.
-  int num = 1, den = 1;
-  if (width <= roomWidth && height <= roomHeight) {
-    num = std::max(1, std::min(roomWidth / width, roomHeight / height));
-  } else if (static_cast<int64_t>(roomWidth) * height <= static_cast<int64_t>(roomHeight) * width) {
-    num = roomWidth;
-    den = width;
-  } else {
-    num = roomHeight;
-    den = height;
-  }
-  const int shownWidth = static_cast<int>(static_cast<int64_t>(width) * num / den);
-  const int shownHeight = static_cast<int>(static_cast<int64_t>(height) * num / den);
-  const int left = (roomWidth - shownWidth) / 2;
-  const int top = (roomHeight - shownHeight) / 2;
-  for (int y = 0; y < shownHeight; ++y) {
-    const int y0 = static_cast<int>(static_cast<int64_t>(y) * den / num);
-    const int y1 = std::max(y0 + 1, static_cast<int>(static_cast<int64_t>(y + 1) * den / num));
-    uint8_t *out = pixels + line * static_cast<size_t>(top + y) + static_cast<size_t>(left) * 3;
-    for (int x = 0; x < shownWidth; ++x, out += 3) {
-      const int x0 = static_cast<int>(static_cast<int64_t>(x) * den / num);
-      const int x1 = std::max(x0 + 1, static_cast<int>(static_cast<int64_t>(x + 1) * den / num));
-      int dots = 0;
-      int all = 0;
-      for (int sy = y0; sy < y1 && sy < height; ++sy)
-        for (int sx = x0; sx < x1 && sx < width; ++sx, ++all) dots += black(sx, sy) ? 1 : 0;
-      const auto grey = static_cast<uint8_t>(all == 0 ? 255 : 255 - 255 * dots / all);
-      out[0] = out[1] = out[2] = grey;
-    }
+  const uint8_t *grey = fit.greys.data();
+  for (int y = 0; y < fit.height; ++y) {
+    uint8_t *out = pixels + line * static_cast<size_t>(fit.top + y) + static_cast<size_t>(fit.left) * 3;
+    for (int x = 0; x < fit.width; ++x, out += 3, ++grey) out[0] = out[1] = out[2] = *grey;
   }
   return bitmap;
 }
@@ -191,7 +154,8 @@ class DialogHost::Silence {
   ui::ControlId previous_;
 };
 
-DialogHost::DialogHost(ui::Dialog &dialog, Win32Prompter &prompter) : dialog_(dialog), prompter_(prompter) {}
+DialogHost::DialogHost(ui::Dialog &dialog, ui::IPrompter &prompter, WindowStack &windows)
+    : dialog_(dialog), prompter_(prompter), windows_(windows) {}
 
 DialogHost::~DialogHost() = default;
 
@@ -202,7 +166,7 @@ int DialogHost::Run(HWND owner) {
     return ::InitCommonControlsEx(&controls) != FALSE;
   }();
   (void)dateClasses;
-  HINSTANCE instance = prompter_.Instance();
+  HINSTANCE instance = windows_.Instance();
   const auto found = NamedResource(instance, RT_DIALOG, TemplateResourceName(dialog_.TemplateName()));
   if (found.empty()) return -1;
   ended_ = false;
@@ -243,7 +207,7 @@ INT_PTR DialogHost::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       if (attached_) Guarded([this] { dialog_.Dispatch(ui::kIdCancel, ui::Event::Clicked); });
       return TRUE;
     case WM_SETCURSOR:
-      if (!prompter_.Waiting()) return FALSE;
+      if (!windows_.Waiting()) return FALSE;
       ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
       ::SetWindowLongPtrW(window_, DWLP_MSGRESULT, TRUE);
       return TRUE;
@@ -261,14 +225,14 @@ INT_PTR DialogHost::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 void DialogHost::InitDialog(HWND window) {
   window_ = window;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     mailbox_ = window;
     signalled_ = false;
   }
-  prompter_.Opened(window);
-  if (const int icon = prompter_.Options().iconId; icon != 0) {
+  windows_.Opened(window);
+  if (const int icon = windows_.Options().iconId; icon != 0) {
     const auto load = [&](int width, int height) {
-      return reinterpret_cast<LPARAM>(::LoadImageW(prompter_.Instance(), MAKEINTRESOURCEW(icon), IMAGE_ICON,
+      return reinterpret_cast<LPARAM>(::LoadImageW(windows_.Instance(), MAKEINTRESOURCEW(icon), IMAGE_ICON,
                                                    ::GetSystemMetrics(width), ::GetSystemMetrics(height), LR_SHARED));
     };
     ::SendMessageW(window, WM_SETICON, ICON_BIG, load(SM_CXICON, SM_CYICON));
@@ -286,7 +250,7 @@ void DialogHost::InitDialog(HWND window) {
 void DialogHost::Destroyed() {
   std::deque<std::function<void()>> dropped;  // destroyed after the lock is left
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     mailbox_ = nullptr;
     dropped.swap(tasks_);
   }
@@ -296,7 +260,7 @@ void DialogHost::Destroyed() {
     attached_ = false;
   }
   DropPictures();
-  prompter_.Closed(window_);
+  windows_.Closed(window_);
   window_ = nullptr;
 }
 
@@ -330,7 +294,7 @@ void DialogHost::RunPosted() {
   // messages does not hold up the ones after it.
   std::function<void()> task;
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     signalled_ = false;
     if (ended_ || tasks_.empty()) return;
     task = std::move(tasks_.front());
@@ -341,7 +305,7 @@ void DialogHost::RunPosted() {
 }
 
 void DialogHost::Post(std::function<void()> task) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (mailbox_ == nullptr) return;
   tasks_.push_back(std::move(task));
   // A full message queue refuses; the next Post tries again.
@@ -360,7 +324,7 @@ void DialogHost::Guarded(const std::function<void()> &handler) {
 
 void DialogHost::LoadTemplateItems() {
   const auto found =
-      NamedResource(prompter_.Instance(), RT_RCDATA, TemplateResourceName(dialog_.TemplateName()) + L"_ITEMS");
+      NamedResource(windows_.Instance(), RT_RCDATA, TemplateResourceName(dialog_.TemplateName()) + L"_ITEMS");
   const auto *words = reinterpret_cast<const wchar_t *>(found.data());
   const size_t count = found.size() / sizeof(wchar_t);
   size_t at = 0;

@@ -21,19 +21,21 @@
 #include <exception>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "dialogs/dialog.h"
 #include "dialogs/dialog_view.h"
-#include "win32/prompter.h"
+#include "dialogs/prompter.h"
+#include "platform/mutex.h"
+#include "win32/window_stack.h"
 
 namespace tillwright::win32 {
 
 class DialogHost final : public ui::IDialogView {
  public:
-  DialogHost(ui::Dialog &dialog, Win32Prompter &prompter);
+  // The dialog runs through `prompter`, its window on `windows` while it is open.
+  DialogHost(ui::Dialog &dialog, ui::IPrompter &prompter, WindowStack &windows);
   ~DialogHost() override;
   DialogHost(const DialogHost &) = delete;
   DialogHost &operator=(const DialogHost &) = delete;
@@ -94,7 +96,8 @@ class DialogHost final : public ui::IDialogView {
   class Silence;
 
   ui::Dialog &dialog_;
-  Win32Prompter &prompter_;
+  ui::IPrompter &prompter_;
+  WindowStack &windows_;
   HWND window_ = nullptr;
   bool attached_ = false;
   bool initializing_ = false;
@@ -106,10 +109,10 @@ class DialogHost final : public ui::IDialogView {
 
   // Tasks from any thread, run in order on the user-interface thread. One message is on its way
   // while `signalled_`; the window is null when the dialog is gone and posts are dropped.
-  std::mutex mutex_;
-  HWND mailbox_ = nullptr;
-  bool signalled_ = false;
-  std::deque<std::function<void()>> tasks_;
+  platform::Mutex mutex_;
+  HWND mailbox_ GUARDED_BY(mutex_) = nullptr;
+  bool signalled_ GUARDED_BY(mutex_) = false;
+  std::deque<std::function<void()>> tasks_ GUARDED_BY(mutex_);
 };
 
 }  // namespace tillwright::win32

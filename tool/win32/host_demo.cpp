@@ -11,7 +11,7 @@
 #include "dialogs/dialog.h"
 #include "resource.h"
 #include "win32/dialog_host.h"
-#include "win32/prompter.h"
+#include "win32/win32_prompter.h"
 #include "win32/screenshot.h"
 #include "win32/text.h"
 
@@ -45,7 +45,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   win32::Win32Prompter prompter({instance, L"tillwright", IDI_TILLWRIGHT});
   Template dialog(name);
-  win32::DialogHost host(dialog, prompter);
+  win32::DialogHost host(dialog, prompter, prompter.Windows());
   bool saved = false;
   if (!picture.empty()) {
     dialog.shown = [&] {

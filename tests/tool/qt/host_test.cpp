@@ -87,7 +87,7 @@ class QtHost : public ::testing::Test {
 };
 
 TEST_F(QtHost, TheTemplatesControlsAreFoundByTheirIds) {
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   EXPECT_EQ(host.ControlIds(), (std::vector<ControlId>{1, 2, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009,
                                                        1010, 1011, 1012, 1013, 1014, 1015}));
   EXPECT_EQ(host.Caption(), "Host test");
@@ -95,7 +95,7 @@ TEST_F(QtHost, TheTemplatesControlsAreFoundByTheirIds) {
 }
 
 TEST_F(QtHost, EveryControlKindBothWaysWithoutRaisingEvents) {
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   host.Open();
   // Loaded from the fields.
   EXPECT_EQ(Get<QLineEdit>(host, 1001)->text(), "Ivan");
@@ -177,7 +177,7 @@ TEST_F(QtHost, EveryControlKindBothWaysWithoutRaisingEvents) {
 // An address control takes only what can grow into a dotted address; a pasted one loses its
 // blanks, and one with octets missing reads as nothing.
 TEST_F(QtHost, AddressControlsTakeDottedAddresses) {
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   host.Open();
   auto *edit = Get<QLineEdit>(host, 1015);
   EXPECT_EQ(host.Address(1015), 0u) << "blank";
@@ -201,7 +201,7 @@ TEST_F(QtHost, AddressControlsTakeDottedAddresses) {
 }
 
 TEST_F(QtHost, ThePersonsActionsReachTheirHandlers) {
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   host.Open();
   QTest::keyClicks(Get<QLineEdit>(host, 1001), "x");
   Get<QPushButton>(host, 1004)->click();
@@ -227,7 +227,7 @@ TEST_F(QtHost, ThePersonsActionsReachTheirHandlers) {
 
 TEST_F(QtHost, ARefusedFieldKeepsTheFocusWithItsMessage) {
   hosttest::BoxAnswerer person;
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   host.Open();
   QApplication::setActiveWindow(&host.Window());
   Get<QLineEdit>(host, 1002)->setText("31");
@@ -265,7 +265,7 @@ TEST_F(QtHost, EscapeAndClosingTheWindowAskTheLogic) {
   // The logic refuses: Escape and the close button leave the dialog open.
   dialog.mayCancel = false;
   {
-    DialogHost host(dialog, prompter);
+    DialogHost host(dialog, prompter, prompter.Windows());
     host.Open();
     QTest::keyClick(&host.Window(), Qt::Key_Escape);
     host.Window().close();
@@ -289,7 +289,7 @@ TEST_F(QtHost, ADialogEndedAtItsStartIsNeverShown) {
 }
 
 TEST_F(QtHost, PostsRunOnTheUserInterfaceThreadWhileTheDialogExists) {
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   host.Open();
   std::atomic<int> ran{0};
   std::thread::id where;
@@ -317,7 +317,7 @@ TEST_F(QtHost, PostsRunOnTheUserInterfaceThreadWhileTheDialogExists) {
 }
 
 TEST_F(QtHost, ProgressKeepsTheLoopAliveAndHearsStop) {
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   host.Open();
   prompter.BeginProgress("Trying COM1", 3, true);
   ASSERT_NE(prompter.Progress(), nullptr);
@@ -365,7 +365,7 @@ TEST_F(QtHost, ProgressWithoutStopIgnoresEscape) {
 TEST_F(QtHost, MessageBoxesAndQuestionsOverTheRunningDialog) {
   hosttest::BoxAnswerer person;
   person.buttons = {QMessageBox::Cancel, QMessageBox::Ok, QMessageBox::No, QMessageBox::Yes};
-  DialogHost host(dialog, prompter);
+  DialogHost host(dialog, prompter, prompter.Windows());
   host.Open();
   EXPECT_EQ(prompter.Parent(), &host.Window());
   EXPECT_FALSE(prompter.AskOkCancel("Daily Z report is needed !!!"));
@@ -390,7 +390,7 @@ class Thrower : public ui::Dialog {
 TEST_F(QtHost, AHandlersExceptionIsReportedAndTheDialogLives) {
   hosttest::BoxAnswerer person;
   Thrower thrower;
-  DialogHost host(thrower, prompter);
+  DialogHost host(thrower, prompter, prompter.Windows());
   host.Open();
   Get<QPushButton>(host, 1004)->click();
   EXPECT_EQ(person.texts, (std::vector<std::string>{"handler failed"}));
@@ -404,9 +404,9 @@ TEST_F(QtHost, BadTemplatesAreRefused) {
     explicit Named(const char *name) : Dialog(name) {}
   };
   Named missing("no_such_template");
-  EXPECT_THROW(DialogHost(missing, prompter), std::runtime_error);
+  EXPECT_THROW(DialogHost(missing, prompter, prompter.Windows()), std::runtime_error);
   Named twice("twice");
-  EXPECT_THROW(DialogHost(twice, prompter), std::runtime_error);
+  EXPECT_THROW(DialogHost(twice, prompter, prompter.Windows()), std::runtime_error);
 }
 
 // A label is read out as what it shows, whatever the template named it and when it is emptied,

@@ -19,9 +19,9 @@
 #include <thread>
 
 #include "core/app_state.h"
-#include "core/dialog_catalogue.h"
-#include "core/fiscal_check.h"
-#include "core/tillwright_dlg.h"
+#include "app/dialog_catalogue.h"
+#include "registration/fiscal_check.h"
+#include "app/tillwright_dlg.h"
 #include "host_test_support.h"
 #include "logic_test_support.h"
 #include "programming/dev_code_tbl.h"
@@ -55,7 +55,7 @@ class Templates : public ::testing::Test {
   // Every control the logic declares exists; every control of the template has an accessible name.
   void ExpectTemplateFits(ui::Dialog &dialog, const char *caption) {
     SCOPED_TRACE(dialog.TemplateName());
-    DialogHost host(dialog, prompter);
+    DialogHost host(dialog, prompter, prompter.Windows());
     EXPECT_EQ(host.Caption(), caption);
     for (ui::ControlId id : dialog.Controls()) EXPECT_NE(host.Control(id), nullptr) << "no control " << id;
     for (QWidget *w : host.Window().findChildren<QWidget *>()) {
@@ -120,7 +120,7 @@ TEST_F(Templates, TheDatePeriodsPickersCarryTheDates) {
   CDatePeriod period;
   period.begin = {2014, 3, 1};
   period.end = {2014, 3, 31};
-  DialogHost host(period, prompter);
+  DialogHost host(period, prompter, prompter.Windows());
   host.Open(false);
   EXPECT_EQ(host.Text(CDatePeriod::kBeginDate), "2014-03-01");
   EXPECT_EQ(host.Text(CDatePeriod::kEndDate), "2014-03-31");
@@ -138,8 +138,8 @@ TEST_F(Templates, OperatorDialogs) {
   ExpectTemplateFits(name, "Selvora");
   CSetClerkPass pass(link);
   ExpectTemplateFits(pass, "Selvora");
-  DialogHost nameHost(name, prompter);
-  DialogHost passHost(pass, prompter);
+  DialogHost nameHost(name, prompter, prompter.Windows());
+  DialogHost passHost(pass, prompter, prompter.Windows());
   const auto echo = [](DialogHost &host, int id) { return qobject_cast<QLineEdit *>(host.Control(id))->echoMode(); };
   EXPECT_EQ(echo(nameHost, 1034), QLineEdit::Password);
   EXPECT_EQ(echo(nameHost, 1035), QLineEdit::Normal);
@@ -151,7 +151,7 @@ TEST_F(Templates, OperatorDialogs) {
 TEST_F(Templates, GprsDialogsShownHiddenAndDisabledControls) {
   CSetConnPar gprs(link);
   ExpectTemplateFits(gprs, "GPRS connectivity parameters");
-  DialogHost host(gprs, prompter);
+  DialogHost host(gprs, prompter, prompter.Windows());
   for (int id : {1087, 1088, 1089, 1195, 1196, 1197, 1198, 1200, 1184, 1199}) {
     EXPECT_TRUE(host.Visible(id)) << id;
     EXPECT_TRUE(host.Enabled(id)) << id;
@@ -178,7 +178,7 @@ TEST_F(Templates, HiddenButtonsInputDialogs) {
 TEST_F(Templates, TcpIpAddressesAreAddressControls) {
   tcpIpConfig tcpIp(link);
   ExpectTemplateFits(tcpIp, "TCP/IP Config");
-  DialogHost host(tcpIp, prompter);
+  DialogHost host(tcpIp, prompter, prompter.Windows());
   for (int id : tcpIpConfig::kAddressFields) {
     EXPECT_EQ(host.Control(id)->objectName(), QStringLiteral("address%1").arg(id));
     ASSERT_NE(qobject_cast<QLineEdit *>(host.Control(id))->validator(), nullptr) << id;
@@ -188,7 +188,7 @@ TEST_F(Templates, TcpIpAddressesAreAddressControls) {
 
 TEST_F(Templates, MainDialogsVisibleAndHiddenControls) {
   CTillwrightDlg main(state, link);
-  DialogHost host(main, prompter);
+  DialogHost host(main, prompter, prompter.Windows());
   host.Window().show();
   for (int id : {1084, 1097, 1033, 1005, 1016, 1078, 1008, 1085, 1159, 1015, 1013, 1020, 1021, 1018, 1010, 1158,
                  1183, 3})
@@ -208,19 +208,19 @@ TEST_F(Templates, MainDialogsVisibleAndHiddenControls) {
 
 TEST_F(Templates, DialogsHiddenControls) {
   CFiscalCheck check(link);
-  DialogHost checkHost(check, prompter);
+  DialogHost checkHost(check, prompter, prompter.Windows());
   for (int id = 1067; id <= 1070; ++id) EXPECT_FALSE(checkHost.Visible(id)) << id;
   for (int id = 1033; id <= 1040; ++id) EXPECT_TRUE(checkHost.ReadOnly(id)) << id;
   EXPECT_TRUE(checkHost.ReadOnly(1083));
   CSetheaderFooter header(link);
-  DialogHost headerHost(header, prompter);
+  DialogHost headerHost(header, prompter, prompter.Windows());
   EXPECT_FALSE(headerHost.Visible(CSetheaderFooter::kUnfixedOnlyBox));
   EXPECT_TRUE(headerHost.Visible(CSetheaderFooter::kAdvertisementOnlyBox));
   CSetSN serial;
-  DialogHost serialHost(serial, prompter);
+  DialogHost serialHost(serial, prompter, prompter.Windows());
   EXPECT_FALSE(serialHost.Visible(1034));
   CSetTaxRates taxRates(link);
-  DialogHost taxHost(taxRates, prompter);
+  DialogHost taxHost(taxRates, prompter, prompter.Windows());
   for (size_t slot = 0; slot < CSetTaxRates::kSlots; ++slot) {
     const bool shown = slot < CSetTaxRates::kDeviceSlots;
     EXPECT_EQ(taxHost.Visible(CSetTaxRates::RateField(slot)), shown) << slot;
@@ -242,7 +242,7 @@ TEST_F(Templates, ConnectOnTheQtHost) {
   };
   CTillwrightDlg main(state, link);
   main.UseSerialRoots(platform::SerialRoots::None());  // no machine's ports, no sysfs
-  DialogHost host(main, prompter);
+  DialogHost host(main, prompter, prompter.Windows());
   host.Open();
   EXPECT_TRUE(hosttest::WaitFor([&] { return host.Text(1097) == "Disconnected" && link.tests > 0; }));
 
@@ -272,7 +272,7 @@ TEST_F(Templates, ConnectOnTheQtHost) {
 // follow the operation.
 TEST_F(Templates, JournalDialogOnTheQtHost) {
   KlenPrintDlg journal(link, {2014, 3, 1, 8, 0, 0});
-  DialogHost host(journal, prompter);
+  DialogHost host(journal, prompter, prompter.Windows());
   host.Open(false);
   EXPECT_EQ(host.Items(KlenPrintDlg::kOperationCombo),
             (std::vector<std::string>{"Single document form EJ", "Documents from EJ for period"}));
@@ -295,7 +295,7 @@ TEST_F(Templates, JournalDialogOnTheQtHost) {
 // box stays hidden, the radio buttons are a group.
 TEST_F(Templates, LogoPreviewOnTheQtHost) {
   CLoadLogo logo(link, limits);
-  DialogHost host(logo, prompter);
+  DialogHost host(logo, prompter, prompter.Windows());
   host.Open(false);
   EXPECT_FALSE(host.Visible(CLoadLogo::kDisableBox));
   host.SetImage(CLoadLogo::kPreview, 16, 2, {0xFF, 0x00, 0x0F, 0xF0});

@@ -13,19 +13,11 @@
 #include <vector>
 
 #include "dialogs/prompter.h"
+#include "win32/window_stack.h"
 
 namespace tillwright::win32 {
 
 class ProgressWindow;
-
-struct HostOptions {
-  // The module that holds the templates; the program's own when null.
-  HINSTANCE instance = nullptr;
-  // The caption of message boxes whose dialog names none, and of the progress window.
-  std::wstring caption = L"tillwright";
-  // The icon resource every dialog shows in its caption and task bar button; none when 0.
-  int iconId = 0;
-};
 
 class Win32Prompter final : public ui::IPrompter {
  public:
@@ -57,26 +49,23 @@ class Win32Prompter final : public ui::IPrompter {
       std::function<int(HWND owner, const std::wstring &text, const std::wstring &caption, UINT type)>;
   void SetMessageBox(MessageBoxFunction show);
 
-  const HostOptions &Options() const { return options_; }
+  const HostOptions &Options() const { return windows_.Options(); }
   HINSTANCE Instance() const;
   // The window that boxes and child dialogs belong to: the progress window while it shows, else
   // the dialog opened last that is still open; null before the first.
   HWND Owner() const;
-  bool Waiting() const { return waitDepth_ > 0; }
+  bool Waiting() const { return windows_.Waiting(); }
   // The progress window while one shows.
   HWND ProgressWindowHandle() const;
 
-  // The host's bookkeeping of open windows, innermost last.
-  void Opened(HWND window);
-  void Closed(HWND window);
+  // The open windows, innermost last; each DialogHost is on it while it runs.
+  WindowStack &Windows() { return windows_; }
 
  private:
   int Show(std::string_view text, std::string_view caption, ui::Icon icon, UINT buttons);
 
-  HostOptions options_;
   MessageBoxFunction messageBox_;
-  std::vector<HWND> windows_;
-  int waitDepth_ = 0;
+  WindowStack windows_;
   HCURSOR cursorBeforeWait_ = nullptr;
   std::unique_ptr<ProgressWindow> progress_;
   std::atomic<bool> stopped_{false};

@@ -1,4 +1,4 @@
-#include "core/fiscal_check.h"
+#include "registration/fiscal_check.h"
 
 #include "core/code_page.h"
 #include "core/command_codes.h"

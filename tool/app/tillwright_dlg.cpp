@@ -1,4 +1,4 @@
-#include "core/tillwright_dlg.h"
+#include "app/tillwright_dlg.h"
 
 #include <cstdio>
 #include <ctime>
@@ -6,24 +6,9 @@
 
 #include "core/code_page.h"
 #include "core/command_codes.h"
-#include "core/fiscal_check.h"
 #include "core/local_time.h"
 #include "core/messages.h"
 #include "platform/port_names.h"
-#include "programming/dev_code_tbl.h"
-#include "programming/klen_print_dlg.h"
-#include "programming/load_logo.h"
-#include "programming/set_clerk.h"
-#include "programming/set_conn_par.h"
-#include "programming/set_counter.h"
-#include "programming/set_header_footer.h"
-#include "programming/set_sn.h"
-#include "programming/set_tax_rates.h"
-#include "programming/tcp_ip_config.h"
-#include "registration/business_data.h"
-#include "registration/date_period.h"
-#include "registration/fiscalization.h"
-#include "registration/reg_data.h"
 #include "settings/settings.h"
 
 namespace tillwright {
@@ -41,7 +26,8 @@ std::string Trying(const std::string &port) { return std::string(msg::kTryingPor
 
 }  // namespace
 
-CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link) : Dialog("tillwright_dlg"), state_(state), link_(link) {
+CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link)
+    : Dialog("tillwright_dlg"), state_(state), link_(link), dialogs_(state, link) {
   Uses({kResultField, kStatusLabel});
   On(kConnectButton, ui::Event::Clicked, [this] { OnConnect(); });
   On(kSetDateTimeButton, ui::Event::Clicked, [this] { OnSetDateTime(); });
@@ -210,19 +196,19 @@ void CTillwrightDlg::OnDiagnostics() { RunCommand(cmd::kDiagnostics, cmd::kPrint
 void CTillwrightDlg::OnPaperCut() { RunCommand(cmd::kPaperCut, ""); }
 
 void CTillwrightDlg::OnSetSerialNumber() {
-  CSetSN dialog;
-  if (Prompter().Run(dialog) != ui::kResultOk) return;
-  RunCommand(cmd::kSetSerial, std::string(cmd::kSerialCountry) + "," + dialog.SerialNumber() + ",,");
+  const auto dialog = dialogs_.SerialNumber();
+  if (Prompter().Run(*dialog) != ui::kResultOk) return;
+  RunCommand(cmd::kSetSerial, std::string(cmd::kSerialCountry) + "," + dialog->SerialNumber() + ",,");
 }
 
 void CTillwrightDlg::OnFiscalStart() {
   {
-    CFiscalCheck check(link_);
-    if (Prompter().Run(check) != ui::kResultOk) return;
+    const auto check = dialogs_.FiscalCheck();
+    if (Prompter().Run(*check) != ui::kResultOk) return;
   }
   {
-    CFiscalization fiscalization(state_, link_);
-    Prompter().Run(fiscalization);
+    const auto fiscalization = dialogs_.Fiscalization();
+    Prompter().Run(*fiscalization);
   }
   const std::string status = link_.LastStatus();
   if (!status.empty()) state_.lastStatusCopy = status;
@@ -232,50 +218,50 @@ void CTillwrightDlg::OnFiscalStart() {
 
 void CTillwrightDlg::OnHeaderLines() {
   {
-    CSetheaderFooter dialog(link_);
-    Prompter().Run(dialog);
+    const auto dialog = dialogs_.HeaderFooter();
+    Prompter().Run(*dialog);
   }
   UpdateData(false);
 }
 
 void CTillwrightDlg::OnOperatorName() {
   {
-    CSetClerkName dialog(link_);
-    Prompter().Run(dialog);
+    const auto dialog = dialogs_.ClerkName();
+    Prompter().Run(*dialog);
   }
   UpdateData(false);
 }
 
 void CTillwrightDlg::OnOperatorPassword() {
   {
-    CSetClerkPass dialog(link_);
-    Prompter().Run(dialog);
+    const auto dialog = dialogs_.ClerkPassword();
+    Prompter().Run(*dialog);
   }
   UpdateData(false);
 }
 
 void CTillwrightDlg::OnTcpIp() {
-  tcpIpConfig dialog(link_);
-  Prompter().Run(dialog);
+  const auto dialog = dialogs_.TcpIp();
+  Prompter().Run(*dialog);
 }
 
 void CTillwrightDlg::OnGprs() {
-  CSetConnPar dialog(link_);
-  Prompter().Run(dialog);
+  const auto dialog = dialogs_.ConnectionParameters();
+  Prompter().Run(*dialog);
 }
 
 // The sale goes on only once the receipt is open; the total and the closing follow the sale
 // whatever its answer, so that the result field shows how the receipt ended.
 void CTillwrightDlg::OnTestSale() {
-  CenterPrice dialog;
-  if (Prompter().Run(dialog) != ui::kResultOk) return;
+  const auto dialog = dialogs_.TestSalePrice();
+  if (Prompter().Run(*dialog) != ui::kResultOk) return;
   UpdateData(true);
   ui::WaitCursor wait(Prompter());
   std::string request =
       std::string(cmd::kTestSaleOperator) + ',' + cmd::kTestSalePassword + ',' + cmd::kTestSaleTill;
   if (link_.SendCommand(state_.resultText, request, cmd::kOpenReceipt) == 0) {
-    request = std::string(cmd::kTestSaleText) + '\n' + dialog.Description() + '\t' + cmd::kTestSaleGroup +
-              dialog.Price();
+    request = std::string(cmd::kTestSaleText) + '\n' + dialog->Description() + '\t' + cmd::kTestSaleGroup +
+              dialog->Price();
     link_.SendCommand(state_.resultText, request, cmd::kSale);
     request = cmd::kPayInCash;
     link_.SendCommand(state_.resultText, request, cmd::kTotal);
@@ -287,9 +273,9 @@ void CTillwrightDlg::OnTestSale() {
 }
 
 void CTillwrightDlg::OnCounters() {
-  CSetCounter dialog;
-  if (Prompter().Run(dialog) != ui::kResultOk) return;
-  RunCommand(cmd::kCounters, dialog.First() + '\n' + dialog.Second());
+  const auto dialog = dialogs_.Counters();
+  if (Prompter().Run(*dialog) != ui::kResultOk) return;
+  RunCommand(cmd::kCounters, dialog->First() + '\n' + dialog->Second());
 }
 
 void CTillwrightDlg::OnDeviceType() {
@@ -307,42 +293,42 @@ void CTillwrightDlg::OnQuit() {
 }
 
 void CTillwrightDlg::OnTaxRates() {
-  CSetTaxRates dialog(link_);
-  Prompter().Run(dialog);
+  const auto dialog = dialogs_.TaxRates();
+  Prompter().Run(*dialog);
 }
 
 void CTillwrightDlg::OnJournal() {
-  KlenPrintDlg dialog(link_);
-  Prompter().Run(dialog);
+  const auto dialog = dialogs_.Journal();
+  Prompter().Run(*dialog);
 }
 
 void CTillwrightDlg::OnCodePages() {
-  CDevCodeTbl dialog(link_);
-  Prompter().Run(dialog);
+  const auto dialog = dialogs_.CodeTable();
+  Prompter().Run(*dialog);
 }
 
 void CTillwrightDlg::OnLogo() {
   {
-    CLoadLogo dialog(link_, state_.logoLimits);
-    Prompter().Run(dialog);
+    const auto dialog = dialogs_.Logo();
+    Prompter().Run(*dialog);
   }
   UpdateData(false);
 }
 
 void CTillwrightDlg::OnBusinessData() {
-  CBusinessData dialog(link_);
-  Prompter().Run(dialog);
+  const auto dialog = dialogs_.BusinessData();
+  Prompter().Run(*dialog);
 }
 
 void CTillwrightDlg::OnReportsByDates() {
-  CDatePeriod period;
-  if (Prompter().Run(period) != ui::kResultOk) return;
-  RunCommand(cmd::kReportByDates, ReportPeriodData(period.begin, period.end));
+  const auto period = dialogs_.DatePeriod();
+  if (Prompter().Run(*period) != ui::kResultOk) return;
+  RunCommand(cmd::kReportByDates, ReportPeriodData(period->begin, period->end));
 }
 
 void CTillwrightDlg::OnRemoteAudit() {
-  CRegData dialog(link_);
-  Prompter().Run(dialog);
+  const auto dialog = dialogs_.RegData();
+  Prompter().Run(*dialog);
 }
 
 }  // namespace tillwright

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/dialog_catalogue.h"
 #include "core/app_state.h"
 #include "core/connection_monitor.h"
 #include "core/link.h"
@@ -112,6 +113,7 @@ class CTillwrightDlg : public ui::Dialog {
 
   AppState &state_;
   ILink &link_;
+  const DialogMaker dialogs_;
   int deviceType_ = 0;
   std::optional<platform::SerialRoots> roots_;
   // The device path the scan's device answered on; empty for a COM port or no device.

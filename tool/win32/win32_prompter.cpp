@@ -1,4 +1,4 @@
-#include "win32/prompter.h"
+#include "win32/win32_prompter.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -31,36 +31,27 @@ UINT IconFlag(ui::Icon icon) {
 
 }  // namespace
 
-Win32Prompter::Win32Prompter(HostOptions options) : options_(std::move(options)), thread_(::GetCurrentThreadId()) {
+Win32Prompter::Win32Prompter(HostOptions options) : windows_(std::move(options)), thread_(::GetCurrentThreadId()) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_INTERNET_CLASSES};
   ::InitCommonControlsEx(&controls);
 }
 
 Win32Prompter::~Win32Prompter() = default;
 
-HINSTANCE Win32Prompter::Instance() const {
-  return options_.instance != nullptr ? options_.instance : ::GetModuleHandleW(nullptr);
-}
+HINSTANCE Win32Prompter::Instance() const { return windows_.Instance(); }
 
 void Win32Prompter::SetMessageBox(MessageBoxFunction show) { messageBox_ = std::move(show); }
 
-HWND Win32Prompter::Owner() const { return windows_.empty() ? nullptr : windows_.back(); }
+HWND Win32Prompter::Owner() const { return windows_.Top(); }
 
 HWND Win32Prompter::ProgressWindowHandle() const { return progress_ ? progress_->Window() : nullptr; }
-
-void Win32Prompter::Opened(HWND window) { windows_.push_back(window); }
-
-void Win32Prompter::Closed(HWND window) {
-  const auto it = std::find(windows_.rbegin(), windows_.rend(), window);
-  if (it != windows_.rend()) windows_.erase(std::next(it).base());
-}
 
 int Win32Prompter::Show(std::string_view text, std::string_view caption, ui::Icon icon, UINT buttons) {
   HWND owner = Owner();
   UINT type = buttons | IconFlag(icon);
   // Without a window of ours yet, the box still holds up every window of the thread.
   if (owner == nullptr) type |= MB_TASKMODAL;
-  const std::wstring title = caption.empty() ? options_.caption : Widen(caption);
+  const std::wstring title = caption.empty() ? windows_.Options().caption : Widen(caption);
   const std::wstring body = Widen(text);
   return messageBox_ ? messageBox_(owner, body, title, type) : ::MessageBoxW(owner, body.c_str(), title.c_str(), type);
 }
@@ -78,11 +69,11 @@ bool Win32Prompter::AskYesNo(std::string_view text, std::string_view caption, ui
 }
 
 void Win32Prompter::BeginWait() {
-  if (waitDepth_++ == 0) cursorBeforeWait_ = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+  if (windows_.BeginWait()) cursorBeforeWait_ = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
 }
 
 void Win32Prompter::EndWait() {
-  if (waitDepth_ == 0 || --waitDepth_ > 0) return;
+  if (!windows_.EndWait()) return;
   ::SetCursor(cursorBeforeWait_ != nullptr ? cursorBeforeWait_ : ::LoadCursorW(nullptr, IDC_ARROW));
 }
 
@@ -108,11 +99,11 @@ std::optional<std::string> Win32Prompter::OpenFile(std::string_view title, std::
 void Win32Prompter::BeginProgress(std::string_view text, int steps, bool stoppable) {
   EndProgress();
   stopped_ = false;
-  auto progress = std::make_unique<ProgressWindow>(Instance(), Owner(), options_.caption, stoppable, stopped_);
+  auto progress = std::make_unique<ProgressWindow>(Instance(), Owner(), windows_.Options().caption, stoppable, stopped_);
   if (progress->Window() == nullptr) return;
   progress->SetSteps(steps);
   progress->SetText(Widen(text));
-  Opened(progress->Window());
+  windows_.Opened(progress->Window());
   progress_ = std::move(progress);
   progress_->Pump();
 }
@@ -155,12 +146,12 @@ void Win32Prompter::WaitProgress() {
 
 void Win32Prompter::EndProgress() {
   if (!progress_) return;
-  Closed(progress_->Window());
+  windows_.Closed(progress_->Window());
   progress_.reset();
 }
 
 int Win32Prompter::Run(ui::Dialog &dialog) {
-  DialogHost host(dialog, *this);
+  DialogHost host(dialog, *this, windows_);
   return host.Run(Owner());
 }
 

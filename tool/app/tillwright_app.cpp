@@ -1,6 +1,6 @@
-#include "core/tillwright_app.h"
+#include "app/tillwright_app.h"
 
-#include "core/tillwright_dlg.h"
+#include "app/tillwright_dlg.h"
 
 namespace tillwright {
 
