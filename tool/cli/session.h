@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/backup_file.h"
-#include "cli/cli.h"
+#include "cli/console.h"
 #include "cli/device.h"
 #include "core/code_page.h"
 #include "dialogs/prompter.h"

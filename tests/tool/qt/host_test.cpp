@@ -416,7 +416,7 @@ TEST_F(QtHost, LabelsAreReadAsShownAndReadOnlyFieldsLookIt) {
    public:
     Look() : Dialog("host_look") { Uses({2001, 2002, 2003, 2004, 2005}); }
   } look;
-  DialogHost host(look, prompter);
+  DialogHost host(look, prompter, prompter.Windows());
   host.Open();
   struct Case {
     ControlId label;
