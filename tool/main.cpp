@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "app/tillwright_app.h"
 #include "core/code_page.h"
 #include "core/messages.h"
 #include "core/send_command.h"
-#include "app/tillwright_app.h"
 #include "fiscal_version.h"
 #include "qt/demo.h"
 #include "qt/dialog_host.h"

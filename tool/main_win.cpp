@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "app/tillwright_app.h"
 #include "core/code_page.h"
 #include "core/send_command.h"
-#include "app/tillwright_app.h"
 #include "fiscal_version.h"
 #include "resource.h"
 #include "win32/demo.h"
-#include "win32/win32_prompter.h"
 #include "win32/text.h"
+#include "win32/win32_prompter.h"
 
 namespace {
 

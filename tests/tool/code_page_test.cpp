@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "core/code_page.h"
 #include "app/tillwright_app.h"
+#include "core/code_page.h"
 #include "dialogs/data_exchange.h"
 #include "fake_view.h"
 

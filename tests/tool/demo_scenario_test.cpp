@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "app/demo_scenario.h"
+#include "app/tillwright_dlg.h"
 #include "core/code_page.h"
 #include "core/command_codes.h"
 #include "core/connection_monitor.h"
-#include "app/tillwright_dlg.h"
 #include "logic_test_support.h"
 #include "settings/settings.h"
 

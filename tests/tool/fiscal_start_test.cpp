@@ -2,10 +2,10 @@
 // message for each answer.
 #include <gtest/gtest.h>
 
-#include "core/app_state.h"
-#include "registration/fiscal_check.h"
 #include "app/tillwright_dlg.h"
+#include "core/app_state.h"
 #include "logic_test_support.h"
+#include "registration/fiscal_check.h"
 #include "registration/fiscalization.h"
 
 namespace {

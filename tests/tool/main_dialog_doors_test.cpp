@@ -1,9 +1,9 @@
 // The main dialog's doors to the logo, tax-rate, journal and code-table dialogs.
 #include <gtest/gtest.h>
 
-#include "core/app_state.h"
 #include "app/tillwright_dlg.h"
 #include "bitmap_files.h"
+#include "core/app_state.h"
 #include "logic_test_support.h"
 #include "programming/load_logo.h"
 

@@ -3,9 +3,9 @@
 
 #include <chrono>
 
+#include "app/tillwright_dlg.h"
 #include "core/app_state.h"
 #include "core/send_command.h"
-#include "app/tillwright_dlg.h"
 #include "logic_test_support.h"
 #include "seriallink/link.h"
 #include "sim_fixture.h"

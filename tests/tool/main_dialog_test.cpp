@@ -6,12 +6,12 @@
 #include <regex>
 #include <thread>
 
+#include "app/tillwright_app.h"
+#include "app/tillwright_dlg.h"
 #include "core/app_state.h"
 #include "core/code_page.h"
 #include "core/local_time.h"
 #include "core/messages.h"
-#include "app/tillwright_app.h"
-#include "app/tillwright_dlg.h"
 #include "logic_test_support.h"
 #include "programming/set_clerk.h"
 #include "programming/set_sn.h"

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "app/tillwright_dlg.h"
 #include "core/app_state.h"
 #include "core/port_scan.h"
 #include "core/send_command.h"
-#include "app/tillwright_dlg.h"
 #include "fiscalsim/pty_link.h"
 #include "fiscalsim/simulator.h"
 #include "logic_test_support.h"

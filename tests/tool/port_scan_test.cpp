@@ -4,8 +4,8 @@
 
 #include <thread>
 
-#include "core/app_state.h"
 #include "app/tillwright_dlg.h"
+#include "core/app_state.h"
 #include "logic_test_support.h"
 
 namespace {

@@ -5,11 +5,11 @@
 #include <ctime>
 #include <deque>
 
+#include "app/tillwright_app.h"
+#include "app/tillwright_dlg.h"
 #include "core/fields.h"
 #include "core/local_time.h"
 #include "core/messages.h"
-#include "app/tillwright_app.h"
-#include "app/tillwright_dlg.h"
 #include "logic_test_support.h"
 #include "registration/business_data.h"
 #include "registration/date_period.h"

@@ -2,9 +2,9 @@
 // after OK, and nothing after Cancel.
 #include <gtest/gtest.h>
 
+#include "app/tillwright_dlg.h"
 #include "core/app_state.h"
 #include "core/code_page.h"
-#include "app/tillwright_dlg.h"
 #include "logic_test_support.h"
 #include "programming/set_counter.h"
 

@@ -15,8 +15,8 @@
 #include "dialogs/data_exchange.h"
 #include "dialogs/dialog.h"
 #include "win32/dialog_host.h"
-#include "win32/win32_prompter.h"
 #include "win32/text.h"
+#include "win32/win32_prompter.h"
 
 namespace tillwright::win32::testing {
 

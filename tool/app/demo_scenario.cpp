@@ -1,10 +1,10 @@
 #include "app/demo_scenario.h"
 
-#include "core/code_page.h"
-#include "core/connection_monitor.h"
-#include "core/command_codes.h"
-#include "core/messages.h"
 #include "app/tillwright_dlg.h"
+#include "core/code_page.h"
+#include "core/command_codes.h"
+#include "core/connection_monitor.h"
+#include "core/messages.h"
 #include "settings/settings.h"
 
 namespace tillwright {

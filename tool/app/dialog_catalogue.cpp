@@ -16,17 +16,13 @@ std::unique_ptr<CRegData> DialogMaker::RegData() const { return std::make_unique
 std::unique_ptr<CSetClerkName> DialogMaker::ClerkName() const { return std::make_unique<CSetClerkName>(*link_); }
 std::unique_ptr<CSetClerkPass> DialogMaker::ClerkPassword() const { return std::make_unique<CSetClerkPass>(*link_); }
 std::unique_ptr<tcpIpConfig> DialogMaker::TcpIp() const { return std::make_unique<tcpIpConfig>(*link_); }
-std::unique_ptr<CSetConnPar> DialogMaker::ConnectionParameters() const {
-  return std::make_unique<CSetConnPar>(*link_);
-}
+std::unique_ptr<CSetConnPar> DialogMaker::ConnectionParameters() const { return std::make_unique<CSetConnPar>(*link_); }
 std::unique_ptr<CSetCounter> DialogMaker::Counters() const { return std::make_unique<CSetCounter>(); }
 std::unique_ptr<CenterPrice> DialogMaker::TestSalePrice() const { return std::make_unique<CenterPrice>(); }
 std::unique_ptr<CSetTaxRates> DialogMaker::TaxRates() const { return std::make_unique<CSetTaxRates>(*link_); }
 std::unique_ptr<KlenPrintDlg> DialogMaker::Journal() const { return std::make_unique<KlenPrintDlg>(*link_); }
 std::unique_ptr<CDevCodeTbl> DialogMaker::CodeTable() const { return std::make_unique<CDevCodeTbl>(*link_); }
-std::unique_ptr<CLoadLogo> DialogMaker::Logo() const {
-  return std::make_unique<CLoadLogo>(*link_, state_->logoLimits);
-}
+std::unique_ptr<CLoadLogo> DialogMaker::Logo() const { return std::make_unique<CLoadLogo>(*link_, state_->logoLimits); }
 
 std::vector<DialogEntry> DialogCatalogue(AppState &state, ILink &link) {
   const DialogMaker m(state, link);

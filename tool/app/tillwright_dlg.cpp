@@ -257,11 +257,10 @@ void CTillwrightDlg::OnTestSale() {
   if (Prompter().Run(*dialog) != ui::kResultOk) return;
   UpdateData(true);
   ui::WaitCursor wait(Prompter());
-  std::string request =
-      std::string(cmd::kTestSaleOperator) + ',' + cmd::kTestSalePassword + ',' + cmd::kTestSaleTill;
+  std::string request = std::string(cmd::kTestSaleOperator) + ',' + cmd::kTestSalePassword + ',' + cmd::kTestSaleTill;
   if (link_.SendCommand(state_.resultText, request, cmd::kOpenReceipt) == 0) {
-    request = std::string(cmd::kTestSaleText) + '\n' + dialog->Description() + '\t' + cmd::kTestSaleGroup +
-              dialog->Price();
+    request =
+        std::string(cmd::kTestSaleText) + '\n' + dialog->Description() + '\t' + cmd::kTestSaleGroup + dialog->Price();
     link_.SendCommand(state_.resultText, request, cmd::kSale);
     request = cmd::kPayInCash;
     link_.SendCommand(state_.resultText, request, cmd::kTotal);

@@ -8,12 +8,12 @@ namespace tillwright::cli {
 // The exit statuses, stable for scripts.
 enum Exit : int {
   kExitOk = 0,
-  kExitUsage = 1,        // bad arguments, or a group that cannot be read
-  kExitNoDevice = 2,     // no device answers (on the port named, or anywhere)
-  kExitRefused = 3,      // the device refused a command
-  kExitBadFile = 4,      // a file that cannot be read or written, or is no sound backup
-  kExitPartial = 5,      // a restore that wrote some groups and not others
-  kExitDeclined = 6,     // the person (or the lack of --yes) declined
+  kExitUsage = 1,     // bad arguments, or a group that cannot be read
+  kExitNoDevice = 2,  // no device answers (on the port named, or anywhere)
+  kExitRefused = 3,   // the device refused a command
+  kExitBadFile = 4,   // a file that cannot be read or written, or is no sound backup
+  kExitPartial = 5,   // a restore that wrote some groups and not others
+  kExitDeclined = 6,  // the person (or the lack of --yes) declined
 };
 
 struct Console {

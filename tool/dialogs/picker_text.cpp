@@ -74,8 +74,8 @@ bool ReadPickerText(std::string_view text, PickerValue &value) {
   text = Trimmed(text);
   PickerValue read = value;
   // A date with a time names its seconds; a time without them is on the full minute.
-  const bool ok = text.size() == 19 ? text[10] == ' ' && ReadDate(text.substr(0, 10), read) &&
-                                          ReadTime(text.substr(11), read)
+  const bool ok = text.size() == 19
+                      ? text[10] == ' ' && ReadDate(text.substr(0, 10), read) && ReadTime(text.substr(11), read)
                   : text.size() == 10 ? ReadDate(text, read)
                                       : ReadTime(text, read);
   if (ok) value = read;

@@ -9,9 +9,9 @@
 namespace tillwright::ui {
 
 struct PictureFit {
-  int width = 0;   // the picture as shown
+  int width = 0;  // the picture as shown
   int height = 0;
-  int left = 0;    // its place in the control
+  int left = 0;  // its place in the control
   int top = 0;
   // Grey levels, `width` a row from the top, 0 black to 255 white; empty when nothing shows.
   std::vector<uint8_t> greys;

@@ -13,8 +13,8 @@
 
 #include "app/demo_scenario.h"
 #include "app/dialog_catalogue.h"
-#include "core/messages.h"
 #include "app/tillwright_dlg.h"
+#include "core/messages.h"
 #include "qt/dialog_host.h"
 #include "qt/qt_prompter.h"
 

@@ -5,10 +5,10 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTimeEdit>
-#include <QImage>
 #include <QDialog>
 #include <QFile>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -49,7 +49,7 @@ std::string PickerText(const QDateTimeEdit *picker) {
   const QDateTime value = picker->dateTime();
   const bool date = (picker->displayedSections() & QDateTimeEdit::DateSections_Mask) != 0;
   const bool time = (picker->displayedSections() & QDateTimeEdit::TimeSections_Mask) != 0;
-  const ui::PickerValue v{value.date().year(), value.date().month(), value.date().day(),
+  const ui::PickerValue v{value.date().year(), value.date().month(),  value.date().day(),
                           value.time().hour(), value.time().minute(), value.time().second()};
   return ui::PickerText(v, date && time ? ui::PickerShows::DateAndTime
                            : date       ? ui::PickerShows::Date
@@ -75,7 +75,7 @@ bool IsReadOnly(const QWidget *w) {
 
 void SetPickerText(QDateTimeEdit *picker, const QString &text) {
   const QDateTime now = picker->dateTime();
-  ui::PickerValue v{now.date().year(), now.date().month(), now.date().day(),
+  ui::PickerValue v{now.date().year(), now.date().month(),  now.date().day(),
                     now.time().hour(), now.time().minute(), now.time().second()};
   if (!ui::ReadPickerText(FromQt(text), v)) return;
   picker->setDateTime(QDateTime(QDate(v.year, v.month, v.day), QTime(v.hour, v.minute, v.second)));

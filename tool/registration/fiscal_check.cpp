@@ -7,10 +7,9 @@
 namespace tillwright {
 
 CFiscalCheck::CFiscalCheck(ILink &link) : Dialog("fiscal_check"), link_(link) {
-  Uses({kFirstHeaderField, kFirstHeaderField + 1, kFirstHeaderField + 2, kFirstHeaderField + 3,
-        kFirstHeaderField + 4, kFirstHeaderField + 5, kFirstHeaderField + 6, kFirstHeaderField + 7,
-        kFirstRateField, kFirstRateField + 1, kFirstRateField + 2, kFirstRateField + 3, kSerialField,
-        ui::kIdOk, ui::kIdCancel});
+  Uses({kFirstHeaderField, kFirstHeaderField + 1, kFirstHeaderField + 2, kFirstHeaderField + 3, kFirstHeaderField + 4,
+        kFirstHeaderField + 5, kFirstHeaderField + 6, kFirstHeaderField + 7, kFirstRateField, kFirstRateField + 1,
+        kFirstRateField + 2, kFirstRateField + 3, kSerialField, ui::kIdOk, ui::kIdCancel});
 }
 
 void CFiscalCheck::OnInitDialog() {

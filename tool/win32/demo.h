@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "core/link.h"
 #include "app/tillwright_app.h"
+#include "core/link.h"
 #include "win32/win32_prompter.h"
 
 namespace tillwright::win32 {

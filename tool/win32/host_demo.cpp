@@ -11,9 +11,9 @@
 #include "dialogs/dialog.h"
 #include "resource.h"
 #include "win32/dialog_host.h"
-#include "win32/win32_prompter.h"
 #include "win32/screenshot.h"
 #include "win32/text.h"
+#include "win32/win32_prompter.h"
 
 namespace {
 

@@ -99,7 +99,8 @@ std::optional<std::string> Win32Prompter::OpenFile(std::string_view title, std::
 void Win32Prompter::BeginProgress(std::string_view text, int steps, bool stoppable) {
   EndProgress();
   stopped_ = false;
-  auto progress = std::make_unique<ProgressWindow>(Instance(), Owner(), windows_.Options().caption, stoppable, stopped_);
+  auto progress =
+      std::make_unique<ProgressWindow>(Instance(), Owner(), windows_.Options().caption, stoppable, stopped_);
   if (progress->Window() == nullptr) return;
   progress->SetSteps(steps);
   progress->SetText(Widen(text));

@@ -28,8 +28,7 @@ class Win32Prompter final : public ui::IPrompter {
 
   // The defaults are the interface's, for calls that name this class.
   void Inform(std::string_view text, std::string_view caption = {}, ui::Icon icon = ui::Icon::None) override;
-  bool AskOkCancel(std::string_view text, std::string_view caption = {},
-                   ui::Icon icon = ui::Icon::Question) override;
+  bool AskOkCancel(std::string_view text, std::string_view caption = {}, ui::Icon icon = ui::Icon::Question) override;
   bool AskYesNo(std::string_view text, std::string_view caption = {}, ui::Icon icon = ui::Icon::Question) override;
   void BeginWait() override;
   void EndWait() override;

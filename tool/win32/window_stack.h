@@ -28,9 +28,7 @@ class WindowStack {
   explicit WindowStack(HostOptions options) : options_(std::move(options)) {}
 
   const HostOptions &Options() const { return options_; }
-  HINSTANCE Instance() const {
-    return options_.instance != nullptr ? options_.instance : ::GetModuleHandleW(nullptr);
-  }
+  HINSTANCE Instance() const { return options_.instance != nullptr ? options_.instance : ::GetModuleHandleW(nullptr); }
 
   // The window opened last that is still open; null before the first.
   HWND Top() const { return windows_.empty() ? nullptr : windows_.back(); }

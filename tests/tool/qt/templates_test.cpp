@@ -18,10 +18,9 @@
 #include <set>
 #include <thread>
 
-#include "core/app_state.h"
 #include "app/dialog_catalogue.h"
-#include "registration/fiscal_check.h"
 #include "app/tillwright_dlg.h"
+#include "core/app_state.h"
 #include "host_test_support.h"
 #include "logic_test_support.h"
 #include "programming/dev_code_tbl.h"
@@ -38,6 +37,7 @@
 #include "qt/qt_prompter.h"
 #include "registration/business_data.h"
 #include "registration/date_period.h"
+#include "registration/fiscal_check.h"
 #include "registration/fiscalization.h"
 #include "registration/reg_data.h"
 #include "wait_for.h"
