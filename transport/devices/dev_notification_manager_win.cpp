@@ -1,8 +1,9 @@
 // The notification manager on Windows: a hidden top-level window on the manager's own thread,
 // registered for the device-interface broadcasts of every interface class. (A message-only
 // window would be simpler, but broadcasts do not reach those.)
-#include <dbt.h>
 #include <windows.h>
+
+#include <dbt.h>
 
 #include <chrono>
 #include <cstddef>
