@@ -21,14 +21,6 @@ using tooltest::Sent;
 template <typename D>
 class Operators : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dlg.Attach(view, prompter);
-    dlg.OnInitDialog();
-  }
-  void TearDown() override {
-    tooltest::ExpectDeclaredControls(view, dlg);
-    dlg.Detach();
-  }
   void Fill(const std::string &number, const std::string &a, const std::string &b) {
     view.SetText(1033, number);
     view.SetText(1034, a);
@@ -39,6 +31,7 @@ class Operators : public ::testing::Test {
   FakeView view;
   ScriptedPrompter prompter;
   D dlg{link};
+  tooltest::OpenDialog opened{view, dlg, prompter};
 };
 
 using OperatorName = Operators<CSetClerkName>;

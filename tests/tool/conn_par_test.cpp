@@ -31,13 +31,9 @@ class Gprs : public ::testing::Test {
   }
   void Open() {
     view.MakeCheckBox(CSetConnPar::kFirstInstallBox);
-    dlg.Attach(view, prompter);
-    dlg.OnInitDialog();
+    opened.emplace(view, dlg, prompter);
   }
-  void TearDown() override {
-    tooltest::ExpectDeclaredControls(view, dlg);
-    dlg.Detach();
-  }
+  void TearDown() override { opened.reset(); }
 
   std::map<std::pair<uint16_t, std::string>, RecordingLink::Answer> answers{{{228, ""}, {0, "L"}},
                                                                             {{176, "R"}, {0, "apn,user,pw"}}};
@@ -45,6 +41,7 @@ class Gprs : public ::testing::Test {
   FakeView view;
   ScriptedPrompter prompter;
   CSetConnPar dlg{link};
+  std::optional<tooltest::OpenDialog> opened;
 };
 
 TEST_F(Gprs, OpensWithTheLockThenTheParameters) {

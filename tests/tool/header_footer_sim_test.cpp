@@ -12,13 +12,7 @@ namespace {
 
 using tillwright::CSetheaderFooter;
 
-class HeaderFooterOnSimulator : public tooltest::SimOnCom7 {
- protected:
-  void TearDown() override {
-    seriallink::Disconnect();
-    SimOnCom7::TearDown();
-  }
-};
+using HeaderFooterOnSimulator = tooltest::SimOnCom7;
 
 TEST_F(HeaderFooterOnSimulator, WrittenLinesReadBack) {
   tillwright::SetWidgetCodePage(1251);

@@ -51,23 +51,14 @@ class HeaderFooter : public ::testing::Test {
   void SetUp() override {
     link.device = [this](uint16_t code, const std::string &data) { return device(code, data); };
   }
-  void TearDown() override {
-    for (auto &[dialog, fake] : opened_) {
-      fake->Close();
-      dialog->OnDestroy();
-      tooltest::ExpectDeclaredControls(*fake, *dialog);
-      dialog->Detach();
-    }
-  }
+  void TearDown() override { opened_.clear(); }
   // Opens a fresh dialog over `view`.
   CSetheaderFooter &Open(FakeView &over) {
     dialogs_.emplace_back(link);
     CSetheaderFooter &dialog = dialogs_.back();
     over.MakeCheckBox(CSetheaderFooter::kAdvertisementOnlyBox);
     over.MakeCheckBox(CSetheaderFooter::kUnfixedOnlyBox);
-    dialog.Attach(over, prompter);
-    dialog.OnInitDialog();
-    opened_.emplace_back(&dialog, &over);
+    opened_.emplace_back(over, dialog, prompter);
     return dialog;
   }
   std::vector<Sent> Writes() const {
@@ -85,7 +76,7 @@ class HeaderFooter : public ::testing::Test {
 
  private:
   std::deque<CSetheaderFooter> dialogs_;
-  std::vector<std::pair<CSetheaderFooter *, FakeView *>> opened_;
+  std::deque<tooltest::OpenDialog> opened_;
 };
 
 TEST_F(HeaderFooter, ReadsTenLinesIntoTheirSlots) {

@@ -25,15 +25,9 @@ class JournalPrint : public ::testing::Test {
     link.device = [this](uint16_t code, const std::string &) {
       return RecordingLink::Answer{code == failing ? 1 : 0, code == failing ? "Error" : ""};
     };
-    dlg.Attach(view, prompter);
-    dlg.OnInitDialog();
+    opened.emplace(view, dlg, prompter);
   }
-  void TearDown() override {
-    view.Close();
-    dlg.OnDestroy();
-    tooltest::ExpectDeclaredControls(view, dlg);
-    dlg.Detach();
-  }
+  void TearDown() override { opened.reset(); }
   void Period() { view.Choose(dlg, KlenPrintDlg::kOperationCombo, KlenPrintDlg::kPeriod); }
 
   uint16_t failing = 0;
@@ -41,6 +35,7 @@ class JournalPrint : public ::testing::Test {
   ScriptedPrompter prompter;
   FakeView view;
   KlenPrintDlg dlg{link, kNow};
+  std::optional<tooltest::OpenDialog> opened;
 };
 
 TEST_F(JournalPrint, OpensOnTheSingleDocumentWithTheCurrentTime) {

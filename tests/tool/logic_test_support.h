@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,29 @@ inline void ExpectDeclaredControls(const FakeView &view, const tillwright::ui::D
     EXPECT_TRUE(std::binary_search(declared.begin(), declared.end(), id))
         << dialog.TemplateName() << " reaches control " << id << " without declaring it";
 }
+
+// A dialog open over a fake view for as long as this lives, as a host runs it: attached and
+// initialised now; at the end closed, destroyed, checked for undeclared controls and detached.
+class OpenDialog {
+ public:
+  OpenDialog(FakeView &view, tillwright::ui::Dialog &dialog, tillwright::ui::IPrompter &prompter)
+      : view_(view), dialog_(dialog) {
+    dialog.Attach(view, prompter);
+    dialog.OnInitDialog();
+  }
+  ~OpenDialog() {
+    view_.Close();
+    dialog_.OnDestroy();
+    ExpectDeclaredControls(view_, dialog_);
+    dialog_.Detach();
+  }
+  OpenDialog(const OpenDialog &) = delete;
+  OpenDialog &operator=(const OpenDialog &) = delete;
+
+ private:
+  FakeView &view_;
+  tillwright::ui::Dialog &dialog_;
+};
 
 // A child dialog run as the person would: `person` acts on it over a fresh fake view.
 template <typename D>

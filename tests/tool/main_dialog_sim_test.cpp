@@ -14,13 +14,7 @@ namespace {
 
 using tillwright::CTillwrightDlg;
 
-class MainDialogOnSimulator : public tooltest::SimOnCom7 {
- protected:
-  void TearDown() override {
-    seriallink::Disconnect();
-    SimOnCom7::TearDown();
-  }
-};
+using MainDialogOnSimulator = tooltest::SimOnCom7;
 
 TEST_F(MainDialogOnSimulator, ConnectFindsTheSimulatorOnCom7) {
   tillwright::AppState state;

@@ -31,15 +31,9 @@ class MainDialog : public ::testing::Test {
  protected:
   void SetUp() override {
     prompter.pump = &view;
-    dlg.Attach(view, prompter);
-    dlg.OnInitDialog();
+    opened.emplace(view, dlg, prompter);
   }
-  void TearDown() override {
-    view.Close();
-    dlg.OnDestroy();
-    tooltest::ExpectDeclaredControls(view, dlg);
-    dlg.Detach();
-  }
+  void TearDown() override { opened.reset(); }
   void Click(int id) { view.Click(dlg, id); }
   std::string Result() const { return view.Text(CTillwrightDlg::kResultField); }
   std::string Label() const { return view.Text(CTillwrightDlg::kStatusLabel); }
@@ -49,6 +43,7 @@ class MainDialog : public ::testing::Test {
   FakeView view;
   ScriptedPrompter prompter;
   CTillwrightDlg dlg{state, link};
+  std::optional<tooltest::OpenDialog> opened;
 };
 
 TEST_F(MainDialog, MonitorShowsTheUsbDeviceAndStopsWhenTheDialogCloses) {

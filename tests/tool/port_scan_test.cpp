@@ -22,16 +22,10 @@ class PortScan : public ::testing::Test {
     prompter.pump = &view;
     // The machine's own devices and sysfs stay out of it.
     dlg.UseSerialRoots(platform::SerialRoots::None());
-    dlg.Attach(view, prompter);
-    dlg.OnInitDialog();
+    opened.emplace(view, dlg, prompter);
     link.onConnect = [this](const std::string &) { workers.push_back(std::this_thread::get_id()); };
   }
-  void TearDown() override {
-    view.Close();
-    dlg.OnDestroy();
-    tooltest::ExpectDeclaredControls(view, dlg);
-    dlg.Detach();
-  }
+  void TearDown() override { opened.reset(); }
   void Connect() { view.Click(dlg, CTillwrightDlg::kConnectButton); }
   std::string Result() const { return view.Text(CTillwrightDlg::kResultField); }
   std::string Label() const { return view.Text(CTillwrightDlg::kStatusLabel); }
@@ -50,6 +44,7 @@ class PortScan : public ::testing::Test {
   FakeView view;
   ScriptedPrompter prompter;
   CTillwrightDlg dlg{state, link};
+  std::optional<tooltest::OpenDialog> opened;
   std::vector<std::thread::id> workers;
 };
 

@@ -54,20 +54,11 @@ class Premises : public ::testing::Test {
       return {0, ""};
     };
   }
-  void TearDown() override {
-    if (opened_) {
-      view.Close();
-      dialog_->OnDestroy();
-      tooltest::ExpectDeclaredControls(view, *dialog_);
-      dialog_->Detach();
-    }
-  }
+  void TearDown() override { opened_.reset(); }
   CBusinessData &Open() {
     dialog_ = std::make_unique<CBusinessData>(link);
     view.MakeCheckBox(CBusinessData::kClosingBox);
-    dialog_->Attach(view, prompter);
-    dialog_->OnInitDialog();
-    opened_ = true;
+    opened_.emplace(view, *dialog_, prompter);
     return *dialog_;
   }
   std::vector<Sent> Writes() const {
@@ -94,7 +85,7 @@ class Premises : public ::testing::Test {
 
  private:
   std::unique_ptr<CBusinessData> dialog_;
-  bool opened_ = false;
+  std::optional<tooltest::OpenDialog> opened_;
 };
 
 using Texts = std::vector<std::string>;

@@ -25,10 +25,6 @@ class ProgrammingOnSimulator : public tooltest::SimOnCom7 {
     SimOnCom7::SetUp();
     ASSERT_EQ(link.SerialConnect("COM7", 115200, 8, 0, 0), 0);
   }
-  void TearDown() override {
-    seriallink::Disconnect();
-    SimOnCom7::TearDown();
-  }
   // The data of every frame the simulator received with `code`.
   std::vector<std::string> Received(uint8_t code) {
     std::vector<std::string> out;

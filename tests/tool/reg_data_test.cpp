@@ -53,19 +53,11 @@ class Registration : public ::testing::Test {
   void SetUp() override {
     link.device = [this](uint16_t code, const std::string &data) { return device(code, data); };
   }
-  void TearDown() override {
-    if (dialog_) {
-      view.Close();
-      dialog_->OnDestroy();
-      tooltest::ExpectDeclaredControls(view, *dialog_);
-      dialog_->Detach();
-    }
-  }
+  void TearDown() override { opened_.reset(); }
   CRegData &Open() {
     dialog_ = std::make_unique<CRegData>(link);
     view.MakeCheckBox(CRegData::kCheckExisting);
-    dialog_->Attach(view, prompter);
-    dialog_->OnInitDialog();
+    opened_.emplace(view, *dialog_, prompter);
     return *dialog_;
   }
   Texts Sent198() const { return link.DataOf(198); }
@@ -77,6 +69,7 @@ class Registration : public ::testing::Test {
 
  private:
   std::unique_ptr<CRegData> dialog_;
+  std::optional<tooltest::OpenDialog> opened_;
 };
 
 TEST_F(Registration, OpeningReadsEverythingInOrderAndFillsEveryControl) {

@@ -18,7 +18,6 @@ using tillwright::CBusinessData;
 class PremisesOnSimulator : public tooltest::SimOnCom7 {
  protected:
   void TearDown() override {
-    seriallink::Disconnect();
     tillwright::SetWidgetCodePage(1251);
     SimOnCom7::TearDown();
   }
@@ -65,10 +64,6 @@ using tillwright::CRegData;
 
 class RegistrationOnSimulator : public tooltest::SimOnCom7 {
  protected:
-  void TearDown() override {
-    seriallink::Disconnect();
-    SimOnCom7::TearDown();
-  }
   tooltest::FakeView view_;
 };
 

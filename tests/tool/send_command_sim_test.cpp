@@ -23,7 +23,6 @@ class SendCommandReal : public tooltest::SimOnCom7 {
     });
   }
   void TearDown() override {
-    seriallink::Disconnect();
     vrn_dispose();
     SimOnCom7::TearDown();
   }

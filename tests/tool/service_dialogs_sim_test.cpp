@@ -23,10 +23,6 @@ class ServiceDialogsOnSimulator : public tooltest::SimOnCom7 {
     tillwright::SetWidgetCodePage(1251);
     ASSERT_EQ(link.SerialConnect("COM7", 115200, 8, 0, 0), 0);
   }
-  void TearDown() override {
-    seriallink::Disconnect();
-    SimOnCom7::TearDown();
-  }
   int Run(tillwright::ui::Dialog &dialog, const std::function<void(FakeView &, tillwright::ui::Dialog &)> &person) {
     return tillwright::testing::RunOn(dialog, prompter, person);
   }

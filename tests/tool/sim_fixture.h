@@ -12,6 +12,7 @@
 #include "fiscalsim/port_alias.h"
 #include "fiscalsim/pty_link.h"
 #include "fiscalsim/simulator.h"
+#include "seriallink/link.h"
 
 namespace tooltest {
 
@@ -28,7 +29,9 @@ class SimOnCom7 : public ::testing::Test {
     alias_ = fiscalsim::PortAlias::Create("COM7", sim_->PortName(), &error);
     ASSERT_NE(alias_, nullptr) << error;
   }
+  // The tool's serial link lets go of the port before the simulator behind it ends.
   void TearDown() override {
+    seriallink::Disconnect();
     alias_.reset();
     if (sim_) sim_->Stop();
     sim_.reset();
