@@ -3,7 +3,10 @@
 #include "devices/dev_notification_manager.h"
 
 #include <atomic>
+#include <chrono>
 #include <utility>
+
+#include "platform/trace.h"
 
 namespace vrn {
 namespace {
@@ -128,6 +131,25 @@ void DevNotificationManager::OnArrival(int32_t vendorId, int32_t productId, cons
   }
   CallArrival(info);
   arrivals_.fetch_add(1);
+}
+
+void DevNotificationManager::SayRunning() {
+  {
+    platform::MutexLock lock(startLock_);
+    running_ = true;
+  }
+  started_.NotifyAll();
+}
+
+bool DevNotificationManager::AwaitRunning() {
+  // Bounded: a thread that never comes up must not hang the library's first call.
+  constexpr auto kStartLimit = std::chrono::milliseconds(2000);
+  const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
+  platform::MutexLock lock(startLock_);
+  while (!running_ && started_.WaitUntil(startLock_, deadline)) {
+  }
+  if (!running_) platform::Trace("Cannot get the DevNotification instance");
+  return running_;
 }
 
 }  // namespace vrn

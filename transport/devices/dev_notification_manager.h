@@ -118,7 +118,10 @@ class DevNotificationManager {
   platform::CondVar queuedOrStopping_;           // Linux: wakes the delivering thread
   bool stopping_ GUARDED_BY(postLock_) = false;  // Linux: the delivering thread ends
 
-  // Hand-over of the running thread to GetInstance.
+  // Hand-over of the running thread to GetInstance: the thread says it runs, GetInstance waits a
+  // bounded while for that (and traces when it did not come).
+  void SayRunning() EXCLUDES(startLock_);
+  bool AwaitRunning() EXCLUDES(startLock_);
   platform::Mutex startLock_;
   platform::CondVar started_;
   bool running_ GUARDED_BY(startLock_) = false;

@@ -19,7 +19,6 @@
 namespace vrn {
 namespace {
 
-constexpr auto kStartLimit = std::chrono::milliseconds(2000);
 
 void ErrorTrace(const char *operation, int error) {
   platform::Trace("%s failed with error (%d) %s\n", operation != nullptr ? operation : "NULL function", error,
@@ -70,16 +69,7 @@ DevNotificationManager *DevNotificationManager::GetInstance() {
     Release(made.release());
     return nullptr;
   }
-  bool running = false;
-  {
-    const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
-    platform::MutexLock lock(manager->startLock_);
-    while (!manager->running_ && manager->started_.WaitUntil(manager->startLock_, deadline)) {
-    }
-    running = manager->running_;
-  }
-  if (!running) {
-    platform::Trace("Cannot get the DevNotification instance");
+  if (!manager->AwaitRunning()) {
     Release(made.release());
     return nullptr;
   }
@@ -145,11 +135,7 @@ void DevNotificationManager::Run() {
   // Like a window that could not be made, a manager without a monitor is still handed out: the
   // drivers then find present devices but hear of no changes.
   platform::Trace("Device notification created (%s)", monitor != nullptr ? "Ok" : "Null");
-  {
-    platform::MutexLock lock(startLock_);
-    running_ = true;
-  }
-  started_.NotifyAll();
+  SayRunning();
 
   // This thread only reads and queues: a callback may wait a long while (for a request that
   // restarts a device), and events left unread meanwhile would be lost to a full socket.

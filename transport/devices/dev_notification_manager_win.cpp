@@ -21,7 +21,6 @@ namespace vrn {
 namespace {
 
 constexpr wchar_t kClassName[] = L"DevNotificationManager";
-constexpr auto kStartLimit = std::chrono::milliseconds(2000);
 // The interface class the filter carries; with DEVICE_NOTIFY_ALL_INTERFACE_CLASSES it restricts
 // nothing.
 constexpr GUID kFilterClass = {0x25DBCE51, 0x6C8F, 0x4A72, {0x8A, 0x6D, 0xB5, 0x4C, 0x2B, 0x4F, 0xC8, 0x35}};
@@ -241,16 +240,7 @@ DevNotificationManager *DevNotificationManager::GetInstance() {
     delete manager;
     return nullptr;
   }
-  bool running = false;
-  {
-    const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
-    platform::MutexLock lock(manager->startLock_);
-    while (!manager->running_ && manager->started_.WaitUntil(manager->startLock_, deadline)) {
-    }
-    running = manager->running_;
-  }
-  if (!running) {
-    platform::Trace("Cannot get the DevNotification instance");
+  if (!manager->AwaitRunning()) {
     Release(manager);
     return nullptr;
   }
@@ -290,11 +280,7 @@ void DevNotificationManager::Run() {
   // thread from then on is lost.
   MSG message;
   ::PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-  {
-    platform::MutexLock lock(startLock_);
-    running_ = true;
-  }
-  started_.NotifyAll();
+  SayRunning();
   if (!HiddenWindow::Loop(*this) && window_ != nullptr) {
     HiddenWindow::Close(*this, static_cast<HWND>(window_));
   }
