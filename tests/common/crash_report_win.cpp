@@ -18,8 +18,8 @@ LONG WINAPI ReportCrash(EXCEPTION_POINTERS *info) {
   const EXCEPTION_RECORD *record = info != nullptr ? info->ExceptionRecord : nullptr;
   std::fflush(stdout);
   std::fprintf(stderr, "crash: %s: exception 0x%08lx at %p on thread %lu\n", g_test_name,
-               record != nullptr ? record->ExceptionCode : 0ul,
-               record != nullptr ? record->ExceptionAddress : nullptr, GetCurrentThreadId());
+               record != nullptr ? record->ExceptionCode : 0ul, record != nullptr ? record->ExceptionAddress : nullptr,
+               GetCurrentThreadId());
   HMODULE module = nullptr;
   char path[MAX_PATH] = "";
   if (record != nullptr &&

@@ -19,7 +19,6 @@
 namespace vrn {
 namespace {
 
-
 void ErrorTrace(const char *operation, int error) {
   platform::Trace("%s failed with error (%d) %s\n", operation != nullptr ? operation : "NULL function", error,
                   error != 0 ? std::strerror(error) : "NULL message");
