@@ -306,6 +306,15 @@ bool EmulatedUsbDevice::State::HandleUsbIoctl(UMockdevIoctlClient *client) {
         if (!u.in) u.payload.assign(buffer->data, buffer->data + u.length);
       }
       lock.lock();
+      // The lock was let go above: an unplug in between ended every transfer in flight, and a
+      // URB queued now would wait for ever, its discard refused as of a gone device. The
+      // kernel refuses such a submit.
+      if (!plugged || gen != generation) {
+        lock.unlock();
+        Release(u);
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return true;
+      }
       if (type == USBDEVFS_URB_TYPE_CONTROL || (endpoint & ~USB_ENDPOINT_DIR_MASK) == 0) {
         u.in = false;
         u.length = 0;
