@@ -268,6 +268,18 @@ TEST(Diagnosis, StoppedRunKeepsWhatRanAndOpensNoPort) {
   ASSERT_FALSE(r.findings.empty());
   EXPECT_EQ(r.findings.back().check, "usb");
   EXPECT_TRUE(b.serial.connects.empty());
+
+  // Stopped within the scan, or once a port answered: no verdict on the ports, and the port
+  // that answered is closed again.
+  for (const std::string stopAt : {"Trying COM2", "Asking the device"}) {
+    Bench again;
+    again.Plugged();
+    const Report cut = Diagnose(again.probes, again.usb, again.serial, again.setup,
+                                [&](int, int, const std::string &text) { return text != stopAt; });
+    for (const Finding &f : cut.findings) EXPECT_NE(f.check, "device") << stopAt << ": " << f.Line();
+    EXPECT_TRUE(Lines(cut, Verdict::Fail).empty()) << stopAt << ":\n" << cut.Text();
+    EXPECT_EQ(again.serial.disconnects, static_cast<int>(again.serial.connects.size())) << stopAt;
+  }
 }
 
 TEST(Diagnosis, ReportJsonEscapesWhatThePortsAndDeviceSay) {

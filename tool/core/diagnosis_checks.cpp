@@ -79,7 +79,11 @@ class Run {
     }
     if (!Next("Trying the ports")) return report_;
     CheckPorts();
-    if (!Next("Asking the device")) return report_;
+    if (stopped_ || !Next("Asking the device")) {
+      // A port that answered is given back; no verdict is drawn from a scan cut short.
+      if (answeringLink_ == &serial_) serial_.SerialDisconnect();
+      return report_;
+    }
     CheckDevice(before);
     return std::move(report_);
   }
@@ -295,7 +299,11 @@ class Run {
     for (const std::string &port : scan) {
       if (!report_.answeringPort.empty()) break;
       if (port == named) continue;
-      if (!Tell("Trying " + port)) break;
+      if (!Tell("Trying " + port)) {
+        stopped_ = true;
+        report_.ports.push_back("(stopped before " + port + ")");
+        return;
+      }
       if (TryPort(port)) {
         answeringLink_ = &serial_;
         report_.answeringPort = port;
@@ -385,6 +393,7 @@ class Run {
   ILink *answeringLink_ = nullptr;
   int step_ = 0;
   int steps_ = 0;
+  bool stopped_ = false;
 };
 
 void JsonString(std::string &out, const std::string &text) {
