@@ -11,6 +11,7 @@
 
 #include "core/diagnosis.h"
 #include "core/link.h"
+#include "platform/serial_ports.h"
 #include "seriallink/link.h"
 
 namespace tillwright::diagnosis {
@@ -83,8 +84,9 @@ class Probes {
   virtual seriallink::Statistics LinkStatistics() = 0;
 };
 
-// The machine's own.
+// The machine's own; the serial devices looked for under `roots` (tests move them).
 std::unique_ptr<Probes> SystemProbes();
+std::unique_ptr<Probes> SystemProbes(const platform::SerialRoots &roots);
 
 struct Setup {
   std::string namedPort;  // the port the person named (tried first); empty for none

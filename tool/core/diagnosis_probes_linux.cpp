@@ -92,6 +92,8 @@ bool AclGrants(const std::string &path, uid_t uid) {
 
 class LinuxProbes final : public Probes {
  public:
+  explicit LinuxProbes(platform::SerialRoots roots) : roots_(std::move(roots)) {}
+
   System Kind() const override { return System::Linux; }
 
   std::string SystemDescription() override {
@@ -197,15 +199,13 @@ class LinuxProbes final : public Probes {
     return holders;
   }
 
-  std::vector<std::string> ScanPorts() override { return ScanPortNames(); }
+  std::vector<std::string> ScanPorts() override { return ScanPortNamesWithSkipped(roots_); }
 
   std::string SkipReason(const std::string &port) override {
-    const platform::SerialRoots roots = platform::SerialRootsFromEnvironment();
     const std::string path = Path(port);
-    if (path.empty() || !platform::SkipSerialPort(path, roots)) return {};
-    const std::optional<std::string> type = ReadText(roots.sysTty + "/" + BaseName(RealPath(path)) + "/type");
-    if (type && Trimmed(*type) == "0") return "a built-in port without its UART";
-    return "the system console";
+    if (path.empty()) return {};
+    const char *why = platform::SerialPortSkipReason(path, roots_);
+    return why != nullptr ? why : "";
   }
 
   OpenResult TryOpen(const std::string &port) override {
@@ -301,11 +301,16 @@ class LinuxProbes final : public Probes {
     return false;
   }
 
+  const platform::SerialRoots roots_;
   std::optional<std::multimap<std::string, int>> openFiles_;
 };
 
 }  // namespace
 
-std::unique_ptr<Probes> SystemProbes() { return std::make_unique<LinuxProbes>(); }
+std::unique_ptr<Probes> SystemProbes(const platform::SerialRoots &roots) {
+  return std::make_unique<LinuxProbes>(roots);
+}
+
+std::unique_ptr<Probes> SystemProbes() { return SystemProbes(platform::SerialRootsFromEnvironment()); }
 
 }  // namespace tillwright::diagnosis

@@ -82,4 +82,7 @@ class WindowsProbes final : public Probes {
 
 std::unique_ptr<Probes> SystemProbes() { return std::make_unique<WindowsProbes>(); }
 
+// Windows has no serial device roots: the COM names are the whole list.
+std::unique_ptr<Probes> SystemProbes(const platform::SerialRoots &) { return SystemProbes(); }
+
 }  // namespace tillwright::diagnosis
