@@ -189,6 +189,7 @@ std::vector<BundleEntry> BundleEntries(const Report &report) {
 #endif
   if (!report.system.empty()) versions += "system " + report.system + "\n";
   std::string rule = report.udevRule;
+  if (rule.empty() && report.system.rfind("Windows", 0) == 0) rule = "(Windows has no udev)\n";
   if (rule.empty()) rule = std::string("(no ") + kRuleName + " in " + kPackageRuleDir + " or " + kLocalRuleDir + ")\n";
   return {
       {"report.txt", report.Text()},        {"report.json", ReportJson(report)}, {"versions.txt", versions},
