@@ -202,11 +202,17 @@ std::vector<std::string> ExtraSerialPorts(const SerialRoots &roots, const std::v
   return ports;
 }
 
-bool SkipSerialPort(const std::string &path, const SerialRoots &roots) {
-  if (roots.sysTty.empty()) return false;
+const char *SerialPortSkipReason(const std::string &path, const SerialRoots &roots) {
+  if (roots.sysTty.empty()) return nullptr;
   const std::optional<struct stat> st = CharDevice(path);
-  if (!st) return false;
-  return IsConsole(st->st_rdev, roots) || UartAbsent(path, st->st_rdev, roots);
+  if (!st) return nullptr;
+  if (IsConsole(st->st_rdev, roots)) return "the system console";
+  if (UartAbsent(path, st->st_rdev, roots)) return "a built-in port without its UART";
+  return nullptr;
+}
+
+bool SkipSerialPort(const std::string &path, const SerialRoots &roots) {
+  return SerialPortSkipReason(path, roots) != nullptr;
 }
 
 }  // namespace platform

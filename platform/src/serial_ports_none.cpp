@@ -10,4 +10,6 @@ std::vector<std::string> ExtraSerialPorts(const SerialRoots &, const std::vector
 
 bool SkipSerialPort(const std::string &, const SerialRoots &) { return false; }
 
+const char *SerialPortSkipReason(const std::string &, const SerialRoots &) { return nullptr; }
+
 }  // namespace platform

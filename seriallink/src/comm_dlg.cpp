@@ -1,12 +1,14 @@
 #include "seriallink/comm_dlg.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <optional>
 #include <utility>
 
 #include "platform/trace.h"
 #include "seriallink/frame.h"
+#include "seriallink/link.h"
 #include "seriallink/port.h"
 #include "seriallink/result_codes.h"
 
@@ -14,6 +16,10 @@ namespace seriallink {
 namespace {
 
 constexpr int kMaxAttempts = 5;
+
+// Relaxed: each counter is read on its own, for a report, never to order anything.
+std::atomic<uint64_t> gRequests{0}, gRefusals{0}, gBusy{0}, gTimeouts{0}, gResends{0};
+void Count(std::atomic<uint64_t> &counter) { counter.fetch_add(1, std::memory_order_relaxed); }
 
 // Offset of the status separator, searched from the data on and only inside the frame (before
 // its 0x03) with all six status bytes there too; a zero byte ends the search as it ends a text.
@@ -31,6 +37,17 @@ std::optional<size_t> FindSeparator(const RCVBLOCK &block) {
 }
 
 }  // namespace
+
+Statistics GetStatistics() {
+  return {gRequests.load(std::memory_order_relaxed), gRefusals.load(std::memory_order_relaxed),
+          gBusy.load(std::memory_order_relaxed), gTimeouts.load(std::memory_order_relaxed),
+          gResends.load(std::memory_order_relaxed)};
+}
+
+void ResetStatistics() {
+  for (std::atomic<uint64_t> *counter : {&gRequests, &gRefusals, &gBusy, &gTimeouts, &gResends})
+    counter->store(0, std::memory_order_relaxed);
+}
 
 CCommDlg::CCommDlg(std::string portName, uint32_t baudRate, uint16_t dataBits, uint16_t parity, uint16_t stopBits)
     : portName_(std::move(portName)), baudRate_(baudRate), dataBits_(dataBits), parity_(parity), stopBits_(stopBits) {}
@@ -70,6 +87,7 @@ int CCommDlg::Transact(const uint8_t *frame, size_t length, Millis timeout, RCVB
   // Disconnect may have begun before this command got the link: nothing goes out then.
   if (blocks.Aborted()) return kNoResponse;
   int attempts = 0;
+  Count(gRequests);
   send();
   RCVBLOCK block;
   for (;;) {
@@ -85,11 +103,13 @@ int CCommDlg::Transact(const uint8_t *frame, size_t length, Millis timeout, RCVB
       return kNoResponse;
     }
     if (wait == ReceivedBlocks::WaitResult::TimedOut) {
+      Count(gTimeouts);
       if (++attempts == kMaxAttempts) {
         platform::Trace("seriallink: no reply to command 0x%02X after %d waits", cmd, attempts);
         return kNoResponse;
       }
       platform::Trace("seriallink: no reply to command 0x%02X, sending again", cmd);
+      Count(gResends);
       send();
       continue;
     }
@@ -108,14 +128,18 @@ int CCommDlg::Transact(const uint8_t *frame, size_t length, Millis timeout, RCVB
           AdvanceSequence();
           return kMaxSendCount;
         }
+        Count(gResends);
         send();
         break;
       case kNak:
         platform::Trace("seriallink: command 0x%02X refused", cmd);
+        Count(gRefusals);
         if (++attempts == kMaxAttempts) return kMaxSendCount;
+        Count(gResends);
         send();
         break;
       default:  // SYN: the device is busy, wait on without counting
+        Count(gBusy);
         break;
     }
   }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "fiscalsim/simulator.h"
+#include "seriallink/link.h"
 #include "seriallink/port.h"
 #include "seriallink/result_codes.h"
 #include "sim_link.h"
@@ -69,6 +70,7 @@ TEST_F(ExchangeTest, FiveNaksGive10005AndTheNumberIsUsedAgain) {
 }
 
 TEST_F(ExchangeTest, TimeOutsAndNaksShareOneCount) {
+  ResetStatistics();
   sim_.Faults().SilentFor(2);
   sim_.Faults().NakNext(2);
   Bytes sent;
@@ -79,6 +81,14 @@ TEST_F(ExchangeTest, TimeOutsAndNaksShareOneCount) {
   sim_.Faults().NakNext(3);
   EXPECT_EQ(Run(kDateTime, "", 150ms, &sent), kMaxSendCount);
   ExpectSentTimes(sent, 5);
+
+  // The counters a diagnosis reports: every write after the first of a command is a resend.
+  const Statistics stats = GetStatistics();
+  EXPECT_EQ(stats.requests, 2u);
+  EXPECT_EQ(stats.timeouts, 4u);
+  EXPECT_EQ(stats.refusals, 5u);
+  EXPECT_EQ(stats.resends, 8u);
+  EXPECT_EQ(stats.busy, 0u);
 }
 
 TEST_F(ExchangeTest, SilentDeviceGives10003AfterExactlyFiveWrites) {
@@ -96,8 +106,10 @@ TEST_F(ExchangeTest, BusyBytesKeepTheHostWaitingWithoutCounting) {
   // Busy for twice the five waits: only SYN can keep the exchange alive that long. A wait ten
   // SYN periods long, so that a loaded machine's late byte is not taken for silence.
   sim_.Faults().BusyBeforeNext(30ms, 3000ms);
+  ResetStatistics();
   Bytes sent;
   EXPECT_EQ(Run(kDateTime, "", 300ms, &sent), kSuccess);
+  EXPECT_GT(GetStatistics().busy, 0u);
   ExpectSentTimes(sent, 1);
 }
 

@@ -17,6 +17,7 @@
 
 #include "app/tillwright_dlg.h"
 #include "core/app_state.h"
+#include "core/diagnosis_probes.h"
 #include "core/port_scan.h"
 #include "core/send_command.h"
 #include "fiscalsim/pty_link.h"
@@ -215,6 +216,43 @@ TEST_F(DeviceTree, ConnectFindsTheSimulatorOnAUsbAdapter) {
     main.view.Click(main.dlg, CTillwrightDlg::kQuitButton);
   }
   seriallink::Disconnect();
+  sim.Stop();
+  EXPECT_TRUE(Quiet(console));
+  EXPECT_TRUE(Quiet(absent));
+}
+
+// The diagnosis over this tree with the real facts and the real serial link: the console and
+// the port without its UART listed as skipped with the reason and never opened, the simulator
+// found behind its adapter and asked for its identity.
+TEST_F(DeviceTree, DiagnosisShowsWhatTheScanSkipsAndFindsTheSimulator) {
+  fiscalsim::Simulator sim(fiscalsim::OpenPtyLink());
+  sim.Start();
+  Device("ttyUSB0", sim.PortName());
+  const auto probes = tillwright::diagnosis::SystemProbes(roots);
+  EXPECT_EQ(probes->SkipReason("COM1"), "the system console");
+  EXPECT_EQ(probes->SkipReason("COM2"), "a built-in port without its UART");
+  EXPECT_EQ(probes->SkipReason(Dev("ttyUSB0")), "");
+
+  RecordingLink usb;  // no USB device
+  tillwright::LinkBackends serialOnly = tillwright::RealBackends();
+  serialOnly.testConnection = [] { return 0; };
+  tillwright::RealLink serial(serialOnly);
+  const auto report = tillwright::diagnosis::Diagnose(*probes, usb, serial, {}, {});
+  EXPECT_EQ(report.answeringPort, Dev("ttyUSB0")) << report.Text();
+  ASSERT_GE(report.ports.size(), 3u);
+  EXPECT_EQ(report.ports[1], "COM1: skipped, the system console");
+  EXPECT_EQ(report.ports[2], "COM2: skipped, a built-in port without its UART");
+  const std::string text = report.Text();
+  EXPECT_NE(
+      text.find("ok: skipped, never opened: COM1 (the system console), COM2 (a built-in port without its UART)\n"),
+      std::string::npos)
+      << text;
+  EXPECT_NE(text.find("ok: identity (command 90): "), std::string::npos) << text;
+  const auto frames = sim.ReceivedFrames().Entries();
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0].cmd, 62);
+  EXPECT_EQ(frames[1].cmd, 90);
+  EXPECT_EQ(frames[2].cmd, 62);
   sim.Stop();
   EXPECT_TRUE(Quiet(console));
   EXPECT_TRUE(Quiet(absent));

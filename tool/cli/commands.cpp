@@ -639,6 +639,7 @@ constexpr CommandEntry kCommands[] = {
     {nullptr, "backup", "every readable setting into one JSON file (- for standard output)", Make<BackupCommand>},
     {nullptr, "restore", "show what differs from a backup and write only that", Make<RestoreCommand>},
     {nullptr, "clone", "copy the settings of one device onto another", Make<CloneCommand>},
+    {nullptr, "doctor", "why no device answers: each check's finding and what mends it", MakeDoctor},
 };
 
 }  // namespace

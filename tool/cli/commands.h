@@ -31,4 +31,7 @@ struct CommandEntry {
 // In the order --help lists them; a group comes before its subcommands.
 std::span<const CommandEntry> Commands();
 
+// `doctor`: the connection diagnosis (doctor.cpp).
+std::unique_ptr<Command> MakeDoctor();
+
 }  // namespace tillwright::cli

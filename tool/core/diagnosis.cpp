@@ -26,19 +26,4 @@ std::string Report::Text() const {
   return text;
 }
 
-// Placeholder until the checks exist: says that nothing was checked.
-Report Diagnose(const Progress &progress) {
-  if (progress) progress(0, 1, "Checking");
-  Report report;
-  report.findings.push_back({Verdict::Warn, "device", "no checks are built yet", ""});
-  return report;
-}
-
-std::vector<BundleEntry> BundleEntries(const Report &report) { return {{"report.txt", report.Text()}}; }
-
-bool WriteBundle(const std::string &, const std::vector<BundleEntry> &, std::string *error) {
-  if (error != nullptr) *error = "bundles are not built yet";
-  return false;
-}
-
 }  // namespace tillwright::diagnosis

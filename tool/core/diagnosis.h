@@ -25,11 +25,13 @@ struct Finding {
 };
 
 struct Report {
-  std::vector<Finding> findings;  // in the order the checks ran
-  std::string answeringPort;      // the port of the device that answered; empty when none did
-  std::vector<std::string> ports;  // the Connect scan's list as it was tried, one line each
-  std::string udevRule;            // the rule in force, as read; empty when none is installed
+  std::vector<Finding> findings;    // in the order the checks ran
+  std::string answeringPort;        // the port of the device that answered; empty when none did
+  std::vector<std::string> ports;   // the Connect scan's list as it was tried, one line each
+  std::string udevRule;             // the rule in force, as read; empty when none is installed
   std::vector<std::string> traces;  // of the probes, passwords and unlock keys masked
+  // The operating system, as the bundle names it.
+  std::string system;
 
   bool DeviceAnswered() const { return !answeringPort.empty(); }
   // Every finding's line, one per line.

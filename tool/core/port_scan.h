@@ -20,4 +20,8 @@ std::vector<std::string> ScanPortNames(const platform::SerialRoots &roots);
 // The same with the machine's devices, or only COM1..COM20 while FISCAL_COM_DIR is set.
 std::vector<std::string> ScanPortNames();
 
+// The list with the ports left out for SkipSerialPort kept in their places, so that a report can
+// say why each of them was never opened.
+std::vector<std::string> ScanPortNamesWithSkipped(const platform::SerialRoots &roots);
+
 }  // namespace tillwright

@@ -44,6 +44,9 @@ std::vector<std::string> ExtraSerialPorts(const SerialRoots &roots, const std::v
 // True for the system console and for a built-in port without its UART. A path that does not
 // exist or is no character device is not skipped: opening it reports what is wrong.
 bool SkipSerialPort(const std::string &path, const SerialRoots &roots);
+// Why SkipSerialPort leaves the path alone ("the system console", "a built-in port without its
+// UART"); nullptr when it does not.
+const char *SerialPortSkipReason(const std::string &path, const SerialRoots &roots);
 
 // "ttyUSB2" before "ttyUSB10": runs of digits compare by their value.
 bool NaturalLess(const std::string &a, const std::string &b);

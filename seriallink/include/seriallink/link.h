@@ -67,4 +67,16 @@ struct CommandResult {
 // The service tool's generic command.
 CommandResult Command(uint16_t code, std::string_view data);
 
+// What the line did since the process started or the last ResetStatistics, for a diagnosis of
+// the connection. Counting touches no byte on the wire.
+struct Statistics {
+  uint64_t requests = 0;  // frames exchanged (each command once, however often it was sent)
+  uint64_t refusals = 0;  // NAKs received
+  uint64_t busy = 0;      // SYN (device busy) receptions waited through
+  uint64_t timeouts = 0;  // waits for a reply that ran out
+  uint64_t resends = 0;   // frames written again after a time-out, NAK or mismatched reply
+};
+Statistics GetStatistics();
+void ResetStatistics();
+
 }  // namespace seriallink

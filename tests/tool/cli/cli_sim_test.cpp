@@ -571,4 +571,67 @@ TEST_F(CliOnSimulator, PortsFindsTheDeviceAndItsIdentity) {
 }
 #endif
 
+// doctor on the port the simulator serves: the device found and asked, and the bundle with its
+// settings backup, in which no password read from the device appears, in clear or as trace hex.
+TEST_F(CliOnSimulator, DoctorFindsTheDeviceAndItsBundleHoldsNoPassword) {
+  const std::string secret = "Pw7secret";
+  sim_->WithModel([&](fiscalsim::DeviceModel &m) { m.State().gprsPassword = secret; });
+  const std::string bundle = File("support.zip");
+  const Ran ran = OnSim({"doctor", "--json", "--bundle", bundle});
+  ASSERT_EQ(ran.status, kExitOk) << ran.err << ran.out;
+  EXPECT_NE(ran.err.find("[1/"), std::string::npos) << ran.err;
+  const auto doc = nlohmann::json::parse(ran.out);
+  EXPECT_EQ(doc["answering_port"], port_);
+  EXPECT_EQ(doc["bundle"], bundle);
+  bool identity = false;
+  for (const auto &f : doc["findings"]) {
+    EXPECT_TRUE(f.contains("verdict") && f.contains("check") && f.contains("seen") && f.contains("remedy")) << f;
+    identity = identity || (f["check"] == "device" && f["seen"].get<std::string>().find("identity") == 0);
+  }
+  EXPECT_TRUE(identity) << ran.out;
+
+  const std::string bytes = Read(bundle);
+  for (const char *name : {"report.txt", "report.json", "versions.txt", "traces.txt", "ports.txt", "udev-rule.txt",
+                           "settings-backup.json"})
+    EXPECT_NE(bytes.find(name), std::string::npos) << name;
+  // The GPRS settings were read (their reply carries the password) and traced, masked.
+  EXPECT_NE(bytes.find("bytes masked]"), std::string::npos);
+  std::string hex;
+  for (const char c : secret) {
+    char two[4];
+    std::snprintf(two, sizeof two, "%s%02X", hex.empty() ? "" : " ", static_cast<unsigned char>(c));
+    hex += two;
+  }
+  EXPECT_EQ(bytes.find(secret), std::string::npos);
+  EXPECT_EQ(bytes.find(hex), std::string::npos) << hex;
+
+  // The text form: one line per finding, the device's port named.
+  const Ran text = OnSim({"doctor"});
+  EXPECT_EQ(text.status, kExitOk) << text.err;
+  EXPECT_NE(text.out.find("ok: the device answers on " + port_ + "\n"), std::string::npos) << text.out;
+}
+
+TEST_F(CliOnSimulator, DoctorRefusesABundleOfAnotherKindBeforeProbing) {
+  const Ran ran = OnSim({"doctor", "--bundle", File("support.rar")});
+  EXPECT_EQ(ran.status, kExitUsage);
+  EXPECT_NE(ran.err.find("a .zip or a .tar.gz"), std::string::npos) << ran.err;
+  EXPECT_FALSE(fs::exists(File("support.rar")));
+  EXPECT_EQ(sim_->ReceivedFrames().Total(), 0u);
+}
+
+#ifndef _WIN32
+// With no port that exists (an empty private alias map) nothing answers: exit status 2.
+TEST_F(CliOnSimulator, DoctorWithoutADeviceSaysSoAndEndsWithStatus2) {
+  const std::string empty = File("no-ports");
+  fs::create_directory(empty);
+  fs::permissions(empty, fs::perms::owner_all);
+  ::setenv("FISCAL_COM_DIR", empty.c_str(), 1);
+  const Ran ran = Cli({"doctor"});
+  ::unsetenv("FISCAL_COM_DIR");
+  EXPECT_EQ(ran.status, kExitNoDevice);
+  EXPECT_NE(ran.out.find("fail: no device: nothing answers on USB"), std::string::npos) << ran.out;
+  EXPECT_NE(ran.err.find("no device answers"), std::string::npos) << ran.err;
+}
+#endif
+
 }  // namespace
