@@ -31,7 +31,8 @@ using tooltest::ScriptedPrompter;
 Report TwoFindings() {
   Report report;
   report.findings.push_back({Verdict::Ok, "usb", "a device on USB, 0483:5740", ""});
-  report.findings.push_back({Verdict::Fail, "access", "/dev/ttyACM0 is not yours to open", "sudo usermod -aG dialout you"});
+  report.findings.push_back(
+      {Verdict::Fail, "access", "/dev/ttyACM0 is not yours to open", "sudo usermod -aG dialout you"});
   return report;
 }
 
@@ -83,8 +84,7 @@ TEST_F(DiagnoseConnection, RunsTheChecksOffTheWindowsThreadAndShowsTheirText) {
   Choose();
 
   EXPECT_TRUE(offThread);
-  EXPECT_EQ(prompter.progress,
-            (std::vector<std::string>{"Checking the connection", "USB", "Access rights", "Ports"}));
+  EXPECT_EQ(prompter.progress, (std::vector<std::string>{"Checking the connection", "USB", "Access rights", "Ports"}));
   EXPECT_EQ(prompter.progressSteps, 100);
   EXPECT_EQ(prompter.progressStep, 66);
   EXPECT_EQ(prompter.progressWaits, 1);

@@ -42,9 +42,9 @@ void CDiagnosisDlg::OnSaveBundle() {
   // The bundle's kind follows the name: a name that says neither would hold an archive nobody
   // recognises by its name. Nothing is written then.
   if (!EndsWithNoCase(*path, ".zip") && !EndsWithNoCase(*path, ".tar.gz")) {
-    Prompter().Inform("A support bundle is saved as a .zip or a .tar.gz file; \"" + *path +
-                          "\" is neither. Nothing was saved.",
-                      kCaption, ui::Icon::Warning);
+    Prompter().Inform(
+        "A support bundle is saved as a .zip or a .tar.gz file; \"" + *path + "\" is neither. Nothing was saved.",
+        kCaption, ui::Icon::Warning);
     return;
   }
   std::string error;

@@ -14,8 +14,8 @@ namespace tillwright {
 
 class CDiagnosisDlg : public ui::Dialog {
  public:
-  static constexpr ui::ControlId kReportField = 1301;
-  static constexpr ui::ControlId kSaveBundleButton = 1302;
+  static constexpr ui::ControlId kReportField = 1310;
+  static constexpr ui::ControlId kSaveBundleButton = 1311;
   // Close has the Cancel id, so that Escape and the window's close box close the dialog as well.
   static constexpr ui::ControlId kCloseButton = ui::kIdCancel;
 

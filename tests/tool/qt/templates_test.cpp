@@ -311,7 +311,7 @@ TEST_F(Templates, TheMainDialogsMenuOffersDiagnoseConnection) {
   std::function<void()> closeReport = [&] {
     auto *top = qobject_cast<QDialog *>(QApplication::activeModalWidget());
     if (top == nullptr || top->windowTitle() != "Diagnose connection") return hosttest::Later(closeReport, 20);
-    auto *report = top->findChild<QPlainTextEdit *>("edit1301");
+    auto *report = top->findChild<QPlainTextEdit *>("edit1310");
     ASSERT_NE(report, nullptr);
     EXPECT_TRUE(report->isReadOnly());
     EXPECT_EQ(report->accessibleName(), "Diagnose connection");
