@@ -117,13 +117,17 @@ TEST_F(DiagnoseConnection, AStoppedOrFailedRunLeavesTheMainDialogWorking) {
   EXPECT_FALSE(prompter.inProgress);
   EXPECT_FALSE(view.Result().has_value());
 
+  // A failure without words is still one.
   prompter.stop = false;
-  dlg.UseDiagnosis([](const Progress &) -> Report { throw std::runtime_error("no memory for the port list"); });
-  Choose();
+  for (const char *why : {"no memory for the port list", ""}) {
+    dlg.UseDiagnosis([why](const Progress &) -> Report { throw std::runtime_error(why); });
+    Choose();
+    EXPECT_FALSE(prompter.inProgress);
+  }
   EXPECT_EQ(prompter.runs.size(), 1u) << "no report opens for a run that failed";
-  EXPECT_EQ(prompter.messages, (std::vector<std::string>{"The connection checks failed: no memory for the port list"}));
-  EXPECT_EQ(prompter.icons, (std::vector<Icon>{Icon::Error}));
-  EXPECT_FALSE(prompter.inProgress);
+  EXPECT_EQ(prompter.messages, (std::vector<std::string>{"The connection checks failed: no memory for the port list",
+                                                         "The connection checks failed: an unknown fault"}));
+  EXPECT_EQ(prompter.icons, (std::vector<Icon>{Icon::Error, Icon::Error}));
 
   view.Click(dlg, CTillwrightDlg::kPaperFeedButton);
   EXPECT_EQ(link.sent.size(), 1u);

@@ -189,7 +189,7 @@ void CTillwrightDlg::OnDiagnose() {
   ui::IDialogView &view = View();
   ui::IPrompter &prompter = Prompter();
   diagnosis::Report report;
-  std::string failure;
+  std::optional<std::string> failure;
   bool stopped = false;
   prompter.BeginProgress(kDiagnosisStarts, kDiagnosisScale, true);
   {
@@ -203,7 +203,7 @@ void CTillwrightDlg::OnDiagnose() {
       try {
         report = diagnose_(progress);
       } catch (const std::exception &e) {
-        failure = e.what();
+        failure = *e.what() != '\0' ? e.what() : "an unknown fault";
       } catch (...) {
         failure = "an unknown fault";
       }
@@ -211,8 +211,8 @@ void CTillwrightDlg::OnDiagnose() {
     });
     prompter.WaitProgress();
   }
-  if (!failure.empty()) {
-    prompter.Inform("The connection checks failed: " + failure, CDiagnosisDlg::kCaption, ui::Icon::Error);
+  if (failure) {
+    prompter.Inform("The connection checks failed: " + *failure, CDiagnosisDlg::kCaption, ui::Icon::Error);
     return;
   }
   const auto dialog = dialogs_.Diagnosis(std::move(report), stopped ? std::string(kDiagnosisStopped) : std::string());
