@@ -123,6 +123,32 @@ TEST(DialogModel, ControlsAreTheTablesAndTheDeclaredOnes) {
   EXPECT_EQ(dialog.Controls(), (std::vector<ControlId>{7, 1033, 1034, 1040, 1041}));
 }
 
+// A menu action is chosen like a button is clicked, but no template holds it; an id a system menu
+// could not carry is refused where it is declared, not found missing on Windows only.
+TEST(DialogModel, MenuActionsDispatchAsClicksAndAreNoControls) {
+  class WithMenu : public Sample {
+   public:
+    WithMenu() {
+      Menu({0x1F10, "Diagnose connection...", "Ctrl+Shift+D"}, [this] { ++chosen; });
+    }
+    void Declare(ControlId id) {
+      Menu({id, "Bad", ""}, [] {});
+    }
+    int chosen = 0;
+  };
+  WithMenu dialog;
+  FakeView view;
+  ScriptedPrompter prompter;
+  dialog.Attach(view, prompter);
+  ASSERT_EQ(dialog.MenuActions().size(), 1u);
+  EXPECT_EQ(dialog.MenuActions()[0].text, "Diagnose connection...");
+  EXPECT_TRUE(dialog.Dispatch(0x1F10, Event::Clicked));
+  EXPECT_EQ(dialog.chosen, 1);
+  EXPECT_EQ(dialog.Controls(), (std::vector<ControlId>{1040, 1041}));
+  for (ControlId bad : {0, 0x1F11, 0xF000, -16}) EXPECT_THROW(dialog.Declare(bad), std::logic_error) << bad;
+  EXPECT_EQ(dialog.MenuActions().size(), 1u);
+}
+
 // What the scan and the monitor rely on: posts from other threads wait for the loop, in order,
 // and are dropped once the dialog is gone.
 TEST(FakeView, PostsFromWorkersRunInOrderUntilTheViewCloses) {

@@ -186,6 +186,11 @@ class ScriptedPrompter : public ui::IPrompter {
     files.pop_front();
     return file;
   }
+  // The next of `files`, as OpenFile; the suggested names are kept.
+  std::optional<std::string> SaveFile(std::string_view, std::string_view, std::string_view suggested) override {
+    suggestedNames.push_back(std::string(suggested));
+    return OpenFile({}, {});
+  }
   void BeginProgress(std::string_view text, int steps, bool) override {
     progress.push_back(std::string(text));
     progressSteps = steps;
@@ -221,7 +226,8 @@ class ScriptedPrompter : public ui::IPrompter {
   std::vector<std::string> messages;
   std::vector<std::string> captions;
   std::vector<ui::Icon> icons;            // of the messages
-  std::deque<std::string> files;
+  std::deque<std::string> files;          // for OpenFile and SaveFile, in order
+  std::vector<std::string> suggestedNames;  // of SaveFile
   std::vector<std::string> progress;
   std::vector<std::string> runs;          // template names of the child dialogs run
   std::deque<std::function<int(ui::Dialog &)>> children;

@@ -79,6 +79,9 @@ class ScriptedPrompter final : public ui::IPrompter {
   void BeginWait() override {}
   void EndWait() override {}
   std::optional<std::string> OpenFile(std::string_view, std::string_view) override { return std::nullopt; }
+  std::optional<std::string> SaveFile(std::string_view, std::string_view, std::string_view) override {
+    return std::nullopt;
+  }
   void BeginProgress(std::string_view, int, bool) override {}
   void SetProgress(int, std::string_view) override {}
   bool Stopped() const override { return false; }

@@ -23,6 +23,7 @@ namespace tillwright::win32::testing {
 class Probe : public ui::Dialog {
  public:
   explicit Probe(std::string templateName = "host_test") : Dialog(std::move(templateName)) {}
+  using Dialog::Menu;
   using Dialog::On;
   using Dialog::View;
 

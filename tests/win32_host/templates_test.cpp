@@ -10,6 +10,8 @@
 #include <set>
 #include <sstream>
 
+#include "app/diagnosis_dlg.h"
+#include "app/tillwright_dlg.h"
 #include "host_support.h"
 #include "resource.h"
 #include "win32/resources.h"
@@ -96,9 +98,12 @@ std::wstring ClassOf(HWND window) {
 
 std::wstring ExpectedClass(const std::string &kind) {
   static const std::map<std::string, std::wstring> kClasses = {
-      {"QPushButton", L"button"}, {"QCheckBox", L"button"}, {"QRadioButton", L"button"}, {"QLineEdit", L"edit"},
-      {"QComboBox", L"combobox"}, {"QListWidget", L"listbox"}, {"QLabel", L"static"},   {"QGroupBox", L"button"},
-      {"QDateEdit", L"sysdatetimepick32"}, {"QTimeEdit", L"sysdatetimepick32"}};
+      {"QPushButton", L"button"},         {"QCheckBox", L"button"},
+      {"QRadioButton", L"button"},        {"QLineEdit", L"edit"},
+      {"QPlainTextEdit", L"edit"},        {"QComboBox", L"combobox"},
+      {"QListWidget", L"listbox"},        {"QLabel", L"static"},
+      {"QGroupBox", L"button"},           {"QDateEdit", L"sysdatetimepick32"},
+      {"QTimeEdit", L"sysdatetimepick32"}};
   const auto it = kClasses.find(kind);
   return it != kClasses.end() ? it->second : L"?" + Widen(kind);
 }
@@ -138,14 +143,14 @@ TEST_P(ToolTemplates, MatchTheQtFrontEndsDialog) {
       const bool address = widget.name == "address";
       EXPECT_EQ(ClassOf(control), address ? L"sysipaddress32" : ExpectedClass(widget.kind));
       // A picker's text is its value, which the .ui does not fix.
-      if (widget.kind != "QLineEdit" && widget.kind != "QComboBox" && widget.kind != "QDateEdit" &&
-          widget.kind != "QTimeEdit") {
+      const bool field = widget.kind == "QLineEdit" || widget.kind == "QPlainTextEdit";
+      if (!field && widget.kind != "QComboBox" && widget.kind != "QDateEdit" && widget.kind != "QTimeEdit") {
         EXPECT_EQ(host.Text(widget.id), widget.text);
       }
       EXPECT_EQ(host.Visible(widget.id), widget.visible);
       EXPECT_EQ(::IsWindowVisible(control) != FALSE, widget.visible);
       EXPECT_EQ(host.Enabled(widget.id), widget.enabled);
-      if (widget.kind == "QLineEdit" && !address) {
+      if (field && !address) {
         EXPECT_EQ(host.ReadOnly(widget.id), widget.readOnly);
         EXPECT_EQ((::GetWindowLongW(control, GWL_STYLE) & ES_PASSWORD) != 0, widget.password);
       }
@@ -153,7 +158,11 @@ TEST_P(ToolTemplates, MatchTheQtFrontEndsDialog) {
         EXPECT_EQ(host.Items(widget.id), widget.items);
       }
       // A label with an id is a status the logic sets, not a field's name.
-      if (widget.kind == "QLineEdit" && before != nullptr && before->kind == "QLabel" && before->id == 0) {
+      // Only a multi-line field breaks its lines; each kind of field as the .ui has it.
+      if (field && !address) {
+        EXPECT_EQ((::GetWindowLongW(control, GWL_STYLE) & ES_MULTILINE) != 0, widget.kind == "QPlainTextEdit");
+      }
+      if (field && before != nullptr && before->kind == "QLabel" && before->id == 0) {
         HWND label = ::GetWindow(control, GW_HWNDPREV);
         ASSERT_NE(label, nullptr);
         EXPECT_EQ(ClassOf(label), L"static");
@@ -172,10 +181,45 @@ TEST_P(ToolTemplates, MatchTheQtFrontEndsDialog) {
 
 INSTANTIATE_TEST_SUITE_P(Win32, ToolTemplates,
                          ::testing::Values("tillwright_dlg", "fiscal_check", "fiscalization", "set_header_footer",
-                                           "set_sn", "business_data", "date_period", "reg_data",
-                                           "set_clerk_name", "set_clerk_pass", "tcp_ip_config", "set_conn_par",
-                                           "set_counter", "enter_price", "set_tax_rates", "klen_print_dlg",
-                                           "dev_code_tbl", "load_logo"));
+                                           "set_sn", "business_data", "date_period", "reg_data", "set_clerk_name",
+                                           "set_clerk_pass", "tcp_ip_config", "set_conn_par", "set_counter",
+                                           "enter_price", "set_tax_rates", "klen_print_dlg", "dev_code_tbl",
+                                           "load_logo", "diagnosis"));
+
+// The ids the templates and the logic share.
+static_assert(CDiagnosisDlg::kReportField == IDC_DIAGNOSIS_REPORT);
+static_assert(CDiagnosisDlg::kSaveBundleButton == IDC_SAVE_BUNDLE);
+static_assert(CDiagnosisDlg::kCloseButton == IDCANCEL);
+static_assert(CTillwrightDlg::kDiagnoseAction == IDM_DIAGNOSE_CONNECTION);
+
+// A dialog's menu actions are the last entries of its window menu, chosen as a system command;
+// the report's field breaks its lines as the logic's text does, and is read-only.
+TEST_F(HostTest, TheDiagnosisReportAndTheWindowMenusAction) {
+  Probe dialog("diagnosis");
+  int chosen = 0;
+  dialog.Menu({IDM_DIAGNOSE_CONNECTION, "Diagnose connection...", "Ctrl+Shift+D"}, [&] { ++chosen; });
+  DialogHost host(dialog, prompter, prompter.Windows());
+  RunWith(dialog, host, [&] {
+    HMENU menu = ::GetSystemMenu(host.Window(), FALSE);
+    ASSERT_NE(menu, nullptr);
+    const int count = ::GetMenuItemCount(menu);
+    ASSERT_GE(count, 2);
+    EXPECT_EQ(::GetMenuItemID(menu, count - 1), static_cast<UINT>(IDM_DIAGNOSE_CONNECTION));
+    wchar_t text[64] = {};
+    ::GetMenuStringW(menu, IDM_DIAGNOSE_CONNECTION, text, 64, MF_BYCOMMAND);
+    EXPECT_STREQ(text, L"Diagnose connection...");
+    ::SendMessageW(host.Window(), WM_SYSCOMMAND, IDM_DIAGNOSE_CONNECTION, 0);
+    EXPECT_EQ(chosen, 1);
+
+    host.SetText(IDC_DIAGNOSIS_REPORT, "ok: one\nfail: two \xE2\x80\x94 mend it\n");
+    HWND field = Item(host, IDC_DIAGNOSIS_REPORT);
+    EXPECT_EQ(WideText(field), L"ok: one\r\nfail: two \x2014 mend it\r\n");
+    EXPECT_EQ(::SendMessageW(field, EM_GETLINECOUNT, 0, 0), 3);
+    EXPECT_EQ(host.Text(IDC_DIAGNOSIS_REPORT), "ok: one\nfail: two \xE2\x80\x94 mend it\n");
+    EXPECT_TRUE(host.ReadOnly(IDC_DIAGNOSIS_REPORT));
+  });
+  EXPECT_EQ(chosen, 1);
+}
 
 TEST_F(HostTest, TheToolsResourcesCarryIconVersionAndManifest) {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);

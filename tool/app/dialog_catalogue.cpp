@@ -1,5 +1,7 @@
 #include "app/dialog_catalogue.h"
 
+#include <utility>
+
 namespace tillwright {
 
 std::unique_ptr<CFiscalCheck> DialogMaker::FiscalCheck() const { return std::make_unique<CFiscalCheck>(*link_); }
@@ -23,6 +25,9 @@ std::unique_ptr<CSetTaxRates> DialogMaker::TaxRates() const { return std::make_u
 std::unique_ptr<KlenPrintDlg> DialogMaker::Journal() const { return std::make_unique<KlenPrintDlg>(*link_); }
 std::unique_ptr<CDevCodeTbl> DialogMaker::CodeTable() const { return std::make_unique<CDevCodeTbl>(*link_); }
 std::unique_ptr<CLoadLogo> DialogMaker::Logo() const { return std::make_unique<CLoadLogo>(*link_, state_->logoLimits); }
+std::unique_ptr<CDiagnosisDlg> DialogMaker::Diagnosis(diagnosis::Report report, std::string note) const {
+  return std::make_unique<CDiagnosisDlg>(std::move(report), std::move(note));
+}
 
 std::vector<DialogEntry> DialogCatalogue(AppState &state, ILink &link) {
   const DialogMaker m(state, link);
@@ -44,6 +49,7 @@ std::vector<DialogEntry> DialogCatalogue(AppState &state, ILink &link) {
       {"klen_print_dlg", [m] { return m.Journal(); }},
       {"dev_code_tbl", [m] { return m.CodeTable(); }},
       {"load_logo", [m] { return m.Logo(); }},
+      {"diagnosis", [m] { return m.Diagnosis({}); }},
   };
 }
 

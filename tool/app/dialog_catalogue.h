@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "app/diagnosis_dlg.h"
 #include "core/app_state.h"
+#include "core/diagnosis.h"
 #include "core/link.h"
 #include "dialogs/dialog.h"
 #include "programming/dev_code_tbl.h"
@@ -50,6 +52,7 @@ class DialogMaker {
   std::unique_ptr<KlenPrintDlg> Journal() const;
   std::unique_ptr<CDevCodeTbl> CodeTable() const;
   std::unique_ptr<CLoadLogo> Logo() const;
+  std::unique_ptr<CDiagnosisDlg> Diagnosis(diagnosis::Report report, std::string note = {}) const;
 
  private:
   AppState *state_;

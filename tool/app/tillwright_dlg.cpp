@@ -1,8 +1,11 @@
 #include "app/tillwright_dlg.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <exception>
 #include <thread>
+#include <utility>
 
 #include "core/code_page.h"
 #include "core/command_codes.h"
@@ -23,6 +26,12 @@ constexpr uint16_t kNoParity = 0;
 constexpr uint16_t kOneStopBit = 0;
 
 std::string Trying(const std::string &port) { return std::string(msg::kTryingPort) + port; }
+
+// The checks say their own count with each step; the progress window is given a fixed scale
+// before the first.
+constexpr int kDiagnosisScale = 100;
+constexpr std::string_view kDiagnosisStarts = "Checking the connection";
+constexpr std::string_view kDiagnosisStopped = "Stopped: the checks after these did not run.";
 
 }  // namespace
 
@@ -53,6 +62,7 @@ CTillwrightDlg::CTillwrightDlg(AppState &state, ILink &link)
   On(kGprsButton, ui::Event::Clicked, [this] { OnGprs(); });
   On(kTestSaleButton, ui::Event::Clicked, [this] { OnTestSale(); });
   On(kCountersButton, ui::Event::Clicked, [this] { OnCounters(); });
+  Menu({kDiagnoseAction, std::string(kDiagnoseText), std::string(kDiagnoseKeys)}, [this] { OnDiagnose(); });
 }
 
 CTillwrightDlg::~CTillwrightDlg() = default;
@@ -170,6 +180,43 @@ CTillwrightDlg::ScanEnd CTillwrightDlg::Scan(ui::IDialogView &view, ui::IPrompte
     link_.SerialDisconnect();
   }
   return ScanEnd::NotFound;
+}
+
+// The checks probe ports and may take seconds each: they run on a worker, as the scan does, while
+// the progress window holds the dialog's input and keeps it repainting. Stop takes effect between
+// checks; what ran by then is shown, with a line that says the rest did not run.
+void CTillwrightDlg::OnDiagnose() {
+  ui::IDialogView &view = View();
+  ui::IPrompter &prompter = Prompter();
+  diagnosis::Report report;
+  std::optional<std::string> failure;
+  bool stopped = false;
+  prompter.BeginProgress(kDiagnosisStarts, kDiagnosisScale, true);
+  {
+    std::jthread worker([&] {
+      const diagnosis::Progress progress = [&](int step, int steps, const std::string &text) {
+        const int shown = steps > 0 ? std::clamp(step, 0, steps) * kDiagnosisScale / steps : 0;
+        view.Post([&prompter, shown, text] { prompter.SetProgress(shown, text); });
+        if (prompter.Stopped()) stopped = true;
+        return !stopped;
+      };
+      try {
+        report = diagnose_(progress);
+      } catch (const std::exception &e) {
+        failure = *e.what() != '\0' ? e.what() : "an unknown fault";
+      } catch (...) {
+        failure = "an unknown fault";
+      }
+      view.Post([&prompter] { prompter.EndProgress(); });
+    });
+    prompter.WaitProgress();
+  }
+  if (failure) {
+    prompter.Inform("The connection checks failed: " + *failure, CDiagnosisDlg::kCaption, ui::Icon::Error);
+    return;
+  }
+  const auto dialog = dialogs_.Diagnosis(std::move(report), stopped ? std::string(kDiagnosisStopped) : std::string());
+  prompter.Run(*dialog);
 }
 
 void CTillwrightDlg::OnSetDateTime() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 #include "app/dialog_catalogue.h"
 #include "core/app_state.h"
 #include "core/connection_monitor.h"
+#include "core/diagnosis.h"
 #include "core/link.h"
 #include "core/port_scan.h"
 #include "dialogs/dialog.h"
@@ -49,6 +51,12 @@ class CTillwrightDlg : public ui::Dialog {
   static constexpr ui::ControlId kTestSaleButton = 1025;  // hidden
   static constexpr ui::ControlId kCountersButton = 2024;  // hidden
 
+  // The window menu's "Diagnose connection..." (a multiple of 16 below 0xF000, as a system menu
+  // command must be).
+  static constexpr ui::ControlId kDiagnoseAction = 0x1F10;
+  static constexpr std::string_view kDiagnoseText = "Diagnose connection...";
+  static constexpr std::string_view kDiagnoseKeys = "Ctrl+Shift+D";
+
   // The port scan's COM range: COM1 to COM20 (then, on Linux, the serial devices present).
   static constexpr int kLastComPort = tillwright::kLastComPort;
 
@@ -69,6 +77,12 @@ class CTillwrightDlg : public ui::Dialog {
   // Where the scan looks for devices beyond COM1..COM20; unless set, the machine's (as
   // platform::SerialRootsFromEnvironment says at each scan).
   void UseSerialRoots(const platform::SerialRoots &roots) { roots_ = roots; }
+  // Runs the connection checks on a worker thread under a progress window that offers Stop, then
+  // shows what they found (what ran, when stopped) in the diagnosis dialog.
+  void OnDiagnose();
+  // The checks OnDiagnose runs; diagnosis::Diagnose unless replaced.
+  using DiagnoseFunction = std::function<diagnosis::Report(const diagnosis::Progress &)>;
+  void UseDiagnosis(DiagnoseFunction diagnose) { diagnose_ = std::move(diagnose); }
   void OnSetDateTime();
   void OnDailyZ();
   void OnPaperFeed();
@@ -119,6 +133,7 @@ class CTillwrightDlg : public ui::Dialog {
   // The device path the scan's device answered on; empty for a COM port or no device.
   std::string serialPath_;
   std::unique_ptr<ConnectionMonitor> monitor_;
+  DiagnoseFunction diagnose_ = [](const diagnosis::Progress &progress) { return diagnosis::Diagnose(progress); };
 };
 
 }  // namespace tillwright

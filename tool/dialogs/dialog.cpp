@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "dialogs/data_exchange.h"
@@ -63,11 +64,23 @@ void Dialog::On(ControlId id, Event event, std::function<void()> handler) {
   routes_.push_back({id, event, std::move(handler)});
 }
 
+void Dialog::Menu(MenuAction action, std::function<void()> handler) {
+  const bool fits = action.id > 0 && action.id < 0xF000 && action.id % 16 == 0;
+  if (!fits)
+    throw std::logic_error("menu action " + std::to_string(action.id) + " of " + templateName_ +
+                           " is no multiple of 16 below 0xF000");
+  routes_.push_back({action.id, Event::Clicked, std::move(handler)});
+  menu_.push_back(std::move(action));
+}
+
 void Dialog::Uses(std::initializer_list<ControlId> ids) { used_.insert(used_.end(), ids); }
 
 std::vector<ControlId> Dialog::Controls() const {
   std::vector<ControlId> ids = used_;
-  for (const Route &route : routes_) ids.push_back(route.id);
+  for (const Route &route : routes_) {
+    const bool menu = std::any_of(menu_.begin(), menu_.end(), [&](const MenuAction &a) { return a.id == route.id; });
+    if (!menu) ids.push_back(route.id);
+  }
   std::sort(ids.begin(), ids.end());
   ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
   return ids;

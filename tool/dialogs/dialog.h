@@ -60,8 +60,19 @@ class Dialog {
   bool UpdateData(bool fromControls);
 
   // Every control id the logic reaches: those of its handler table and those it declared with
-  // Uses. Its template must hold each of them; the hosts' tests check that.
+  // Uses. Its template must hold each of them; the hosts' tests check that. Menu actions are no
+  // controls and are not among them.
   std::vector<ControlId> Controls() const;
+
+  // An entry of the dialog's window menu: the host shows `text` (on Windows in the window's system
+  // menu, on Qt in the dialog's context menu) and sends a choice to Dispatch as (id, Clicked), as
+  // a button's click. The ids are multiples of 16 below 0xF000, as a system menu needs them.
+  struct MenuAction {
+    ControlId id;
+    std::string text;
+    std::string keys;  // the keys that choose it where the host binds keys, as "Ctrl+Shift+D"; may be empty
+  };
+  const std::vector<MenuAction> &MenuActions() const { return menu_; }
 
  protected:
   // Binds the dialog's fields to its controls, both ways.
@@ -69,6 +80,8 @@ class Dialog {
 
   // An entry of the handler table.
   void On(ControlId id, Event event, std::function<void()> handler);
+  // A menu action and its handler.
+  void Menu(MenuAction action, std::function<void()> handler);
   // Controls the logic reads or sets outside its handler table (data exchange, labels, buttons
   // it enables).
   void Uses(std::initializer_list<ControlId> ids);
@@ -88,6 +101,7 @@ class Dialog {
   std::string templateName_;
   std::vector<Route> routes_;
   std::vector<ControlId> used_;
+  std::vector<MenuAction> menu_;
   IDialogView *view_ = nullptr;
   IPrompter *prompter_ = nullptr;
 };

@@ -30,6 +30,11 @@ class IPrompter {
   // The file-open box; `filter` as "Bitmap files (*.bmp)|*.bmp|All files (*.*)|*.*". The path
   // chosen (UTF-8), or nothing when the person cancelled.
   virtual std::optional<std::string> OpenFile(std::string_view title, std::string_view filter) = 0;
+  // The file-save box, its filter as OpenFile's, offering `suggestedName`; a name typed without an
+  // ending gets the suggested name's. The box asks before a file is replaced. The path chosen
+  // (UTF-8), or nothing when the person cancelled.
+  virtual std::optional<std::string> SaveFile(std::string_view title, std::string_view filter,
+                                              std::string_view suggestedName) = 0;
 
   // Progress of a long exchange: a window over the dialog, shown until EndProgress, with a Stop
   // button when `stoppable`; the dialog itself takes no input meanwhile. The window keeps

@@ -1,6 +1,7 @@
 #include "qt/dialog_host.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QImage>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -187,6 +189,7 @@ DialogHost::DialogHost(ui::Dialog &dialog, ui::IPrompter &prompter, WindowStack 
     if (IsReadOnly(widget)) ShowReadOnly(widget, true);
     Connect(id, widget);
   }
+  AddMenuActions();
   {
     platform::MutexLock lock(box_->mutex);
     box_->target = window_;
@@ -224,6 +227,31 @@ void DialogHost::Connect(ui::ControlId id, QWidget *widget) {
   } else if (auto *picker = qobject_cast<QDateTimeEdit *>(widget)) {
     QObject::connect(picker, &QDateTimeEdit::dateTimeChanged, window_, event(ui::Event::Changed));
   }
+}
+
+// The dialog's menu actions, with no control of their own: the dialog's context menu (the right
+// mouse button, or the menu key and Shift+F10 from a control without a menu of its own) and
+// their keys while the dialog is the active window.
+void DialogHost::AddMenuActions() {
+  const auto &actions = dialog_.MenuActions();
+  if (actions.empty()) return;
+  for (const ui::Dialog::MenuAction &entry : actions) {
+    auto *action = new QAction(ToQt(entry.text), window_);
+    action->setObjectName(QStringLiteral("action%1").arg(entry.id));
+    if (!entry.keys.empty()) {
+      action->setShortcut(QKeySequence(ToQt(entry.keys), QKeySequence::PortableText));
+      action->setShortcutContext(Qt::WindowShortcut);
+      action->setShortcutVisibleInContextMenu(true);
+    }
+    const ui::ControlId id = entry.id;
+    QObject::connect(action, &QAction::triggered, window_, [this, id] { Dispatch(id, ui::Event::Clicked); });
+    window_->addAction(action);
+  }
+  window_->setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+QAction *DialogHost::MenuAction(ui::ControlId id) const {
+  return window_->findChild<QAction *>(QStringLiteral("action%1").arg(id), Qt::FindDirectChildrenOnly);
 }
 
 void DialogHost::Dispatch(ui::ControlId id, ui::Event event) {

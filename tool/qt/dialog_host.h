@@ -18,6 +18,7 @@
 #include "dialogs/prompter.h"
 #include "qt/window_stack.h"
 
+class QAction;
 class QDialog;
 class QWidget;
 
@@ -49,6 +50,8 @@ class DialogHost final : public ui::IDialogView {
   // Null when the template has no such control.
   QWidget *Control(ui::ControlId id) const;
   std::vector<ui::ControlId> ControlIds() const;
+  // The action of one of the dialog's menu actions (named action<id>); null when it has none.
+  QAction *MenuAction(ui::ControlId id) const;
   // Ids the logic asked for that the template lacks (each also traced once to stderr).
   const std::set<ui::ControlId> &Missing() const { return missing_; }
   // The result the logic ended with, if it did.
@@ -87,6 +90,7 @@ class DialogHost final : public ui::IDialogView {
   friend class HostWindow;
 
   QWidget *Find(ui::ControlId id) const;  // notes a missing id
+  void AddMenuActions();
   void Connect(ui::ControlId id, QWidget *widget);
   // A control's event, unless the view itself is changing that control.
   void Dispatch(ui::ControlId id, ui::Event event);

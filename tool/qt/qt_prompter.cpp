@@ -121,6 +121,19 @@ std::optional<std::string> QtPrompter::OpenFile(std::string_view title, std::str
   return path.toStdString();
 }
 
+std::optional<std::string> QtPrompter::SaveFile(std::string_view title, std::string_view filter,
+                                                std::string_view suggestedName) {
+  QFileDialog box(Parent(), ToQt(title), QString(), ToQt(QtFileFilter(filter)));
+  box.setAcceptMode(QFileDialog::AcceptSave);
+  box.setFileMode(QFileDialog::AnyFile);
+  box.selectFile(ToQt(suggestedName));
+  // A name typed without an ending gets the suggested one's ("zip" of "support.zip").
+  const std::string_view::size_type dot = suggestedName.find('.');
+  if (dot != std::string_view::npos) box.setDefaultSuffix(ToQt(suggestedName.substr(dot + 1)));
+  if (box.exec() != QDialog::Accepted || box.selectedFiles().isEmpty()) return std::nullopt;
+  return box.selectedFiles().constFirst().toStdString();
+}
+
 void QtPrompter::BeginProgress(std::string_view text, int steps, bool stoppable) {
   stopped_ = false;
   progressEnded_ = false;

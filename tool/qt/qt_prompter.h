@@ -30,6 +30,8 @@ class QtPrompter final : public ui::IPrompter {
   void BeginWait() override;
   void EndWait() override;
   std::optional<std::string> OpenFile(std::string_view title, std::string_view filter) override;
+  std::optional<std::string> SaveFile(std::string_view title, std::string_view filter,
+                                      std::string_view suggestedName) override;
   void BeginProgress(std::string_view text, int steps, bool stoppable) override;
   void SetProgress(int step, std::string_view text) override;
   bool Stopped() const override { return stopped_; }

@@ -132,6 +132,31 @@ class EscapeFilterScope {
   EscapeFilterScope &operator=(const EscapeFilterScope &) = delete;
 };
 
+// A multi-line edit breaks lines only at "\r\n"; the logic's texts break them at "\n".
+bool IsMultiLineEdit(HWND control) {
+  return KindOf(control) == Kind::Edit && (::GetWindowLongW(control, GWL_STYLE) & ES_MULTILINE) != 0;
+}
+
+std::wstring WithCrLf(const std::wstring &text) {
+  std::wstring out;
+  out.reserve(text.size() + text.size() / 16);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r')) out += L'\r';
+    out += text[i];
+  }
+  return out;
+}
+
+std::wstring WithoutCr(const std::wstring &text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
 std::wstring WindowText(HWND window) {
   const int length = ::GetWindowTextLengthW(window);
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');
@@ -203,6 +228,12 @@ INT_PTR DialogHost::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       return FALSE;
     }
+    case WM_SYSCOMMAND:
+      // The low four bits of a system command are the system's own.
+      if (!attached_ || !IsMenuAction(static_cast<ui::ControlId>(wParam & 0xFFF0))) return FALSE;
+      Guarded([&] { dialog_.Dispatch(static_cast<ui::ControlId>(wParam & 0xFFF0), ui::Event::Clicked); });
+      ::SetWindowLongPtrW(window_, DWLP_MSGRESULT, 0);
+      return TRUE;
     case WM_CLOSE:
       if (attached_) Guarded([this] { dialog_.Dispatch(ui::kIdCancel, ui::Event::Clicked); });
       return TRUE;
@@ -239,12 +270,31 @@ void DialogHost::InitDialog(HWND window) {
     ::SendMessageW(window, WM_SETICON, ICON_SMALL, load(SM_CXSMICON, SM_CYSMICON));
   }
   LoadTemplateItems();
+  AddMenuActions();
   dialog_.Attach(*this, prompter_);
   attached_ = true;
   initializing_ = true;
   focusSetInInit_ = false;
   Guarded([this] { dialog_.OnInitDialog(); });
   initializing_ = false;
+}
+
+// The dialog's menu actions go at the end of the window's system menu (the caption's icon, or
+// Alt+Space), after a separator.
+void DialogHost::AddMenuActions() {
+  const auto &actions = dialog_.MenuActions();
+  if (actions.empty()) return;
+  HMENU menu = ::GetSystemMenu(window_, FALSE);
+  if (menu == nullptr) return;
+  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  for (const ui::Dialog::MenuAction &action : actions) {
+    ::AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(action.id), Widen(action.text).c_str());
+  }
+}
+
+bool DialogHost::IsMenuAction(ui::ControlId id) const {
+  const auto &actions = dialog_.MenuActions();
+  return std::any_of(actions.begin(), actions.end(), [id](const ui::Dialog::MenuAction &a) { return a.id == id; });
 }
 
 void DialogHost::Destroyed() {
@@ -360,6 +410,7 @@ std::string DialogHost::Text(ui::ControlId id) const {
   HWND control = Control(id);
   if (control == nullptr) return {};
   if (KindOf(control) == Kind::Picker) return PickerText(control);
+  if (IsMultiLineEdit(control)) return Narrow(WithoutCr(WindowText(control)));
   return Narrow(WindowText(control));
 }
 
@@ -369,6 +420,10 @@ void DialogHost::SetText(ui::ControlId id, std::string_view text) {
   const Silence silence(*this, id);
   if (KindOf(control) == Kind::Picker) {
     SetPickerText(control, std::string(text));
+    return;
+  }
+  if (IsMultiLineEdit(control)) {
+    ::SetWindowTextW(control, WithCrLf(Widen(text)).c_str());
     return;
   }
   ::SetWindowTextW(control, Widen(text).c_str());

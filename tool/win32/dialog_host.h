@@ -8,7 +8,11 @@
 //   CBN_EDITCHANGE         Changed
 //   CBN_SELCHANGE, LBN_SELCHANGE   SelectionChanged (the person's choice; SetSelection is silent)
 //   DTN_DATETIMECHANGE     Changed (a date or time picker; SetText is silent)
+//   WM_SYSCOMMAND          Clicked, for the dialog's menu actions, which the host appends to the
+//                          window's system menu
 //   WM_DESTROY             OnDestroy, then Detach; tasks still posted are dropped
+//
+// Multi-line edit fields speak "\n" to the logic and "\r\n" to the control.
 //
 // Combo and list items can come with the template: an RCDATA resource named after it with
 // "_ITEMS" appended holds pairs of a control id (one 16-bit word) and an item (a UTF-16 text
@@ -86,6 +90,8 @@ class DialogHost final : public ui::IDialogView {
   void Command(int id, int code, HWND control);
   void RunPosted();
   void LoadTemplateItems();
+  void AddMenuActions();
+  bool IsMenuAction(ui::ControlId id) const;
   void MoveFocusOff(HWND control);
   void DropPictures();
   HWND Control(ui::ControlId id) const;

@@ -96,6 +96,31 @@ std::optional<std::string> Win32Prompter::OpenFile(std::string_view title, std::
   return Narrow(path);
 }
 
+std::optional<std::string> Win32Prompter::SaveFile(std::string_view title, std::string_view filter,
+                                                   std::string_view suggestedName) {
+  const std::wstring filters = filter.empty() ? std::wstring() : OpenBoxFilter(filter);
+  const std::wstring heading = Widen(title);
+  const std::wstring suggested = Widen(suggestedName);
+  // A name typed without an ending gets the suggested one's ("zip" of "support.zip").
+  const size_t dot = suggested.find(L'.');
+  const std::wstring ending = dot == std::wstring::npos ? std::wstring() : suggested.substr(dot + 1);
+  std::wstring path(32768, L'\0');  // the longest path the system takes
+  if (suggested.size() < path.size()) std::copy(suggested.begin(), suggested.end(), path.begin());
+  OPENFILENAMEW box{};
+  box.lStructSize = sizeof box;
+  box.hwndOwner = Owner();
+  box.lpstrFilter = filters.empty() ? nullptr : filters.c_str();
+  box.nFilterIndex = 1;
+  box.lpstrFile = path.data();
+  box.nMaxFile = static_cast<DWORD>(path.size());
+  box.lpstrTitle = heading.empty() ? nullptr : heading.c_str();
+  box.lpstrDefExt = ending.empty() ? nullptr : ending.c_str();
+  box.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+  if (!::GetSaveFileNameW(&box)) return std::nullopt;
+  path.resize(path.find(L'\0'));
+  return Narrow(path);
+}
+
 void Win32Prompter::BeginProgress(std::string_view text, int steps, bool stoppable) {
   EndProgress();
   stopped_ = false;

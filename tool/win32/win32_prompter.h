@@ -33,6 +33,8 @@ class Win32Prompter final : public ui::IPrompter {
   void BeginWait() override;
   void EndWait() override;
   std::optional<std::string> OpenFile(std::string_view title, std::string_view filter) override;
+  std::optional<std::string> SaveFile(std::string_view title, std::string_view filter,
+                                      std::string_view suggestedName) override;
   void BeginProgress(std::string_view text, int steps, bool stoppable) override;
   void SetProgress(int step, std::string_view text) override;
   // Any thread may ask; on the user-interface thread the progress window's events are served first.

@@ -4,20 +4,25 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QDir>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <set>
 #include <thread>
 
+#include "app/diagnosis_dlg.h"
 #include "app/dialog_catalogue.h"
 #include "app/tillwright_dlg.h"
 #include "core/app_state.h"
@@ -96,6 +101,8 @@ TEST_F(Templates, EachDialogsControlsAreInItsTemplate) {
   ExpectTemplateFits(period, "Selvora");
   CRegData registration(link);
   ExpectTemplateFits(registration, "");  // its one-blank title is set when it opens
+  CDiagnosisDlg diagnosis({});
+  ExpectTemplateFits(diagnosis, "Diagnose connection");
 }
 
 // Every template the program carries is reachable: the main dialog's, or one of the catalogue's,
@@ -265,6 +272,61 @@ TEST_F(Templates, ConnectOnTheQtHost) {
   EXPECT_EQ(qobject_cast<QLineEdit *>(host.Control(1033))->text(), "Error");
   EXPECT_EQ(host.Control(1097)->accessibleName(), "Disconnected");
   EXPECT_EQ(prompter.Progress(), nullptr);
+  host.Close();
+}
+
+// "Diagnose connection..." is no control of the main dialog: its context menu holds it, read out by
+// that name, with its keys; choosing it from either runs the checks.
+TEST_F(Templates, TheMainDialogsMenuOffersDiagnoseConnection) {
+  CTillwrightDlg main(state, link);
+  std::atomic<int> runs{0};
+  main.UseDiagnosis([&](const diagnosis::Progress &) {
+    ++runs;
+    return diagnosis::Report{};
+  });
+  DialogHost host(main, prompter, prompter.Windows());
+  const auto controls = host.ControlIds();
+  host.Open();
+  QAction *action = host.MenuAction(CTillwrightDlg::kDiagnoseAction);
+  ASSERT_NE(action, nullptr);
+  EXPECT_EQ(host.Window().contextMenuPolicy(), Qt::ActionsContextMenu);
+  EXPECT_TRUE(host.Window().actions().contains(action));
+  EXPECT_EQ(action->text(), "Diagnose connection...");
+  EXPECT_EQ(action->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
+  EXPECT_EQ(host.ControlIds(), controls) << "the action adds no control";
+
+  // The menu as the dialog's context menu shows it, and what a screen reader hears of its entry.
+  QMenu menu;
+  menu.addActions(host.Window().actions());
+  menu.show();
+  QAccessibleInterface *shown = QAccessible::queryAccessibleInterface(&menu);
+  ASSERT_NE(shown, nullptr);
+  ASSERT_EQ(shown->childCount(), 1);
+  EXPECT_EQ(shown->child(0)->text(QAccessible::Name), "Diagnose connection...");
+  menu.hide();
+
+  // Chosen, the checks run and their report opens; Close ends it. The look waits in turns of the
+  // event loop, never inside it, so that the progress window's own loop can end meanwhile.
+  bool closed = false;
+  std::function<void()> closeReport = [&] {
+    auto *top = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+    if (top == nullptr || top->windowTitle() != "Diagnose connection") return hosttest::Later(closeReport, 20);
+    auto *report = top->findChild<QPlainTextEdit *>("edit1310");
+    ASSERT_NE(report, nullptr);
+    EXPECT_TRUE(report->isReadOnly());
+    EXPECT_EQ(report->accessibleName(), "Diagnose connection");
+    // It looks read-only: the window's colour behind the text, not an editable field's.
+    EXPECT_EQ(report->palette().color(QPalette::Active, QPalette::Base),
+              top->palette().color(QPalette::Active, QPalette::Window));
+    top->findChild<QPushButton *>("button2")->click();
+    closed = true;
+  };
+  hosttest::Later(closeReport, 20);
+  action->trigger();
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(prompter.Progress(), nullptr);
+  EXPECT_FALSE(host.Ended());
   host.Close();
 }
 
