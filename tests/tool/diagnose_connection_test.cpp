@@ -97,6 +97,23 @@ TEST_F(DiagnoseConnection, RunsTheChecksOffTheWindowsThreadAndShowsTheirText) {
   EXPECT_TRUE(link.sent.empty()) << "the main dialog's own link is not the checks' business";
 }
 
+// A port the dialog holds would show as taken by another program: it is let go before the
+// checks run, and the label says so.
+TEST_F(DiagnoseConnection, APortTheDialogHoldsIsLetGoBeforeTheChecks) {
+  state.serialConnected = 1;
+  int heldDuringChecks = -1;
+  dlg.UseDiagnosis([&](const Progress &) {
+    heldDuringChecks = state.serialConnected;
+    return TwoFindings();
+  });
+  OnTheReport([](FakeView &, CDiagnosisDlg &) {});
+  const int before = link.disconnects;
+  Choose();
+  EXPECT_EQ(heldDuringChecks, 0);
+  EXPECT_EQ(link.disconnects, before + 1);
+  EXPECT_EQ(view.Text(CTillwrightDlg::kStatusLabel), "Disconnected");
+}
+
 // Stop is heard between checks: what ran is shown with a line saying the rest did not, and the
 // main dialog goes on serving. A failure of the checks themselves is said, and nothing else opens.
 TEST_F(DiagnoseConnection, AStoppedOrFailedRunLeavesTheMainDialogWorking) {

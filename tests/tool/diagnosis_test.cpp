@@ -130,7 +130,8 @@ const Case kCases[] = {
        b.probes.access[kNode] = {true, false, "root", "root", 0600, true, false};
      },
      "access", "udev rule not installed",
-     "sudo cp packaging/udev/60-vrn-fiscal.rules /etc/udev/rules.d/ && sudo udevadm control --reload && sudo udevadm "
+     "sudo apt install --reinstall libvrn-interface1 (or, from the source tree: sudo cp "
+     "packaging/udev/60-vrn-fiscal.rules /etc/udev/rules.d/), then sudo udevadm control --reload && sudo udevadm "
      "trigger",
      kAcm},
     {"PortHeld",

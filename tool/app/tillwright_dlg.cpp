@@ -188,6 +188,15 @@ CTillwrightDlg::ScanEnd CTillwrightDlg::Scan(ui::IDialogView &view, ui::IPrompte
 void CTillwrightDlg::OnDiagnose() {
   ui::IDialogView &view = View();
   ui::IPrompter &prompter = Prompter();
+  // The checks try every port through this program's one serial link: a port the dialog still
+  // held would show as taken by another program, and the device on it as silent. Connect takes
+  // it again afterwards.
+  if (state_.serialConnected != 0) {
+    link_.SerialDisconnect();
+    state_.serialConnected = 0;
+    serialPath_.clear();
+    if (state_.usbPresent == 0) SetLabel(msg::kDisconnected);
+  }
   diagnosis::Report report;
   std::optional<std::string> failure;
   bool stopped = false;

@@ -27,8 +27,12 @@ constexpr const char *kUsb = "USB";
 constexpr const char *kRuleSource = "packaging/udev/60-vrn-fiscal.rules";
 
 std::string InstallRuleCommand() {
-  return std::string("install the udev rule: sudo cp ") + kRuleSource + " " + kLocalRuleDir +
-         "/ && sudo udevadm control --reload && sudo udevadm trigger, then plug the device in again";
+  // A technician has the package, a developer the source tree: both ways are named.
+  return std::string(
+             "install the udev rule: sudo apt install --reinstall libvrn-interface1 (or, from the source "
+             "tree: sudo cp ") +
+         kRuleSource + " " + kLocalRuleDir +
+         "/), then sudo udevadm control --reload && sudo udevadm trigger, and plug the device in again";
 }
 
 std::string Octal(unsigned mode) {
