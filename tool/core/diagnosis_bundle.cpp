@@ -57,7 +57,10 @@ std::pair<uint16_t, uint16_t> DosDateTime(std::time_t now) {
 }
 
 std::string Zip(const std::vector<BundleEntry> &entries, std::time_t now) {
-  const auto [date, time] = DosDateTime(now);
+  // Not a structured binding: clang before 16 cannot capture one in the lambda below.
+  const auto stamp = DosDateTime(now);
+  const uint16_t date = stamp.first;
+  const uint16_t time = stamp.second;
   std::string out;
   std::string central;
   for (const BundleEntry &e : entries) {
