@@ -12,6 +12,7 @@
 #include "app/tillwright_dlg.h"
 #include "core/app_state.h"
 #include "logic_test_support.h"
+#include "main_dialog_fixture.h"
 #include "wait_for.h"
 
 namespace {
@@ -36,14 +37,8 @@ Report TwoFindings() {
   return report;
 }
 
-class DiagnoseConnection : public ::testing::Test {
+class DiagnoseConnection : public tooltest::MainDialogTest {
  protected:
-  void SetUp() override {
-    prompter.pump = &view;
-    opened.emplace(view, dlg, prompter);
-  }
-  void TearDown() override { opened.reset(); }
-
   // The diagnosis dialog as the person meets it: `person` acts on it, then it is closed.
   void OnTheReport(std::function<void(FakeView &, CDiagnosisDlg &)> person) {
     prompter.children.push_back(tooltest::Child<CDiagnosisDlg>(prompter, [person](FakeView &v, CDiagnosisDlg &d) {
@@ -52,13 +47,6 @@ class DiagnoseConnection : public ::testing::Test {
     }));
   }
   void Choose() { view.Click(dlg, CTillwrightDlg::kDiagnoseAction); }
-
-  tillwright::AppState state;
-  RecordingLink link;
-  FakeView view;
-  ScriptedPrompter prompter;
-  CTillwrightDlg dlg{state, link};
-  std::optional<tooltest::OpenDialog> opened;
 };
 
 TEST_F(DiagnoseConnection, RunsTheChecksOffTheWindowsThreadAndShowsTheirText) {

@@ -13,6 +13,7 @@
 #include "core/local_time.h"
 #include "core/messages.h"
 #include "logic_test_support.h"
+#include "main_dialog_fixture.h"
 #include "programming/set_clerk.h"
 #include "programming/set_sn.h"
 
@@ -27,24 +28,7 @@ using tooltest::RecordingLink;
 using tooltest::ScriptedPrompter;
 using tooltest::Sent;
 
-class MainDialog : public ::testing::Test {
- protected:
-  void SetUp() override {
-    prompter.pump = &view;
-    opened.emplace(view, dlg, prompter);
-  }
-  void TearDown() override { opened.reset(); }
-  void Click(int id) { view.Click(dlg, id); }
-  std::string Result() const { return view.Text(CTillwrightDlg::kResultField); }
-  std::string Label() const { return view.Text(CTillwrightDlg::kStatusLabel); }
-
-  tillwright::AppState state;
-  RecordingLink link;
-  FakeView view;
-  ScriptedPrompter prompter;
-  CTillwrightDlg dlg{state, link};
-  std::optional<tooltest::OpenDialog> opened;
-};
+using MainDialog = tooltest::MainDialogTest;
 
 TEST_F(MainDialog, MonitorShowsTheUsbDeviceAndStopsWhenTheDialogCloses) {
   link.usb = 1;

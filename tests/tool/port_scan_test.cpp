@@ -7,6 +7,7 @@
 #include "app/tillwright_dlg.h"
 #include "core/app_state.h"
 #include "logic_test_support.h"
+#include "main_dialog_fixture.h"
 
 namespace {
 
@@ -16,19 +17,15 @@ using tooltest::RecordingLink;
 using tooltest::ScriptedPrompter;
 using tooltest::Sent;
 
-class PortScan : public ::testing::Test {
+class PortScan : public tooltest::MainDialogTest {
  protected:
+  // The machine's own devices and sysfs stay out of it.
+  void BeforeOpen() override { dlg.UseSerialRoots(platform::SerialRoots::None()); }
   void SetUp() override {
-    prompter.pump = &view;
-    // The machine's own devices and sysfs stay out of it.
-    dlg.UseSerialRoots(platform::SerialRoots::None());
-    opened.emplace(view, dlg, prompter);
+    MainDialogTest::SetUp();
     link.onConnect = [this](const std::string &) { workers.push_back(std::this_thread::get_id()); };
   }
-  void TearDown() override { opened.reset(); }
   void Connect() { view.Click(dlg, CTillwrightDlg::kConnectButton); }
-  std::string Result() const { return view.Text(CTillwrightDlg::kResultField); }
-  std::string Label() const { return view.Text(CTillwrightDlg::kStatusLabel); }
   void AllPortsOpen() {
     for (int i = 1; i <= 20; ++i) link.connectResults["COM" + std::to_string(i)] = 0;
   }
@@ -39,12 +36,6 @@ class PortScan : public ::testing::Test {
     return out;
   }
 
-  tillwright::AppState state;
-  RecordingLink link;
-  FakeView view;
-  ScriptedPrompter prompter;
-  CTillwrightDlg dlg{state, link};
-  std::optional<tooltest::OpenDialog> opened;
   std::vector<std::thread::id> workers;
 };
 
