@@ -118,6 +118,7 @@ void Simulator::Serve() {
 bool Simulator::Handle(const ReceivedFrame &frame) {
   platform::TraceFrame(frame.good ? "fiscal-sim rx" : "fiscal-sim rx (bad frame)", frame.raw.data(), frame.raw.size());
   journal_.Add({frame.seq, frame.cmd, frame.data, frame.raw, frame.good});
+  if (options_.onWire) options_.onWire(true, frame.raw);
   if (options_.baud != 0 && !SleepUntil(frame.startedAt + WireTime(frame.raw.size(), options_.baud))) return false;
 
   const FaultPlan::Action action = faults_.Take(frame.good);
@@ -144,7 +145,12 @@ bool Simulator::Handle(const ReceivedFrame &frame) {
   }
   if (action.delay.count() > 0 && !SleepUntil(Clock::now() + action.delay)) return false;
 
-  const Answer answer = WithModel([&](DeviceModel &model) { return model.Execute(frame.cmd, frame.data); });
+  const Answer answer = WithModel([&](DeviceModel &model) {
+    if (options_.beforeCommand) options_.beforeCommand(model, frame.cmd, frame.data);
+    Answer a = model.Execute(frame.cmd, frame.data);
+    if (options_.afterCommand) options_.afterCommand(model, frame.cmd, frame.data, a);
+    return a;
+  });
   if (answer.silent) {
     platform::Trace("fiscal-sim: silent");
     return true;
@@ -156,6 +162,7 @@ bool Simulator::Handle(const ReceivedFrame &frame) {
 }
 
 bool Simulator::Send(std::span<const uint8_t> bytes) {
+  if (options_.onWire) options_.onWire(false, bytes);
   if (options_.baud == 0) return link_->Write(bytes);
   const Clock::time_point start = std::max(Clock::now(), lineFreeAt_);
   lineFreeAt_ = start + WireTime(bytes.size(), options_.baud);

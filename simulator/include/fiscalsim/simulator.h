@@ -14,9 +14,12 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "fiscalsim/device_link.h"
@@ -33,6 +36,18 @@ struct SimulatorOptions {
   DeviceModel::WallClock clock;  // the system clock when empty
   // Frames the journal holds; it counts every frame either way (see Journal).
   size_t journalCapacity = Journal::kDefaultCapacity;
+
+  // Observers of the serving thread, for the programs' files (the device's memory, its paper,
+  // a journal of the line). They run with the model kept away from other callers, so they see it
+  // as the command left it; they must not call back into the simulator.
+  using CommandHook = std::function<void(const DeviceModel &model, uint8_t cmd, std::string_view data)>;
+  using AnswerHook =
+      std::function<void(const DeviceModel &model, uint8_t cmd, std::string_view data, const Answer &answer)>;
+  CommandHook beforeCommand;  // a good frame about to be executed
+  AnswerHook afterCommand;    // executed; before its answer goes out
+  // Every byte that crosses the line as whole frames or single control bytes: received (true)
+  // or sent (false).
+  std::function<void(bool received, std::span<const uint8_t> bytes)> onWire;
 };
 
 class Simulator {
