@@ -77,7 +77,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: cli_bench [rounds]\n");
     return 2;
   }
-  fiscalsim::Simulator sim(fiscalsim::OpenPtyLink(), {.baud = kBaud, .clock = {}});
+  fiscalsim::Simulator sim(fiscalsim::OpenPtyLink(), fiscalsim::SimulatorOptions::PacedAt(kBaud));
   sim.Start();
   const std::string file = (std::filesystem::temp_directory_path() / "cli_bench_backup.json").string();
   sim.WithModel([](fiscalsim::DeviceModel &m) {

@@ -65,7 +65,7 @@ void Goal(const char *what, bool met, double value, const char *unit) {
 }
 
 bool Run(uint32_t baud, int rounds) {
-  fiscalsim::Simulator sim(fiscalsim::OpenPtyLink(), {.baud = baud, .clock = {}});
+  fiscalsim::Simulator sim(fiscalsim::OpenPtyLink(), fiscalsim::SimulatorOptions::PacedAt(baud));
   sim.Start();
   const double wireUs = bench::WireTimeUs(seriallink::kFrameOverhead + kReplyBytes, baud);
   // The port is exclusive: the floor and each flavour take it in turn.

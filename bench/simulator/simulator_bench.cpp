@@ -13,7 +13,7 @@
 namespace {
 
 int Run(uint32_t baud, int rounds) {
-  fiscalsim::Simulator sim(fiscalsim::OpenPtyLink(), {.baud = baud, .clock = {}});
+  fiscalsim::Simulator sim(fiscalsim::OpenPtyLink(), fiscalsim::SimulatorOptions::PacedAt(baud));
   sim.Start();
   platform::SerialPort port;
   if (const int error = port.Open(sim.PortName()); error != 0) {

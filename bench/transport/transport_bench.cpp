@@ -30,7 +30,7 @@ double CpuMs() {
 }
 
 int Run(uint32_t baud, int rounds, bool measureIdle) {
-  fiscalsim::Simulator sim(fiscalsim::OpenPtyLink(), {.baud = baud, .clock = {}});
+  fiscalsim::Simulator sim(fiscalsim::OpenPtyLink(), fiscalsim::SimulatorOptions::PacedAt(baud));
   sim.Start();
   const fiscalsim::Bytes frame = fiscalsim::BuildRequest(0x20, kDateTime, "");
   const int warmup = rounds / 10;

@@ -48,6 +48,12 @@ struct SimulatorOptions {
   // Every byte that crosses the line as whole frames or single control bytes: received (true)
   // or sent (false).
   std::function<void(bool received, std::span<const uint8_t> bytes)> onWire;
+
+  static SimulatorOptions PacedAt(uint32_t baud) {
+    SimulatorOptions options;
+    options.baud = baud;
+    return options;
+  }
 };
 
 class Simulator {
