@@ -98,21 +98,8 @@ int main(int argc, char **argv) {
   fiscalsim::DeviceState state;
   std::unique_ptr<fiscalsim::StateSaver> saver;
   if (!statePath.empty()) {
-    std::string error;
-    switch (fiscalsim::LoadStateFile(statePath, &state, &error)) {
-      case fiscalsim::StateLoad::Refused:
-        std::fprintf(stderr, "fiscal-sim: %s\n", error.c_str());
-        return 1;
-      case fiscalsim::StateLoad::Missing:
-        std::fprintf(stderr, "fiscal-sim: new device state in %s, written at the first change\n", statePath.c_str());
-        break;
-      case fiscalsim::StateLoad::Loaded:
-        std::fprintf(stderr, "fiscal-sim: device state from %s\n", statePath.c_str());
-        break;
-    }
-    saver = std::make_unique<fiscalsim::StateSaver>(statePath, "fiscal-sim");
-    saver->SetBaseline(state);
-    options.afterCommand = saver->Chain(std::move(options.afterCommand));
+    saver = fiscalsim::OpenStateFile(statePath, "fiscal-sim", &state, &options);
+    if (!saver) return 1;
   }
 
   try {

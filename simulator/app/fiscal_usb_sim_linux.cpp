@@ -66,22 +66,8 @@ int main(int argc, char **argv) {
   fiscalsim::SimulatorOptions simOptions;
   std::unique_ptr<fiscalsim::StateSaver> saver;
   if (!statePath.empty()) {
-    std::string error;
-    switch (fiscalsim::LoadStateFile(statePath, &state, &error)) {
-      case fiscalsim::StateLoad::Refused:
-        std::fprintf(stderr, "fiscal-usb-sim: %s\n", error.c_str());
-        return 1;
-      case fiscalsim::StateLoad::Missing:
-        std::fprintf(stderr, "fiscal-usb-sim: new device state in %s, written at the first change\n",
-                     statePath.c_str());
-        break;
-      case fiscalsim::StateLoad::Loaded:
-        std::fprintf(stderr, "fiscal-usb-sim: device state from %s\n", statePath.c_str());
-        break;
-    }
-    saver = std::make_unique<fiscalsim::StateSaver>(statePath, "fiscal-usb-sim");
-    saver->SetBaseline(state);
-    simOptions.afterCommand = saver->Chain(std::move(simOptions.afterCommand));
+    saver = fiscalsim::OpenStateFile(statePath, "fiscal-usb-sim", &state, &simOptions);
+    if (!saver) return 1;
   }
   try {
     fiscalsim::UsbTestbed &testbed = fiscalsim::UsbTestbed::Instance();

@@ -667,4 +667,24 @@ SimulatorOptions::AnswerHook StateSaver::Chain(SimulatorOptions::AnswerHook prev
   };
 }
 
+std::unique_ptr<StateSaver> OpenStateFile(const std::string &path, const std::string &program, DeviceState *state,
+                                          SimulatorOptions *options) {
+  std::string error;
+  switch (LoadStateFile(path, state, &error)) {
+    case StateLoad::Refused:
+      std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
+      return nullptr;
+    case StateLoad::Missing:
+      std::fprintf(stderr, "%s: new device state in %s, written at the first change\n", program.c_str(), path.c_str());
+      break;
+    case StateLoad::Loaded:
+      std::fprintf(stderr, "%s: device state from %s\n", program.c_str(), path.c_str());
+      break;
+  }
+  auto saver = std::make_unique<StateSaver>(path, program);
+  saver->SetBaseline(*state);
+  options->afterCommand = saver->Chain(std::move(options->afterCommand));
+  return saver;
+}
+
 }  // namespace fiscalsim

@@ -3,11 +3,11 @@
 // them over a power cut.
 //
 //   fiscalsim::DeviceState state;
-//   std::string error;
-//   if (fiscalsim::LoadStateFile(path, &state, &error) == fiscalsim::StateLoad::Refused) fail(error);
-//   fiscalsim::StateSaver saver(path, "fiscal-sim");
-//   saver.SetBaseline(state);
-//   options.afterCommand = saver.Chain(std::move(options.afterCommand));
+//   auto saver = fiscalsim::OpenStateFile(path, "fiscal-sim", &state, &options);
+//   if (!saver) return 1;
+//   fiscalsim::Simulator sim(link, options);
+//   sim.WithModel([&](fiscalsim::DeviceModel &m) { m.State() = state; });
+//   sim.Start();
 //
 // The file is JSON: {"format": "fiscal-sim-state", "version": 1, <one member per field>}. The
 // device's texts are bytes of code page 1251; the file holds them as the characters they stand
@@ -16,6 +16,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,5 +74,11 @@ class StateSaver {
   std::string written_;  // the text the file holds
   bool failing_ = false;
 };
+
+// A program's --state FILE: reads the file into *state and makes the saver that keeps it up to
+// date, chained onto options->afterCommand. Nothing when the file is refused. What happened
+// (a new device, the state loaded, the refusal) is said on stderr after "<program>: ".
+std::unique_ptr<StateSaver> OpenStateFile(const std::string &path, const std::string &program, DeviceState *state,
+                                          SimulatorOptions *options);
 
 }  // namespace fiscalsim
