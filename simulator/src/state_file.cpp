@@ -596,8 +596,16 @@ std::optional<DeviceState> ParseState(std::string_view text, std::string *error)
 StateLoad LoadStateFile(const std::string &path, DeviceState *state, std::string *error) {
   struct stat st {};
   // Only nothing at all under the name is a new device; a dangling link or a folder is refused
-  // by the open below.
-  if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return StateLoad::Missing;
+  // by the open below. A folder that is not there is refused now rather than at every save.
+  if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      *error = path + ": there is no folder " + folder + " to keep it in";
+      return StateLoad::Refused;
+    }
+    return StateLoad::Missing;
+  }
   std::string why;
   const std::unique_ptr<std::istream> in = platform::OpenRegularFile(path, &why);
   if (!in) {

@@ -255,11 +255,14 @@ INSTANTIATE_TEST_SUITE_P(Cases, StateFileRefused, ::testing::ValuesIn(kRefused),
 
 using StateFileOnDisk = StateFileRefused;
 
-TEST_F(StateFileOnDisk, OnlyNothingAtTheNameIsANewDeviceAndAFolderIsRefused) {
+TEST_F(StateFileOnDisk, OnlyNothingAtTheNameIsANewDeviceAndAMissingFolderIsRefused) {
   DeviceState state = FullyPopulated();
   std::string error;
   EXPECT_EQ(LoadStateFile((dir_ / "none.json").string(), &state, &error), StateLoad::Missing);
   EXPECT_TRUE(state == FullyPopulated());
+  const std::string unreachable = (dir_ / "gone" / "none.json").string();
+  EXPECT_EQ(LoadStateFile(unreachable, &state, &error), StateLoad::Refused);
+  EXPECT_EQ(error, unreachable + ": there is no folder " + (dir_ / "gone").string() + " to keep it in");
   EXPECT_EQ(LoadStateFile(dir_.string(), &state, &error), StateLoad::Refused);
   EXPECT_EQ(error, dir_.string() + " is not a regular file");
   fs::create_symlink(dir_ / "gone", dir_ / "dangling.json");

@@ -39,7 +39,7 @@ std::optional<DeviceState> ParseState(std::string_view text, std::string *error)
 
 enum class StateLoad {
   Loaded,   // *state holds the file's state
-  Missing,  // no file: *state is left as it was, a new device
+  Missing,  // no file in a folder that is there: *state is left as it was, a new device
   Refused,  // *state is left as it was; *error is "<path>: <what is wrong>"
 };
 
