@@ -15,18 +15,21 @@
 #include "fiscalsim/pty_link.h"
 #include "fiscalsim/serial_link.h"
 #include "fiscalsim/simulator.h"
+#include "fiscalsim/state_file.h"
 #include "platform/port_names.h"
 
 namespace {
 
 // The same options as the OPTIONS of fiscal-sim(1).
 constexpr char kUsage[] =
-    "usage: fiscal-sim [--com COMn | --port PATH] [--baud N] [--logo-png FILE]\n"
+    "usage: fiscal-sim [--com COMn | --port PATH] [--baud N] [--state FILE] [--logo-png FILE]\n"
     "Serves a simulated fiscal device on a pseudo-terminal until SIGINT or SIGTERM.\n"
     "  --com COMn       also reach it as COMn: a link in the port alias directory\n"
     "  --port PATH      serve this serial port instead, whose other end the host opens (one\n"
     "                   end of fiscal-pty-pair, a null-modem cable)\n"
     "  --baud N         pace every byte as on a line of N baud (10 bits a byte)\n"
+    "  --state FILE     keep the device's memory in FILE: loaded at the start (a new device\n"
+    "                   when there is none), saved after every command that changed it\n"
     "  --logo-png FILE  on the way out, write the logo the device holds as a PNG picture\n"
     "  --help           show this text and end\n"
     "  --version        show the version and end\n";
@@ -42,6 +45,7 @@ int main(int argc, char **argv) {
   std::string com;
   std::string port;
   std::string logoPng;
+  std::string statePath;
   fiscalsim::SimulatorOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -53,7 +57,8 @@ int main(int argc, char **argv) {
       std::printf("fiscal-sim %s\n", FISCAL_SUITE_VERSION);
       return 0;
     }
-    if ((arg == "--com" || arg == "--port" || arg == "--baud" || arg == "--logo-png") && i + 1 >= argc) {
+    if ((arg == "--com" || arg == "--port" || arg == "--baud" || arg == "--logo-png" || arg == "--state") &&
+        i + 1 >= argc) {
       return Usage(("missing value after " + arg).c_str());
     }
     if (arg == "--com") {
@@ -64,6 +69,9 @@ int main(int argc, char **argv) {
       if (port.empty()) return Usage("an empty --port");
     } else if (arg == "--logo-png") {
       logoPng = argv[++i];
+    } else if (arg == "--state") {
+      statePath = argv[++i];
+      if (statePath.empty()) return Usage("an empty --state");
     } else if (arg == "--baud") {
       char *end = nullptr;
       const unsigned long baud = std::strtoul(argv[++i], &end, 10);
@@ -86,6 +94,14 @@ int main(int argc, char **argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  // A bad file ends the program before a host can reach a device that forgot its memory.
+  fiscalsim::DeviceState state;
+  std::unique_ptr<fiscalsim::StateSaver> saver;
+  if (!statePath.empty()) {
+    saver = fiscalsim::OpenStateFile(statePath, "fiscal-sim", &state, &options);
+    if (!saver) return 1;
+  }
+
   try {
     fiscalsim::Simulator simulator(port.empty() ? fiscalsim::OpenPtyLink() : fiscalsim::OpenSerialLink(port, port),
                                    options);
@@ -98,6 +114,7 @@ int main(int argc, char **argv) {
         return 1;
       }
     }
+    if (saver) simulator.WithModel([&](fiscalsim::DeviceModel &m) { m.State() = std::move(state); });
     simulator.Start();
     if (!port.empty()) {
       std::printf("fiscal-sim: serving %s\n", port.c_str());

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,9 +14,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -323,9 +326,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, AliasDirTest, ::testing::ValuesIn(kAliasDirCases
                          [](const ::testing::TestParamInfo<AliasDirCase> &p) { return std::string(p.param.what); });
 
 TEST_F(ProgramsTest, BadUsageExitsWithTwo) {
-  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-           {"--com"}, {"--com", "LPT1"}, {"--com", "COM0"}, {"--baud", "fast"}, {"--baud", "0"}, {"--bogus"},
-           {"--port"}, {"--port", ""}, {"--com", "COM7", "--port", "/dev/null"}}) {
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{{"--com"},
+                                                                             {"--com", "LPT1"},
+                                                                             {"--com", "COM0"},
+                                                                             {"--baud", "fast"},
+                                                                             {"--baud", "0"},
+                                                                             {"--bogus"},
+                                                                             {"--port"},
+                                                                             {"--port", ""},
+                                                                             {"--com", "COM7", "--port", "/dev/null"},
+                                                                             {"--state"},
+                                                                             {"--state", ""}}) {
     args.insert(args.begin(), FISCAL_SIM_PATH);
     Child sim(args);
     EXPECT_EQ(sim.Wait(), 2) << args[1] << ' ' << args.back();
@@ -366,6 +377,81 @@ TEST_F(ProgramsTest, ProbeShowsTheReplyAndFailsOnRefusal) {
   EXPECT_EQ(corrupt.Wait(), 1);
 }
 
+// One request and the data of its reply; nothing when no reply came in time.
+std::optional<std::string> Ask(platform::SerialPort &port, uint8_t seq, uint8_t cmd, std::string_view data) {
+  const Bytes request = BuildRequest(seq, cmd, data);
+  if (port.Write(request.data(), request.size(), kPatience) != request.size()) return std::nullopt;
+  ReplyReader reader;
+  std::vector<ReplyReader::Event> events;
+  const auto deadline = Clock::now() + kPatience;
+  while (Clock::now() < deadline) {
+    if (port.WaitReadable(100ms) != platform::WaitResult::Readable) continue;
+    uint8_t buffer[256];
+    const ptrdiff_t n = port.Read(buffer, sizeof buffer);
+    if (n < 0) return std::nullopt;
+    reader.Feed(std::span(buffer, static_cast<size_t>(n)), events);
+    for (const auto &event : events) {
+      if (event.kind == ReplyReader::Kind::Frame) {
+        const auto reply = ParseReply(event.frame);
+        if (!reply) return std::nullopt;
+        return reply->data;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+TEST_F(ProgramsTest, TheDeviceStateOutlivesAKilledSimulatorAndABadFileStopsTheStart) {
+  const fs::path state = dir_ / "shop.json";
+  const std::string prefix = "fiscal-sim: ";
+  {
+    Child sim({FISCAL_SIM_PATH, "--state", state.string()});
+    const std::string line = sim.ReadLine();
+    ASSERT_EQ(line.rfind(prefix, 0), 0u) << line << sim.Err();
+    platform::SerialPort port;
+    ASSERT_EQ(port.Open(line.substr(prefix.size())), 0);
+    EXPECT_EQ(Ask(port, 0x20, command::kOpenReceipt, "1,1,1"), "1,1");
+    EXPECT_EQ(Ask(port, 0x21, command::kSale, "Milk\tA1.50*2,0"), "");
+    EXPECT_EQ(Ask(port, 0x22, command::kTotal, "\t"), "D0.00");
+    EXPECT_EQ(Ask(port, 0x23, command::kCloseReceipt, ""), "1,1");
+    // The next receipt is still open when the power goes.
+    EXPECT_EQ(Ask(port, 0x24, command::kOpenReceipt, "1,1,1"), "2,2");
+    EXPECT_EQ(Ask(port, 0x25, command::kSale, "Bread\tB2.00*1,0"), "");
+    ASSERT_EQ(::kill(sim.Pid(), SIGKILL), 0);
+    EXPECT_EQ(sim.Wait(), -1);
+    EXPECT_NE(sim.Err().find("new device state in " + state.string()), std::string::npos) << sim.Err();
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(state.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  {
+    Child sim({FISCAL_SIM_PATH, "--state", state.string()});
+    const std::string line = sim.ReadLine();
+    ASSERT_EQ(line.rfind(prefix, 0), 0u) << line << sim.Err();
+    platform::SerialPort port;
+    ASSERT_EQ(port.Open(line.substr(prefix.size())), 0);
+    EXPECT_EQ(Ask(port, 0x20, command::kTotal, "\tP5.00"), "D3.00");
+    EXPECT_EQ(Ask(port, 0x21, command::kCloseReceipt, ""), "2,2");
+    EXPECT_EQ(Ask(port, 0x22, command::kOpenReceipt, "1,1,1"), "3,3");
+    EXPECT_EQ(Ask(port, 0x23, command::kSale, "Eggs\tA0.50*1,0"), "");
+    EXPECT_EQ(Ask(port, 0x24, command::kTotal, "\t"), "D0.00");
+    EXPECT_EQ(Ask(port, 0x25, command::kCloseReceipt, ""), "3,3");
+    EXPECT_EQ(Ask(port, 0x26, command::kDaySums, ""), "5.50,0.00,0.00");
+    EXPECT_EQ(Ask(port, 0x27, command::kDaySumsByGroup, ""), "3.50,2.00,0.00,0.00,0.00");
+    ASSERT_EQ(::kill(sim.Pid(), SIGTERM), 0);
+    EXPECT_EQ(sim.Wait(), 0) << sim.Err();
+  }
+
+  // A file it cannot take: exit status 1 before serving, and the file as it was.
+  const std::string cut = "{\"format\": \"fiscal-sim-state\", \"version\": 1, \"receipts\": ";
+  std::ofstream(state, std::ios::binary | std::ios::trunc) << cut;
+  Child bad({FISCAL_SIM_PATH, "--state", state.string()});
+  EXPECT_EQ(bad.Wait(), 1);
+  EXPECT_EQ(bad.Out(), "");
+  EXPECT_EQ(bad.Err().rfind("fiscal-sim: " + state.string() + ": not valid JSON (", 0), 0u) << bad.Err();
+  std::ifstream in(state, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), cut);
+}
 
 // fiscal-pty-pair, its two slave paths read from its first line of output.
 class PtyPair {

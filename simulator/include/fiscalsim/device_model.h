@@ -156,6 +156,8 @@ struct Receipt {
   bool paying = false;
   // Hundredths of the sales per tax group letter, booked into the day when the receipt closes.
   std::map<char, int64_t> byGroup;
+
+  bool operator==(const Receipt &) const = default;
 };
 
 struct Article {
@@ -164,6 +166,8 @@ struct Article {
   std::string name;
   std::string secondLine;
   std::string stock;  // the extended record's fields after the second line, as sent
+
+  bool operator==(const Article &) const = default;
 };
 
 struct Department {
@@ -171,6 +175,8 @@ struct Department {
   std::string name;
   std::string price;   // as sent: a whole number or two decimals
   std::string limits;  // the four options, as sent
+
+  bool operator==(const Department &) const = default;
 };
 
 // The table a new device prints the upper codes with: the Cyrillic letters where code page 1251
@@ -275,6 +281,8 @@ struct DeviceState {
 
   // OR-ed into every answer: conditions such as paper end that stand until cleared.
   StatusBytes standingStatus = kStatusIdle;
+
+  bool operator==(const DeviceState &) const = default;
 };
 
 class DeviceModel {
