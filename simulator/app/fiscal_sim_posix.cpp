@@ -8,9 +8,12 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "fiscal_version.h"
 #include "fiscalsim/logo_image.h"
+#include "fiscalsim/paper_output.h"
+#include "fiscalsim/paper_roll.h"
 #include "fiscalsim/port_alias.h"
 #include "fiscalsim/pty_link.h"
 #include "fiscalsim/serial_link.h"
@@ -21,13 +24,17 @@ namespace {
 
 // The same options as the OPTIONS of fiscal-sim(1).
 constexpr char kUsage[] =
-    "usage: fiscal-sim [--com COMn | --port PATH] [--baud N] [--logo-png FILE]\n"
+    "usage: fiscal-sim [--com COMn | --port PATH] [--baud N] [--logo-png FILE] [--paper FILE]\n"
+    "                  [--print-roll]\n"
     "Serves a simulated fiscal device on a pseudo-terminal until SIGINT or SIGTERM.\n"
     "  --com COMn       also reach it as COMn: a link in the port alias directory\n"
     "  --port PATH      serve this serial port instead, whose other end the host opens (one\n"
     "                   end of fiscal-pty-pair, a null-modem cable)\n"
     "  --baud N         pace every byte as on a line of N baud (10 bits a byte)\n"
     "  --logo-png FILE  on the way out, write the logo the device holds as a PNG picture\n"
+    "  --paper FILE     append each printed document to FILE as text; a FILE ending in .html\n"
+    "                   is instead one page of the whole roll, rewritten after each document\n"
+    "  --print-roll     on the way out, print the whole roll as text on standard output\n"
     "  --help           show this text and end\n"
     "  --version        show the version and end\n";
 
@@ -42,6 +49,8 @@ int main(int argc, char **argv) {
   std::string com;
   std::string port;
   std::string logoPng;
+  std::string paper;
+  bool printRoll = false;
   fiscalsim::SimulatorOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -53,7 +62,8 @@ int main(int argc, char **argv) {
       std::printf("fiscal-sim %s\n", FISCAL_SUITE_VERSION);
       return 0;
     }
-    if ((arg == "--com" || arg == "--port" || arg == "--baud" || arg == "--logo-png") && i + 1 >= argc) {
+    if ((arg == "--com" || arg == "--port" || arg == "--baud" || arg == "--logo-png" || arg == "--paper") &&
+        i + 1 >= argc) {
       return Usage(("missing value after " + arg).c_str());
     }
     if (arg == "--com") {
@@ -64,6 +74,11 @@ int main(int argc, char **argv) {
       if (port.empty()) return Usage("an empty --port");
     } else if (arg == "--logo-png") {
       logoPng = argv[++i];
+    } else if (arg == "--paper") {
+      paper = argv[++i];
+      if (paper.empty()) return Usage("an empty --paper");
+    } else if (arg == "--print-roll") {
+      printRoll = true;
     } else if (arg == "--baud") {
       char *end = nullptr;
       const unsigned long baud = std::strtoul(argv[++i], &end, 10);
@@ -87,6 +102,21 @@ int main(int argc, char **argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   try {
+    // The paper outlives the simulator, whose serving thread alone prints on it.
+    std::unique_ptr<fiscalsim::PaperOutput> paperOut;
+    if (!paper.empty()) {
+      std::string error;
+      paperOut = fiscalsim::PaperOutput::Open(paper, &error);
+      if (!paperOut) {
+        std::fprintf(stderr, "fiscal-sim: %s\n", error.c_str());
+        return 1;
+      }
+    }
+    fiscalsim::PaperRoll roll([&paperOut](const std::vector<fiscalsim::PrintedDocument> &documents) {
+      std::string error;
+      if (paperOut && !paperOut->Add(documents, &error)) std::fprintf(stderr, "fiscal-sim: %s\n", error.c_str());
+    });
+    if (paperOut || printRoll) fiscalsim::AttachPaperRoll(options, roll);
     fiscalsim::Simulator simulator(port.empty() ? fiscalsim::OpenPtyLink() : fiscalsim::OpenSerialLink(port, port),
                                    options);
     std::unique_ptr<fiscalsim::PortAlias> alias;
@@ -112,6 +142,7 @@ int main(int argc, char **argv) {
     while (sigwait(&stopSignals, &signal) != 0) {
     }
     simulator.Stop();
+    if (printRoll) std::fputs(fiscalsim::RollText(roll.Documents()).c_str(), stdout);
     if (!logoPng.empty()) {
       const std::string png = simulator.WithModel(
           [](fiscalsim::DeviceModel &m) { return fiscalsim::LogoPng(fiscalsim::RenderLogo(m.State())); });
