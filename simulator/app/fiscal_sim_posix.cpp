@@ -33,7 +33,8 @@ constexpr char kUsage[] =
     "  --baud N         pace every byte as on a line of N baud (10 bits a byte)\n"
     "  --logo-png FILE  on the way out, write the logo the device holds as a PNG picture\n"
     "  --paper FILE     append each printed document to FILE as text; a FILE ending in .html\n"
-    "                   is instead one page of the whole roll, rewritten after each document\n"
+    "                   is instead one page of the whole roll, rewritten after each document;\n"
+    "                   may be given more than once\n"
     "  --print-roll     on the way out, print the whole roll as text on standard output\n"
     "  --help           show this text and end\n"
     "  --version        show the version and end\n";
@@ -49,7 +50,7 @@ int main(int argc, char **argv) {
   std::string com;
   std::string port;
   std::string logoPng;
-  std::string paper;
+  std::vector<std::string> papers;
   bool printRoll = false;
   fiscalsim::SimulatorOptions options;
   for (int i = 1; i < argc; ++i) {
@@ -75,8 +76,8 @@ int main(int argc, char **argv) {
     } else if (arg == "--logo-png") {
       logoPng = argv[++i];
     } else if (arg == "--paper") {
-      paper = argv[++i];
-      if (paper.empty()) return Usage("an empty --paper");
+      papers.emplace_back(argv[++i]);
+      if (papers.back().empty()) return Usage("an empty --paper");
     } else if (arg == "--print-roll") {
       printRoll = true;
     } else if (arg == "--baud") {
@@ -103,20 +104,22 @@ int main(int argc, char **argv) {
 
   try {
     // The paper outlives the simulator, whose serving thread alone prints on it.
-    std::unique_ptr<fiscalsim::PaperOutput> paperOut;
-    if (!paper.empty()) {
+    std::vector<std::unique_ptr<fiscalsim::PaperOutput>> paperOut;
+    for (const std::string &paper : papers) {
       std::string error;
-      paperOut = fiscalsim::PaperOutput::Open(paper, &error);
-      if (!paperOut) {
+      paperOut.push_back(fiscalsim::PaperOutput::Open(paper, &error));
+      if (!paperOut.back()) {
         std::fprintf(stderr, "fiscal-sim: %s\n", error.c_str());
         return 1;
       }
     }
     fiscalsim::PaperRoll roll([&paperOut](const std::vector<fiscalsim::PrintedDocument> &documents) {
-      std::string error;
-      if (paperOut && !paperOut->Add(documents, &error)) std::fprintf(stderr, "fiscal-sim: %s\n", error.c_str());
+      for (const auto &out : paperOut) {
+        std::string error;
+        if (!out->Add(documents, &error)) std::fprintf(stderr, "fiscal-sim: %s\n", error.c_str());
+      }
     });
-    if (paperOut || printRoll) fiscalsim::AttachPaperRoll(options, roll);
+    if (!papers.empty() || printRoll) fiscalsim::AttachPaperRoll(options, roll);
     fiscalsim::Simulator simulator(port.empty() ? fiscalsim::OpenPtyLink() : fiscalsim::OpenSerialLink(port, port),
                                    options);
     std::unique_ptr<fiscalsim::PortAlias> alias;
