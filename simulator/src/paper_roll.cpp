@@ -634,8 +634,15 @@ std::string RollHtml(const std::vector<PrintedDocument> &documents) {
       ".strip img{display:block;margin:0 auto 8px;max-width:100%;image-rendering:pixelated}\n"
       "</style>\n</head>\n<body>\n<p class=\"notice\">" +
       Escaped(kRollNotice) + "</p>\n";
+  const size_t skipped = documents.size() > kPageDocuments ? documents.size() - kPageDocuments : 0;
+  if (skipped > 0) {
+    html += "<p class=\"notice\">" + std::to_string(skipped) +
+            (skipped == 1 ? " earlier document is" : " earlier documents are") +
+            " not shown; a text roll (--paper FILE) keeps every one.</p>\n";
+  }
   bool inStrip = false;
-  for (const PrintedDocument &document : documents) {
+  for (auto it = documents.begin() + static_cast<ptrdiff_t>(skipped); it != documents.end(); ++it) {
+    const PrintedDocument &document = *it;
     const bool blank = document.lines.empty() && document.logoPng.empty();
     if (!inStrip && !blank) {
       html += "<div class=\"strip\">\n";

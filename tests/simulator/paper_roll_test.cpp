@@ -236,6 +236,10 @@ TEST(PaperRollPage, ShowsTheLogoInlineAndEachStripApart) {
   for (size_t at = html.find("class=\"strip\""); at != std::string::npos; at = html.find("class=\"strip\"", at + 1))
     ++strips;
   EXPECT_EQ(strips, 2u);
+  const std::vector<PrintedDocument> many(kPageDocuments + 2, PrintedDocument{{}, {"X"}, true});
+  const std::string longPage = RollHtml(many);
+  EXPECT_NE(longPage.find(">2 earlier documents are not shown;"), std::string::npos);
+  EXPECT_EQ(Lines(longPage).size(), Lines(RollHtml({many.begin(), many.end() - 2})).size() + 1);
   for (const char *external : {"<script", "http:", "https:", "url("})
     EXPECT_EQ(html.find(external), std::string::npos) << external;
 }

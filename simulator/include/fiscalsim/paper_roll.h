@@ -98,7 +98,12 @@ std::string DeviceTextToUtf8(std::string_view text, const std::array<uint8_t, 12
 std::string DocumentText(const PrintedDocument &document);
 // The notice line, then every document.
 std::string RollText(const std::vector<PrintedDocument> &documents);
-// One self-contained page: the notice, and the documents as paper strips split at the cuts.
+// The page shows this many of the newest documents: it is written whole after each one, and a
+// long load test must not make every write longer than the one before.
+inline constexpr size_t kPageDocuments = 1000;
+
+// One self-contained page: the notice, and the documents as paper strips split at the cuts; how
+// many older ones it leaves off, if any.
 std::string RollHtml(const std::vector<PrintedDocument> &documents);
 
 // The layout rules, on device text: one byte, one column.
