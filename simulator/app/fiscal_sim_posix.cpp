@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "fiscalsim/pty_link.h"
 #include "fiscalsim/serial_link.h"
 #include "fiscalsim/simulator.h"
+#include "platform/files.h"
 #include "platform/port_names.h"
 
 namespace {
@@ -149,8 +149,8 @@ int main(int argc, char **argv) {
     if (!logoPng.empty()) {
       const std::string png = simulator.WithModel(
           [](fiscalsim::DeviceModel &m) { return fiscalsim::LogoPng(fiscalsim::RenderLogo(m.State())); });
-      std::ofstream out(logoPng, std::ios::binary);
-      if (!(out << png)) std::fprintf(stderr, "fiscal-sim: cannot write %s\n", logoPng.c_str());
+      std::string error;
+      if (!platform::WriteFileAtomically(logoPng, png, &error)) std::fprintf(stderr, "fiscal-sim: %s\n", error.c_str());
     }
   } catch (const std::exception &e) {
     std::fprintf(stderr, "fiscal-sim: %s\n", e.what());

@@ -30,7 +30,7 @@ std::unique_ptr<PaperOutput> PaperOutput::Open(const std::string &path, std::str
   // O_NONBLOCK: a FIFO planted under the name must not hold the simulator before it serves.
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
   if (fd < 0) {
-    *error = Describe("cannot open " + path, errno);
+    *error = errno == ELOOP ? path + " is a symbolic link" : Describe("cannot open " + path, errno);
     return nullptr;
   }
   struct stat info {};

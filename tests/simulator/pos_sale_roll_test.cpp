@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -88,7 +89,12 @@ TEST_F(PosSaleRoll, TheSaleAndTheDayReportArePrintedAndThePageIsDrawn) {
                                      << "scripts/install-deps installs the package chromium.";
   const fs::path page = dir_ / "roll.html";
   const fs::path text = dir_ / "roll.txt";
-  Program sim({FISCAL_SIM_PATH, "--com", "COM7", "--paper", page.string(), "--paper", text.string(), "--print-roll"},
+  // The logo picture written on the way out replaces a link planted under its name.
+  const fs::path logo = dir_ / "logo.png";
+  std::ofstream(dir_ / "elsewhere") << "kept";
+  fs::create_symlink(dir_ / "elsewhere", logo);
+  Program sim({FISCAL_SIM_PATH, "--com", "COM7", "--paper", page.string(), "--paper", text.string(), "--print-roll",
+               "--logo-png", logo.string()},
               dir_ / "sim.out");
   ASSERT_TRUE(sim.Started());
   // fiscal-sim says so once it serves.
@@ -100,6 +106,11 @@ TEST_F(PosSaleRoll, TheSaleAndTheDayReportArePrintedAndThePageIsDrawn) {
   EXPECT_EQ(sale.Wait(60s), 0) << fiscal_test::ReadFile(dir_ / "pos_sale.out");
   sim.Signal(SIGTERM);
   EXPECT_EQ(sim.Wait(fiscal_test::kPatience), 0) << fiscal_test::ReadFile(dir_ / "sim.out");
+
+  EXPECT_EQ(fiscal_test::ReadFile(dir_ / "elsewhere"), "kept");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(logo)));
+  EXPECT_EQ(fs::status(logo).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fiscal_test::ReadFile(logo).substr(0, 4), "\x89PNG");
 
   const std::string roll = fiscal_test::ReadFile(text);
   for (const char *line :
