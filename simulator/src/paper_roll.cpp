@@ -113,10 +113,13 @@ std::string_view Field(std::string_view text, size_t index) {
 
 std::string Currency(const DeviceState &s) { return std::string(Field(s.decimalsAndCurrency, 2)); }
 
+// The header lines come first, the last two are the advertisement printed at the bottom.
+constexpr size_t kAdvertisementLines = 2;
+
 // The top of every document: the shop's header lines and its tax number.
 Lines Heading(const DeviceState &s) {
   Lines lines;
-  for (size_t i = 0; i < 8; ++i) {
+  for (size_t i = 0; i < kHeaderLines - kAdvertisementLines; ++i) {
     if (!s.headerLines[i].empty()) Add(lines, Center(s.headerLines[i]));
   }
   Add(lines, Center("TAX NO. " + s.taxNumber));
@@ -128,7 +131,7 @@ Lines Heading(const DeviceState &s) {
 Lines Footing(const DeviceModel &model, unsigned day, const std::string &numbers, const std::string &closing) {
   const DeviceState &s = model.State();
   Lines lines{Rule()};
-  for (size_t i = 8; i < kHeaderLines; ++i) {
+  for (size_t i = kHeaderLines - kAdvertisementLines; i < kHeaderLines; ++i) {
     if (!s.headerLines[i].empty()) Add(lines, Center(s.headerLines[i]));
   }
   if (!numbers.empty()) Add(lines, Wrap(numbers));
@@ -299,11 +302,14 @@ void PaperRoll::Finish(const DeviceModel &model, std::string logoPng, const Line
   if (finished_) finished_(documents_);
 }
 
-PaperRoll::Open &PaperRoll::Receipt(bool fiscal) {
-  if (!open_ || open_->fiscal != fiscal) {
-    // A receipt the roll did not see open (its opening was before the roll began) prints from here.
-    open_ = Open{fiscal, {}, {}, false};
+PaperRoll::Open &PaperRoll::Receipt(const DeviceModel &model, bool fiscal) {
+  if (open_ && open_->fiscal != fiscal) {
+    // The device left that receipt without the roll seeing how: what it printed stays.
+    Finish(model, std::move(open_->logoPng), open_->lines, false);
+    open_.reset();
   }
+  // A receipt the roll did not see open (its opening was before the roll began) prints from here.
+  if (!open_) open_ = Open{fiscal, {}, {}, false};
   return *open_;
 }
 
@@ -341,17 +347,17 @@ void PaperRoll::PrintReceiptCommand(const DeviceModel &model, uint8_t cmd, std::
     case command::kSaleAndDisplay:
     case command::kSaleArticle:
     case command::kSaleDepartment:
-      Add(Receipt(true).lines, Sale(s, cmd, data, s.receipt.totalCents - before_.receipt.totalCents));
+      Add(Receipt(model, true).lines, Sale(s, cmd, data, s.receipt.totalCents - before_.receipt.totalCents));
       return;
     case command::kSubtotal:
       if (!data.empty() && data[0] == '1') {
-        Lines &lines = Receipt(true).lines;
+        Lines &lines = Receipt(model, true).lines;
         lines.push_back(Rule());
         Add(lines, Columns("SUBTOTAL", answer.data));
       }
       return;
     case command::kTotal: {
-      Open &open = Receipt(true);
+      Open &open = Receipt(model, true);
       const size_t tab = data.find('\t');
       const std::string_view text = data.substr(0, tab);
       const std::string_view payment = data.substr(tab + 1);
@@ -371,13 +377,13 @@ void PaperRoll::PrintReceiptCommand(const DeviceModel &model, uint8_t cmd, std::
       return;
     }
     case command::kFiscalText:
-      Add(Receipt(true).lines, Wrap(data));
+      Add(Receipt(model, true).lines, Wrap(data));
       return;
     case command::kNonFiscalText:
-      Add(Receipt(false).lines, Wrap(data));
+      Add(Receipt(model, false).lines, Wrap(data));
       return;
     case command::kClientInfo: {
-      Lines &lines = Receipt(true).lines;
+      Lines &lines = Receipt(model, true).lines;
       lines.push_back("CLIENT");
       for (const std::string_view field : SplitFields(data, '\t')) {
         if (!field.empty()) Add(lines, Wrap(field));
@@ -385,19 +391,19 @@ void PaperRoll::PrintReceiptCommand(const DeviceModel &model, uint8_t cmd, std::
       return;
     }
     case command::kCloseReceipt:
-      Receipt(true);
+      Receipt(model, true);
       FinishReceipt(model, Footing(model, before_.zReports + 1,
                                    "RECEIPT " + std::string(Field(answer.data, 0)) + "   FISCAL RECEIPT " +
                                        std::string(Field(answer.data, 1)),
                                    "*** FISCAL RECEIPT - SIMULATED ***"));
       return;
     case command::kCloseNonFiscal:
-      Receipt(false);
+      Receipt(model, false);
       FinishReceipt(model,
                     Footing(model, before_.zReports + 1, "RECEIPT " + answer.data, "*** NOT A FISCAL RECEIPT ***"));
       return;
     case command::kVoidReceipt: {
-      Open &open = Receipt(true);
+      Open &open = Receipt(model, true);
       open.lines.push_back(Rule());
       Add(open.lines, Columns("RECEIPT VOID", Money(before_.receipt.totalCents)));
       FinishReceipt(model, Footing(model, before_.zReports + 1, "RECEIPT " + std::to_string(s.receipts),

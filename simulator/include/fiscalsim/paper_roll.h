@@ -75,7 +75,7 @@ class PaperRoll {
   void Print(const DeviceModel &model, uint8_t cmd, std::string_view data, const Answer &answer);
   void PrintReceiptCommand(const DeviceModel &model, uint8_t cmd, std::string_view data, const Answer &answer);
   // The receipt being printed; one the roll did not see open starts here.
-  Open &Receipt(bool fiscal);
+  Open &Receipt(const DeviceModel &model, bool fiscal);
   // Converts the lines to UTF-8 and hands the document on.
   void Finish(const DeviceModel &model, std::string logoPng, const std::vector<std::string> &lines, bool cut);
   void FinishReceipt(const DeviceModel &model, const std::vector<std::string> &footer);
