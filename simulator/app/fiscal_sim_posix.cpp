@@ -5,17 +5,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "fiscal_version.h"
 #include "fiscalsim/logo_image.h"
+#include "fiscalsim/paper_output.h"
+#include "fiscalsim/paper_roll.h"
 #include "fiscalsim/port_alias.h"
 #include "fiscalsim/pty_link.h"
 #include "fiscalsim/serial_link.h"
 #include "fiscalsim/simulator.h"
 #include "fiscalsim/state_file.h"
+#include "platform/files.h"
 #include "platform/port_names.h"
 
 namespace {
@@ -23,6 +26,7 @@ namespace {
 // The same options as the OPTIONS of fiscal-sim(1).
 constexpr char kUsage[] =
     "usage: fiscal-sim [--com COMn | --port PATH] [--baud N] [--state FILE] [--logo-png FILE]\n"
+    "                  [--paper FILE] [--print-roll]\n"
     "Serves a simulated fiscal device on a pseudo-terminal until SIGINT or SIGTERM.\n"
     "  --com COMn       also reach it as COMn: a link in the port alias directory\n"
     "  --port PATH      serve this serial port instead, whose other end the host opens (one\n"
@@ -31,6 +35,10 @@ constexpr char kUsage[] =
     "  --state FILE     keep the device's memory in FILE: loaded at the start (a new device\n"
     "                   when there is none), saved after every command that changed it\n"
     "  --logo-png FILE  on the way out, write the logo the device holds as a PNG picture\n"
+    "  --paper FILE     append each printed document to FILE as text; a FILE ending in .html\n"
+    "                   is instead one page of the whole roll, rewritten after each document;\n"
+    "                   may be given more than once\n"
+    "  --print-roll     on the way out, print the whole roll as text on standard output\n"
     "  --help           show this text and end\n"
     "  --version        show the version and end\n";
 
@@ -46,6 +54,8 @@ int main(int argc, char **argv) {
   std::string port;
   std::string logoPng;
   std::string statePath;
+  std::vector<std::string> papers;
+  bool printRoll = false;
   fiscalsim::SimulatorOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -57,7 +67,8 @@ int main(int argc, char **argv) {
       std::printf("fiscal-sim %s\n", FISCAL_SUITE_VERSION);
       return 0;
     }
-    if ((arg == "--com" || arg == "--port" || arg == "--baud" || arg == "--logo-png" || arg == "--state") &&
+    if ((arg == "--com" || arg == "--port" || arg == "--baud" || arg == "--logo-png" || arg == "--state" ||
+         arg == "--paper") &&
         i + 1 >= argc) {
       return Usage(("missing value after " + arg).c_str());
     }
@@ -72,6 +83,11 @@ int main(int argc, char **argv) {
     } else if (arg == "--state") {
       statePath = argv[++i];
       if (statePath.empty()) return Usage("an empty --state");
+    } else if (arg == "--paper") {
+      papers.emplace_back(argv[++i]);
+      if (papers.back().empty()) return Usage("an empty --paper");
+    } else if (arg == "--print-roll") {
+      printRoll = true;
     } else if (arg == "--baud") {
       char *end = nullptr;
       const unsigned long baud = std::strtoul(argv[++i], &end, 10);
@@ -103,6 +119,23 @@ int main(int argc, char **argv) {
   }
 
   try {
+    // The paper outlives the simulator, whose serving thread alone prints on it.
+    std::vector<std::unique_ptr<fiscalsim::PaperOutput>> paperOut;
+    for (const std::string &paper : papers) {
+      std::string error;
+      paperOut.push_back(fiscalsim::PaperOutput::Open(paper, &error));
+      if (!paperOut.back()) {
+        std::fprintf(stderr, "fiscal-sim: %s\n", error.c_str());
+        return 1;
+      }
+    }
+    fiscalsim::PaperRoll roll([&paperOut](const std::vector<fiscalsim::PrintedDocument> &documents) {
+      for (const auto &out : paperOut) {
+        std::string error;
+        if (!out->Add(documents, &error)) std::fprintf(stderr, "fiscal-sim: %s\n", error.c_str());
+      }
+    });
+    if (!papers.empty() || printRoll) fiscalsim::AttachPaperRoll(options, roll);
     fiscalsim::Simulator simulator(port.empty() ? fiscalsim::OpenPtyLink() : fiscalsim::OpenSerialLink(port, port),
                                    options);
     std::unique_ptr<fiscalsim::PortAlias> alias;
@@ -129,11 +162,12 @@ int main(int argc, char **argv) {
     while (sigwait(&stopSignals, &signal) != 0) {
     }
     simulator.Stop();
+    if (printRoll) std::fputs(fiscalsim::RollText(roll.Documents()).c_str(), stdout);
     if (!logoPng.empty()) {
       const std::string png = simulator.WithModel(
           [](fiscalsim::DeviceModel &m) { return fiscalsim::LogoPng(fiscalsim::RenderLogo(m.State())); });
-      std::ofstream out(logoPng, std::ios::binary);
-      if (!(out << png)) std::fprintf(stderr, "fiscal-sim: cannot write %s\n", logoPng.c_str());
+      std::string error;
+      if (!platform::WriteFileAtomically(logoPng, png, &error)) std::fprintf(stderr, "fiscal-sim: %s\n", error.c_str());
     }
   } catch (const std::exception &e) {
     std::fprintf(stderr, "fiscal-sim: %s\n", e.what());

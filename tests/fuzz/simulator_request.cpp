@@ -1,6 +1,7 @@
 // The simulator's request parser on arbitrary host bytes, and its device model running every
 // frame that comes out, whatever the frame's check says: the model must stand any data in any
-// order and keep its state whole.
+// order and keep its state whole. The paper roll lays out what the model took: its lines stay
+// within the paper and are UTF-8.
 //
 // Input: byte 0 says where the rest is split into two reads; the rest is what the host sent.
 #include <algorithm>
@@ -10,10 +11,12 @@
 #include <optional>
 #include <span>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "fiscalsim/device_model.h"
 #include "fiscalsim/frame_codec.h"
+#include "fiscalsim/paper_roll.h"
 
 namespace {
 
@@ -59,6 +62,19 @@ void CheckState(const DeviceState &s) {
   for (const auto &[row, pixels] : s.logoRows) Require(row <= 95 && pixels.size() % 2 == 0);
 }
 
+// Well-formed UTF-8 of at most kPaperWidth characters.
+void CheckLine(const std::string &line) {
+  size_t characters = 0;
+  for (size_t i = 0; i < line.size(); ++characters) {
+    const auto lead = static_cast<uint8_t>(line[i]);
+    const size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : 0;
+    Require(length != 0 && i + length <= line.size());
+    for (size_t k = 1; k < length; ++k) Require((static_cast<uint8_t>(line[i + k]) & 0xC0) == 0x80);
+    i += length;
+  }
+  Require(characters <= kPaperWidth);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -75,9 +91,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   parser.Feed(bytes.first(split), now, frames);
   parser.Feed(bytes.subspan(split), now, frames);
 
+  PaperRoll roll([](const std::vector<PrintedDocument> &documents) {
+    for (const std::string &line : documents.back().lines) CheckLine(line);
+  });
   for (const ReceivedFrame &frame : frames) {
     CheckFrame(frame);
+    roll.BeforeCommand(model, frame.cmd, frame.data);
     const Answer answer = model.Execute(frame.cmd, frame.data);
+    roll.AfterCommand(model, frame.cmd, frame.data, answer);
     CheckAnswer(frame, answer);
     CheckState(model.State());
   }
