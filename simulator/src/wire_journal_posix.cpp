@@ -61,8 +61,7 @@ bool WholeFrame(std::span<const uint8_t> b, bool reply) {
 
 }  // namespace
 
-std::string WireJournalLine(std::chrono::system_clock::time_point time, bool received,
-                            std::span<const uint8_t> bytes) {
+std::string WireJournalLine(std::chrono::system_clock::time_point time, bool received, std::span<const uint8_t> bytes) {
   std::string line = "{\"time\":\"" + Timestamp(time) + "\",\"dir\":\"" + (received ? "in" : "out") +
                      "\",\"bytes\":\"" + platform::MaskedFrameHex(bytes.data(), bytes.size()) + "\"";
   if (bytes.size() == 1 && (bytes[0] == kNak || bytes[0] == kBusy)) {

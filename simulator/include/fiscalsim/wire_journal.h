@@ -22,8 +22,7 @@
 namespace fiscalsim {
 
 // The line for these bytes, without its newline.
-std::string WireJournalLine(std::chrono::system_clock::time_point time, bool received,
-                            std::span<const uint8_t> bytes);
+std::string WireJournalLine(std::chrono::system_clock::time_point time, bool received, std::span<const uint8_t> bytes);
 
 class WireJournal {
  public:
