@@ -339,6 +339,58 @@ TEST_F(ProgramsTest, BadUsageExitsWithTwo) {
   EXPECT_EQ(probe.Wait(), 2);
 }
 
+// The cut's reply through a host's port, or what came before the port failed.
+Bytes CutThrough(platform::SerialPort &port) {
+  Bytes reply;
+  if (port.Write(kPaperCutAbc.data(), kPaperCutAbc.size(), kPatience) != kPaperCutAbc.size()) return reply;
+  const auto deadline = Clock::now() + kPatience;
+  while (reply.size() < kPaperCutReply.size() && Clock::now() < deadline) {
+    const platform::WaitResult wait = port.WaitReadable(100ms);
+    if (wait == platform::WaitResult::TimedOut) continue;
+    uint8_t buffer[64];
+    const ptrdiff_t n = wait == platform::WaitResult::Readable ? port.Read(buffer, sizeof buffer) : -1;
+    if (n < 0) break;
+    reply.insert(reply.end(), buffer, buffer + n);
+  }
+  return reply;
+}
+
+TEST_F(ProgramsTest, FaultScriptIsCheckedFirstAndATimedVanishComesBackUnderTheAlias) {
+  const fs::path script = dir_ / "faults.txt";
+  std::ofstream(script) << "after 1 frames: vanish 1000\nafter 3 frames: refuze 2\n";
+  Child bad({FISCAL_SIM_PATH, "--com", "COM7", "--faults", script.string()});
+  EXPECT_EQ(bad.Wait(), 2);
+  EXPECT_EQ(bad.Err(), "fiscal-sim: " + script.string() + ":2: unknown action 'refuze'\n");
+  EXPECT_EQ(bad.Out(), "") << "nothing was served";
+  Child help({FISCAL_SIM_PATH, "--faults-help"});
+  EXPECT_EQ(help.Wait(), 0);
+  for (const char *action : {"refuse", "busy", "delay", "bad-check", "wrong-seq", "silence", "error-flag", "vanish"}) {
+    EXPECT_NE(help.Out().find(std::string("\n  ") + action + " "), std::string::npos) << action;
+  }
+
+  std::ofstream(script) << "after 1 frames: vanish 1000\n";
+  Child sim({FISCAL_SIM_PATH, "--com", "COM7", "--faults", script.string()});
+  const std::string prefix = "fiscal-sim: COM7 -> ";
+  const std::string first = sim.ReadLine();
+  ASSERT_EQ(first.substr(0, prefix.size()), prefix) << first << sim.Err();
+  platform::SerialPort port;
+  ASSERT_EQ(port.Open("COM7"), 0);
+  EXPECT_EQ(CutThrough(port), kPaperCutReply);
+  EXPECT_TRUE(CutThrough(port).empty()) << "the second frame makes the port vanish";
+  port.Close();
+  EXPECT_NE(port.Open("COM7"), 0) << "gone until its time is up";
+
+  const std::string again = sim.ReadLine();
+  ASSERT_EQ(again.substr(0, prefix.size()), prefix) << again << sim.Err();
+  EXPECT_EQ(AliasTarget(dir_ / "COM7"), again.substr(prefix.size()));
+  ASSERT_EQ(port.Open("COM7"), 0);
+  EXPECT_EQ(CutThrough(port), kPaperCutReply);
+  port.Close();
+  ASSERT_EQ(::kill(sim.Pid(), SIGTERM), 0);
+  EXPECT_EQ(sim.Wait(), 0) << sim.Err();
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "COM7")));
+}
+
 TEST_F(ProgramsTest, ProbeShowsTheReplyAndFailsOnRefusal) {
   Simulator sim(OpenPtyLink());
   sim.WithModel([](DeviceModel &m) { m.State().headerLines[2] = "HELLO"; });
