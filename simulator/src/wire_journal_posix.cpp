@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -86,9 +87,16 @@ std::string WireJournalLine(std::chrono::system_clock::time_point time, bool rec
 }
 
 std::unique_ptr<WireJournal> WireJournal::Open(const std::string &path, std::string *error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  // Non-blocking, so that a FIFO without a reader fails here instead of hanging the start.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
   if (fd < 0) {
-    *error = "cannot open " + path + ": " + std::strerror(errno);
+    *error = errno == ELOOP ? path + " is a symbolic link" : "cannot open " + path + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    *error = path + " is not a regular file";
     return nullptr;
   }
   return std::unique_ptr<WireJournal>(new WireJournal(fd, path));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -296,6 +297,22 @@ TEST(WireJournalTest, ListsTheLineInOrderMaskedAndAsJson) {
   EXPECT_EQ(lines[3]["status"], "80 80 80 80 80 80");
   EXPECT_EQ(lines[4]["data"], "\xC3\x80\x01\"\\\x7F") << "bytes as Latin-1 text";
   fs::remove(path);
+}
+
+TEST(WireJournalTest, RefusesALinkAndWhatIsNoFileWithoutHanging) {
+  const fs::path dir = fs::temp_directory_path() / ("wire-journal-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  fs::create_symlink(dir / "elsewhere", dir / "link");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const std::pair<fs::path, std::string> cases[] = {
+      {dir / "link", " is a symbolic link"}, {dir / "fifo", "cannot open "}, {dir, "cannot open "}};
+  for (const auto &[path, why] : cases) {
+    std::string error;
+    EXPECT_FALSE(WireJournal::Open(path.string(), &error)) << path;
+    EXPECT_NE(error.find(why), std::string::npos) << error;
+  }
+  EXPECT_FALSE(fs::exists(dir / "elsewhere")) << "nothing made through the link";
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ std::string WireJournalLine(std::chrono::system_clock::time_point time, bool rec
 class WireJournal {
  public:
   // Opens `path` to append, creating it with mode 0600 (frames are a shop's business); a
-  // symbolic link is refused. Nothing on failure, with the reason in *error.
+  // symbolic link or anything but a regular file is refused. Nothing on failure, with the reason in *error.
   static std::unique_ptr<WireJournal> Open(const std::string &path, std::string *error);
   ~WireJournal();
   WireJournal(const WireJournal &) = delete;
