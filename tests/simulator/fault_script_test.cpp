@@ -31,13 +31,13 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPatience = 5s;
 // How long a request may go unanswered before it counts as swallowed: above the longest delay
 // the cases arm.
-constexpr auto kQuiet = 400ms;
+constexpr auto kQuiet = 600ms;
 
 // What a simulator on a pipe sent and executed for a run of requests.
 struct WireRun {
   std::vector<Bytes> sent;
   std::vector<std::string> executed;  // "cmd:data"
-  std::vector<bool> late;             // per frame sent: 90 ms or more after the last received
+  std::vector<bool> late;             // per frame sent: 250 ms or more after the last received
 };
 
 // Requests 0..4: three paper cuts told apart by their data, two status requests.
@@ -60,7 +60,7 @@ WireRun Drive(const std::vector<FaultRule> &rules, const std::function<void(Faul
       lastIn = Clock::now();
     } else {
       run.sent.emplace_back(bytes.begin(), bytes.end());
-      run.late.push_back(Clock::now() - lastIn >= 90ms);
+      run.late.push_back(bytes.size() > 1 && Clock::now() - lastIn >= 250ms);
     }
   };
   options.beforeCommand = [&](const DeviceModel &, uint8_t cmd, std::string_view data) {
@@ -123,7 +123,7 @@ const Equivalence kEquivalences[] = {
     {"after 2 frames: refuse", {2}, [](FaultPlan &p) { p.NakNext(1); }},
     {"after 1 frame: refuse 2   # the second and third", {1}, [](FaultPlan &p) { p.NakNext(2); }},
     {"on command 0x4a: busy 150", {2, 4}, [](FaultPlan &p) { p.BusyBeforeNext(FaultPlan::kRuleBusyEvery, 150ms); }},
-    {"on command 74 once: delay 100", {2}, [](FaultPlan &p) { p.DelayNext(100ms); }},
+    {"on command 74 once: delay 300", {2}, [](FaultPlan &p) { p.DelayNext(300ms); }},
     {"\n# first a comment\n\tafter 3 frames : bad-check\r\n", {3}, [](FaultPlan &p) { p.CorruptNextCheck(); }},
     {"on command 45: wrong-seq", {0, 1, 3}, [](FaultPlan &p) { p.WrongSeqNext(); }},
     {"after 0 frames: silence 2", {0}, [](FaultPlan &p) { p.SilentFor(2); }},
@@ -132,11 +132,11 @@ const Equivalence kEquivalences[] = {
     {"after 2 frames: vanish", {2}, [](FaultPlan &p) { p.VanishOnNext(); }},
     // A pipe cannot come back: the timed vanish stays a vanish there.
     {"after 2 frames: vanish 50", {2}, [](FaultPlan &p) { p.VanishOnNext(50ms); }},
-    {"after 1 frames: refuse\nafter 1 frames: delay 50",
+    {"after 1 frames: refuse\nafter 1 frames: delay 300",
      {1},
      [](FaultPlan &p) {
        p.NakNext(1);
-       p.DelayNext(50ms);
+       p.DelayNext(300ms);
      }},
 };
 
