@@ -170,7 +170,8 @@ int main(int argc, char **argv) {
       if (signal != SIGHUP) break;
       std::string error;
       if (auto reread = fiscalsim::LoadFaultScript(faults, &error)) {
-        std::fprintf(stderr, "fiscal-sim: %s read again: %zu rules\n", faults.c_str(), reread->size());
+        std::fprintf(stderr, "fiscal-sim: %s read again (%zu rule%s)\n", faults.c_str(), reread->size(),
+                     reread->size() == 1 ? "" : "s");
         simulator.Faults().SetRules(std::move(*reread));
       } else {
         std::fprintf(stderr, "fiscal-sim: %s; the rules stay as they were\n", error.c_str());
