@@ -143,12 +143,12 @@ int main(int argc, char **argv) {
 
   // Blocked before any thread starts, so that every thread inherits the mask and only the
   // sigwait below takes them. SIGHUP keeps its usual end unless there is a script to read again.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  if (rules) sigaddset(&signals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  if (rules) sigaddset(&stopSignals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   try {
     fiscalsim::Simulator simulator(port.empty() ? fiscalsim::OpenPtyLink() : fiscalsim::OpenSerialLink(port, port),
@@ -166,7 +166,7 @@ int main(int argc, char **argv) {
     announce(simulator.PortName());
 
     for (int signal = 0;;) {
-      if (sigwait(&signals, &signal) != 0) continue;
+      if (sigwait(&stopSignals, &signal) != 0) continue;
       if (signal != SIGHUP) break;
       std::string error;
       if (auto reread = fiscalsim::LoadFaultScript(faults, &error)) {
