@@ -18,6 +18,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -102,6 +103,15 @@ class Child {
 
   const std::string &Out() const { return out_text_; }
   const std::string &Err() const { return err_text_; }
+
+  // False when stderr did not show the text in time.
+  bool WaitForErr(std::string_view text) {
+    const auto deadline = Clock::now() + kPatience;
+    while (err_text_.find(text) == std::string::npos) {
+      if (!Pump(deadline)) return false;
+    }
+    return true;
+  }
 
  private:
   // Reads what either pipe has; false once both are at their end or the deadline passed.
@@ -385,6 +395,13 @@ TEST_F(ProgramsTest, FaultScriptIsCheckedFirstAndATimedVanishComesBackUnderTheAl
   EXPECT_EQ(AliasTarget(dir_ / "COM7"), again.substr(prefix.size()));
   ASSERT_EQ(port.Open("COM7"), 0);
   EXPECT_EQ(CutThrough(port), kPaperCutReply);
+
+  // SIGHUP replaces the rules, and frames are counted anew from there.
+  std::ofstream(script) << "after 1 frames: error-flag\n";
+  ASSERT_EQ(::kill(sim.Pid(), SIGHUP), 0);
+  ASSERT_TRUE(sim.WaitForErr("read again (1 rule)")) << sim.Err();
+  EXPECT_EQ(CutThrough(port), kPaperCutReply);
+  EXPECT_EQ(CutThrough(port), BuildReply(0x20, command::kPaperCut, "", {0xA0, 0x80, 0x80, 0x80, 0x80, 0x80}));
   port.Close();
   ASSERT_EQ(::kill(sim.Pid(), SIGTERM), 0);
   EXPECT_EQ(sim.Wait(), 0) << sim.Err();
