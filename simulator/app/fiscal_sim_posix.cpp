@@ -170,9 +170,10 @@ int main(int argc, char **argv) {
       if (signal != SIGHUP) break;
       std::string error;
       if (auto reread = fiscalsim::LoadFaultScript(faults, &error)) {
-        std::fprintf(stderr, "fiscal-sim: %s read again (%zu rule%s)\n", faults.c_str(), reread->size(),
-                     reread->size() == 1 ? "" : "s");
+        const size_t count = reread->size();
+        // In force before it is told, so that a host that waits for the message meets the new rules.
         simulator.Faults().SetRules(std::move(*reread));
+        std::fprintf(stderr, "fiscal-sim: %s read again (%zu rule%s)\n", faults.c_str(), count, count == 1 ? "" : "s");
       } else {
         std::fprintf(stderr, "fiscal-sim: %s; the rules stay as they were\n", error.c_str());
       }

@@ -15,7 +15,8 @@ namespace fiscalsim {
 
 using Millis = std::chrono::milliseconds;
 
-// When it fires, a rule arms its fault as the FaultPlan call of the same name would, just before
+// When it fires, a rule arms its fault as the matching FaultPlan call would (Refuse: NakNext,
+// Busy: BusyBeforeNext every kRuleBusyEvery, Silence: SilentFor or GoSilent, ...), just before
 // the frame that fired it is taken: that frame is the first the fault acts on.
 struct FaultRule {
   enum class Trigger { AfterFrames, OnCommand };
