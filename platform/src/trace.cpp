@@ -141,18 +141,26 @@ bool CommandCarriesSecret(unsigned code) {
   }
 }
 
+std::string MaskedFrameHex(const void *frame, size_t size) {
+  const auto *bytes = static_cast<const unsigned char *>(frame);
+  std::string text;
+  if (size <= kDataOffset || !CommandCarriesSecret(bytes[3])) {
+    AppendHex(text, bytes, 0, size);
+  } else {
+    const size_t end = DataEnd(bytes, size);
+    AppendHex(text, bytes, 0, kDataOffset);
+    if (end > kDataOffset) text += " [" + std::to_string(end - kDataOffset) + " bytes masked]";
+    AppendHex(text, bytes, std::max(end, kDataOffset), size);
+  }
+  // AppendHex leads every byte with a blank.
+  if (!text.empty()) text.erase(0, 1);
+  return text;
+}
+
 void TraceFrame(const char *label, const void *frame, size_t size) {
   if (!TraceEnabled()) return;
-  const auto *bytes = static_cast<const unsigned char *>(frame);
-  if (size <= kDataOffset || !CommandCarriesSecret(bytes[3])) {
-    TraceHex(label, frame, size);
-    return;
-  }
-  const size_t end = DataEnd(bytes, size);
   std::string text = std::string(label) + " (" + std::to_string(size) + " bytes):";
-  AppendHex(text, bytes, 0, kDataOffset);
-  if (end > kDataOffset) text += " [" + std::to_string(end - kDataOffset) + " bytes masked]";
-  AppendHex(text, bytes, std::max(end, kDataOffset), size);
+  if (size > 0) text += " " + MaskedFrameHex(frame, size);
   Emit(std::move(text));
 }
 

@@ -6,10 +6,13 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "fiscal_version.h"
+#include "fiscalsim/fault_script.h"
 #include "fiscalsim/logo_image.h"
 #include "fiscalsim/paper_output.h"
 #include "fiscalsim/paper_roll.h"
@@ -19,6 +22,7 @@
 #include "fiscalsim/simulator.h"
 #include "fiscalsim/state_file.h"
 #include "platform/files.h"
+#include "fiscalsim/wire_journal.h"
 #include "platform/port_names.h"
 
 namespace {
@@ -26,7 +30,7 @@ namespace {
 // The same options as the OPTIONS of fiscal-sim(1).
 constexpr char kUsage[] =
     "usage: fiscal-sim [--com COMn | --port PATH] [--baud N] [--state FILE] [--logo-png FILE]\n"
-    "                  [--paper FILE] [--print-roll]\n"
+    "                  [--paper FILE] [--print-roll] [--faults FILE] [--journal FILE]\n"
     "Serves a simulated fiscal device on a pseudo-terminal until SIGINT or SIGTERM.\n"
     "  --com COMn       also reach it as COMn: a link in the port alias directory\n"
     "  --port PATH      serve this serial port instead, whose other end the host opens (one\n"
@@ -39,6 +43,10 @@ constexpr char kUsage[] =
     "                   is instead one page of the whole roll, rewritten after each document;\n"
     "                   may be given more than once\n"
     "  --print-roll     on the way out, print the whole roll as text on standard output\n"
+    "  --faults FILE    misbehave as the fault script in FILE says; SIGHUP reads it again\n"
+    "  --faults-help    show how fault scripts are written and end\n"
+    "  --journal FILE   append every frame and control byte that crosses the line to FILE, one\n"
+    "                   JSON object a line, passwords masked\n"
     "  --help           show this text and end\n"
     "  --version        show the version and end\n";
 
@@ -56,6 +64,8 @@ int main(int argc, char **argv) {
   std::string statePath;
   std::vector<std::string> papers;
   bool printRoll = false;
+  std::string faults;
+  std::string journalPath;
   fiscalsim::SimulatorOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -67,8 +77,12 @@ int main(int argc, char **argv) {
       std::printf("fiscal-sim %s\n", FISCAL_SUITE_VERSION);
       return 0;
     }
+    if (arg == "--faults-help") {
+      std::fputs(fiscalsim::kFaultScriptHelp, stdout);
+      return 0;
+    }
     if ((arg == "--com" || arg == "--port" || arg == "--baud" || arg == "--logo-png" || arg == "--state" ||
-         arg == "--paper") &&
+         arg == "--paper" || arg == "--faults" || arg == "--journal") &&
         i + 1 >= argc) {
       return Usage(("missing value after " + arg).c_str());
     }
@@ -88,6 +102,10 @@ int main(int argc, char **argv) {
       if (papers.back().empty()) return Usage("an empty --paper");
     } else if (arg == "--print-roll") {
       printRoll = true;
+    } else if (arg == "--faults") {
+      faults = argv[++i];
+    } else if (arg == "--journal") {
+      journalPath = argv[++i];
     } else if (arg == "--baud") {
       char *end = nullptr;
       const unsigned long baud = std::strtoul(argv[++i], &end, 10);
@@ -102,12 +120,54 @@ int main(int argc, char **argv) {
   // The alias would lead to the simulator's own end of the line, where no host belongs.
   if (!com.empty() && !port.empty()) return Usage("--com and --port exclude each other");
 
+  // A bad script is refused before anything is served: a run without its faults would pass
+  // tests it should fail.
+  std::optional<std::vector<fiscalsim::FaultRule>> rules;
+  if (!faults.empty()) {
+    std::string error;
+    if (rules = fiscalsim::LoadFaultScript(faults, &error); !rules) {
+      std::fprintf(stderr, "fiscal-sim: %s\n", error.c_str());
+      return 2;
+    }
+  }
+  // Both outlive the simulator, whose serving thread uses them.
+  std::unique_ptr<fiscalsim::WireJournal> journal;
+  std::unique_ptr<fiscalsim::PortAlias> alias;
+  if (!journalPath.empty()) {
+    std::string error;
+    if (journal = fiscalsim::WireJournal::Open(journalPath, &error); !journal) {
+      std::fprintf(stderr, "fiscal-sim: %s\n", error.c_str());
+      return 1;
+    }
+    options.onWire = [&journal](bool received, std::span<const uint8_t> bytes) { journal->Record(received, bytes); };
+  }
+  const auto announce = [&](const std::string &name) {
+    if (!port.empty()) {
+      std::printf("fiscal-sim: serving %s\n", port.c_str());
+    } else if (alias) {
+      std::printf("fiscal-sim: COM%u -> %s\n", *platform::ComPortNumber(com), name.c_str());
+    } else {
+      std::printf("fiscal-sim: %s\n", name.c_str());
+    }
+    std::fflush(stdout);
+  };
+  // Runs on the serving thread; main only touches the alias before Start() and after Stop().
+  options.onPortBack = [&](const std::string &name) {
+    std::string error;
+    if (alias && !alias->Retarget(name, &error)) {
+      std::fprintf(stderr, "fiscal-sim: %s\n", error.c_str());
+      alias.reset();
+    }
+    announce(name);
+  };
+
   // Blocked before any thread starts, so that every thread inherits the mask and only the
-  // sigwait below takes them.
+  // sigwait below takes them. SIGHUP keeps its usual end unless there is a script to read again.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
+  if (rules) sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   // A bad file ends the program before a host can reach a device that forgot its memory.
@@ -138,7 +198,6 @@ int main(int argc, char **argv) {
     if (!papers.empty() || printRoll) fiscalsim::AttachPaperRoll(options, roll);
     fiscalsim::Simulator simulator(port.empty() ? fiscalsim::OpenPtyLink() : fiscalsim::OpenSerialLink(port, port),
                                    options);
-    std::unique_ptr<fiscalsim::PortAlias> alias;
     if (!com.empty()) {
       std::string error;
       alias = fiscalsim::PortAlias::Create(com, simulator.PortName(), &error);
@@ -148,18 +207,22 @@ int main(int argc, char **argv) {
       }
     }
     if (saver) simulator.WithModel([&](fiscalsim::DeviceModel &m) { m.State() = std::move(state); });
+    if (rules) simulator.Faults().SetRules(std::move(*rules));
     simulator.Start();
-    if (!port.empty()) {
-      std::printf("fiscal-sim: serving %s\n", port.c_str());
-    } else if (alias) {
-      std::printf("fiscal-sim: COM%u -> %s\n", *platform::ComPortNumber(com), simulator.PortName().c_str());
-    } else {
-      std::printf("fiscal-sim: %s\n", simulator.PortName().c_str());
-    }
-    std::fflush(stdout);
+    announce(simulator.PortName());
 
-    int signal = 0;
-    while (sigwait(&stopSignals, &signal) != 0) {
+    for (int signal = 0;;) {
+      if (sigwait(&stopSignals, &signal) != 0) continue;
+      if (signal != SIGHUP) break;
+      std::string error;
+      if (auto reread = fiscalsim::LoadFaultScript(faults, &error)) {
+        const size_t count = reread->size();
+        // In force before it is told, so that a host that waits for the message meets the new rules.
+        simulator.Faults().SetRules(std::move(*reread));
+        std::fprintf(stderr, "fiscal-sim: %s read again (%zu rule%s)\n", faults.c_str(), count, count == 1 ? "" : "s");
+      } else {
+        std::fprintf(stderr, "fiscal-sim: %s; the rules stay as they were\n", error.c_str());
+      }
     }
     simulator.Stop();
     if (printRoll) std::fputs(fiscalsim::RollText(roll.Documents()).c_str(), stdout);

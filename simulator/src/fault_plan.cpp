@@ -47,6 +47,61 @@ void FaultPlan::Resume() {
 void FaultPlan::VanishOnNext() {
   std::lock_guard lock(mutex_);
   vanish_ = true;
+  vanishFor_ = Millis(0);
+}
+
+void FaultPlan::VanishOnNext(Millis after) {
+  std::lock_guard lock(mutex_);
+  vanish_ = true;
+  vanishFor_ = after;
+}
+
+void FaultPlan::ErrorFlagNext() {
+  std::lock_guard lock(mutex_);
+  reply_.errorFlag = true;
+}
+
+void FaultPlan::SetRules(std::vector<FaultRule> rules) {
+  std::lock_guard lock(mutex_);
+  rules_ = std::move(rules);
+  fired_.assign(rules_.size(), false);
+  framesSeen_ = 0;
+}
+
+// The same fields as the calls of the same names set.
+void FaultPlan::ArmLocked(const FaultRule &rule) {
+  switch (rule.fault) {
+    case FaultRule::Fault::Refuse:
+      naks_ = rule.count;
+      break;
+    case FaultRule::Fault::Busy:
+      reply_.busyEvery = kRuleBusyEvery;
+      reply_.busySpan = rule.time;
+      break;
+    case FaultRule::Fault::Delay:
+      reply_.delay = rule.time;
+      break;
+    case FaultRule::Fault::BadCheck:
+      reply_.corruptCheck = true;
+      break;
+    case FaultRule::Fault::WrongSeq:
+      reply_.wrongSeq = true;
+      break;
+    case FaultRule::Fault::Silence:
+      if (rule.forever) {
+        silent_ = true;
+      } else {
+        silentFrames_ = rule.count;
+      }
+      break;
+    case FaultRule::Fault::ErrorFlag:
+      reply_.errorFlag = true;
+      break;
+    case FaultRule::Fault::Vanish:
+      vanish_ = true;
+      vanishFor_ = rule.time;
+      break;
+  }
 }
 
 void FaultPlan::Clear() {
@@ -55,6 +110,7 @@ void FaultPlan::Clear() {
   silent_ = false;
   silentFrames_ = 0;
   vanish_ = false;
+  vanishFor_ = Millis(0);
   reply_ = Action{};
   spent_.notify_all();
 }
@@ -62,7 +118,7 @@ void FaultPlan::Clear() {
 bool FaultPlan::SpentLocked() const {
   const Action none;
   return naks_ == 0 && silentFrames_ == 0 && !vanish_ && reply_.busySpan == none.busySpan &&
-         reply_.delay == none.delay && !reply_.corruptCheck && !reply_.wrongSeq;
+         reply_.delay == none.delay && !reply_.corruptCheck && !reply_.wrongSeq && !reply_.errorFlag;
 }
 
 bool FaultPlan::WaitUntilSpent(Millis timeout) const {
@@ -70,8 +126,18 @@ bool FaultPlan::WaitUntilSpent(Millis timeout) const {
   return spent_.wait_for(lock, timeout, [this] { return SpentLocked(); });
 }
 
-FaultPlan::Action FaultPlan::Take(bool goodFrame) {
+FaultPlan::Action FaultPlan::Take(bool goodFrame, std::optional<uint8_t> command) {
   std::lock_guard lock(mutex_);
+  const uint64_t before = framesSeen_++;
+  for (size_t i = 0; i < rules_.size(); ++i) {
+    const FaultRule &rule = rules_[i];
+    const bool fires = rule.trigger == FaultRule::Trigger::AfterFrames
+                           ? before == rule.frames
+                           : goodFrame && command == rule.command && !(rule.once && fired_[i]);
+    if (!fires) continue;
+    fired_[i] = true;
+    ArmLocked(rule);
+  }
   // Whatever this frame takes, a waiter looks again.
   struct Notify {
     std::condition_variable &cv;
@@ -81,6 +147,7 @@ FaultPlan::Action FaultPlan::Take(bool goodFrame) {
   if (vanish_) {
     vanish_ = false;
     action.vanish = true;
+    action.vanishFor = vanishFor_;
   } else if (silent_ || silentFrames_ > 0) {
     if (silentFrames_ > 0) --silentFrames_;
     action.silent = true;

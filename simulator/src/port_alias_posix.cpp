@@ -72,6 +72,24 @@ std::unique_ptr<PortAlias> PortAlias::Create(std::string_view comName, const std
   return std::unique_ptr<PortAlias>(new PortAlias(path, target));
 }
 
+bool PortAlias::Retarget(const std::string &target, std::string *error) {
+  if (LinkTarget(path_) != target_) {
+    *error = path_ + " no longer leads to " + target_;
+    return false;
+  }
+  // A hidden name beside it, which no host takes for a port, then renamed over it.
+  const size_t slash = path_.rfind('/');
+  const std::string temporary = path_.substr(0, slash + 1) + "." + path_.substr(slash + 1) + ".new";
+  ::unlink(temporary.c_str());
+  if (::symlink(target.c_str(), temporary.c_str()) != 0 || ::rename(temporary.c_str(), path_.c_str()) != 0) {
+    *error = Describe("cannot point " + path_ + " to " + target, errno);
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  target_ = target;
+  return true;
+}
+
 PortAlias::~PortAlias() {
   if (LinkTarget(path_) == target_) ::unlink(path_.c_str());
 }

@@ -97,6 +97,20 @@ class PtyLink final : public DeviceLink {
     slave_ = -1;
   }
 
+  // The old slave path may already belong to another pty: hosts learn the new one from Name().
+  bool Reopen() override {
+    if (master_ >= 0) return true;
+    try {
+      RawPty pty = OpenRawPty();
+      master_ = pty.master;
+      slave_ = pty.slave;
+      slavePath_ = std::move(pty.slavePath);
+      return true;
+    } catch (const std::system_error &) {
+      return false;
+    }
+  }
+
  private:
   [[noreturn]] void Fail(const char *what) {
     const int error = errno;

@@ -26,16 +26,9 @@ class SerialLink final : public DeviceLink {
  public:
   SerialLink(std::string devicePort, std::string hostPort)
       : devicePort_(std::move(devicePort)), hostPort_(std::move(hostPort)) {
-    if (const int error = port_.Open(devicePort_); error != 0) {
-      throw std::system_error(error, std::system_category(), "open " + devicePort_);
+    if (const std::string failed = Start(); !failed.empty()) {
+      throw std::system_error(errno_, std::system_category(), failed + " " + devicePort_);
     }
-    if (const int error = port_.Configure(platform::LineSettings{}); error != 0) {
-      port_.Close();
-      throw std::system_error(error, std::system_category(), "configure " + devicePort_);
-    }
-    // What an earlier user left in the line is no request to this device.
-    port_.Purge();
-    reader_ = std::thread([this] { Receive(); });
   }
 
   ~SerialLink() override { Close(); }
@@ -86,7 +79,42 @@ class SerialLink final : public DeviceLink {
     if (reader_.joinable()) reader_.join();
   }
 
+  bool Reopen() override {
+    if (!closed_.IsSet()) return true;
+    {
+      std::lock_guard lock(mutex_);
+      received_.clear();
+      data_.Reset();
+    }
+    // Before the receive thread starts, which sets it again if the port fails at once.
+    closed_.Reset();
+    if (const std::string failed = Start(); !failed.empty()) {
+      platform::Trace("fiscal-sim: cannot %s %s again (%d)", failed.c_str(), devicePort_.c_str(), errno_);
+      closed_.Set();
+      return false;
+    }
+    return true;
+  }
+
  private:
+  // Opens and sets up the port and starts the receive thread: empty, or what failed (with the
+  // error in errno_), the port closed again.
+  std::string Start() {
+    if (const int error = port_.Open(devicePort_); error != 0) {
+      errno_ = error;
+      return "open";
+    }
+    if (const int error = port_.Configure(platform::LineSettings{}); error != 0) {
+      port_.Close();
+      errno_ = error;
+      return "configure";
+    }
+    // What an earlier user left in the line is no request to this device.
+    port_.Purge();
+    reader_ = std::thread([this] { Receive(); });
+    return {};
+  }
+
   void Receive() {
     platform::SetCurrentThreadName("fiscal-sim-rx");
     uint8_t buffer[512];
@@ -118,6 +146,7 @@ class SerialLink final : public DeviceLink {
   std::mutex mutex_;
   std::deque<uint8_t> received_;  // guarded by mutex_
   std::thread reader_;
+  int errno_ = 0;  // of the last Start() that failed
 };
 
 }  // namespace

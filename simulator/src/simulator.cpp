@@ -24,9 +24,9 @@ uint8_t OtherSeq(uint8_t seq) { return seq == kLastSeq ? kFirstSeq : static_cast
 Simulator::Simulator(std::unique_ptr<DeviceLink> link, SimulatorOptions options)
     : options_(std::move(options)),
       link_(std::move(link)),
-      portName_(link_->Name()),
       journal_(options_.journalCapacity),
-      model_(options_.clock) {}
+      model_(options_.clock),
+      portName_(link_->Name()) {}
 
 Simulator::~Simulator() { Stop(); }
 
@@ -61,20 +61,46 @@ void Simulator::ClosePort() {
   changed_.wait(lock, [&] { return portClosed_ || !serving_; });
 }
 
+std::string Simulator::PortName() const {
+  std::lock_guard lock(mutex_);
+  return portName_;
+}
+
 bool Simulator::PortClosed() const {
   std::lock_guard lock(mutex_);
   return portClosed_;
 }
 
 void Simulator::Vanish() {
+  std::string name;
   {
     // Under the lock, so that a host that saw the port fail also sees PortClosed().
     std::lock_guard lock(mutex_);
     link_->Close();
     portClosed_ = true;
+    name = portName_;
   }
   changed_.notify_all();
-  platform::Trace("fiscal-sim: port %s closed", portName_.c_str());
+  platform::Trace("fiscal-sim: port %s closed", name.c_str());
+}
+
+void Simulator::ComeBack(Millis after) {
+  if (!SleepUntil(Clock::now() + after)) return;  // a ClosePort() meanwhile makes it for good
+  std::string name;
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_ || !portClosed_) return;
+    if (!link_->Reopen()) {
+      platform::Trace("fiscal-sim: port %s cannot come back", portName_.c_str());
+      return;
+    }
+    portClosed_ = false;
+    portName_ = link_->Name();
+    name = portName_;
+  }
+  changed_.notify_all();
+  platform::Trace("fiscal-sim: port %s back", name.c_str());
+  if (options_.onPortBack) options_.onPortBack(name);
 }
 
 void Simulator::Serve() {
@@ -107,7 +133,11 @@ void Simulator::Serve() {
     frames.clear();
     parser.Feed(std::span(buffer, static_cast<size_t>(n)), Clock::now(), frames);
     for (const ReceivedFrame &frame : frames) {
-      if (!Handle(frame)) break;
+      if (!Handle(frame)) {
+        // What the old port left half-sent is no part of what comes through it next.
+        parser = RequestParser();
+        break;
+      }
     }
   }
   std::lock_guard lock(mutex_);
@@ -121,9 +151,10 @@ bool Simulator::Handle(const ReceivedFrame &frame) {
   if (options_.onWire) options_.onWire(true, frame.raw);
   if (options_.baud != 0 && !SleepUntil(frame.startedAt + WireTime(frame.raw.size(), options_.baud))) return false;
 
-  const FaultPlan::Action action = faults_.Take(frame.good);
+  const FaultPlan::Action action = faults_.Take(frame.good, frame.cmd);
   if (action.vanish) {
     Vanish();
+    if (action.vanishFor.count() > 0) ComeBack(action.vanishFor);
     return false;
   }
   if (action.silent) {
@@ -144,6 +175,7 @@ bool Simulator::Handle(const ReceivedFrame &frame) {
     }
   }
   if (action.delay.count() > 0 && !SleepUntil(Clock::now() + action.delay)) return false;
+  if (action.errorFlag) return SendErrorFlag(frame, action);
 
   const Answer answer = WithModel([&](DeviceModel &model) {
     if (options_.beforeCommand) options_.beforeCommand(model, frame.cmd, frame.data);
@@ -158,6 +190,16 @@ bool Simulator::Handle(const ReceivedFrame &frame) {
   Bytes reply = BuildReply(action.wrongSeq ? OtherSeq(frame.seq) : frame.seq, frame.cmd, answer.data, answer.status);
   if (action.corruptCheck) reply[reply.size() - 2] ^= 0x01;
   platform::TraceFrame("fiscal-sim tx", reply.data(), reply.size());
+  return Send(reply);
+}
+
+bool Simulator::SendErrorFlag(const ReceivedFrame &frame, const FaultPlan::Action &action) {
+  StatusBytes status = WithModel([](DeviceModel &model) { return model.State().standingStatus; });
+  for (uint8_t &s : status) s |= status::kAlwaysSet;
+  status[0] |= status::kError;
+  Bytes reply = BuildReply(action.wrongSeq ? OtherSeq(frame.seq) : frame.seq, frame.cmd, {}, status);
+  if (action.corruptCheck) reply[reply.size() - 2] ^= 0x01;
+  platform::TraceFrame("fiscal-sim tx (error flag)", reply.data(), reply.size());
   return Send(reply);
 }
 

@@ -21,6 +21,7 @@
 #include <span>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -105,6 +106,15 @@ class Child {
 
   const std::string &Out() const { return out_text_; }
   const std::string &Err() const { return err_text_; }
+
+  // False when stderr did not show the text in time.
+  bool WaitForErr(std::string_view text) {
+    const auto deadline = Clock::now() + kPatience;
+    while (err_text_.find(text) == std::string::npos) {
+      if (!Pump(deadline)) return false;
+    }
+    return true;
+  }
 
  private:
   // Reads what either pipe has; false once both are at their end or the deadline passed.
@@ -348,6 +358,65 @@ TEST_F(ProgramsTest, BadUsageExitsWithTwo) {
 
   Child probe({FISCAL_PROBE_PATH, "COM7", "300"});
   EXPECT_EQ(probe.Wait(), 2);
+}
+
+// The cut's reply through a host's port, or what came before the port failed.
+Bytes CutThrough(platform::SerialPort &port) {
+  Bytes reply;
+  if (port.Write(kPaperCutAbc.data(), kPaperCutAbc.size(), kPatience) != kPaperCutAbc.size()) return reply;
+  const auto deadline = Clock::now() + kPatience;
+  while (reply.size() < kPaperCutReply.size() && Clock::now() < deadline) {
+    const platform::WaitResult wait = port.WaitReadable(100ms);
+    if (wait == platform::WaitResult::TimedOut) continue;
+    uint8_t buffer[64];
+    const ptrdiff_t n = wait == platform::WaitResult::Readable ? port.Read(buffer, sizeof buffer) : -1;
+    if (n < 0) break;
+    reply.insert(reply.end(), buffer, buffer + n);
+  }
+  return reply;
+}
+
+TEST_F(ProgramsTest, FaultScriptIsCheckedFirstAndATimedVanishComesBackUnderTheAlias) {
+  const fs::path script = dir_ / "faults.txt";
+  std::ofstream(script) << "after 1 frames: vanish 1000\nafter 3 frames: refuze 2\n";
+  Child bad({FISCAL_SIM_PATH, "--com", "COM7", "--faults", script.string()});
+  EXPECT_EQ(bad.Wait(), 2);
+  EXPECT_EQ(bad.Err(), "fiscal-sim: " + script.string() + ":2: unknown action 'refuze'\n");
+  EXPECT_EQ(bad.Out(), "") << "nothing was served";
+  Child help({FISCAL_SIM_PATH, "--faults-help"});
+  EXPECT_EQ(help.Wait(), 0);
+  for (const char *action : {"refuse", "busy", "delay", "bad-check", "wrong-seq", "silence", "error-flag", "vanish"}) {
+    EXPECT_NE(help.Out().find(std::string("\n  ") + action + " "), std::string::npos) << action;
+  }
+
+  std::ofstream(script) << "after 1 frames: vanish 1000\n";
+  Child sim({FISCAL_SIM_PATH, "--com", "COM7", "--faults", script.string()});
+  const std::string prefix = "fiscal-sim: COM7 -> ";
+  const std::string first = sim.ReadLine();
+  ASSERT_EQ(first.substr(0, prefix.size()), prefix) << first << sim.Err();
+  platform::SerialPort port;
+  ASSERT_EQ(port.Open("COM7"), 0);
+  EXPECT_EQ(CutThrough(port), kPaperCutReply);
+  EXPECT_TRUE(CutThrough(port).empty()) << "the second frame makes the port vanish";
+  port.Close();
+  EXPECT_NE(port.Open("COM7"), 0) << "gone until its time is up";
+
+  const std::string again = sim.ReadLine();
+  ASSERT_EQ(again.substr(0, prefix.size()), prefix) << again << sim.Err();
+  EXPECT_EQ(AliasTarget(dir_ / "COM7"), again.substr(prefix.size()));
+  ASSERT_EQ(port.Open("COM7"), 0);
+  EXPECT_EQ(CutThrough(port), kPaperCutReply);
+
+  // SIGHUP replaces the rules, and frames are counted anew from there.
+  std::ofstream(script) << "after 1 frames: error-flag\n";
+  ASSERT_EQ(::kill(sim.Pid(), SIGHUP), 0);
+  ASSERT_TRUE(sim.WaitForErr("read again (1 rule)")) << sim.Err();
+  EXPECT_EQ(CutThrough(port), kPaperCutReply);
+  EXPECT_EQ(CutThrough(port), BuildReply(0x20, command::kPaperCut, "", {0xA0, 0x80, 0x80, 0x80, 0x80, 0x80}));
+  port.Close();
+  ASSERT_EQ(::kill(sim.Pid(), SIGTERM), 0);
+  EXPECT_EQ(sim.Wait(), 0) << sim.Err();
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "COM7")));
 }
 
 TEST_F(ProgramsTest, ProbeShowsTheReplyAndFailsOnRefusal) {

@@ -41,6 +41,9 @@ bool CommandCarriesSecret(unsigned code);
 // A device frame (request or reply) as TraceHex dumps it, except that the data of a command
 // that carries a password is replaced by "[n bytes masked]"; the framing and status bytes stay.
 void TraceFrame(const char *label, const void *frame, size_t size);
+// The same dump without label and count ("01 30 20 30 [12 bytes masked] 05 ..."), for other
+// records of the line that must mask as the traces do.
+std::string MaskedFrameHex(const void *frame, size_t size);
 
 // A text argument as an export's trace shows it: quoted, bytes below 0x20 and 0x7F as \xNN,
 // at most 120 bytes and then "...", NULL as NULL.

@@ -35,6 +35,11 @@ class DeviceLink {
 
   // The device vanishes: the host sees its port fail. Idempotent.
   virtual void Close() = 0;
+
+  // After Close(), the device appears again: a serial port is opened again, a pseudo-terminal
+  // is made anew under another path (Name() then tells it). False when the link cannot come
+  // back; it stays closed.
+  virtual bool Reopen() { return false; }
 };
 
 }  // namespace fiscalsim

@@ -24,6 +24,12 @@ class PortAlias {
 
   const std::string &Path() const { return path_; }
 
+  // Points the alias to a new target (the simulator's port came back under another path), in
+  // one step, so that a host never finds the name missing. Refused, with the reason in *error,
+  // when the alias no longer leads to the old target: another simulator took the name while
+  // ours was gone.
+  bool Retarget(const std::string &target, std::string *error);
+
  private:
   PortAlias(std::string path, std::string target) : path_(std::move(path)), target_(std::move(target)) {}
 

@@ -48,6 +48,9 @@ struct SimulatorOptions {
   // Every byte that crosses the line as whole frames or single control bytes: received (true)
   // or sent (false).
   std::function<void(bool received, std::span<const uint8_t> bytes)> onWire;
+  // The port came back after a vanish that said when (FaultPlan::VanishOnNext(after)), under
+  // this name: a pseudo-terminal's path changes. Runs on the serving thread, no lock held.
+  std::function<void(const std::string &portName)> onPortBack;
 
   static SimulatorOptions PacedAt(uint32_t baud) {
     SimulatorOptions options;
@@ -68,7 +71,8 @@ class Simulator {
   void Start();
   void Stop();
 
-  std::string PortName() const { return portName_; }
+  // What hosts open; a pseudo-terminal that came back after a vanish has a new one.
+  std::string PortName() const;
 
   FaultPlan &Faults() { return faults_; }
   Journal &ReceivedFrames() { return journal_; }
@@ -93,10 +97,13 @@ class Simulator {
   // False when cut short by Stop() or ClosePort().
   bool SleepUntil(std::chrono::steady_clock::time_point deadline);
   void Vanish();
+  // After `after`, unless stopped or closed for good meanwhile.
+  void ComeBack(Millis after);
+  // Sends the answer of a frame the device refuses to execute, with the error flag.
+  bool SendErrorFlag(const ReceivedFrame &frame, const FaultPlan::Action &action);
 
   const SimulatorOptions options_;
   const std::unique_ptr<DeviceLink> link_;
-  const std::string portName_;
   FaultPlan faults_;
   Journal journal_;
 
@@ -113,6 +120,7 @@ class Simulator {
   bool serving_ = false;
   bool closeRequested_ = false;
   bool portClosed_ = false;
+  std::string portName_;
 
   // Serving thread only: when a paced line is free again.
   std::chrono::steady_clock::time_point lineFreeAt_;
