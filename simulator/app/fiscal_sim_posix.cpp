@@ -21,8 +21,8 @@
 #include "fiscalsim/serial_link.h"
 #include "fiscalsim/simulator.h"
 #include "fiscalsim/state_file.h"
-#include "platform/files.h"
 #include "fiscalsim/wire_journal.h"
+#include "platform/files.h"
 #include "platform/port_names.h"
 
 namespace {
