@@ -93,13 +93,20 @@ TEST_F(PosSaleRoll, TheSaleAndTheDayReportArePrintedAndThePageIsDrawn) {
   const fs::path logo = dir_ / "logo.png";
   std::ofstream(dir_ / "elsewhere") << "kept";
   fs::create_symlink(dir_ / "elsewhere", logo);
-  Program sim({FISCAL_SIM_PATH, "--com", "COM7", "--paper", page.string(), "--paper", text.string(), "--print-roll",
-               "--logo-png", logo.string()},
+  // A shop's header and advertisement lines, as a state file that names only them.
+  const fs::path state = dir_ / "shop.json";
+  std::ofstream(state) << R"({"format": "fiscal-sim-state", "version": 1, "headerLines": ["SIMULATED SHOP LTD",)"
+                          R"( "1 EXAMPLE STREET", "SOFIA 1000", "", "", "", "", "", "THANK YOU FOR YOUR VISIT", ""]})";
+  Program sim({FISCAL_SIM_PATH, "--com", "COM7", "--state", state.string(), "--paper", page.string(), "--paper",
+               text.string(), "--print-roll", "--logo-png", logo.string()},
               dir_ / "sim.out");
   ASSERT_TRUE(sim.Started());
-  // fiscal-sim says so once it serves.
+  // fiscal-sim says so once it serves, after the line about the state it loaded.
+  const std::string serving = "fiscal-sim: COM7 -> ";
   ASSERT_TRUE(fiscal_test::WaitFor([&] {
-    return fiscal_test::ReadFile(dir_ / "sim.out").find('\n') != std::string::npos;
+    const std::string out = fiscal_test::ReadFile(dir_ / "sim.out");
+    const size_t at = out.find(serving);
+    return at != std::string::npos && out.find('\n', at) != std::string::npos;
   })) << "fiscal-sim did not start";
 
   Program sale({POS_SALE_PATH, "COM7"}, dir_ / "pos_sale.out");
@@ -114,7 +121,8 @@ TEST_F(PosSaleRoll, TheSaleAndTheDayReportArePrintedAndThePageIsDrawn) {
 
   const std::string roll = fiscal_test::ReadFile(text);
   for (const char *line :
-       {"Printed by fiscal-sim: the layout is the simulator's own, not any device's.", "Bread",
+       {"Printed by fiscal-sim: the layout is the simulator's own, not any device's.",
+        "               SIMULATED SHOP LTD", "            THANK YOU FOR YOUR VISIT", "Bread",
         "  2.000 x 1.20                            2.40 B", "Milk", "  1.000 x 2.50                            2.50 A",
         "TOTAL EUR                                   4.90", "CASH                                       10.00",
         "CHANGE                                      5.10", "RECEIPT 1   FISCAL RECEIPT 1",
@@ -124,7 +132,7 @@ TEST_F(PosSaleRoll, TheSaleAndTheDayReportArePrintedAndThePageIsDrawn) {
   }
   // --print-roll gave the same roll on the way out.
   const std::string out = fiscal_test::ReadFile(dir_ / "sim.out");
-  EXPECT_EQ(out.substr(out.find('\n') + 1), roll);
+  EXPECT_EQ(out.substr(out.find('\n', out.find(serving)) + 1), roll);
 
   const fs::path picture = POS_SALE_ROLL_PICTURE;
   fs::remove(picture);
