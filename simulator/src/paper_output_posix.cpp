@@ -1,12 +1,11 @@
 #include "fiscalsim/paper_output.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "append_file_posix.h"
 #include "platform/files.h"
 
 namespace fiscalsim {
@@ -27,19 +26,8 @@ std::unique_ptr<PaperOutput> PaperOutput::Open(const std::string &path, std::str
     if (!page->Add({}, error)) return nullptr;
     return page;
   }
-  // O_NONBLOCK: a FIFO planted under the name must not hold the simulator before it serves.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-  if (fd < 0) {
-    *error = errno == ELOOP ? path + " is a symbolic link" : Describe("cannot open " + path, errno);
-    return nullptr;
-  }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    *error = path + " is not a regular file";
-    ::close(fd);
-    return nullptr;
-  }
-  ::fcntl(fd, F_SETFL, O_APPEND);
+  const int fd = OpenAppendFile(path, error);
+  if (fd < 0) return nullptr;
   std::unique_ptr<PaperOutput> text(new PaperOutput(path, fd));
   if (!text->Append(std::string(kRollNotice) + '\n', error)) return nullptr;
   return text;

@@ -1,5 +1,3 @@
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -7,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "append_file_posix.h"
 #include "fiscalsim/frame_codec.h"
 #include "fiscalsim/wire_journal.h"
 #include "platform/trace.h"
@@ -87,18 +86,8 @@ std::string WireJournalLine(std::chrono::system_clock::time_point time, bool rec
 }
 
 std::unique_ptr<WireJournal> WireJournal::Open(const std::string &path, std::string *error) {
-  // Non-blocking, so that a FIFO without a reader fails here instead of hanging the start.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-  if (fd < 0) {
-    *error = errno == ELOOP ? path + " is a symbolic link" : "cannot open " + path + ": " + std::strerror(errno);
-    return nullptr;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    *error = path + " is not a regular file";
-    return nullptr;
-  }
+  const int fd = OpenAppendFile(path, error);
+  if (fd < 0) return nullptr;
   return std::unique_ptr<WireJournal>(new WireJournal(fd, path));
 }
 
