@@ -44,4 +44,32 @@ std::string FormatCents(int64_t cents) {
   return text;
 }
 
+std::optional<ItemSale> ParseItemSale(std::string_view data) {
+  ItemSale sale;
+  const size_t at = data.find('@');
+  if (at != std::string_view::npos) {
+    sale.priceCents = ParseCents(data.substr(at + 1));
+    if (!sale.priceCents) return std::nullopt;
+    data = data.substr(0, at);
+  }
+  const size_t comma = data.find(',');
+  if (comma != std::string_view::npos) {
+    const auto percent = ParseNumber(data.substr(comma + 1), 2);
+    if (!percent) return std::nullopt;
+    sale.percent = *percent;
+    data = data.substr(0, comma);
+  }
+  const size_t star = data.find('*');
+  if (star != std::string_view::npos) {
+    const auto quantity = ParseNumber(data.substr(star + 1), 3);
+    if (!quantity || *quantity <= 0) return std::nullopt;
+    sale.quantity = *quantity;
+    data = data.substr(0, star);
+  }
+  const auto number = ParseInteger(data);
+  if (!number || *number < 0) return std::nullopt;
+  sale.number = *number;
+  return sale;
+}
+
 }  // namespace fiscalsim

@@ -16,6 +16,16 @@ std::optional<int64_t> ParseCents(std::string_view text);
 // An optionally signed integer.
 std::optional<int64_t> ParseInteger(std::string_view text);
 
+// "<number>[*quantity][,percent][@price]" of article and department sales.
+struct ItemSale {
+  int64_t number = 0;
+  double quantity = 1;
+  double percent = 0;
+  std::optional<int64_t> priceCents;
+};
+// Nothing when any field is malformed, the quantity is not positive or the number negative.
+std::optional<ItemSale> ParseItemSale(std::string_view data);
+
 // Hundredths as "%.2f" prints the amount, sign included.
 std::string FormatCents(int64_t cents);
 

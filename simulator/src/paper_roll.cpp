@@ -161,28 +161,6 @@ Lines Item(std::string_view name, double quantity, int64_t priceCents, double pe
   return lines;
 }
 
-// "<number>[*quantity][,percent][@price]" of an article or department sale the device took.
-struct ItemSale {
-  unsigned number = 0;
-  double quantity = 1;
-  double percent = 0;
-  std::optional<int64_t> priceCents;
-};
-
-ItemSale ParseItemSale(std::string_view data) {
-  ItemSale sale;
-  const size_t at = data.find('@');
-  if (at != std::string_view::npos) sale.priceCents = ParseCents(data.substr(at + 1));
-  data = data.substr(0, at);
-  const size_t comma = data.find(',');
-  if (comma != std::string_view::npos) sale.percent = ParseNumber(data.substr(comma + 1), 2).value_or(0);
-  data = data.substr(0, comma);
-  const size_t star = data.find('*');
-  if (star != std::string_view::npos) sale.quantity = ParseNumber(data.substr(star + 1), 3).value_or(1);
-  sale.number = static_cast<unsigned>(ParseInteger(data.substr(0, star)).value_or(0));
-  return sale;
-}
-
 // The device prints the group of the service tool's test sale as its local letter 0xC0.. for A..
 constexpr unsigned char kFirstLocalGroup = 0xC0;
 
@@ -205,19 +183,20 @@ Lines Sale(const DeviceState &s, uint8_t cmd, std::string_view data, int64_t cen
     const auto percent = ParseNumber(rest.substr(comma + 1), 2).value_or(0);
     return Item(name, quantity, price, percent, cents, rest[0]);
   }
-  const ItemSale sale = ParseItemSale(data);
+  // The device took the sale, so its data reads.
+  const ItemSale sale = ParseItemSale(data).value_or(ItemSale{});
   std::string name;
   char group = 'A';
   int64_t price = sale.priceCents.value_or(0);
   if (cmd == command::kSaleArticle) {
-    const auto it = s.articles.find(sale.number);
+    const auto it = s.articles.find(static_cast<uint32_t>(sale.number));
     name = it != s.articles.end() ? it->second.name : "ARTICLE " + std::to_string(sale.number);
     if (it != s.articles.end()) {
       group = it->second.group;
       if (!sale.priceCents) price = it->second.priceCents;
     }
   } else {
-    const auto it = s.departments.find(sale.number);
+    const auto it = s.departments.find(static_cast<unsigned>(sale.number));
     name = it != s.departments.end() ? it->second.name : "DEPARTMENT " + std::to_string(sale.number);
     if (it != s.departments.end()) {
       group = it->second.group;
