@@ -16,10 +16,13 @@ bool StatusRefused(std::string_view status) {
 
 Effect EffectOf(const CallResult &result) {
   switch (result.code) {
-    case kSuccess: return StatusRefused(result.status) ? Effect::Refused : Effect::Executed;
+    case kSuccess:
+      return StatusRefused(result.status) ? Effect::Refused : Effect::Executed;
     case kNotConnected:
-    case kBadParameter: return Effect::NotSent;
-    default: return Effect::Unknown;
+    case kBadParameter:
+      return Effect::NotSent;
+    default:
+      return Effect::Unknown;
   }
 }
 
