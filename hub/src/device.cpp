@@ -1,0 +1,286 @@
+#include "device.h"
+
+#include <utility>
+
+#include "platform/trace.h"
+#include "reconcile.h"
+
+namespace hub {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long a device that does not answer is left before its unsettled documents are tried again.
+constexpr std::chrono::seconds kReconcileRetry{2};
+
+bool HasCounter(DocumentKind kind) { return kind == DocumentKind::Receipt || kind == DocumentKind::NonFiscal; }
+
+std::optional<int64_t> ParseCount(const nlohmann::json &out) {
+  if (!out.is_object() || !out.contains("text") || !out["text"].is_string()) return std::nullopt;
+  const std::string text = out["text"].get<std::string>();
+  if (text.empty() || text.size() > 12) return std::nullopt;
+  int64_t n = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
+nlohmann::json Describe(int index, const std::string &op, const CallResult &r) {
+  return {{"step", index}, {"op", op}, {"code", r.code}, {"status", r.status}};
+}
+
+}  // namespace
+
+std::optional<DeviceIdentity> ParseIdentity(std::string_view reply) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = reply.find(',', start);
+    fields.emplace_back(reply.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  if (fields.size() < 6 || fields[4].empty()) return std::nullopt;
+  for (const char c : fields[4]) {
+    // The serial names the device in URLs and in the record.
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' || c == '_')) {
+      return std::nullopt;
+    }
+  }
+  DeviceIdentity identity;
+  identity.firmware = fields[0];
+  identity.serial = fields[4];
+  identity.fiscalMemory = fields[5];
+  return identity;
+}
+
+Device::Device(DeviceIdentity identity, std::unique_ptr<DevicePort> port, Store &store, const DeviceText &text)
+    : identity_(std::move(identity)), port_(std::move(port)), store_(store), text_(text) {
+  thread_ = std::thread([this] { Loop(); });
+}
+
+Device::~Device() {
+  {
+    platform::MutexLock lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.NotifyAll();
+  thread_.join();
+}
+
+Device::Admitted Device::Admit(const Document &document, DocumentRecord *existing) {
+  {
+    // Recorded and queued in one step: the thread must never find the record in progress
+    // without the job beside it, and settle it as abandoned.
+    platform::MutexLock lock(mutex_);
+    const Store::Begun begun =
+        store_.Begin(document.key, identity_.serial, std::string(KindName(document.kind)), document.request, existing);
+    switch (begun) {
+      case Store::Begun::Existing: return Admitted::Existing;
+      case Store::Begun::Conflict: return Admitted::Conflict;
+      case Store::Begun::Failed: return Admitted::StoreFailed;
+      case Store::Begun::Created: break;
+    }
+    queue_.push_back(Job{document.key, document.kind, document.steps});
+  }
+  changed_.NotifyAll();
+  return Admitted::Queued;
+}
+
+std::optional<DocumentRecord> Device::WaitSettled(const std::string &key, std::chrono::milliseconds wait) {
+  const Clock::time_point deadline = Clock::now() + wait;
+  for (;;) {
+    std::optional<DocumentRecord> record = store_.Get(key);
+    if (!record || record->state != DocState::InProgress) return record;
+    platform::MutexLock lock(mutex_);
+    // A settlement between the read above and this wait is not missed: Notify takes the lock.
+    if (stopping_ || !changed_.WaitUntil(mutex_, deadline)) {
+      lock.Unlock();
+      return store_.Get(key);
+    }
+  }
+}
+
+size_t Device::QueueLength() const {
+  platform::MutexLock lock(mutex_);
+  return queue_.size();
+}
+
+std::string Device::State() const {
+  platform::MutexLock lock(mutex_);
+  if (reconciling_) return "reconciling";
+  return working_ ? "working" : "ready";
+}
+
+std::string Device::LastStatus() const {
+  platform::MutexLock lock(mutex_);
+  return lastStatus_;
+}
+
+LineCounts Device::Counts() const {
+  platform::MutexLock lock(mutex_);
+  return counts_;
+}
+
+void Device::Notify() {
+  { platform::MutexLock lock(mutex_); }
+  changed_.NotifyAll();
+}
+
+CallResult Device::Call(const std::string &op, const nlohmann::json &args) {
+  CallResult result = port_->Call(op, args);
+  platform::MutexLock lock(mutex_);
+  ++counts_.calls;
+  if (!result.status.empty()) lastStatus_ = result.status;
+  switch (EffectOf(result)) {
+    case Effect::Refused: ++counts_.refused; break;
+    case Effect::Unknown: ++counts_.unknown; break;
+    default: break;
+  }
+  return result;
+}
+
+void Device::Loop() {
+  for (;;) {
+    if (!SettleUnsettled()) {
+      platform::MutexLock lock(mutex_);
+      reconciling_ = true;
+      if (!stopping_) changed_.WaitUntil(mutex_, Clock::now() + kReconcileRetry);
+      if (stopping_) return;
+      continue;
+    }
+    Job job;
+    {
+      platform::MutexLock lock(mutex_);
+      reconciling_ = false;
+      while (queue_.empty() && !stopping_) changed_.Wait(mutex_);
+      if (stopping_) return;
+      job = std::move(queue_.front());
+      queue_.pop_front();
+      working_ = true;
+    }
+    RunDocument(job);
+    {
+      platform::MutexLock lock(mutex_);
+      working_ = false;
+    }
+    Notify();
+  }
+}
+
+bool Device::SettleUnsettled() {
+  const std::optional<std::vector<DocumentRecord>> open = store_.Unsettled(identity_.serial);
+  if (!open) return false;  // the record cannot be read: nothing may go out until it can
+  for (const DocumentRecord &doc : *open) {
+    {
+      platform::MutexLock lock(mutex_);
+      // Documents queued in this run are still to be sent, not to be settled.
+      bool queued = false;
+      for (const Job &job : queue_) queued = queued || job.key == doc.key;
+      if (queued) continue;
+    }
+    Settlement settlement = Reconcile(doc, *port_, store_);
+    if (!settlement.settled) return false;
+    store_.Settle(doc.key, settlement.state, settlement.result, settlement.evidence);
+    {
+      platform::MutexLock lock(mutex_);
+      ++counts_.settled;
+    }
+    Notify();
+  }
+  return true;
+}
+
+void Device::SettleUnknown(const std::string &key, const nlohmann::json &refusal) {
+  for (;;) {
+    std::optional<DocumentRecord> doc = store_.Get(key);
+    if (!doc) return;
+    Settlement settlement = Reconcile(*doc, *port_, store_);
+    if (settlement.settled) {
+      if (!refusal.is_null()) settlement.evidence["refused"] = refusal;
+      store_.Settle(key, settlement.state, settlement.result, settlement.evidence);
+      platform::MutexLock lock(mutex_);
+      ++counts_.settled;
+      reconciling_ = false;
+      return;
+    }
+    platform::MutexLock lock(mutex_);
+    reconciling_ = true;
+    if (stopping_) return;  // settled at the next start, before anything else
+    changed_.WaitUntil(mutex_, Clock::now() + kReconcileRetry);
+    if (stopping_) return;
+  }
+}
+
+void Device::RunDocument(const Job &job) {
+  if (HasCounter(job.kind)) {
+    const CallResult counter = Call("GetDocNumber", nlohmann::json::array());
+    const std::optional<int64_t> before =
+        EffectOf(counter) == Effect::Executed ? ParseCount(counter.out) : std::nullopt;
+    if (!before) {
+      // Nothing of the document went out: it can be asked for again under a new key.
+      store_.Settle(job.key, DocState::NotRegistered, nlohmann::json::object(),
+                    {{"reason", "the device did not give its document counter"}, {"counter", Describe(-1, "GetDocNumber", counter)}});
+      return;
+    }
+    if (!store_.SetCounterBefore(job.key, *before)) {
+      platform::Trace("fiscal-hub: cannot record the counter of %s: %s", job.key.c_str(), store_.LastError().c_str());
+      return;  // left in progress with nothing sent; settled as not registered at the next start
+    }
+  }
+  std::vector<CallResult> results;
+  for (size_t i = 0; i < job.steps.size(); ++i) {
+    const Step &step = job.steps[i];
+    const int index = static_cast<int>(i);
+    if (!store_.StepSending(job.key, index, step.op, step.args)) {
+      // Nothing goes to the device that the record does not show first.
+      platform::Trace("fiscal-hub: cannot record step %d of %s: %s", index, job.key.c_str(), store_.LastError().c_str());
+      if (i > 0) SettleUnknown(job.key, nlohmann::json());
+      return;
+    }
+    const CallResult result = Call(step.op, step.args);
+    store_.StepAnswered(job.key, index, result);
+    const Effect effect = EffectOf(result);
+    if (effect == Effect::Executed) {
+      results.push_back(result);
+      continue;
+    }
+    const nlohmann::json what = Describe(index, step.op, result);
+    if (effect == Effect::Unknown || HasCounter(job.kind)) {
+      // A receipt the device refused halfway is voided (or a slip closed) by the same rules that
+      // settle an unknown outcome.
+      SettleUnknown(job.key, effect == Effect::Unknown ? nlohmann::json() : what);
+    } else {
+      store_.Settle(job.key, DocState::NotRegistered, nlohmann::json::object(), {{"refused", what}});
+    }
+    return;
+  }
+  store_.Settle(job.key, DocState::Registered, ResultOf(job, results), nlohmann::json::object());
+}
+
+nlohmann::json Device::ResultOf(const Job &job, const std::vector<CallResult> &results) const {
+  nlohmann::json result = nlohmann::json::object();
+  for (size_t i = 0; i < results.size() && i < job.steps.size(); ++i) {
+    const std::string &op = job.steps[i].op;
+    const nlohmann::json &out = results[i].out;
+    if ((op == "EndFiscalBon" || op == "BeginFiscalBon" || op == "BeginNonFiscalBon") && out.is_object()) {
+      if (out.contains("first") && out["first"].is_number()) result["receipt"] = out["first"];
+      if (op != "BeginNonFiscalBon" && out.contains("second") && out["second"].is_number()) {
+        result["fiscalReceipt"] = out["second"];
+      }
+    } else if (op == "EndNonFiscalBon" && out.contains("number") && out["number"].is_number()) {
+      result["receipt"] = out["number"];
+    } else if (op == "Total" && out.contains("amount") && out["amount"].is_number()) {
+      const bool paid = out.contains("paymentCode") && out["paymentCode"] == static_cast<int>('D');
+      result[paid ? "change" : "due"] = out["amount"];
+    } else if (out.contains("text") && out["text"].is_string()) {
+      const std::optional<std::string> bytes = ByteStringToBytes(out["text"].get<std::string>());
+      result["reply"] = text_.FromDevice(bytes.value_or(std::string()));
+    }
+  }
+  return result;
+}
+
+}  // namespace hub

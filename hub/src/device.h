@@ -1,0 +1,103 @@
+// One device behind the hub: its line, its queue of documents and the thread that works it.
+//
+// Documents go to the device one at a time, in the order they came. Before the first of them,
+// and whenever a step's outcome is unknown, every document the record shows in progress for this
+// device is settled with the device (see reconcile.h); nothing else is sent while one is not.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "device_port.h"
+#include "device_text.h"
+#include "documents.h"
+#include "platform/mutex.h"
+#include "store.h"
+
+namespace hub {
+
+struct DeviceIdentity {
+  std::string serial;        // the device's serial number: its name in the hub
+  std::string port;          // where it was found
+  std::string firmware;
+  std::string fiscalMemory;  // the fiscal memory's number
+};
+
+// What the line has done since the device was found.
+struct LineCounts {
+  uint64_t calls = 0;
+  uint64_t refused = 0;   // the device said no
+  uint64_t unknown = 0;   // no answer, a garbled one, the line lost
+  uint64_t settled = 0;   // documents settled after an unknown outcome
+};
+
+class Device {
+ public:
+  // The thread starts at once and settles what the record holds for this serial.
+  Device(DeviceIdentity identity, std::unique_ptr<DevicePort> port, Store &store, const DeviceText &text);
+  // Lets the document on the line finish, then stops; queued documents stay in the record as
+  // never begun and are settled at the next start.
+  ~Device();
+  Device(const Device &) = delete;
+  Device &operator=(const Device &) = delete;
+
+  enum class Admitted { Queued, Existing, Conflict, StoreFailed };
+  // Records the document under its key and queues it, or finds the one already under the key.
+  // Never sends anything itself.
+  Admitted Admit(const Document &document, DocumentRecord *existing);
+
+  // Waits until the document under `key` is settled or `wait` passes; the record as it stands.
+  std::optional<DocumentRecord> WaitSettled(const std::string &key, std::chrono::milliseconds wait);
+
+  const DeviceIdentity &Identity() const { return identity_; }
+  size_t QueueLength() const;
+  // "ready", "working", "reconciling" (an unknown outcome not yet settled: nothing else is sent).
+  std::string State() const;
+  std::string LastStatus() const;
+  LineCounts Counts() const;
+
+ private:
+  struct Job {
+    std::string key;
+    DocumentKind kind;
+    std::vector<Step> steps;
+  };
+
+  void Loop();
+  // Settles every in-progress document of this device; false when the device did not answer.
+  bool SettleUnsettled();
+  void RunDocument(const Job &job);
+  // Reconciles one document until it settles or the device is stopping.
+  void SettleUnknown(const std::string &key, const nlohmann::json &refusal);
+  CallResult Call(const std::string &op, const nlohmann::json &args);
+  nlohmann::json ResultOf(const Job &job, const std::vector<CallResult> &results) const;
+  void Notify();
+
+  const DeviceIdentity identity_;
+  const std::unique_ptr<DevicePort> port_;
+  Store &store_;
+  const DeviceText &text_;
+
+  mutable platform::Mutex mutex_;
+  platform::CondVar changed_;  // a job queued, a document settled, stopping
+  std::deque<Job> queue_ GUARDED_BY(mutex_);
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  bool working_ GUARDED_BY(mutex_) = false;
+  bool reconciling_ GUARDED_BY(mutex_) = false;
+  std::string lastStatus_ GUARDED_BY(mutex_);
+  LineCounts counts_ GUARDED_BY(mutex_);
+  std::thread thread_;
+};
+
+// The serial number and the rest of the identity from command 90's reply:
+// "firmware,date,checksum,switches,serial,fiscal memory[,...]". Nothing for a reply that does not
+// have them.
+std::optional<DeviceIdentity> ParseIdentity(std::string_view reply);
+
+}  // namespace hub
