@@ -554,8 +554,8 @@ bool Store::StepAnswered(const std::string &key, int index, const CallResult &re
     error = "the step is not recorded as sent, or is answered already";
     return false;
   });
-  return ok || Failed("cannot record the answer to step " + std::to_string(index) + " of '" + Printable(key) +
-                      "': " + error);
+  return ok ||
+         Failed("cannot record the answer to step " + std::to_string(index) + " of '" + Printable(key) + "': " + error);
 }
 
 bool Store::Settle(const std::string &key, DocState state, const nlohmann::json &result,
@@ -606,8 +606,7 @@ std::optional<std::vector<DocumentRecord>> Store::Unsettled(const std::string &d
   return std::nullopt;
 }
 
-std::optional<std::vector<DocumentRecord>> Store::Recent(const std::string &device, size_t limit,
-                                                         std::string *error) {
+std::optional<std::vector<DocumentRecord>> Store::Recent(const std::string &device, size_t limit, std::string *error) {
   platform::MutexLock lock(mutex_);
   std::string message;
   if (Usable()) {

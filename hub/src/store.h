@@ -40,9 +40,9 @@ struct DocumentRecord {
   nlohmann::json request;  // as the caller sent it
   DocState state = DocState::InProgress;
   std::optional<int64_t> counterBefore;
-  nlohmann::json result;    // what the caller gets back (receipt numbers, change ...)
-  nlohmann::json evidence;  // how an unknown outcome was settled
-  std::vector<StepRecord> steps;  // in order of index
+  nlohmann::json result;                 // what the caller gets back (receipt numbers, change ...)
+  nlohmann::json evidence;               // how an unknown outcome was settled
+  std::vector<StepRecord> steps;         // in order of index
   int64_t createdMs = 0, updatedMs = 0;  // Unix time in ms
 };
 
@@ -70,8 +70,8 @@ class Store {
     Failed,    // bad key or request, or the write failed: LastError() tells
   };
   // `existing` may be null.
-  Begun Begin(const std::string &key, const std::string &device, const std::string &kind,
-              const nlohmann::json &request, DocumentRecord *existing);
+  Begun Begin(const std::string &key, const std::string &device, const std::string &kind, const nlohmann::json &request,
+              DocumentRecord *existing);
 
   // The writes below answer false when the document is missing or no longer in progress, for bad
   // input, or when the write failed. A settled document is never changed again.

@@ -180,12 +180,8 @@ TEST_F(StoreTest, FilesThatAreNotOursAreRefusedUntouched) {
     std::string path, target;
     const char *error;
   } cases[] = {
-      {text, text, "not a database"},
-      {newer, newer, "schema version 2, newer"},
-      {foreign, foreign, "another program"},
-      {link, newer, "symbolic link"},
-      {lockLink, text, "symbolic link"},
-      {folder, text, "not a regular file"},
+      {text, text, "not a database"}, {newer, newer, "schema version 2, newer"}, {foreign, foreign, "another program"},
+      {link, newer, "symbolic link"}, {lockLink, text, "symbolic link"},         {folder, text, "not a regular file"},
   };
   for (const auto &c : cases) {
     const std::string before = ReadAll(c.target);
