@@ -34,7 +34,7 @@ std::string IsoTime(int64_t ms) {
   const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
   std::tm tm{};
   gmtime_r(&seconds, &tm);
-  char text[40];
+  char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
                 tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms % 1000));
   return text;
