@@ -229,7 +229,9 @@ CallResult WorkerPort::Call(std::string_view op, const nlohmann::json &args) {
     notStarted.code = kNotConnected;
     return notStarted;
   }
-  const Clock::time_point deadline = Clock::now() + options_.callLimit;
+  // A day stands for "no limit" without overflowing the clock.
+  const Clock::time_point deadline =
+      Clock::now() + std::min<Clock::duration>(options_.callLimit, std::chrono::hours(24));
   if (!SendAll(fd_, line, deadline)) return Lost("took no request");
   std::string answer;
   switch (reader_->Read(&answer, deadline)) {
