@@ -344,7 +344,10 @@ void Serve(int out) {
       try {
         answer = Answer(line);
       } catch (const std::exception &e) {
-        answer = hub::EncodeRefusal(std::string("the call failed: ") + e.what());
+        // The export may have run: no answer at all, so that the hub counts the call as unknown
+        // rather than as refused.
+        std::fprintf(stderr, "fiscal-hub-worker: %s\n", e.what());
+        return;
       }
     } else if (status == hub::LineReader::Status::TooLong) {
       answer = hub::EncodeRefusal("the line is longer than " + std::to_string(hub::kMaxWorkerLine) + " bytes");

@@ -333,5 +333,78 @@ TEST_F(WorkerPortTest, NoWorkerOutlivesItsHub) {
   ::close(input[1]);
 }
 
+// Workers that break the protocol, played by shell scripts: each is killed and the call is lost,
+// except a refusal, which passes as the worker gave it. An answer nobody asked for costs the
+// worker, not the next call.
+TEST_F(WorkerPortTest, AWorkerThatBreaksTheProtocolLosesTheCall) {
+  const std::string ok = R"({"code":0,"out":{},"status":""})";
+  struct Case {
+    const char *name;
+    std::string script;  // none: no such program
+    int32_t first;
+    int32_t second;
+    bool fresh;  // the second call had a worker of its own
+  };
+  for (const Case &c : std::vector<Case>{
+           {"garbage", "read l; echo 'not json'; exec sleep 60", kLineLost, kLineLost, true},
+           {"code as text", R"(read l; echo '{"code":"0","out":{},"status":""}'; exec sleep 60)", kLineLost, kLineLost,
+            true},
+           {"bad status", R"(read l; echo '{"code":0,"out":{},"status":"xyz"}'; exec sleep 60)", kLineLost, kLineLost,
+            true},
+           {"over-long", "read l; head -c 70000 /dev/zero | tr '\\0' a; exec sleep 60", kLineLost, kLineLost, true},
+           {"silent exit", "read l; exit 0", kLineLost, kLineLost, true},
+           {"refusal", R"(while read l; do echo '{"code":10006,"error":"no"}'; done)", kBadParameter, kBadParameter,
+            true},
+           {"two answers", "while read l; do printf '%s\\n%s\\n' '" + ok + "' '" + ok + "'; done", kSuccess, kSuccess,
+            true},
+           {"no program", "", kNotConnected, kNotConnected, true},
+           // Deaf to the end of its stdin: killed after its second, not waited for.
+           {"stays", "while read l; do echo '" + ok + "'; done; exec <&- >&-; exec sleep 60", kSuccess, kSuccess,
+            false},
+       }) {
+    SCOPED_TRACE(c.name);
+    const fs::path script = dir_ / "worker.sh";
+    fs::remove(script);
+    if (!c.script.empty()) {
+      std::ofstream(script) << "#!/bin/sh\n" << c.script << "\n";
+      fs::permissions(script, fs::perms::owner_all);
+    }
+    WorkerOptions options = Options(5s);
+    options.workerPath = script.string();
+    WorkerPort port(options);
+    const auto start = Clock::now();
+    EXPECT_EQ(port.Call("GetDocNumber", json::array()).code, c.first);
+    const pid_t first = port.WorkerPid();
+    EXPECT_EQ(port.Call("GetDocNumber", json::array()).code, c.second);
+    if (c.second == kSuccess) {
+      EXPECT_EQ(port.WorkerPid() != first, c.fresh);
+    }
+    port.Stop();
+    EXPECT_LT(Clock::now() - start, 4s);
+  }
+}
+
+// Callers' threads come and go; the worker stays with its port. (A worker dies with the thread
+// that started it, so the port must not start it from the caller's.) The library's traces, on
+// here, stay off the answers' way.
+TEST_F(WorkerPortTest, CallsFromThreadsThatEndShareOneWorker) {
+  StartSim();
+  ::setenv("VRN_TRACE", "1", 1);
+  WorkerPort port(Options());
+  ASSERT_EQ(port.Call("GetDocNumber", json::array()).code, kSuccess);
+  ::unsetenv("VRN_TRACE");
+  std::vector<std::thread> callers;
+  std::vector<int32_t> codes(8, -2);
+  for (size_t i = 0; i < codes.size(); ++i) {
+    callers.emplace_back([&, i] { codes[i] = port.Call("GetDocNumber", json::array()).code; });
+  }
+  for (std::thread &t : callers) t.join();
+  EXPECT_EQ(codes, std::vector<int32_t>(codes.size(), kSuccess));
+  const pid_t worker = port.WorkerPid();
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(port.Call("GetDocNumber", json::array()).code, kSuccess);
+  EXPECT_EQ(port.WorkerPid(), worker);
+}
+
 }  // namespace
 }  // namespace hub
