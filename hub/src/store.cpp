@@ -340,9 +340,17 @@ bool CreateExclusively(const std::string &path, std::string &error) {
     return false;
   }
   // The mode is exact whatever the umask.
-  const bool ok = ::fchmod(fd, 0600) == 0;
+  bool ok = ::fchmod(fd, 0600) == 0;
   if (!ok) error = SystemError(path);
   ::close(fd);
+  // The new name must outlive a power loss as much as the first step written under it.
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
   return ok;
 }
 

@@ -174,14 +174,18 @@ TEST_F(StoreTest, FilesThatAreNotOursAreRefusedUntouched) {
   fs::create_symlink(newer, link);
   const std::string lockLink = dir_ / "locked.db";
   fs::create_symlink(text, lockLink + ".lock");
+  const std::string walLink = dir_ / "wal.db";
+  fs::create_symlink(text, walLink + "-wal");
   const std::string folder = dir_ / "folder";
   fs::create_directory(folder);
   const struct {
     std::string path, target;
     const char *error;
   } cases[] = {
-      {text, text, "not a database"}, {newer, newer, "schema version 2, newer"}, {foreign, foreign, "another program"},
-      {link, newer, "symbolic link"}, {lockLink, text, "symbolic link"},         {folder, text, "not a regular file"},
+      {text, text, "not a database"},        {newer, newer, "schema version 2, newer"},
+      {foreign, foreign, "another program"}, {link, newer, "symbolic link"},
+      {lockLink, text, "symbolic link"},     {walLink, text, "symbolic link"},
+      {folder, text, "not a regular file"},
   };
   for (const auto &c : cases) {
     const std::string before = ReadAll(c.target);
@@ -191,6 +195,7 @@ TEST_F(StoreTest, FilesThatAreNotOursAreRefusedUntouched) {
     EXPECT_EQ(ReadAll(c.target), before) << c.path;
   }
   EXPECT_FALSE(fs::exists(lockLink));
+  EXPECT_FALSE(fs::exists(walLink));
 }
 
 TEST_F(StoreTest, TheFileIsPrivateAndASecondHubIsKeptOut) {
