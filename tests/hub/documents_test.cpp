@@ -122,6 +122,8 @@ TEST(Documents, FaultyDocumentsAreRefusedWholeNamingTheMember) {
       {R, std::string(100000, '[') + std::string(100000, ']'), 400, "bad-json", "nested"},
       {R, "{\"key\": \"\xC3\x28\"}", 400, "bad-json", "the body"},
       {R, R"({"key": "a", "key": "b"})", 400, "duplicate-member", "\"key\""},
+      {R, R"({"operator": {"number": 1, "password": "0", "till": 1}, "items": [{"plu": 1, "plu": 2}]})", 400,
+       "duplicate-member", "\"plu\""},
       {R, ReceiptWith(sale, R"(, "payment": [])"), 400, "unknown-member", "unknown member \"payment\""},
       {R, ReceiptWith(sale + R"(, "qty": 2)"), 400, "unknown-member", "items[0]: unknown member \"qty\""},
       {R, ReceiptWith(sale + R"(, "plu": 1)"), 400, "bad-item", "items[0]"},
