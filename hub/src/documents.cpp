@@ -108,7 +108,8 @@ json Parse(std::string_view body) {
     const std::string what = e.what();
     const size_t first = what.find('\'');
     const size_t last = what.rfind('\'');
-    const std::string number = first < last ? what.substr(first + 1, last - first - 1) : "a number";
+    std::string number = first < last ? what.substr(first + 1, last - first - 1) : "a number";
+    if (number.size() > 40) number = number.substr(0, 40) + "...";
     Fail(422, "bad-number", "", number + " is beyond any number the device takes");
   }
 }
