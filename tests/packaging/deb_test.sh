@@ -41,6 +41,12 @@ declare -A expect=(
   [fiscal-sim]="usr/bin/fiscal-sim usr/bin/fiscal-probe usr/bin/fiscal-pty-pair usr/share/man/man1/fiscal-sim.1
     usr/share/man/man1/fiscal-probe.1 usr/share/man/man1/fiscal-pty-pair.1"
 )
+# fiscal-hub is packaged where the build has it: CPack's list of components says so.
+components=$(sed -n 's/^set(CPACK_COMPONENTS_ALL "\(.*\)")$/\1/p' "$build/CPackConfig.cmake" | tr ';' ' ')
+if grep -qw hub <<<"$components"; then
+  expect[fiscal-hub]="usr/bin/fiscal-hub usr/libexec/fiscal-hub/fiscal-hub-worker
+    usr/lib/systemd/system/fiscal-hub.service usr/lib/sysusers.d/fiscal-hub.conf usr/share/man/man1/fiscal-hub.1"
+fi
 # Dependencies on the suite's own packages, at this very version.
 declare -A own=(
   [tillwright]="libvrn-interface1"
@@ -83,6 +89,24 @@ for page in "$man_dir"/*.1; do
 done
 grep -qx usr/share/man/man1/fiscal-sim.1 "$work/fiscal-sim.files" || fail "fiscal-sim.1 is not with fiscal-sim"
 
+# The service: its maintainer scripts run (dpkg needs them executable), its unit starts the program
+# the package holds as the user its sysusers file makes, and its state stays private.
+if [ -n "${expect[fiscal-hub]:-}" ] && [ -f "$work/fiscal-hub.files" ]; then
+  deb=$work/out/fiscal-hub_${version}_${arch}.deb
+  for script in postinst prerm postrm; do
+    mode=$(dpkg-deb --ctrl-tarfile "$deb" | tar -tvf - "./$script" 2>/dev/null | awk '{ print $1 }')
+    [ "$mode" = -rwxr-xr-x ] || fail "fiscal-hub: $script is '$mode', not an executable script"
+    dpkg-deb --ctrl-tarfile "$deb" | tar -xO "./$script" 2>/dev/null | sh -n || fail "fiscal-hub: $script does not parse"
+  done
+  unit=$root/usr/lib/systemd/system/fiscal-hub.service
+  exec_start=$(sed -n 's/^ExecStart=\([^ ]*\).*/\1/p' "$unit")
+  grep -qx "${exec_start#/}" "$work/fiscal-hub.files" || fail "fiscal-hub.service starts $exec_start, which the package lacks"
+  user=$(sed -n 's/^User=//p' "$unit")
+  grep -q "^u $user " "$root/usr/lib/sysusers.d/fiscal-hub.conf" || fail "the sysusers file does not make the unit's user '$user'"
+  grep -qx StateDirectoryMode=0700 "$unit" || fail "fiscal-hub.service does not keep its state folder private"
+  grep -qx usr/share/man/man1/fiscal-hub.1 "$work/fiscal-hub.files" || fail "fiscal-hub.1 is not with fiscal-hub"
+fi
+
 # The libraries: a SONAME, the ldconfig trigger and a shlibs entry for packages built on them.
 for lib in vrn_interface:libvrn-interface1 tallyport:libtallyport1; do
   name=${lib%%:*}
@@ -97,7 +121,7 @@ while read -r file; do
   if readelf -d "$file" 2>/dev/null | grep -q 'R.*PATH'; then
     fail "$file keeps a run path: $(readelf -d "$file" | grep 'R.*PATH')"
   fi
-done < <(find "$root/usr/bin" "$root/usr/lib" -maxdepth 1 -type f)
+done < <(find "$root/usr/bin" "$root/usr/lib" -maxdepth 1 -type f; find "$root/usr/libexec" -type f 2>/dev/null)
 
 # The -dev files, as unpacked, build a caller.
 export PKG_CONFIG_LIBDIR=$root/usr/lib/pkgconfig PKG_CONFIG_PATH=
