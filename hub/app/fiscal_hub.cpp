@@ -35,12 +35,17 @@ struct Options {
 
 bool Loopback(const std::string &host) { return host == "127.0.0.1" || host == "::1" || host == "localhost"; }
 
-// The worker sits beside this program in the build tree and in the package.
+// The worker sits beside this program in the build tree, and in libexec beside bin where it is
+// installed (the package's /usr, or any other prefix).
 std::string DefaultWorker() {
   std::error_code error;
-  const fs::path self = fs::read_symlink("/proc/self/exe", error);
-  const fs::path beside = self.parent_path() / "fiscal-hub-worker";
-  if (!error && fs::exists(beside)) return beside.string();
+  const fs::path dir = fs::read_symlink("/proc/self/exe", error).parent_path();
+  if (!error) {
+    for (const fs::path &candidate :
+         {dir / "fiscal-hub-worker", dir.parent_path() / "libexec" / "fiscal-hub" / "fiscal-hub-worker"}) {
+      if (fs::exists(candidate)) return candidate.string();
+    }
+  }
   return "/usr/libexec/fiscal-hub/fiscal-hub-worker";
 }
 
@@ -140,7 +145,8 @@ int Serve(const Options &options) {
   std::printf("fiscal-hub: listening on http://%s:%d/\n", host.c_str(), bound);
   std::fflush(stdout);
 
-  for (const hub::ScanResult &found : devices.Scan(options.ports.empty() ? tillwright::ScanPortNames() : options.ports)) {
+  for (const hub::ScanResult &found :
+       devices.Scan(options.ports.empty() ? tillwright::ScanPortNames() : options.ports)) {
     if (!found.serial.empty()) std::printf("fiscal-hub: %s on %s\n", found.serial.c_str(), found.port.c_str());
   }
   std::printf("fiscal-hub: ready\n");

@@ -78,10 +78,14 @@ Device::Admitted Device::Admit(const Document &document, DocumentRecord *existin
     const Store::Begun begun =
         store_.Begin(document.key, identity_.serial, std::string(KindName(document.kind)), document.request, existing);
     switch (begun) {
-      case Store::Begun::Existing: return Admitted::Existing;
-      case Store::Begun::Conflict: return Admitted::Conflict;
-      case Store::Begun::Failed: return Admitted::StoreFailed;
-      case Store::Begun::Created: break;
+      case Store::Begun::Existing:
+        return Admitted::Existing;
+      case Store::Begun::Conflict:
+        return Admitted::Conflict;
+      case Store::Begun::Failed:
+        return Admitted::StoreFailed;
+      case Store::Begun::Created:
+        break;
     }
     queue_.push_back(Job{document.key, document.kind, document.steps});
   }
@@ -135,9 +139,14 @@ CallResult Device::Call(const std::string &op, const nlohmann::json &args) {
   ++counts_.calls;
   if (!result.status.empty()) lastStatus_ = result.status;
   switch (EffectOf(result)) {
-    case Effect::Refused: ++counts_.refused; break;
-    case Effect::Unknown: ++counts_.unknown; break;
-    default: break;
+    case Effect::Refused:
+      ++counts_.refused;
+      break;
+    case Effect::Unknown:
+      ++counts_.unknown;
+      break;
+    default:
+      break;
   }
   return result;
 }
@@ -222,7 +231,8 @@ void Device::RunDocument(const Job &job) {
     if (!before) {
       // Nothing of the document went out: it can be asked for again under a new key.
       store_.Settle(job.key, DocState::NotRegistered, nlohmann::json::object(),
-                    {{"reason", "the device did not give its document counter"}, {"counter", Describe(-1, "GetDocNumber", counter)}});
+                    {{"reason", "the device did not give its document counter"},
+                     {"counter", Describe(-1, "GetDocNumber", counter)}});
       return;
     }
     if (!store_.SetCounterBefore(job.key, *before)) {
@@ -236,7 +246,8 @@ void Device::RunDocument(const Job &job) {
     const int index = static_cast<int>(i);
     if (!store_.StepSending(job.key, index, step.op, step.args)) {
       // Nothing goes to the device that the record does not show first.
-      platform::Trace("fiscal-hub: cannot record step %d of %s: %s", index, job.key.c_str(), store_.LastError().c_str());
+      platform::Trace("fiscal-hub: cannot record step %d of %s: %s", index, job.key.c_str(),
+                      store_.LastError().c_str());
       if (i > 0) SettleUnknown(job.key, nlohmann::json());
       return;
     }

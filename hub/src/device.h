@@ -23,8 +23,8 @@
 namespace hub {
 
 struct DeviceIdentity {
-  std::string serial;        // the device's serial number: its name in the hub
-  std::string port;          // where it was found
+  std::string serial;  // the device's serial number: its name in the hub
+  std::string port;    // where it was found
   std::string firmware;
   std::string fiscalMemory;  // the fiscal memory's number
 };
@@ -32,9 +32,9 @@ struct DeviceIdentity {
 // What the line has done since the device was found.
 struct LineCounts {
   uint64_t calls = 0;
-  uint64_t refused = 0;   // the device said no
-  uint64_t unknown = 0;   // no answer, a garbled one, the line lost
-  uint64_t settled = 0;   // documents settled after an unknown outcome
+  uint64_t refused = 0;  // the device said no
+  uint64_t unknown = 0;  // no answer, a garbled one, the line lost
+  uint64_t settled = 0;  // documents settled after an unknown outcome
 };
 
 class Device {

@@ -19,7 +19,8 @@ struct Probe {
 void Identify(Probe &probe, const DeviceText &text) {
   const CallResult r = probe.line->Call("GetDiagnosticInfo", nlohmann::json::array({0}));
   if (EffectOf(r) != Effect::Executed) {
-    probe.note = r.code == kSuccess ? "the device refused command 90" : "no device answered (" + std::to_string(r.code) + ")";
+    probe.note =
+        r.code == kSuccess ? "the device refused command 90" : "no device answered (" + std::to_string(r.code) + ")";
     return;
   }
   const nlohmann::json &reply = r.out.contains("text") ? r.out["text"] : nlohmann::json();

@@ -52,7 +52,8 @@ nlohmann::json DeviceJson(const Device &device, const DeviceText &text, bool ful
   j["fiscalMemory"] = id.fiscalMemory;
   j["statusText"] = StatusTexts(device.LastStatus());
   const LineCounts counts = device.Counts();
-  j["line"] = {{"calls", counts.calls}, {"refused", counts.refused}, {"unknown", counts.unknown}, {"settled", counts.settled}};
+  j["line"] = {
+      {"calls", counts.calls}, {"refused", counts.refused}, {"unknown", counts.unknown}, {"settled", counts.settled}};
   return j;
 }
 
@@ -87,7 +88,8 @@ class Api : public std::enable_shared_from_this<Api> {
   void Document(const httplib::Request &req, httplib::Response &res, DocumentKind kind) const {
     Device *device = devices_.Find(req.matches[1]);
     if (device == nullptr) {
-      SendError(res, 404, "unknown-device", "no device with serial number " + std::string(req.matches[1]) + " is served here");
+      SendError(res, 404, "unknown-device",
+                "no device with serial number " + std::string(req.matches[1]) + " is served here");
       return;
     }
     const std::string type = req.get_header_value("Content-Type");
@@ -108,7 +110,8 @@ class Api : public std::enable_shared_from_this<Api> {
         SendError(res, 409, "key-reused", "the key " + document.key + " belongs to another request");
         return;
       case Device::Admitted::StoreFailed:
-        SendError(res, 503, "record-failed", "the hub cannot record the document, so nothing was sent: " + store_.LastError());
+        SendError(res, 503, "record-failed",
+                  "the hub cannot record the document, so nothing was sent: " + store_.LastError());
         return;
       case Device::Admitted::Existing: {
         res.set_header("Idempotent-Replayed", "true");
@@ -118,7 +121,9 @@ class Api : public std::enable_shared_from_this<Api> {
         Answer(res, record);
         return;
       }
-      case Device::Admitted::Queued: Answer(res, device->WaitSettled(document.key, options_.answerWait)); return;
+      case Device::Admitted::Queued:
+        Answer(res, device->WaitSettled(document.key, options_.answerWait));
+        return;
     }
   }
 
@@ -154,7 +159,8 @@ class Api : public std::enable_shared_from_this<Api> {
     const std::shared_ptr<Api> self = shared_from_this();
     server.set_payload_max_length(kMaxRequestBytes);
     server.set_pre_routing_handler([self](const httplib::Request &req, httplib::Response &res) {
-      return self->Authorised(req, res) ? httplib::Server::HandlerResponse::Unhandled : httplib::Server::HandlerResponse::Handled;
+      return self->Authorised(req, res) ? httplib::Server::HandlerResponse::Unhandled
+                                        : httplib::Server::HandlerResponse::Handled;
     });
     server.set_error_handler([](const httplib::Request &, httplib::Response &res) {
       if (!res.body.empty()) return;
@@ -177,15 +183,17 @@ class Api : public std::enable_shared_from_this<Api> {
     server.Get(R"(/devices/([^/]+))", [self](const httplib::Request &req, httplib::Response &res) {
       const Device *device = self->devices_.Find(req.matches[1]);
       if (device == nullptr) {
-        SendError(res, 404, "unknown-device", "no device with serial number " + std::string(req.matches[1]) + " is served here");
+        SendError(res, 404, "unknown-device",
+                  "no device with serial number " + std::string(req.matches[1]) + " is served here");
         return;
       }
       SendJson(res, 200, DeviceJson(*device, self->text_, true));
     });
     for (const Route &route : kDocumentRoutes) {
       const DocumentKind kind = route.kind;
-      server.Post(std::string(R"(/devices/([^/]+)/)") + route.path,
-                  [self, kind](const httplib::Request &req, httplib::Response &res) { self->Document(req, res, kind); });
+      server.Post(
+          std::string(R"(/devices/([^/]+)/)") + route.path,
+          [self, kind](const httplib::Request &req, httplib::Response &res) { self->Document(req, res, kind); });
     }
     server.Get(R"(/documents/([^/]+))", [self](const httplib::Request &req, httplib::Response &res) {
       std::string error;
@@ -203,7 +211,8 @@ class Api : public std::enable_shared_from_this<Api> {
     server.Get("/documents", [self](const httplib::Request &req, httplib::Response &res) { self->Listed(req, res); });
     server.Get("/", [](const httplib::Request &, httplib::Response &res) {
       res.set_content(StatusPageHtml(), "text/html; charset=utf-8");
-      res.set_header("Content-Security-Policy", "default-src 'self'; script-src 'unsafe-inline'; style-src 'unsafe-inline'");
+      res.set_header("Content-Security-Policy",
+                     "default-src 'self'; script-src 'unsafe-inline'; style-src 'unsafe-inline'");
     });
   }
 
@@ -218,7 +227,8 @@ class Api : public std::enable_shared_from_this<Api> {
       }
     }
     std::string error;
-    const std::optional<std::vector<DocumentRecord>> recent = store_.Recent(req.get_param_value("device"), limit, &error);
+    const std::optional<std::vector<DocumentRecord>> recent =
+        store_.Recent(req.get_param_value("device"), limit, &error);
     if (!recent) {
       SendError(res, 503, "record-unreadable", "the document record cannot be read: " + error);
       return;
@@ -239,10 +249,13 @@ class Api : public std::enable_shared_from_this<Api> {
 
 int StatusForState(DocState state) {
   switch (state) {
-    case DocState::Registered: return 200;
-    case DocState::InProgress: return 202;
+    case DocState::Registered:
+      return 200;
+    case DocState::InProgress:
+      return 202;
     case DocState::NotRegistered:
-    case DocState::NeedsAttention: return 502;
+    case DocState::NeedsAttention:
+      return 502;
   }
   return 500;
 }

@@ -17,8 +17,8 @@
 #include <chrono>
 #include <string>
 
-#include "devices.h"
 #include "device_text.h"
+#include "devices.h"
 #include "store.h"
 
 namespace httplib {

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "program_posix.h"
-#include "tallyport.h"
 #include "stored_png.h"
+#include "tallyport.h"
 #include "wait_for.h"
 
 namespace {
@@ -44,6 +44,7 @@ struct Answer {
 };
 
 constexpr int kOpenReceipt = 0x30;
+constexpr char kChromium[] = "/usr/bin/chromium";
 
 class Hub : public ::testing::Test {
  protected:
@@ -63,9 +64,15 @@ class Hub : public ::testing::Test {
   // A device on `com` with its own serial number and a journal of its line; `faults` is a fault
   // script's text.
   void StartSim(const std::string &com, const std::string &serial, const std::string &faults = "") {
-    std::ofstream(dir_ / (com + ".json")) << json{{"format", "fiscal-sim-state"}, {"version", 1}, {"serialNumber", serial}};
-    std::vector<std::string> args = {FISCAL_SIM_PATH,         "--com",     com, "--state", (dir_ / (com + ".json")).string(),
-                                     "--journal", (dir_ / (com + ".journal")).string()};
+    std::ofstream(dir_ / (com + ".json"))
+        << json{{"format", "fiscal-sim-state"}, {"version", 1}, {"serialNumber", serial}};
+    std::vector<std::string> args = {FISCAL_SIM_PATH,
+                                     "--com",
+                                     com,
+                                     "--state",
+                                     (dir_ / (com + ".json")).string(),
+                                     "--journal",
+                                     (dir_ / (com + ".journal")).string()};
     if (!faults.empty()) {
       std::ofstream(dir_ / (com + ".faults")) << faults;
       args.insert(args.end(), {"--faults", (dir_ / (com + ".faults")).string()});
@@ -82,14 +89,15 @@ class Hub : public ::testing::Test {
   // The hub on the given ports, with its record in this test's folder; waits until it has
   // looked at every port.
   void StartHub(const std::vector<std::string> &ports, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {FISCAL_HUB_PATH, "--listen", "127.0.0.1:0", "--database",
-                                     (dir_ / "hub.sqlite").string(), "--answer-wait", "30"};
+    std::vector<std::string> args = {
+        FISCAL_HUB_PATH, "--listen", "127.0.0.1:0", "--database", (dir_ / "hub.sqlite").string(),
+        "--answer-wait", "30"};
     for (const std::string &port : ports) args.insert(args.end(), {"--port", port});
     args.insert(args.end(), extra.begin(), extra.end());
     const fs::path out = dir_ / ("hub" + std::to_string(++hubs_) + ".out");
     hub_ = std::make_unique<Program>(args, out);
-    ASSERT_TRUE(fiscal_test::WaitFor([&] { return fiscal_test::ReadFile(out).find("fiscal-hub: ready\n") != std::string::npos; },
-                                     60s))
+    ASSERT_TRUE(fiscal_test::WaitFor(
+        [&] { return fiscal_test::ReadFile(out).find("fiscal-hub: ready\n") != std::string::npos; }, 60s))
         << fiscal_test::ReadFile(out);
     const std::string text = fiscal_test::ReadFile(out);
     const std::string prefix = "listening on http://127.0.0.1:";
@@ -126,8 +134,8 @@ class Hub : public ::testing::Test {
                  const httplib::Headers &headers = {}, const std::string &type = "application/json") {
     httplib::Client client("127.0.0.1", port_);
     client.set_read_timeout(60, 0);
-    httplib::Result r = method == "GET" ? client.Get(path.c_str(), headers)
-                                        : client.Post(path.c_str(), headers, body, type.c_str());
+    httplib::Result r =
+        method == "GET" ? client.Get(path.c_str(), headers) : client.Post(path.c_str(), headers, body, type.c_str());
     Answer answer;
     if (!r) return answer;
     answer.status = r->status;
@@ -141,7 +149,9 @@ class Hub : public ::testing::Test {
   }
 
   // The device's memory as its state file holds it after the last command.
-  json SimState(const std::string &com) { return json::parse(fiscal_test::ReadFile(dir_ / (com + ".json")), nullptr, false); }
+  json SimState(const std::string &com) {
+    return json::parse(fiscal_test::ReadFile(dir_ / (com + ".json")), nullptr, false);
+  }
 
   // The frames of command `cmd` the device received (every frame for -1).
   int Frames(const std::string &com, int cmd = -1) {
@@ -291,8 +301,9 @@ TEST_F(Hub, UnsoundRequestsGetClearErrorsAndNothingIsSent) {
 TEST_F(Hub, OffThisMachineOnlyWithItsToken) {
   StartSim("COM7", "SV000101");
   // No address but loopback without a token.
-  Program refused({FISCAL_HUB_PATH, "--listen", "0.0.0.0:0", "--port", "COM7", "--database", (dir_ / "x.sqlite").string()},
-                  dir_ / "refused.out");
+  Program refused(
+      {FISCAL_HUB_PATH, "--listen", "0.0.0.0:0", "--port", "COM7", "--database", (dir_ / "x.sqlite").string()},
+      dir_ / "refused.out");
   EXPECT_EQ(refused.Wait(fiscal_test::kPatience), 2);
   EXPECT_NE(fiscal_test::ReadFile(dir_ / "refused.out").find("--token-file"), std::string::npos);
 
@@ -370,7 +381,7 @@ TEST_F(Hub, AnInterruptedReceiptEndsOnceOrNotAtAllAtEveryStep) {
         auto pending = std::async(std::launch::async, [&] { return PostReceipt("SV000101", "sweep").status; });
         ASSERT_TRUE(fiscal_test::WaitFor([&] { return Frames("COM7") >= frame; }));
         KillHub();
-        EXPECT_EQ(pending.get(), 0);  // the connection ended without an answer
+        EXPECT_EQ(pending.get(), 0);          // the connection ended without an answer
         std::this_thread::sleep_for(1600ms);  // the device executes the frame meanwhile
         StartHub({"COM7"});
       }
@@ -391,6 +402,51 @@ TEST_F(Hub, AnInterruptedReceiptEndsOnceOrNotAtAllAtEveryStep) {
       EXPECT_EQ(PostReceipt("SV000101", "after-sweep").status, 200);
     }
   }
+}
+
+// The status page as a person sees it in a browser: the device, and the documents with their
+// outcome, filled in by the page's own script.
+TEST_F(Hub, TheStatusPageShowsTheDevicesAndTheirDocuments) {
+  ASSERT_TRUE(fs::exists(kChromium)) << kChromium << " is missing: scripts/install-deps installs the package chromium.";
+  StartSim("COM7", "SV000101");
+  StartHub({"COM7"});
+  ASSERT_EQ(PostReceipt("SV000101", "page-paid").status, 200);
+  // Paid short: the device refuses to close it, and the hub voids it.
+  std::string shortPaid = kReceipt;
+  shortPaid.replace(shortPaid.find("10.00"), 5, "1.00");
+  const Answer refused = PostReceipt("SV000101", "page-short", shortPaid);
+  EXPECT_EQ(refused.status, 502);
+  EXPECT_EQ(refused.body["state"], "not-registered") << refused.body;
+
+  const std::string url = "http://127.0.0.1:" + std::to_string(port_) + "/";
+  const auto browse = [&](const std::string &what, const std::string &out) {
+    fs::create_directories(dir_ / "profile");
+    Program chromium({kChromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                      "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                      "--user-data-dir=" + (dir_ / "profile").string(), "--virtual-time-budget=5000",
+                      "--window-size=1000,600", what, url},
+                     dir_ / out);
+    ASSERT_TRUE(chromium.Started());
+    EXPECT_EQ(chromium.Wait(120s), 0) << fiscal_test::ReadFile(dir_ / out);
+  };
+  browse("--dump-dom", "dom.out");
+  const std::string dom = fiscal_test::ReadFile(dir_ / "dom.out");
+  for (const char *shown : {"SV000101", "COM7", "page-paid", "page-short", ">registered<", ">not-registered<"}) {
+    EXPECT_NE(dom.find(shown), std::string::npos) << shown << " is not on the page:\n" << dom;
+  }
+  EXPECT_NE(dom.find(R"(<p id="error" role="alert"></p>)"), std::string::npos) << dom;  // no complaint shown
+
+  const fs::path picture = FISCAL_HUB_STATUS_PICTURE;
+  fs::remove(picture);
+  browse("--screenshot=" + picture.string(), "screenshot.out");
+  const std::string png = fiscal_test::ReadFile(picture);
+  ASSERT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n") << fiscal_test::ReadFile(dir_ / "screenshot.out");
+  EXPECT_EQ(fiscal_test::Big(png, 16), 1000u);
+  // Tables with text in colours: a blank or single-colour picture has no spread.
+  Program convert({"/usr/bin/convert", picture.string(), "-format", "%[fx:standard_deviation]", "info:"},
+                  dir_ / "spread.out");
+  ASSERT_EQ(convert.Wait(60s), 0) << fiscal_test::ReadFile(dir_ / "spread.out");
+  EXPECT_GT(std::stod(fiscal_test::ReadFile(dir_ / "spread.out")), 0.05);
 }
 
 }  // namespace
