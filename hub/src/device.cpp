@@ -244,7 +244,10 @@ void Device::RunDocument(const Job &job) {
   for (size_t i = 0; i < job.steps.size(); ++i) {
     const Step &step = job.steps[i];
     const int index = static_cast<int>(i);
-    if (!store_.StepSending(job.key, index, step.op, step.args)) {
+    // Settlement reads the counter, the first step and a closing or voiding step: their intents
+    // reach the disk before they go out; the steps between ride along with the next of them.
+    const bool durable = i == 0 || step.op == "EndFiscalBon" || step.op == "VoidAll" || step.op == "EndNonFiscalBon";
+    if (!store_.StepSending(job.key, index, step.op, step.args, durable)) {
       // Nothing goes to the device that the record does not show first.
       platform::Trace("fiscal-hub: cannot record step %d of %s: %s", index, job.key.c_str(),
                       store_.LastError().c_str());

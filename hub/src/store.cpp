@@ -167,6 +167,22 @@ class Transaction {
   bool began_;
 };
 
+// A write that need not reach the disk on its own: the WAL keeps commits in order, so it is made
+// durable by the next full commit (the next step's intent, or the settlement), and a write lost
+// with the power before that one only leaves the record as reconciliation reads it anyway.
+class Relaxed {
+ public:
+  explicit Relaxed(sqlite3 *db) : db_(db) {
+    sqlite3_exec(db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
+  }
+  ~Relaxed() { sqlite3_exec(db_, "PRAGMA synchronous = FULL", nullptr, nullptr, nullptr); }
+  Relaxed(const Relaxed &) = delete;
+  Relaxed &operator=(const Relaxed &) = delete;
+
+ private:
+  sqlite3 *db_;
+};
+
 std::optional<int64_t> PragmaInt(sqlite3 *db, const char *pragma, std::string &error) {
   Statement s(db, pragma);
   if (s.Step() != SQLITE_ROW) {
@@ -471,6 +487,8 @@ Store::Begun Store::Begin(const std::string &key, const std::string &device, con
     return Begun::Failed;
   }
   std::string error;
+  // Nothing is sent before the first step's intent, whose full commit takes this along.
+  const Relaxed relaxed(db_);
   Transaction tx(db_, error);
   if (tx.Began()) {
     Statement find(db_, std::string("SELECT ") + kDocumentColumns + " FROM documents WHERE key = ?1");
@@ -506,6 +524,7 @@ bool Store::SetCounterBefore(const std::string &key, int64_t counter) {
   if (!Usable()) return false;
   std::string error;
   sqlite3 *db = db_;
+  const Relaxed relaxed(db);  // made durable with the first step's intent
   const bool ok = WriteDocument(db, key, error, [&](int64_t id) {
     // Once read, the counter is what every later decision rests on: it is not replaced.
     Statement s(db, "UPDATE documents SET counter_before = ?1 WHERE id = ?2 AND coalesce(counter_before, ?1) = ?1");
@@ -518,7 +537,8 @@ bool Store::SetCounterBefore(const std::string &key, int64_t counter) {
   return ok || Failed("cannot record the counter of '" + Printable(key) + "': " + error);
 }
 
-bool Store::StepSending(const std::string &key, int index, const std::string &op, const nlohmann::json &args) {
+bool Store::StepSending(const std::string &key, int index, const std::string &op, const nlohmann::json &args,
+                        bool durable) {
   platform::MutexLock lock(mutex_);
   if (!Usable()) return false;
   const auto text = DumpStrict(args);
@@ -528,6 +548,8 @@ bool Store::StepSending(const std::string &key, int index, const std::string &op
   }
   std::string error;
   sqlite3 *db = db_;
+  std::optional<Relaxed> relaxed;
+  if (!durable) relaxed.emplace(db);
   const bool ok = WriteDocument(db, key, error, [&](int64_t id) {
     Statement last(db, "SELECT max(idx) FROM steps WHERE document = ?1");
     last.Int(1, id);
@@ -551,6 +573,8 @@ bool Store::StepAnswered(const std::string &key, int index, const CallResult &re
   if (!Usable()) return false;
   std::string error;
   sqlite3 *db = db_;
+  // Lost with the power, the answer leaves the step unknown, which reconciliation settles.
+  const Relaxed relaxed(db);
   const bool ok = WriteDocument(db, key, error, [&](int64_t id) {
     Statement s(db,
                 "UPDATE steps SET answered = 1, code = ?1, out = ?2, status = ?3, answered_ms = ?4 "

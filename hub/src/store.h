@@ -78,7 +78,10 @@ class Store {
   bool SetCounterBefore(const std::string &key, int64_t counter);
   // Committed durably before step `index` is sent. Indexes rise: `index` must be above every
   // step recorded for the document.
-  bool StepSending(const std::string &key, int index, const std::string &op, const nlohmann::json &args);
+  // `durable` false leaves the disk write to the next durable commit: for a step whose intent no
+  // settlement reads (a sale between the opening and the closing of a receipt).
+  bool StepSending(const std::string &key, int index, const std::string &op, const nlohmann::json &args,
+                   bool durable = true);
   // Once per step, for a step whose intent is recorded.
   bool StepAnswered(const std::string &key, int index, const CallResult &result);
   // `state` is one of the settled states.
