@@ -35,7 +35,8 @@ constexpr const char *kReceipt = R"({"operator": {"number": 1, "password": "0000
  "payments": [{"type": "P", "amount": 10.00}]})";
 
 std::unique_ptr<fiscalsim::Simulator> PacedDevice(const std::string &serial) {
-  auto sim = std::make_unique<fiscalsim::Simulator>(fiscalsim::OpenPtyLink(), fiscalsim::SimulatorOptions::PacedAt(kBaud));
+  auto sim =
+      std::make_unique<fiscalsim::Simulator>(fiscalsim::OpenPtyLink(), fiscalsim::SimulatorOptions::PacedAt(kBaud));
   sim->WithModel([&](fiscalsim::DeviceModel &m) { m.State().serialNumber = serial; });
   sim->Start();
   return sim;
@@ -138,8 +139,7 @@ int main(int argc, char **argv) {
   auto alone = PacedDevice("SV000900");
   if (Connect(alone->PortName().c_str(), static_cast<int32_t>(kBaud), 8, 0, 0) != 0) return 1;
   bool ok = true;
-  const bench::Stats library =
-      bench::Summarise(bench::Time(receipts, 5, [&] { ok = LibraryReceipt() && ok; }));
+  const bench::Stats library = bench::Summarise(bench::Time(receipts, 5, [&] { ok = LibraryReceipt() && ok; }));
   char text[TALLYPORT_TEXT_SIZE];
   const bench::Stats query = bench::Summarise(bench::Time(receipts, 5, [&] { ok = GetDocNumber(text) == 0 && ok; }));
   Disconnect();
@@ -151,9 +151,8 @@ int main(int argc, char **argv) {
     options.port = alone->PortName();
     options.baud = kBaud;
     hub::WorkerPort port(options);
-    worker = bench::Summarise(bench::Time(receipts, 5, [&] {
-      ok = port.Call("GetDocNumber", nlohmann::json::array()).code == 0 && ok;
-    }));
+    worker = bench::Summarise(
+        bench::Time(receipts, 5, [&] { ok = port.Call("GetDocNumber", nlohmann::json::array()).code == 0 && ok; }));
   }
 
   std::vector<std::unique_ptr<fiscalsim::Simulator>> sims;
@@ -183,8 +182,8 @@ int main(int argc, char **argv) {
   bench::PrintRow("tallyport in the caller's process", library);
   bench::PrintRow("fiscal-hub over HTTP", viaHub);
   std::printf("  hub / library: %.2f (goal <= 1.2)\n", viaHub.median / library.median);
-  std::printf("throughput: 1 device %.1f receipts/s, %d devices %.1f receipts/s: %.2f x (goal >= 3.5)\n", one,
-              kDevices, four, four / one);
+  std::printf("throughput: 1 device %.1f receipts/s, %d devices %.1f receipts/s: %.2f x (goal >= 3.5)\n", one, kDevices,
+              four, four / one);
   if (failures != 0) {
     std::fprintf(stderr, "hub_bench: %d receipts failed\n", failures);
     return 1;

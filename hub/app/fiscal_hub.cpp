@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -152,18 +155,27 @@ int Serve(const Options &options) {
   std::printf("fiscal-hub: ready\n");
   std::fflush(stdout);
 
-  // SIGTERM and SIGINT end the server; documents on the line finish first.
-  std::thread signals([&server] {
+  // SIGTERM and SIGINT end the server; documents on the line finish first, as the devices are
+  // destroyed after it.
+  std::atomic<bool> signalled{false};
+  std::thread signals([&server, &signalled] {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
     int signal = 0;
     sigwait(&set, &signal);
+    signalled = true;
     server.stop();
   });
-  server.listen_after_bind();
-  signals.detach();
+  const bool served = server.listen_after_bind();
+  // A server that ended by itself leaves the thread waiting: it is woken the same way.
+  if (!signalled) pthread_kill(signals.native_handle(), SIGTERM);
+  signals.join();
+  if (!signalled && !served) {
+    std::fprintf(stderr, "fiscal-hub: the server stopped on its own\n");
+    return 1;
+  }
   return 0;
 }
 
