@@ -139,6 +139,7 @@ int Serve(const Options &options) {
   hub::ApiOptions api;
   api.token = token;
   api.answerWait = std::chrono::seconds(options.answerWait);
+  api.scanPorts = [&options] { return options.ports.empty() ? tillwright::ScanPortNames() : options.ports; };
   hub::RegisterApi(server, devices, *store, text, api);
   const int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
   if (bound <= 0) {
@@ -163,14 +164,16 @@ int Serve(const Options &options) {
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGUSR1);
     int signal = 0;
     sigwait(&set, &signal);
+    if (signal == SIGUSR1) return;  // the server ended by itself
     signalled = true;
     server.stop();
   });
   const bool served = server.listen_after_bind();
   // A server that ended by itself leaves the thread waiting: it is woken the same way.
-  if (!signalled) pthread_kill(signals.native_handle(), SIGTERM);
+  if (!signalled) pthread_kill(signals.native_handle(), SIGUSR1);
   signals.join();
   if (!signalled && !served) {
     std::fprintf(stderr, "fiscal-hub: the server stopped on its own\n");
@@ -179,14 +182,13 @@ int Serve(const Options &options) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+int Run(int argc, char **argv) {
   // Blocked before any thread starts, so that only the signal thread takes them.
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
@@ -204,4 +206,17 @@ int main(int argc, char **argv) {
       ->check(CLI::Range(0, 3600));
   CLI11_PARSE(app, argc, argv);
   return Serve(options);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "fiscal-hub: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "fiscal-hub: an unexpected failure\n");
+  }
+  return 1;
 }

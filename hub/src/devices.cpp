@@ -49,6 +49,7 @@ Devices::~Devices() {
 }
 
 std::vector<ScanResult> Devices::Scan(const std::vector<std::string> &ports) {
+  platform::MutexLock scanning(scanMutex_);
   std::set<std::string> inUse;
   for (Device *device : All()) inUse.insert(device->Identity().port);
   std::vector<Probe> probes;

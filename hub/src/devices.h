@@ -40,6 +40,8 @@ class Devices {
   PortFactory factory_;
   Store &store_;
   const DeviceText &text_;
+  // One scan at a time: two would open the same port twice.
+  platform::Mutex scanMutex_;
   mutable platform::Mutex mutex_;
   std::map<std::string, std::unique_ptr<Device>> bySerial_ GUARDED_BY(mutex_);
 };

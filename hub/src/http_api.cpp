@@ -180,6 +180,15 @@ class Api : public std::enable_shared_from_this<Api> {
       for (const Device *device : self->devices_.All()) list.push_back(DeviceJson(*device, self->text_, false));
       SendJson(res, 200, {{"devices", list}});
     });
+    server.Post("/devices/scan", [self](const httplib::Request &, httplib::Response &res) {
+      nlohmann::json ports = nlohmann::json::array();
+      const std::vector<std::string> names =
+          self->options_.scanPorts ? self->options_.scanPorts() : std::vector<std::string>();
+      for (const ScanResult &found : self->devices_.Scan(names)) {
+        ports.push_back({{"port", found.port}, {"serial", found.serial}, {"note", found.note}});
+      }
+      SendJson(res, 200, {{"ports", ports}});
+    });
     server.Get(R"(/devices/([^/]+))", [self](const httplib::Request &req, httplib::Response &res) {
       const Device *device = self->devices_.Find(req.matches[1]);
       if (device == nullptr) {

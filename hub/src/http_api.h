@@ -1,6 +1,8 @@
 // The hub's HTTP/JSON interface:
 //   GET  /devices                          the devices served, by serial number
 //   GET  /devices/{serial}                 identity, last status, line counts, queue length
+//   POST /devices/scan                     looks again on the ports no device uses (one plugged in
+//                                          since); answers what each port showed
 //   POST /devices/{serial}/receipts        a fiscal receipt          (documents.h has the bodies)
 //   POST /devices/{serial}/non-fiscal      a non-fiscal receipt
 //   POST /devices/{serial}/reports         an X, Z or period report
@@ -15,7 +17,9 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "device_text.h"
 #include "devices.h"
@@ -32,6 +36,8 @@ struct ApiOptions {
   std::string token;
   // How long a document request waits for its outcome before answering 202 (in progress).
   std::chrono::milliseconds answerWait{60000};
+  // The ports a scan looks at: those given at the start, or the Connect scan's list as it stands.
+  std::function<std::vector<std::string>()> scanPorts;
 };
 
 void RegisterApi(httplib::Server &server, Devices &devices, Store &store, const DeviceText &text,

@@ -25,7 +25,7 @@ nlohmann::json StatusTexts(std::string_view status) {
   if (status.size() != 12) return texts;
   for (const StatusBit &bit : kStatusBits) {
     unsigned value = 0;
-    const char *first = status.data() + 2 * bit.byte;
+    const char *first = status.data() + 2 * static_cast<size_t>(bit.byte);
     const auto [end, error] = std::from_chars(first, first + 2, value, 16);
     if (error == std::errc() && end == first + 2 && (value & bit.mask) != 0) texts.push_back(bit.caption);
   }

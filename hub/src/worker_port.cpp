@@ -124,7 +124,7 @@ bool SendAll(int fd, std::string_view line, Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return false;
     pollfd ready{fd, POLLOUT, 0};
-    if (::poll(&ready, 1, static_cast<int>(std::min<int64_t>(left, 60 * 60 * 1000))) < 0 && errno != EINTR) {
+    if (::poll(&ready, 1, static_cast<int>(std::min<int64_t>(left, int64_t{60} * 60 * 1000))) < 0 && errno != EINTR) {
       return false;
     }
   }

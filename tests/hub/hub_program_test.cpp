@@ -253,6 +253,20 @@ TEST_F(Hub, AReceiptPrintsOnceAndItsKeyAnswersTheSameEverAfter) {
   EXPECT_GE(device.body["line"]["calls"], 6);
 }
 
+TEST_F(Hub, ADevicePluggedInLaterIsFoundByAScan) {
+  StartSim("COM7", "SV000101");
+  StartHub({"COM7", "COM8"});
+  EXPECT_EQ(Request("GET", "/devices").body["devices"].size(), 1u);
+  StartSim("COM8", "SV000102");
+  const Answer scan = Request("POST", "/devices/scan", "", {}, "");
+  ASSERT_EQ(scan.status, 200);
+  ASSERT_EQ(scan.body["ports"].size(), 1u) << scan.body;  // COM7 is in use, not looked at again
+  EXPECT_EQ(scan.body["ports"][0]["port"], "COM8");
+  EXPECT_EQ(scan.body["ports"][0]["serial"], "SV000102");
+  EXPECT_EQ(Request("GET", "/devices").body["devices"].size(), 2u);
+  EXPECT_EQ(PostReceipt("SV000102", "later-1").status, 200);
+}
+
 TEST_F(Hub, UnsoundRequestsGetClearErrorsAndNothingIsSent) {
   StartSim("COM7", "SV000101");
   StartHub({"COM7"});
