@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <future>
 #include <iterator>
 #include <map>
@@ -56,6 +57,10 @@ class Hub : public ::testing::Test {
   }
   void TearDown() override {
     hub_.reset();
+    // What the hub said (a sanitizer's report among it) explains a failure.
+    if (HasFailure()) {
+      for (int n = 1; n <= hubs_; ++n) std::cout << fiscal_test::ReadFile(dir_ / ("hub" + std::to_string(n) + ".out"));
+    }
     StopSims();
     ::unsetenv("FISCAL_COM_DIR");
     fs::remove_all(dir_);
