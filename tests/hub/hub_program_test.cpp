@@ -9,8 +9,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <future>
+#include <iostream>
 #include <iterator>
 #include <map>
 #include <memory>
