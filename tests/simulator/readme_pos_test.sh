@@ -5,31 +5,8 @@
 set -u
 readme=$1
 build=$2
-dir=$(mktemp -d)
-# A block that failed half-way may leave its simulator running: whatever still works in the
-# scratch folder is ended.
-stop_leftovers() {
-  local p
-  for p in /proc/[0-9]*; do
-    if [ "$(readlink "$p/cwd" 2>/dev/null)" = "$dir" ]; then kill "${p#/proc/}" 2>/dev/null; fi
-  done
-}
-trap 'cd /; stop_leftovers; rm -rf "$dir"' EXIT
-export FISCAL_COM_DIR=$dir/com
-mkdir -m 700 "$FISCAL_COM_DIR"
-
-block=$(awk '/readme_pos_test.sh runs the next block/ {marked = 1; next}
-             marked && /^```sh$/ {inside = 1; next}
-             inside && /^```$/ {exit}
-             inside {print}' "$readme")
-if [ -z "$block" ]; then
-  echo "no marked shell block in $readme"
-  exit 1
-fi
-mkdir -p "$dir/build"
-ln -s "$build" "$dir/build/default"
-
-cd "$dir" || exit 1
+. "$(dirname "$0")/../common/readme_block.sh"
+readme_block "$readme" readme_pos_test.sh "$build"
 if ! timeout 120 bash -e -c "$block"; then
   echo "the README's block failed:"
   echo "$block"
