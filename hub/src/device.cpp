@@ -1,5 +1,6 @@
 #include "device.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/trace.h"
@@ -134,11 +135,17 @@ void Device::Notify() {
 }
 
 CallResult Device::Call(const std::string &op, const nlohmann::json &args) {
+  const auto at = std::chrono::system_clock::now();
+  const Clock::time_point start = Clock::now();
   CallResult result = port_->Call(op, args);
+  const Effect effect = EffectOf(result);
   platform::MutexLock lock(mutex_);
+  if (journal_.size() == kJournalMax) journal_.pop_front();
+  journal_.push_back({at, op, result.code, effect, result.status,
+                      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)});
   ++counts_.calls;
   if (!result.status.empty()) lastStatus_ = result.status;
-  switch (EffectOf(result)) {
+  switch (effect) {
     case Effect::Refused:
       ++counts_.refused;
       break;
@@ -149,6 +156,12 @@ CallResult Device::Call(const std::string &op, const nlohmann::json &args) {
       break;
   }
   return result;
+}
+
+std::vector<JournalEntry> Device::Journal(size_t limit) const {
+  platform::MutexLock lock(mutex_);
+  const size_t n = std::min(limit, journal_.size());
+  return {journal_.end() - static_cast<std::ptrdiff_t>(n), journal_.end()};
 }
 
 void Device::Loop() {

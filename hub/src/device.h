@@ -37,8 +37,22 @@ struct LineCounts {
   uint64_t settled = 0;  // documents settled after an unknown outcome
 };
 
+// One call on the line, as the device's journal keeps it. Arguments are left out: they hold the
+// operator's password.
+struct JournalEntry {
+  std::chrono::system_clock::time_point at;  // when the call began
+  std::string op;
+  int32_t code = 0;
+  Effect effect = Effect::Unknown;
+  std::string status;
+  std::chrono::milliseconds took{0};
+};
+
 class Device {
  public:
+  // Calls the journal keeps; older ones make way.
+  static constexpr size_t kJournalMax = 500;
+
   // The thread starts at once and settles what the record holds for this serial.
   Device(DeviceIdentity identity, std::unique_ptr<DevicePort> port, Store &store, const DeviceText &text);
   // Lets the document on the line finish, then stops; queued documents stay in the record as
@@ -61,6 +75,8 @@ class Device {
   std::string State() const;
   std::string LastStatus() const;
   LineCounts Counts() const;
+  // The newest `limit` calls on the line, oldest first.
+  std::vector<JournalEntry> Journal(size_t limit) const;
 
  private:
   struct Job {
@@ -92,6 +108,7 @@ class Device {
   bool reconciling_ GUARDED_BY(mutex_) = false;
   std::string lastStatus_ GUARDED_BY(mutex_);
   LineCounts counts_ GUARDED_BY(mutex_);
+  std::deque<JournalEntry> journal_ GUARDED_BY(mutex_);
   std::thread thread_;
 };
 

@@ -26,4 +26,18 @@ Effect EffectOf(const CallResult &result) {
   }
 }
 
+const char *EffectName(Effect effect) {
+  switch (effect) {
+    case Effect::Executed:
+      return "executed";
+    case Effect::Refused:
+      return "refused";
+    case Effect::NotSent:
+      return "not-sent";
+    case Effect::Unknown:
+      return "unknown";
+  }
+  return "unknown";
+}
+
 }  // namespace hub

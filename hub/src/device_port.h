@@ -44,6 +44,8 @@ enum class Effect {
   Unknown,   // it may or may not have been executed: no reply, a garbled one, the line lost
 };
 Effect EffectOf(const CallResult &result);
+// "executed", "refused", "not-sent", "unknown".
+const char *EffectName(Effect effect);
 
 // Status byte 0 of a reply, bits the device sets for a command it did not execute.
 bool StatusRefused(std::string_view status);

@@ -40,6 +40,19 @@ std::string IsoTime(int64_t ms) {
   return text;
 }
 
+// The "limit" parameter of a listing: 1..max, `fallback` when absent; answers 400 itself.
+std::optional<size_t> LimitParam(const httplib::Request &req, httplib::Response &res, size_t fallback, size_t max) {
+  if (!req.has_param("limit")) return fallback;
+  const std::string text = req.get_param_value("limit");
+  size_t limit = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), limit);
+  if (error != std::errc() || end != text.data() + text.size() || limit == 0 || limit > max) {
+    SendError(res, 400, "bad-limit", "limit is a number from 1 to " + std::to_string(max));
+    return std::nullopt;
+  }
+  return limit;
+}
+
 nlohmann::json DeviceJson(const Device &device, const DeviceText &text, bool full) {
   const DeviceIdentity &id = device.Identity();
   nlohmann::json j = {{"serial", id.serial},
@@ -198,6 +211,27 @@ class Api : public std::enable_shared_from_this<Api> {
       }
       SendJson(res, 200, DeviceJson(*device, self->text_, true));
     });
+    server.Get(R"(/devices/([^/]+)/journal)", [self](const httplib::Request &req, httplib::Response &res) {
+      const Device *device = self->devices_.Find(req.matches[1]);
+      if (device == nullptr) {
+        SendError(res, 404, "unknown-device",
+                  "no device with serial number " + std::string(req.matches[1]) + " is served here");
+        return;
+      }
+      const std::optional<size_t> limit = LimitParam(req, res, 100, Device::kJournalMax);
+      if (!limit) return;
+      nlohmann::json calls = nlohmann::json::array();
+      for (const JournalEntry &e : device->Journal(*limit)) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(e.at.time_since_epoch()).count();
+        calls.push_back({{"at", IsoTime(ms)},
+                         {"op", e.op},
+                         {"code", e.code},
+                         {"effect", EffectName(e.effect)},
+                         {"status", e.status},
+                         {"ms", e.took.count()}});
+      }
+      SendJson(res, 200, {{"serial", device->Identity().serial}, {"calls", calls}});
+    });
     for (const Route &route : kDocumentRoutes) {
       const DocumentKind kind = route.kind;
       server.Post(
@@ -226,18 +260,11 @@ class Api : public std::enable_shared_from_this<Api> {
   }
 
   void Listed(const httplib::Request &req, httplib::Response &res) const {
-    size_t limit = 50;
-    if (req.has_param("limit")) {
-      const std::string text = req.get_param_value("limit");
-      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), limit);
-      if (error != std::errc() || end != text.data() + text.size() || limit == 0 || limit > kMaxListed) {
-        SendError(res, 400, "bad-limit", "limit is a number from 1 to " + std::to_string(kMaxListed));
-        return;
-      }
-    }
+    const std::optional<size_t> limit = LimitParam(req, res, 50, kMaxListed);
+    if (!limit) return;
     std::string error;
     const std::optional<std::vector<DocumentRecord>> recent =
-        store_.Recent(req.get_param_value("device"), limit, &error);
+        store_.Recent(req.get_param_value("device"), *limit, &error);
     if (!recent) {
       SendError(res, 503, "record-unreadable", "the document record cannot be read: " + error);
       return;

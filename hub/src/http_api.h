@@ -3,6 +3,7 @@
 //   GET  /devices/{serial}                 identity, last status, line counts, queue length
 //   POST /devices/scan                     looks again on the ports no device uses (one plugged in
 //                                          since); answers what each port showed
+//   GET  /devices/{serial}/journal?limit=  the newest calls on its line (op, result, status, time)
 //   POST /devices/{serial}/receipts        a fiscal receipt          (documents.h has the bodies)
 //   POST /devices/{serial}/non-fiscal      a non-fiscal receipt
 //   POST /devices/{serial}/reports         an X, Z or period report

@@ -8,20 +8,6 @@ namespace {
 
 using nlohmann::json;
 
-const char *EffectName(Effect effect) {
-  switch (effect) {
-    case Effect::Executed:
-      return "executed";
-    case Effect::Refused:
-      return "refused";
-    case Effect::NotSent:
-      return "not-sent";
-    case Effect::Unknown:
-      return "unknown";
-  }
-  return "unknown";
-}
-
 // Queries change nothing on the device: they say nothing of what a document did.
 bool IsQuery(const std::string &op) { return op.rfind("Get", 0) == 0; }
 

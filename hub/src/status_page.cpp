@@ -49,6 +49,9 @@ tr.registered td.state { color: #0a6b0a; }
 tr.not-registered td.state { color: #8a5a00; }
 tr.needs-attention td.state { color: #b00020; font-weight: bold; }
 tr.in-progress td.state { color: #1a4f9c; }
+tr.executed td.state { color: #0a6b0a; }
+tr.not-sent td.state { color: #8a5a00; }
+tr.refused td.state, tr.unknown td.state { color: #b00020; font-weight: bold; }
 button.device { font: inherit; background: none; border: none; color: #1a4f9c; text-decoration: underline; cursor: pointer; padding: 0; }
 #error { color: #b00020; }
 </style>
@@ -66,6 +69,13 @@ button.device { font: inherit; background: none; border: none; color: #1a4f9c; t
 <thead><tr><th>Key</th><th>Device</th><th>Kind</th><th>State</th><th>Result</th><th>Updated</th></tr></thead>
 <tbody id="documents"><tr><td colspan="6">Loading…</td></tr></tbody>
 </table>
+<section id="journal-section" hidden>
+<h2 id="journal-caption">Line journal</h2>
+<table aria-labelledby="journal-caption">
+<thead><tr><th>Time</th><th>Call</th><th>Result</th><th>Effect</th><th>Status</th><th>ms</th></tr></thead>
+<tbody id="journal"></tbody>
+</table>
+</section>
 <script>
 "use strict";
 let device = "";
@@ -96,7 +106,7 @@ function showDevices(list) {
     const button = document.createElement("button");
     button.className = "device";
     button.textContent = d.serial;
-    button.title = "Show the documents of " + d.serial;
+    button.title = "Show the documents and line journal of " + d.serial;
     button.onclick = () => { device = device === d.serial ? "" : d.serial; refresh(); };
     cell(tr, "").appendChild(button);
     cell(tr, d.port);
@@ -121,6 +131,23 @@ function showDocuments(list) {
     return tr;
   }), 6, "No document yet.");
 }
+function showJournal(journal) {
+  const section = document.getElementById("journal-section");
+  section.hidden = !journal;
+  if (!journal) return;
+  document.getElementById("journal-caption").textContent = "Line journal of " + journal.serial;
+  fill("journal", journal.calls.slice().reverse().map(c => {
+    const tr = document.createElement("tr");
+    tr.className = c.effect;
+    cell(tr, c.at.replace("T", " ").replace("Z", " UTC"));
+    cell(tr, c.op);
+    cell(tr, String(c.code));
+    cell(tr, c.effect, "state");
+    cell(tr, c.status || "—");
+    cell(tr, String(c.ms));
+    return tr;
+  }), 6, "Nothing sent yet.");
+}
 async function refresh() {
   try {
     const devices = await (await fetch("/devices", { headers })).json();
@@ -128,6 +155,12 @@ async function refresh() {
     const documents = await (await fetch(query, { headers })).json();
     showDevices(devices.devices);
     showDocuments(documents.documents);
+    let journal = null;
+    if (device) {
+      const answer = await fetch("/devices/" + encodeURIComponent(device) + "/journal?limit=100", { headers });
+      if (answer.ok) journal = await answer.json();
+    }
+    showJournal(journal);
     document.getElementById("error").textContent = "";
   } catch (e) {
     document.getElementById("error").textContent = "The hub does not answer: " + e;
