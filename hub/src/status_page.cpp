@@ -78,10 +78,12 @@ button.device { font: inherit; background: none; border: none; color: #1a4f9c; t
 </section>
 <script>
 "use strict";
-let device = "";
 // A hub that takes a token is opened as http://host:port/#token=...: the fragment never leaves
-// the browser, and the page sends the token with its own requests.
-const token = new URLSearchParams(location.hash.slice(1)).get("token");
+// the browser, and the page sends the token with its own requests. #device=SERIAL opens the
+// page on one device.
+const fragment = new URLSearchParams(location.hash.slice(1));
+const token = fragment.get("token");
+let device = fragment.get("device") || "";
 const headers = token ? { Authorization: "Bearer " + token } : {};
 function cell(row, text, name) {
   const td = document.createElement("td");
