@@ -16,18 +16,6 @@ constexpr std::chrono::seconds kReconcileRetry{2};
 
 bool HasCounter(DocumentKind kind) { return kind == DocumentKind::Receipt || kind == DocumentKind::NonFiscal; }
 
-std::optional<int64_t> ParseCount(const nlohmann::json &out) {
-  if (!out.is_object() || !out.contains("text") || !out["text"].is_string()) return std::nullopt;
-  const std::string text = out["text"].get<std::string>();
-  if (text.empty() || text.size() > 12) return std::nullopt;
-  int64_t n = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    n = n * 10 + (c - '0');
-  }
-  return n;
-}
-
 nlohmann::json Describe(int index, const std::string &op, const CallResult &r) {
   return {{"step", index}, {"op", op}, {"code", r.code}, {"status", r.status}};
 }
@@ -240,7 +228,7 @@ void Device::RunDocument(const Job &job) {
   if (HasCounter(job.kind)) {
     const CallResult counter = Call("GetDocNumber", nlohmann::json::array());
     const std::optional<int64_t> before =
-        EffectOf(counter) == Effect::Executed ? ParseCount(counter.out) : std::nullopt;
+        EffectOf(counter) == Effect::Executed ? ParseCounter(counter.out) : std::nullopt;
     if (!before) {
       // Nothing of the document went out: it can be asked for again under a new key.
       store_.Settle(job.key, DocState::NotRegistered, nlohmann::json::object(),
