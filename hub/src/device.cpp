@@ -262,14 +262,9 @@ void Device::RunDocument(const Job &job) {
       results.push_back(result);
       continue;
     }
-    const nlohmann::json what = Describe(index, step.op, result);
-    if (effect == Effect::Unknown || HasCounter(job.kind)) {
-      // A receipt the device refused halfway is voided (or a slip closed) by the same rules that
-      // settle an unknown outcome.
-      SettleUnknown(job.key, effect == Effect::Unknown ? nlohmann::json() : what);
-    } else {
-      store_.Settle(job.key, DocState::NotRegistered, nlohmann::json::object(), {{"refused", what}});
-    }
+    // Settled by the rules of an unknown outcome: a receipt the device refused halfway is voided
+    // (or a slip closed), and a document whose every command was refused is not registered.
+    SettleUnknown(job.key, effect == Effect::Unknown ? nlohmann::json() : Describe(index, step.op, result));
     return;
   }
   store_.Settle(job.key, DocState::Registered, ResultOf(job, results), nlohmann::json::object());
