@@ -14,8 +14,6 @@ using Clock = std::chrono::steady_clock;
 // How long a device that does not answer is left before its unsettled documents are tried again.
 constexpr std::chrono::seconds kReconcileRetry{2};
 
-bool HasCounter(DocumentKind kind) { return kind == DocumentKind::Receipt || kind == DocumentKind::NonFiscal; }
-
 nlohmann::json Describe(int index, const std::string &op, const CallResult &r) {
   return {{"step", index}, {"op", op}, {"code", r.code}, {"status", r.status}};
 }
@@ -225,18 +223,27 @@ void Device::SettleUnknown(const std::string &key, const nlohmann::json &refusal
 }
 
 void Device::RunDocument(const Job &job) {
-  if (HasCounter(job.kind)) {
-    const CallResult counter = Call("GetDocNumber", nlohmann::json::array());
-    const std::optional<int64_t> before =
-        EffectOf(counter) == Effect::Executed ? ParseCounter(counter.out) : std::nullopt;
-    if (!before) {
+  const Counter counter =
+      job.steps.empty() ? Counter::None : CounterOf(KindName(job.kind), job.steps[0].op, job.steps[0].args);
+  if (counter != Counter::None) {
+    const std::string query(CounterQuery(counter));
+    const CallResult read = Call(query, nlohmann::json::array());
+    const Effect effect = EffectOf(read);
+    const std::optional<int64_t> before = effect == Effect::Executed ? ReadCounter(counter, read.out) : std::nullopt;
+    // A receipt never goes without its counter, nor anything to a device that did not answer.
+    // A report or cash whose counter the device refused or wrote otherwise still goes, as it
+    // did before it had a counter: should its outcome be unknown, it needs attention.
+    if (!before && (counter == Counter::Documents || (effect != Effect::Executed && effect != Effect::Refused))) {
       // Nothing of the document went out: it can be asked for again under a new key.
       store_.Settle(job.key, DocState::NotRegistered, nlohmann::json::object(),
-                    {{"reason", "the device did not give its document counter"},
-                     {"counter", Describe(-1, "GetDocNumber", counter)}});
+                    {{"reason", counter == Counter::Documents ? "the device did not give its document counter"
+                                                              : "the device did not answer"},
+                     {"counter", Describe(-1, query, read)}});
       return;
     }
-    if (!store_.SetCounterBefore(job.key, *before)) {
+    if (!before) {
+      platform::Trace("fiscal-hub: %s goes without a counter: %s gave none", job.key.c_str(), query.c_str());
+    } else if (!store_.SetCounterBefore(job.key, *before)) {
       platform::Trace("fiscal-hub: cannot record the counter of %s: %s", job.key.c_str(), store_.LastError().c_str());
       return;  // left in progress with nothing sent; settled as not registered at the next start
     }

@@ -27,11 +27,28 @@
 //     partial slip printed, nothing fiscal; closed), refused needs attention, no answer leaves it
 //     unsettled.
 //   - any other counter, or none recorded before: needs attention.
-// - Other kinds: no counter tells, so a document whose command may have taken effect needs
-//   attention.
+// - Z report (DayReport mode 0): reads GetLastClosure, the number of the last Z report.
+//   - as before: the day was not closed. NotRegistered.
+//   - before + 1: Registered, {"zReport": before + 1}.
+//   - any other number, or none recorded before: needs attention.
+// - Cash in (out): reads GetCurrentSums ("day total,cash in,cash out", each with two decimals)
+//   and takes the sum of cash in (out) in hundredths.
+//   - as before: NotRegistered.
+//   - before + the amount: Registered.
+//   - any other sum, or none recorded before: needs attention.
+//   An unanswered query leaves a Z report or cash unsettled, a refused one or a garbled answer
+//   needs attention, as for receipts.
+// - Other kinds, and X and period reports: the device counts neither as a document nor in any
+//   sum, so a document whose command may have taken effect needs attention.
 //
-// Evidence always holds counterBefore, the last step (with its answer when it has one), what was
-// read (counterNow, open, bonInfo) and what was sent ("sent": each op with its effect).
+// Before a document's first step the device reads the same counter (CounterOf, CounterQuery) and
+// the record keeps it as counterBefore. A receipt is never sent without it; a Z report or cash is
+// sent without it when the device refused the query or answered it garbled, and an unknown
+// outcome then needs attention.
+//
+// Evidence always holds the counter ("documents", "z-reports", "cash-in", "cash-out" or null),
+// counterBefore, the last step (with its answer when it has one), what was read (counterNow,
+// open, bonInfo; amount for cash) and what was sent ("sent": each op with its effect).
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -59,5 +76,21 @@ Settlement Reconcile(const DocumentRecord &doc, DevicePort &port, Store &store);
 
 // A counter as the device writes it: decimal digits only, at most nine.
 std::optional<int64_t> ParseCounter(const nlohmann::json &out);
+
+// The device's counter that settles a document, read before its first step and again at
+// settlement (see the rules above).
+enum class Counter {
+  None,       // no counter tells
+  Documents,  // GetDocNumber
+  ZReports,   // GetLastClosure: the number of the last Z report
+  CashIn,     // GetCurrentSums "day total,cash in,cash out": the cash in, in hundredths
+  CashOut,    // the same, the cash out
+};
+// By the document's kind and its first command step.
+Counter CounterOf(std::string_view kind, std::string_view op, const nlohmann::json &args);
+// The query that reads `counter`; empty for None.
+std::string_view CounterQuery(Counter counter);
+// `counter` out of its query's answer; nothing when garbled.
+std::optional<int64_t> ReadCounter(Counter counter, const nlohmann::json &out);
 
 }  // namespace hub

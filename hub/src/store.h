@@ -39,6 +39,8 @@ struct DocumentRecord {
   std::string key, device, kind;
   nlohmann::json request;  // as the caller sent it
   DocState state = DocState::InProgress;
+  // The device's counter read before the first step: the document counter for a receipt, the
+  // number of the last Z report for a Z report, a cash sum in hundredths for cash (reconcile.h).
   std::optional<int64_t> counterBefore;
   nlohmann::json result;                 // what the caller gets back (receipt numbers, change ...)
   nlohmann::json evidence;               // how an unknown outcome was settled

@@ -45,6 +45,7 @@ class ScriptedPort : public DevicePort {
 struct Step {
   const char *op;
   std::optional<CallResult> answer;
+  json args = json::array();
 };
 
 class ReconcileTest : public ::testing::Test {
@@ -68,7 +69,7 @@ class ReconcileTest : public ::testing::Test {
       EXPECT_TRUE(store_->SetCounterBefore(key, *before));
     }
     for (size_t i = 0; i < steps.size(); ++i) {
-      EXPECT_TRUE(store_->StepSending(key, static_cast<int>(i), steps[i].op, json::array()));
+      EXPECT_TRUE(store_->StepSending(key, static_cast<int>(i), steps[i].op, steps[i].args));
       if (steps[i].answer) {
         EXPECT_TRUE(store_->StepAnswered(key, static_cast<int>(i), *steps[i].answer));
       }
@@ -116,6 +117,16 @@ std::vector<Step> Slip(std::vector<Step> more) {
   steps.insert(steps.end(), more.begin(), more.end());
   return steps;
 }
+
+// A Z report and cash in and out as the hub sends them, their outcome unknown.
+const std::vector<Step> kZ = {{"DayReport", NoAnswer(), {0, 0}}};
+const std::vector<Step> kCashIn = {{"ServiceInputOutput", NoAnswer(), {12.5}}};
+const std::vector<Step> kCashOut = {{"ServiceInputOutput", NoAnswer(), {-2.0}}};
+std::map<std::string, std::deque<CallResult>> LastZ(const char *now) { return {{"GetLastClosure", {Ok(now)}}}; }
+// "day total,cash in,cash out"
+std::map<std::string, std::deque<CallResult>> Sums(const char *now) { return {{"GetCurrentSums", {Ok(now)}}}; }
+const std::vector<std::string> kZRead = {"GetLastClosure"};
+const std::vector<std::string> kSumsRead = {"GetCurrentSums"};
 
 const DocState kNot = DocState::NotRegistered, kReg = DocState::Registered, kAttention = DocState::NeedsAttention;
 
@@ -272,7 +283,67 @@ const Case kCases[] = {
      {}},
     {"slip counter moved by two", "non-fiscal", 17, kSlip, Counter("19"), true, kAttention, {"GetDocNumber"}, {}},
     {"slip counter unanswered", "non-fiscal", 17, kSlip, {}, false, kAttention, {"GetDocNumber"}, {}},
+    // Z reports, by the number of the last one.
+    {"Z closed the day",
+     "report",
+     4,
+     kZ,
+     LastZ("0005"),
+     true,
+     kReg,
+     kZRead,
+     {{"counter", "z-reports"}, {"counterBefore", 4}, {"counterNow", 5}, {"lastStep", {{"op", "DayReport"}}}},
+     {{"zReport", 5}}},
+    {"Z did not close the day", "report", 4, kZ, LastZ("0004"), true, kNot, kZRead, {{"counterNow", 4}}},
+    {"Z counter moved by two", "report", 4, kZ, LastZ("0006"), true, kAttention, kZRead, {}},
+    {"Z counter went back", "report", 4, kZ, LastZ("0003"), true, kAttention, kZRead, {}},
+    {"Z counter garbled", "report", 4, kZ, LastZ("5,1"), true, kAttention, kZRead, {{"counterNow", "5,1"}}},
+    {"Z counter unanswered", "report", 4, kZ, {}, false, kAttention, kZRead, {}},
+    {"Z counter refused", "report", 4, kZ, {{"GetLastClosure", {Refused()}}}, true, kAttention, kZRead, {}},
+    {"Z without a counter before", "report", std::nullopt, kZ, LastZ("0005"), true, kAttention, {}, {}},
+    {"Z refused", "report", 4, {{"DayReport", Refused(), {0, 0}}}, {}, true, kNot, {}, {}},
+    // Cash, by the sum of cash in or out.
+    {"cash in booked",
+     "cash",
+     1000,
+     kCashIn,
+     Sums("3.00,22.50,0.00"),
+     true,
+     kReg,
+     kSumsRead,
+     {{"counter", "cash-in"}, {"counterBefore", 1000}, {"counterNow", 2250}, {"amount", 1250}},
+     json::object()},
+    {"cash in not booked", "cash", 1000, kCashIn, Sums("3.00,10.00,0.00"), true, kNot, kSumsRead, {}},
+    {"cash in moved otherwise", "cash", 1000, kCashIn, Sums("3.00,22.00,0.00"), true, kAttention, kSumsRead, {}},
+    {"cash out booked",
+     "cash",
+     200,
+     kCashOut,
+     Sums("3.00,22.50,4.00"),
+     true,
+     kReg,
+     kSumsRead,
+     {{"counter", "cash-out"}, {"counterNow", 400}},
+     json::object()},
+    {"cash out not booked", "cash", 200, kCashOut, Sums("3.00,99.00,2.00"), true, kNot, kSumsRead, {}},
+    {"cash sums short", "cash", 1000, kCashIn, Sums("3.00,22.50"), true, kAttention, kSumsRead, {}},
+    {"cash sums long", "cash", 1000, kCashIn, Sums("3.00,22.50,0.00,1.00"), true, kAttention, kSumsRead, {}},
+    {"cash sum with one decimal", "cash", 1000, kCashIn, Sums("3.00,22.5,0.00"), true, kAttention, kSumsRead, {}},
+    {"cash sum signed", "cash", 200, kCashOut, Sums("3.00,22.50,-4.00"), true, kAttention, kSumsRead, {}},
+    {"cash sum without units", "cash", 1000, kCashIn, Sums("3.00,.50,0.00"), true, kAttention, kSumsRead, {}},
+    {"cash without a sum before", "cash", std::nullopt, kCashIn, {}, true, kAttention, {}, {}},
+    {"cash refused", "cash", 1000, {{"ServiceInputOutput", Refused(), {12.5}}}, {}, true, kNot, {}, {}},
     // Other kinds: no counter tells.
+    {"X report sent",
+     "report",
+     std::nullopt,
+     {{"DayReport", NoAnswer(), {2, 0}}},
+     {},
+     true,
+     kAttention,
+     {},
+     {{"counter", nullptr}}},
+    {"command sent", "command", std::nullopt, {{"TestPrinter", NoAnswer(), {90, ""}}}, {}, true, kAttention, {}, {}},
     {"report sent",
      "report",
      std::nullopt,
