@@ -50,7 +50,8 @@ class HubSettle : public ::testing::Test {
 
   void StartSim(const std::string &faults) {
     std::ofstream(dir_ / "faults") << faults;
-    std::ofstream(dir_ / "COM7.json") << json{{"format", "fiscal-sim-state"}, {"version", 1}, {"serialNumber", kSerial}};
+    std::ofstream(dir_ / "COM7.json") << json{
+        {"format", "fiscal-sim-state"}, {"version", 1}, {"serialNumber", kSerial}};
     const fs::path out = dir_ / "sim.out";
     sim_ = std::make_unique<Program>(
         std::vector<std::string>{FISCAL_SIM_PATH, "--com", "COM7", "--state", (dir_ / "COM7.json").string(),
