@@ -41,7 +41,7 @@
 // - Other kinds, and X and period reports: the device counts neither as a document nor in any
 //   sum, so a document whose command may have taken effect needs attention.
 //
-// Before a document's first step the device reads the same counter (CounterOf, CounterQuery) and
+// Before a document's first step the hub reads the same counter (CounterOf, CounterQuery) and
 // the record keeps it as counterBefore. A receipt is never sent without it; a Z report or cash is
 // sent without it when the device refused the query or answered it garbled, and an unknown
 // outcome then needs attention.
