@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "program_posix.h"
+#include "sim_program_posix.h"
 #include "stored_png.h"
 #include "tallyport.h"
 #include "wait_for.h"
@@ -47,14 +48,9 @@ struct Answer {
 constexpr int kOpenReceipt = 0x30;
 constexpr char kChromium[] = "/usr/bin/chromium";
 
-class Hub : public ::testing::Test {
+class Hub : public fiscal_test::SimProgramTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/fiscal-hub-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ::setenv("FISCAL_COM_DIR", dir_.c_str(), 1);
-  }
+  Hub() : SimProgramTest("fiscal-hub-test") {}
   void TearDown() override {
     hub_.reset();
     // What the hub said (a sanitizer's report among it) explains a failure.
@@ -62,8 +58,7 @@ class Hub : public ::testing::Test {
       for (int n = 1; n <= hubs_; ++n) std::cout << fiscal_test::ReadFile(dir_ / ("hub" + std::to_string(n) + ".out"));
     }
     StopSims();
-    ::unsetenv("FISCAL_COM_DIR");
-    fs::remove_all(dir_);
+    SimProgramTest::TearDown();
   }
 
   // A device on `com` with its own serial number and a journal of its line; `faults` is a fault
@@ -71,24 +66,13 @@ class Hub : public ::testing::Test {
   void StartSim(const std::string &com, const std::string &serial, const std::string &faults = "") {
     std::ofstream(dir_ / (com + ".json"))
         << json{{"format", "fiscal-sim-state"}, {"version", 1}, {"serialNumber", serial}};
-    std::vector<std::string> args = {FISCAL_SIM_PATH,
-                                     "--com",
-                                     com,
-                                     "--state",
-                                     (dir_ / (com + ".json")).string(),
-                                     "--journal",
+    std::vector<std::string> args = {"--state", (dir_ / (com + ".json")).string(), "--journal",
                                      (dir_ / (com + ".journal")).string()};
     if (!faults.empty()) {
       std::ofstream(dir_ / (com + ".faults")) << faults;
       args.insert(args.end(), {"--faults", (dir_ / (com + ".faults")).string()});
     }
-    const fs::path out = dir_ / (com + ".out");
-    sims_[com] = std::make_unique<Program>(args, out);
-    ASSERT_TRUE(fiscal_test::WaitFor([&] {
-      const std::string text = fiscal_test::ReadFile(out);
-      const size_t at = text.find("fiscal-sim: " + com + " -> ");
-      return at != std::string::npos && text.find('\n', at) != std::string::npos;
-    })) << fiscal_test::ReadFile(out);
+    sims_[com] = StartSimProgram(com, args, dir_ / (com + ".out"));
   }
 
   // The hub on the given ports, with its record in this test's folder; waits until it has
@@ -206,7 +190,6 @@ class Hub : public ::testing::Test {
     return frames;
   }
 
-  fs::path dir_;
   std::map<std::string, std::unique_ptr<Program>> sims_;
   std::unique_ptr<Program> hub_;
   int hubs_ = 0;
