@@ -59,8 +59,8 @@ const ResendCase kResendCases[] = {
      6},
     {"TheSameSaleAgainAfterAChangeFromOutsideTheLine",
      {{0x21, kBread, kNothing, 2500ms, seriallink::kSuccess},
-      {0x21, kBread, [](Simulator &s) { s.WithModel([](DeviceModel &m) { m.State().headerLines[0] = "X"; }); },
-       2500ms, seriallink::kSuccess}},
+      {0x21, kBread, [](Simulator &s) { s.WithModel([](DeviceModel &m) { m.State().headerLines[0] = "X"; }); }, 2500ms,
+       seriallink::kSuccess}},
      2,
      2},
 };
