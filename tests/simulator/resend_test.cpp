@@ -24,6 +24,7 @@ constexpr char kMilk[] = "Milk\tA2.50*1.000,0.00";
 
 struct Step {
   uint8_t seq;
+  uint8_t cmd;  // a sale of either kind
   const char *sale;
   std::function<void(Simulator &)> before;  // faults to arm, or a change from outside the line
   std::chrono::milliseconds wait;           // the engine's wait for each answer
@@ -44,22 +45,24 @@ const auto kNothing = [](Simulator &) {};
 
 const ResendCase kResendCases[] = {
     {"AnswerLaterThanTheWait",
-     {{0x21, kBread, [](Simulator &s) { s.Faults().DelayNext(2800ms); }, 2500ms, seriallink::kSuccess}},
+     {{0x21, command::kSale, kBread, [](Simulator &s) { s.Faults().DelayNext(2800ms); }, 2500ms, seriallink::kSuccess}},
      1,
      2},
     {"RefusedThenSentAgain",
-     {{0x21, kBread, [](Simulator &s) { s.Faults().NakNext(1); }, 2500ms, seriallink::kSuccess}},
+     {{0x21, command::kSale, kBread, [](Simulator &s) { s.Faults().NakNext(1); }, 2500ms, seriallink::kSuccess}},
      1,
      2},
     // The engine gave up while the device executed; its next command keeps the number.
-    {"AnotherSaleUnderTheSameNumberAfterTheEngineGaveUp",
-     {{0x21, kBread, [](Simulator &s) { s.Faults().DelayNext(1200ms); }, 200ms, seriallink::kNoResponse, 1000ms},
-      {0x21, kMilk, kNothing, 2500ms, seriallink::kSuccess}},
+    {"AnotherCommandUnderTheSameNumberAfterTheEngineGaveUp",
+     {{0x21, command::kSale, kBread, [](Simulator &s) { s.Faults().DelayNext(1200ms); }, 200ms, seriallink::kNoResponse,
+       1000ms},
+      {0x21, command::kSaleAndDisplay, kMilk, kNothing, 2500ms, seriallink::kSuccess}},
      2,
      6},
     {"TheSameSaleAgainAfterAChangeFromOutsideTheLine",
-     {{0x21, kBread, kNothing, 2500ms, seriallink::kSuccess},
-      {0x21, kBread, [](Simulator &s) { s.WithModel([](DeviceModel &m) { m.State().headerLines[0] = "X"; }); }, 2500ms,
+     {{0x21, command::kSale, kBread, kNothing, 2500ms, seriallink::kSuccess},
+      {0x21, command::kSale, kBread,
+       [](Simulator &s) { s.WithModel([](DeviceModel &m) { m.State().headerLines[0] = "X"; }); }, 2500ms,
        seriallink::kSuccess}},
      2,
      2},
@@ -76,7 +79,7 @@ TEST_P(ResendTest, OnlyAFrameTheDeviceDidNotExecuteBooksItsSale) {
   ASSERT_EQ(dlg.Open(), 0);
   for (const Step &step : c.steps) {
     step.before(sim);
-    const Bytes frame = BuildRequest(step.seq, command::kSale, step.sale);
+    const Bytes frame = BuildRequest(step.seq, step.cmd, step.sale);
     seriallink::RCVBLOCK reply;
     EXPECT_EQ(dlg.Transact(frame.data(), frame.size(), step.wait, reply), step.result) << step.sale;
     std::this_thread::sleep_for(step.settle);
