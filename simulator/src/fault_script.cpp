@@ -34,7 +34,11 @@ const char kFaultScriptHelp[] =
     "  on command 48 once: silence     # the first receipt opening is swallowed\n"
     "  after 10 frames: vanish 2000    # the port disappears for two seconds\n"
     "\n"
-    "fiscal-sim reads the file again on SIGHUP; frames are counted again from then.\n";
+    "fiscal-sim reads the file again on SIGHUP; frames are counted again from then.\n"
+    "\n"
+    "A frame that repeats the last one the device executed (same sequence number, command and\n"
+    "data), as a host sends it again when the answer was late or lost, is answered as before and\n"
+    "not executed again; the rules act on it as on any other frame.\n";
 
 namespace {
 

@@ -81,6 +81,8 @@ void Simulator::Vanish() {
     name = portName_;
   }
   changed_.notify_all();
+  // Unplugged or restarted, as hosts see it: what it comes back with is a fresh exchange.
+  ForgetLastFrame();
   platform::Trace("fiscal-sim: port %s closed", name.c_str());
 }
 
@@ -177,12 +179,7 @@ bool Simulator::Handle(const ReceivedFrame &frame) {
   if (action.delay.count() > 0 && !SleepUntil(Clock::now() + action.delay)) return false;
   if (action.errorFlag) return SendErrorFlag(frame, action);
 
-  const Answer answer = WithModel([&](DeviceModel &model) {
-    if (options_.beforeCommand) options_.beforeCommand(model, frame.cmd, frame.data);
-    Answer a = model.Execute(frame.cmd, frame.data);
-    if (options_.afterCommand) options_.afterCommand(model, frame.cmd, frame.data, a);
-    return a;
-  });
+  const Answer answer = ExecuteOnce(frame);
   if (answer.silent) {
     platform::Trace("fiscal-sim: silent");
     return true;
@@ -191,6 +188,22 @@ bool Simulator::Handle(const ReceivedFrame &frame) {
   if (action.corruptCheck) reply[reply.size() - 2] ^= 0x01;
   platform::TraceFrame("fiscal-sim tx", reply.data(), reply.size());
   return Send(reply);
+}
+
+Answer Simulator::ExecuteOnce(const ReceivedFrame &frame) {
+  std::lock_guard lock(modelMutex_);
+  // A host that heard no answer in time sends the very same frame again: the device answers it
+  // as it answered the first time instead of booking it twice.
+  if (lastExecuted_ && lastExecuted_->seq == frame.seq && lastExecuted_->cmd == frame.cmd &&
+      lastExecuted_->data == frame.data) {
+    platform::Trace("fiscal-sim: 0x%02X/0x%02X repeats the last frame, answered again", frame.seq, frame.cmd);
+    return lastExecuted_->answer;
+  }
+  if (options_.beforeCommand) options_.beforeCommand(model_, frame.cmd, frame.data);
+  Answer answer = model_.Execute(frame.cmd, frame.data);
+  if (options_.afterCommand) options_.afterCommand(model_, frame.cmd, frame.data, answer);
+  lastExecuted_ = Executed{frame.seq, frame.cmd, frame.data, answer};
+  return answer;
 }
 
 bool Simulator::SendErrorFlag(const ReceivedFrame &frame, const FaultPlan::Action &action) {

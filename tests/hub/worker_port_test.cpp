@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "device_text.h"
+#include "sim_program_posix.h"
 #include "tallyport.h"
 #include "wait_for.h"
 #include "worker_protocol.h"
@@ -94,36 +95,29 @@ class Program {
 };
 
 // The simulator as COM7 in a folder of its own, with a journal of the frames it received.
-class WorkerPortTest : public ::testing::Test {
+class WorkerPortTest : public fiscal_test::SimProgramTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/fiscal-hub-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ::setenv("FISCAL_COM_DIR", dir_.c_str(), 1);
-  }
+  WorkerPortTest() : SimProgramTest("fiscal-hub-test") {}
   void TearDown() override {
     StopSim();
-    ::unsetenv("FISCAL_COM_DIR");
-    fs::remove_all(dir_);
+    SimProgramTest::TearDown();
   }
 
   // Starts the simulator, misbehaving as `faults` says.
   void StartSim(const std::string &faults = "") {
-    std::vector<std::string> args = {FISCAL_SIM_PATH, "--com", "COM7", "--journal", Journal()};
+    std::vector<std::string> args = {"--journal", Journal()};
     if (!faults.empty()) {
       std::ofstream(dir_ / "faults.txt") << faults;
       args.insert(args.end(), {"--faults", (dir_ / "faults.txt").string()});
     }
-    sim_ = std::make_unique<Program>(args);
-    ASSERT_EQ(sim_->ReadLine().rfind("fiscal-sim: COM7 -> ", 0), 0u);
+    sim_ = StartSimProgram("COM7", args, dir_ / "sim.out");
   }
 
   // Ends the simulator as a user would, so that it takes its COM7 away.
   void StopSim() {
     if (!sim_) return;
-    ::kill(sim_->Pid(), SIGTERM);
-    EXPECT_NE(sim_->Wait(fiscal_test::kPatience), -1);
+    sim_->Signal(SIGTERM);
+    EXPECT_TRUE(sim_->Wait(fiscal_test::kPatience).has_value());
     sim_.reset();
   }
 
@@ -150,8 +144,7 @@ class WorkerPortTest : public ::testing::Test {
     return options;
   }
 
-  fs::path dir_;
-  std::unique_ptr<Program> sim_;
+  std::unique_ptr<fiscal_test::Program> sim_;
 };
 
 bool IsStatus(const std::string &status) {

@@ -33,6 +33,7 @@
 #include "fiscalsim/simulator.h"
 #include "platform/port_names.h"
 #include "platform/serial_port.h"
+#include "sim_program_posix.h"
 #include "wait_for.h"
 
 extern char **environ;
@@ -179,21 +180,7 @@ fs::path AliasTarget(const fs::path &alias) {
   return fs::read_symlink(alias, error);
 }
 
-class ProgramsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/fiscal-sim-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ::setenv("FISCAL_COM_DIR", dir_.c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("FISCAL_COM_DIR");
-    fs::remove_all(dir_);
-  }
-
-  fs::path dir_;
-};
+using ProgramsTest = fiscal_test::SimProgramTest;
 
 const Bytes kPaperCutAbc = {0x01, 0x27, 0x20, 0x2D, 0x61, 0x62, 0x63, 0x05, 0x30, 0x31, 0x39, 0x3F, 0x03};
 const Bytes kPaperCutReply = {0x01, 0x2B, 0x20, 0x2D, 0x04, 0x80, 0x80, 0x80, 0x80,

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -78,11 +79,24 @@ class Simulator {
   Journal &ReceivedFrames() { return journal_; }
 
   // Runs fn(DeviceModel &) while the serving thread is kept away from the model: to look at or
-  // change its state, or to register handlers.
+  // change its state, or to register handlers. A device changed from outside its line no longer
+  // takes the next frame for a repeat of the last one (see below): a query sent again then
+  // reads the state as it is now, not the answer it had before.
   template <typename Fn>
   auto WithModel(Fn &&fn) {
     std::lock_guard lock(modelMutex_);
+    lastExecuted_.reset();
     return fn(model_);
+  }
+
+  // A good frame with the SEQ, CMD and data of the last frame the device executed is not
+  // executed again but answered with that frame's answer: hosts send a frame again, unchanged,
+  // when its answer did not come in time. The faults still act on it as on any frame. A frame
+  // the device did not execute (refused, swallowed, error flag) changes nothing here; the
+  // device forgets when its port vanishes.
+  void ForgetLastFrame() {
+    std::lock_guard lock(modelMutex_);
+    lastExecuted_.reset();
   }
 
   // The device vanishes now: its port is closed and hosts see it fail. Returns once done.
@@ -99,6 +113,8 @@ class Simulator {
   void Vanish();
   // After `after`, unless stopped or closed for good meanwhile.
   void ComeBack(Millis after);
+  // The model's answer to a good frame, executed unless it repeats the last executed one.
+  Answer ExecuteOnce(const ReceivedFrame &frame);
   // Sends the answer of a frame the device refuses to execute, with the error flag.
   bool SendErrorFlag(const ReceivedFrame &frame, const FaultPlan::Action &action);
 
@@ -107,8 +123,17 @@ class Simulator {
   FaultPlan faults_;
   Journal journal_;
 
+  struct Executed {
+    uint8_t seq;
+    uint8_t cmd;
+    std::string data;
+    Answer answer;
+  };
+
   std::mutex modelMutex_;
-  DeviceModel model_;  // guarded by modelMutex_
+  // Both guarded by modelMutex_.
+  DeviceModel model_;
+  std::optional<Executed> lastExecuted_;
 
   // Lock order: mutex_ is never held while modelMutex_ is taken, nor the other way round;
   // the link's own locks may be taken under mutex_.
