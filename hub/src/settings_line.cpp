@@ -111,8 +111,7 @@ std::optional<SettingsAnswer> ReportCheck(Exchange &line, const json &notWritten
   if (reports.empty()) return std::nullopt;
   const std::string how = flag(0) ? "the daily Z report (a report document of type Z)"
                                   : "the clerk report (command 105) and/or the PLU report (command 111)";
-  return Error(409, "report-needed",
-               "the device wants " + how + " made before this change; nothing was written",
+  return Error(409, "report-needed", "the device wants " + how + " made before this change; nothing was written",
                {{"reports", reports}, {"written", json::array()}, {"notWritten", notWritten}});
 }
 
@@ -331,7 +330,8 @@ SettingsAnswer WriteGprs(const GprsWrite &write, Exchange &line, const DeviceTex
 }
 
 SettingsAnswer WriteClock(const ClockWrite &write, Exchange &line, const DeviceText &text) {
-  if (!line.Send(cmd::kSetDateTime, write.deviceTime)) return WholeFault(line, SettingsGroup::Clock, "setting the clock");
+  if (!line.Send(cmd::kSetDateTime, write.deviceTime))
+    return WholeFault(line, SettingsGroup::Clock, "setting the clock");
   return ReadBack(SettingsGroup::Clock, line, text, json::array({SettingsGroupName(SettingsGroup::Clock)}));
 }
 
@@ -368,8 +368,7 @@ SettingsAnswer WriteCodeTable(const CodeTableWrite &write, Exchange &line) {
     }
     written.push_back(kCodeTableBlockNames[n]);
   }
-  return {200,
-          {{"table", write.codePage == tillwright::kCodePageDos ? "dos" : "win1251"}, {"written", written}}};
+  return {200, {{"table", write.codePage == tillwright::kCodePageDos ? "dos" : "win1251"}, {"written", written}}};
 }
 
 }  // namespace

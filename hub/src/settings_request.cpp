@@ -140,8 +140,8 @@ std::string DeviceBytes(const json &value, const std::string &where, const Devic
 
 int64_t Integer(const json &value, const std::string &where, int64_t min, int64_t max) {
   if (!value.is_number_integer()) Fail(400, "bad-type", where, "must be a whole number");
-  const bool above = value.is_number_unsigned() ? value.get<uint64_t>() > static_cast<uint64_t>(max)
-                                                : value.get<int64_t>() > max;
+  const bool above =
+      value.is_number_unsigned() ? value.get<uint64_t>() > static_cast<uint64_t>(max) : value.get<int64_t>() > max;
   if (above || (!value.is_number_unsigned() && value.get<int64_t>() < min)) {
     Fail(422, "out-of-range", where, value.dump() + " is not in " + std::to_string(min) + ".." + std::to_string(max));
   }
@@ -201,7 +201,8 @@ TaxRatesWrite TaxRates(const json &body) {
   static constexpr const char *kGroups[] = {"A", "B", "C", "D", "PnP"};
   Members(body, "", {"A", "B", "C", "D", "PnP"});
   TaxRatesWrite write;
-  for (size_t g = 0; g < tillwright::kTaxGroups; ++g) write.hundredths[g] = Rate(Need(body, "", kGroups[g]), kGroups[g]);
+  for (size_t g = 0; g < tillwright::kTaxGroups; ++g)
+    write.hundredths[g] = Rate(Need(body, "", kGroups[g]), kGroups[g]);
   return write;
 }
 
@@ -292,8 +293,7 @@ OperatorsWrite Operators(const json &body, const DeviceText &text) {
       Fail(422, "empty-text", Member(where, op.name.empty() ? "name" : "password"), "must not be empty");
     }
     if (const json *id = Find(entry, "idNumber")) {
-      op.idNumber =
-          DeviceBytes(*id, Member(where, "idNumber"), text, tillwright::kOperatorIdNumberMax, true);
+      op.idNumber = DeviceBytes(*id, Member(where, "idNumber"), text, tillwright::kOperatorIdNumberMax, true);
     }
     write.operators.push_back(std::move(op));
   }
@@ -308,8 +308,8 @@ CodeTableWrite CodeTable(const json &body) {
   Fail(422, "bad-table", "table", Quoted(table) + " is neither \"win1251\" nor \"dos\"");
 }
 
-constexpr std::array<std::string_view, 7> kGroupNames = {"header",    "tax-rates", "tcpip",     "gprs",
-                                                         "clock",     "operators", "code-table"};
+constexpr std::array<std::string_view, 7> kGroupNames = {"header", "tax-rates", "tcpip",     "gprs",
+                                                         "clock",  "operators", "code-table"};
 
 }  // namespace
 
