@@ -77,12 +77,10 @@ SettingsWrite Body(SettingsGroup group, const char *body) {
 TEST(SettingsLine, ReadsAnswerEachGroupAsTheToolReadsIt) {
   const DeviceText text(1251);
   ScriptedLine line;
-  line.replies = {{{43, "I0"}, "\xD5\xEB\xFF\xE1"},
-                  {{43, "I1"}, " "},
-                  {{97, ""}, "20.00,9.00,,-,5.5"},
-                  {{37, "R"}, "192,168,1,20,255,255,255,0,192,168,1,1,8,8,8,8,8,8,4,4"},
-                  {{176, "R"}, "internet,user1,secret"},
-                  {{62, ""}, "09-12-26 14:30:05"}};
+  line.replies = {
+      {{43, "I0"}, "\xD5\xEB\xFF\xE1"},      {{43, "I1"}, " "},
+      {{97, ""}, "20.00,9.00,,-,5.5"},       {{37, "R"}, "192,168,1,20,255,255,255,0,192,168,1,1,8,8,8,8,8,8,4,4"},
+      {{176, "R"}, "internet,user1,secret"}, {{62, ""}, "09-12-26 14:30:05"}};
   const SettingsAnswer header = ReadSettingsGroup(SettingsGroup::Header, line.Call(), text);
   EXPECT_EQ(header.status, 200);
   EXPECT_EQ(header.body["lines"], json({"Хляб", "", "", "", "", "", "", "", "", ""}));
@@ -90,15 +88,15 @@ TEST(SettingsLine, ReadsAnswerEachGroupAsTheToolReadsIt) {
 
   EXPECT_EQ(ReadSettingsGroup(SettingsGroup::TaxRates, line.Call(), text).body,
             json({{"A", 20.0}, {"B", 9.0}, {"C", nullptr}, {"D", nullptr}, {"PnP", 5.5}}));
-  EXPECT_EQ(ReadSettingsGroup(SettingsGroup::TcpIp, line.Call(), text).body,
-            json({{"dhcp", false},
-                  {"address", "192.168.1.20"},
-                  {"mask", "255.255.255.0"},
-                  {"gateway", "192.168.1.1"},
-                  {"dns1", "8.8.8.8"},
-                  {"dns2", "8.8.4.4"}}));
+  EXPECT_EQ(ReadSettingsGroup(SettingsGroup::TcpIp, line.Call(), text).body, json({{"dhcp", false},
+                                                                                   {"address", "192.168.1.20"},
+                                                                                   {"mask", "255.255.255.0"},
+                                                                                   {"gateway", "192.168.1.1"},
+                                                                                   {"dns1", "8.8.8.8"},
+                                                                                   {"dns2", "8.8.4.4"}}));
   // The password is never given out.
-  EXPECT_EQ(ReadSettingsGroup(SettingsGroup::Gprs, line.Call(), text).body, json({{"apn", "internet"}, {"user", "user1"}}));
+  EXPECT_EQ(ReadSettingsGroup(SettingsGroup::Gprs, line.Call(), text).body,
+            json({{"apn", "internet"}, {"user", "user1"}}));
   EXPECT_EQ(ReadSettingsGroup(SettingsGroup::Clock, line.Call(), text).body, json({{"time", "2026-12-09T14:30:05"}}));
 
   // A reply that is no value of its group is not passed off as one.
@@ -139,8 +137,8 @@ TEST(SettingsLine, WritesSendTheToolsBytesThenReadBack) {
   const std::array<double, 5> rates{20, 9, 0, 0, 0.07};
   const std::array<bool, 5> undefined{false, false, false, true, false};
   line.sent.clear();
-  WriteSettingsGroup(Body(SettingsGroup::TaxRates, R"({"A": 20, "B": 9, "C": 0, "D": null, "PnP": 0.07})"),
-                     line.Call(), text);
+  WriteSettingsGroup(Body(SettingsGroup::TaxRates, R"({"A": 20, "B": 9, "C": 0, "D": null, "PnP": 0.07})"), line.Call(),
+                     text);
   EXPECT_EQ(line.sent, (std::vector<Sent>{{196, ""}, {96, tillwright::TaxRatesData(rates, undefined)}, {97, ""}}));
 
   // DHCP keeps the addresses the device has.
@@ -163,8 +161,9 @@ TEST(SettingsLine, WritesSendTheToolsBytesThenReadBack) {
 
   line.sent.clear();
   answer = WriteSettingsGroup(
-      Body(SettingsGroup::Operators,
-           R"({"operators": [{"number": 3, "name": "Ann", "password": "77", "idNumber": "123"}, {"number": 4, "name": "Bo", "password": "8"}]})"),
+      Body(
+          SettingsGroup::Operators,
+          R"({"operators": [{"number": 3, "name": "Ann", "password": "77", "idNumber": "123"}, {"number": 4, "name": "Bo", "password": "8"}]})"),
       line.Call(), text);
   EXPECT_EQ(line.sent, (std::vector<Sent>{{196, ""},
                                           {102, tillwright::OperatorNameData(3, "77", "Ann", "123")},
@@ -240,8 +239,9 @@ TEST(SettingsLine, AReportTheDeviceWantsFirstStopsTheWriteWithNothingSent) {
   // A device that does not know the question wants no report, as the tool takes it.
   ScriptedLine line;
   line.failures[0] = {kSuccess, kRefusedStatus};
-  EXPECT_EQ(WriteSettingsGroup(Body(SettingsGroup::Operators, R"({"operators": [{"number": 1, "name": "A", "password": "1"}]})"),
-                               line.Call(), text)
+  EXPECT_EQ(WriteSettingsGroup(
+                Body(SettingsGroup::Operators, R"({"operators": [{"number": 1, "name": "A", "password": "1"}]})"),
+                line.Call(), text)
                 .status,
             200);
   EXPECT_EQ(line.sent.size(), 2u);

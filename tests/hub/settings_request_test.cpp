@@ -13,8 +13,8 @@ namespace {
 struct BodyCase {
   SettingsGroup group;
   const char *body;
-  int status;        // 0: taken
-  const char *code;  // the error's code, or nothing when taken
+  int status;              // 0: taken
+  const char *code;        // the error's code, or nothing when taken
   const char *where = "";  // the message begins with it
 };
 
@@ -84,8 +84,8 @@ const BodyCase kBodies[] = {
     {SettingsGroup::Operators,
      R"({"operators": [{"number": 30, "name": "B", "password": "1", "idNumber": "12345678901"}]})", 0, ""},
     {SettingsGroup::Operators, R"({"operators": []})", 422, "too-many", "operators"},
-    {SettingsGroup::Operators, R"({"operators": [{"number": 31, "name": "B", "password": "1"}]})", 422,
-     "out-of-range", "operators[0].number"},
+    {SettingsGroup::Operators, R"({"operators": [{"number": 31, "name": "B", "password": "1"}]})", 422, "out-of-range",
+     "operators[0].number"},
     {SettingsGroup::Operators, R"({"operators": [{"number": 1.5, "name": "B", "password": "1"}]})", 400, "bad-type",
      "operators[0].number"},
     {SettingsGroup::Operators,
