@@ -18,8 +18,8 @@
 
 #include "device_text.h"
 #include "program_posix.h"
-#include "stored_png.h"
 #include "settings/settings.h"
+#include "stored_png.h"
 #include "wait_for.h"
 
 namespace {
@@ -42,7 +42,8 @@ class HubSettings : public ::testing::Test {
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     dir_ = pattern;
     ::setenv("FISCAL_COM_DIR", dir_.c_str(), 1);
-    std::ofstream(dir_ / "COM7.json") << json{{"format", "fiscal-sim-state"}, {"version", 1}, {"serialNumber", kSerial}};
+    std::ofstream(dir_ / "COM7.json") << json{
+        {"format", "fiscal-sim-state"}, {"version", 1}, {"serialNumber", kSerial}};
     const fs::path simOut = dir_ / "sim.out";
     sim_ = std::make_unique<Program>(
         std::vector<std::string>{FISCAL_SIM_PATH, "--com", "COM7", "--state", (dir_ / "COM7.json").string(),
@@ -82,8 +83,7 @@ class HubSettings : public ::testing::Test {
     httplib::Client client("127.0.0.1", port_);
     client.set_read_timeout(60, 0);
     const std::string path = "/devices/" + std::string(kSerial) + "/settings/" + group;
-    httplib::Result r =
-        method == "GET" ? client.Get(path.c_str()) : client.Put(path.c_str(), body, "application/json");
+    httplib::Result r = method == "GET" ? client.Get(path.c_str()) : client.Put(path.c_str(), body, "application/json");
     Answer answer;
     if (!r) return answer;
     answer.status = r->status;
@@ -124,26 +124,32 @@ class HubSettings : public ::testing::Test {
 TEST_F(HubSettings, EachGroupIsReadAndWrittenWithTheToolsBytes) {
   const hub::DeviceText cp1251(1251);
 
+  for (const char *group : {"tax-rates", "tcpip", "gprs", "clock"}) {
+    const Answer read = Request("GET", group);
+    EXPECT_EQ(read.status, 200) << group << " " << read.body;
+    EXPECT_TRUE(read.body.is_object() && !read.body.empty() && !read.body.contains("password")) << read.body;
+  }
   const Answer header = Request("GET", "header");
   ASSERT_EQ(header.status, 200) << header.body;
   ASSERT_EQ(header.body["lines"].size(), 10u);
-  Answer put = Request("PUT", "header", R"({"lines": ["Магазин Тест", "ул. Първа 1", null, null, null, null, null, null, "Ad", null]})");
+  Answer put = Request("PUT", "header",
+                       R"({"lines": ["Магазин Тест", "ул. Първа 1", null, null, null, null, null, null, "Ad", null]})");
   ASSERT_EQ(put.status, 200) << put.body;
   EXPECT_EQ(put.body["lines"][0], "Магазин Тест");
   EXPECT_EQ(put.body["lines"][8], "Ad");
   EXPECT_EQ(SimState()["headerLines"][1], "ул. Първа 1");
   const std::vector<std::string> lines = Received(43);
-  EXPECT_NE(std::find(lines.begin(), lines.end(),
-                      tillwright::TextLineWriteData(0, cp1251.ToDevice("Магазин Тест").value())),
-            lines.end());
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(), tillwright::TextLineWriteData(0, cp1251.ToDevice("Магазин Тест").value())),
+      lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), tillwright::TextLineWriteData(8, "Ad")), lines.end());
 
   put = Request("PUT", "tax-rates", R"({"A": 20, "B": 9.5, "C": 0, "D": null, "PnP": null})");
   ASSERT_EQ(put.status, 200) << put.body;
   EXPECT_EQ(put.body, json({{"A", 20.0}, {"B", 9.5}, {"C", 0.0}, {"D", nullptr}, {"PnP", nullptr}}));
   EXPECT_EQ(SimState()["taxRates"], json({2000, 950, 0, nullptr, nullptr}));
-  EXPECT_EQ(Received(96), std::vector<std::string>{tillwright::TaxRatesData({20, 9.5, 0, 0, 0},
-                                                                           {false, false, false, true, true})});
+  EXPECT_EQ(Received(96),
+            std::vector<std::string>{tillwright::TaxRatesData({20, 9.5, 0, 0, 0}, {false, false, false, true, true})});
   EXPECT_EQ(Request("GET", "tax-rates").body, put.body);
 
   put = Request("PUT", "tcpip",
@@ -176,7 +182,8 @@ TEST_F(HubSettings, EachGroupIsReadAndWrittenWithTheToolsBytes) {
   EXPECT_EQ(put.body["time"].get<std::string>().substr(0, 16), "2030-05-06T07:08");
   EXPECT_EQ(Received(61), std::vector<std::string>{"06-05-30 07:08:09"});
 
-  put = Request("PUT", "operators", R"({"operators": [{"number": 2, "name": "Иван", "password": "4321", "idNumber": "77"}]})");
+  put = Request("PUT", "operators",
+                R"({"operators": [{"number": 2, "name": "Иван", "password": "4321", "idNumber": "77"}]})");
   ASSERT_EQ(put.status, 200) << put.body;
   EXPECT_EQ(put.body, json({{"written", {2}}}));
   EXPECT_EQ(SimState()["clerkNames"][1], "Иван");
