@@ -140,9 +140,12 @@ std::string DeviceBytes(const json &value, const std::string &where, const Devic
 
 int64_t Integer(const json &value, const std::string &where, int64_t min, int64_t max) {
   if (!value.is_number_integer()) Fail(400, "bad-type", where, "must be a whole number");
-  const bool above =
-      value.is_number_unsigned() ? value.get<uint64_t>() > static_cast<uint64_t>(max) : value.get<int64_t>() > max;
-  if (above || (!value.is_number_unsigned() && value.get<int64_t>() < min)) {
+  // nlohmann keeps every number without a sign as unsigned, 0 included.
+  const bool unsignedValue = value.is_number_unsigned();
+  const bool above = unsignedValue ? value.get<uint64_t>() > static_cast<uint64_t>(max) : value.get<int64_t>() > max;
+  const bool below =
+      unsignedValue ? min > 0 && value.get<uint64_t>() < static_cast<uint64_t>(min) : value.get<int64_t>() < min;
+  if (above || below) {
     Fail(422, "out-of-range", where, value.dump() + " is not in " + std::to_string(min) + ".." + std::to_string(max));
   }
   return value.get<int64_t>();
