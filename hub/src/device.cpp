@@ -94,6 +94,30 @@ std::optional<DocumentRecord> Device::WaitSettled(const std::string &key, std::c
   }
 }
 
+Device::Ran Device::RunOnLine(const LineWork &work, std::chrono::milliseconds startWait) {
+  const Clock::time_point deadline = Clock::now() + startWait;
+  platform::MutexLock lock(mutex_);
+  const uint64_t task = ++lastTask_;
+  queue_.push_back(Job{std::string(), DocumentKind::Command, {}, task, &work});
+  changed_.NotifyAll();
+  for (;;) {
+    const auto queued = std::find_if(queue_.begin(), queue_.end(), [task](const Job &job) { return job.task == task; });
+    if (queued == queue_.end()) {
+      if (runningTask_ != task) return Ran::Done;
+      changed_.Wait(mutex_);
+      continue;
+    }
+    if (stopping_ || (!changed_.WaitUntil(mutex_, deadline) && Clock::now() >= deadline)) {
+      // Taken back while the lock is held: the thread cannot have begun it meanwhile.
+      const auto still =
+          std::find_if(queue_.begin(), queue_.end(), [task](const Job &job) { return job.task == task; });
+      if (still == queue_.end()) continue;
+      queue_.erase(still);
+      return Ran::NotStarted;
+    }
+  }
+}
+
 size_t Device::QueueLength() const {
   platform::MutexLock lock(mutex_);
   return queue_.size();
@@ -168,11 +192,17 @@ void Device::Loop() {
       job = std::move(queue_.front());
       queue_.pop_front();
       working_ = true;
+      runningTask_ = job.task;
     }
-    RunDocument(job);
+    if (job.work != nullptr) {
+      (*job.work)([this](const std::string &op, const nlohmann::json &args) { return Call(op, args); });
+    } else {
+      RunDocument(job);
+    }
     {
       platform::MutexLock lock(mutex_);
       working_ = false;
+      runningTask_ = 0;
     }
     Notify();
   }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -69,6 +70,16 @@ class Device {
   // Waits until the document under `key` is settled or `wait` passes; the record as it stands.
   std::optional<DocumentRecord> WaitSettled(const std::string &key, std::chrono::milliseconds wait);
 
+  // Work on the line that is no document (settings): it runs on the device's thread after the
+  // jobs queued before it and never while an unknown outcome is unsettled, and nothing of it is
+  // recorded. `work` makes its calls through the function it is given. Work that has not begun
+  // when `startWait` passes (or when the device stops) is taken back: nothing of it is sent.
+  // Work that has begun is waited for; each of its calls is bounded by the line.
+  using LineCall = std::function<CallResult(const std::string &op, const nlohmann::json &args)>;
+  using LineWork = std::function<void(const LineCall &call)>;
+  enum class Ran { Done, NotStarted };
+  Ran RunOnLine(const LineWork &work, std::chrono::milliseconds startWait);
+
   const DeviceIdentity &Identity() const { return identity_; }
   size_t QueueLength() const;
   // "ready", "working", "reconciling" (an unknown outcome not yet settled: nothing else is sent).
@@ -83,6 +94,10 @@ class Device {
     std::string key;
     DocumentKind kind;
     std::vector<Step> steps;
+    // Line work instead of a document (RunOnLine), owned by its waiting caller; 0 and null
+    // for a document.
+    uint64_t task = 0;
+    const LineWork *work = nullptr;
   };
 
   void Loop();
@@ -106,6 +121,8 @@ class Device {
   bool stopping_ GUARDED_BY(mutex_) = false;
   bool working_ GUARDED_BY(mutex_) = false;
   bool reconciling_ GUARDED_BY(mutex_) = false;
+  uint64_t lastTask_ GUARDED_BY(mutex_) = 0;
+  uint64_t runningTask_ GUARDED_BY(mutex_) = 0;  // the line work on the line now, 0 for none
   std::string lastStatus_ GUARDED_BY(mutex_);
   LineCounts counts_ GUARDED_BY(mutex_);
   std::deque<JournalEntry> journal_ GUARDED_BY(mutex_);

@@ -4,8 +4,11 @@
 
 #include <array>
 #include <charconv>
+#include <ctime>
 #include <utility>
 
+#include "settings_line.h"
+#include "settings_request.h"
 #include "status_page.h"
 
 namespace hub {
@@ -140,6 +143,61 @@ class Api : public std::enable_shared_from_this<Api> {
     }
   }
 
+  // GET and PUT of a settings group: in the device's queue like a document, but not recorded
+  // and without a key (writing the same values again changes nothing).
+  void Settings(const httplib::Request &req, httplib::Response &res, bool write) const {
+    Device *device = devices_.Find(req.matches[1]);
+    if (device == nullptr) {
+      SendError(res, 404, "unknown-device",
+                "no device with serial number " + std::string(req.matches[1]) + " is served here");
+      return;
+    }
+    const std::optional<SettingsGroup> group = SettingsGroupByName(req.matches[2].str());
+    if (!group) {
+      SendError(res, 404, "unknown-group",
+                "no settings group \"" + std::string(req.matches[2]).substr(0, 40) +
+                    "\" (header, tax-rates, tcpip, gprs, clock, operators, code-table)");
+      return;
+    }
+    if (!write && !SettingsReadable(*group)) {
+      res.set_header("Allow", "PUT");
+      SendError(
+          res, 405, "write-only",
+          "the device gives its " + std::string(SettingsGroupName(*group)) + " to nobody: they can only be written");
+      return;
+    }
+    std::optional<SettingsWrite> asked;
+    if (write) {
+      const std::string type = req.get_header_value("Content-Type");
+      if (type.compare(0, 16, "application/json") != 0) {
+        SendError(res, 415, "not-json", "the body must be JSON (Content-Type: application/json)");
+        return;
+      }
+      const std::time_t now = std::time(nullptr);
+      std::tm local{};
+      localtime_r(&now, &local);
+      std::variant<SettingsWrite, RequestError> read = ReadSettingsBody(*group, req.body, text_, local);
+      if (const auto *error = std::get_if<RequestError>(&read)) {
+        SendError(res, error->status, error->code, error->message);
+        return;
+      }
+      asked = std::move(std::get<SettingsWrite>(read));
+    }
+    SettingsAnswer answer;
+    const Device::Ran ran = device->RunOnLine(
+        [&](const Device::LineCall &call) {
+          answer = asked ? WriteSettingsGroup(*asked, call, text_) : ReadSettingsGroup(*group, call, text_);
+        },
+        options_.answerWait);
+    if (ran == Device::Ran::NotStarted) {
+      SendError(
+          res, 503, "device-busy",
+          "the device did not come free in time (documents ahead, or an outcome being settled); nothing was sent");
+      return;
+    }
+    SendJson(res, answer.status, answer.body);
+  }
+
   // The header and the member may both carry the key, but not two different ones.
   static bool TakeKey(const httplib::Request &req, httplib::Response &res, hub::Document &document) {
     const std::string header = req.get_header_value("Idempotency-Key");
@@ -238,6 +296,10 @@ class Api : public std::enable_shared_from_this<Api> {
           std::string(R"(/devices/([^/]+)/)") + route.path,
           [self, kind](const httplib::Request &req, httplib::Response &res) { self->Document(req, res, kind); });
     }
+    server.Get(R"(/devices/([^/]+)/settings/([^/]+))",
+               [self](const httplib::Request &req, httplib::Response &res) { self->Settings(req, res, false); });
+    server.Put(R"(/devices/([^/]+)/settings/([^/]+))",
+               [self](const httplib::Request &req, httplib::Response &res) { self->Settings(req, res, true); });
     server.Get(R"(/documents/([^/]+))", [self](const httplib::Request &req, httplib::Response &res) {
       std::string error;
       const std::optional<DocumentRecord> record = self->store_.Get(req.matches[1], &error);
