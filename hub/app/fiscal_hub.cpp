@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "core/port_scan.h"
+#include "device_watch.h"
 #include "devices.h"
 #include "fiscal_version.h"
 #include "http_api.h"
@@ -149,6 +150,20 @@ int Serve(const Options &options) {
   std::printf("fiscal-hub: listening on http://%s:%d/\n", host.c_str(), bound);
   std::fflush(stdout);
 
+  // Not pinned to ports: fiscal USB devices are followed as they are plugged, unplugged and
+  // renumbered. Started before the first scan, so that nothing plugged meanwhile goes unheard.
+  std::unique_ptr<hub::DeviceWatch> watch;
+  if (options.ports.empty()) {
+    const auto log = [](const std::string &line) {
+      std::printf("fiscal-hub: %s\n", line.c_str());
+      std::fflush(stdout);
+    };
+    std::string why;
+    watch = hub::DeviceWatch::Start(devices, log, why);
+    if (!watch) {
+      std::printf("fiscal-hub: USB devices are not followed (%s): POST /devices/scan finds new ones\n", why.c_str());
+    }
+  }
   for (const hub::ScanResult &found :
        devices.Scan(options.ports.empty() ? tillwright::ScanPortNames() : options.ports)) {
     if (!found.serial.empty()) std::printf("fiscal-hub: %s on %s\n", found.serial.c_str(), found.port.c_str());
