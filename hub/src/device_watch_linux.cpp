@@ -20,15 +20,16 @@ bool MonitorPossible(std::string &why) {
   udev *context = udev_new();
   udev_monitor *monitor = context != nullptr ? udev_monitor_new_from_netlink(context, "udev") : nullptr;
   const bool receiving = monitor != nullptr && udev_monitor_enable_receiving(monitor) >= 0;
-  if (!receiving) why = context == nullptr ? "no udev context" : "no udev monitor: " + std::string(std::strerror(errno));
+  if (!receiving)
+    why = context == nullptr ? "no udev context" : "no udev monitor: " + std::string(std::strerror(errno));
   if (monitor != nullptr) udev_monitor_unref(monitor);
   if (context != nullptr) udev_unref(context);
   return receiving;
 }
 
 bool UnderPath(const std::string &path, const std::string &parent) {
-  return path == parent || (path.size() > parent.size() && path.compare(0, parent.size(), parent) == 0 &&
-                            path[parent.size()] == '/');
+  return path == parent ||
+         (path.size() > parent.size() && path.compare(0, parent.size(), parent) == 0 && path[parent.size()] == '/');
 }
 
 }  // namespace

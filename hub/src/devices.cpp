@@ -1,5 +1,7 @@
 #include "devices.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -43,10 +45,19 @@ void Identify(Probe &probe, const DeviceText &text) {
 
 std::string PortNode(const std::string &port) {
   const std::string path = platform::ResolvePortName(port);
-  if (path.empty()) return {};
-  std::error_code error;
-  const std::filesystem::path node = std::filesystem::canonical(path, error);
-  return error ? std::string() : node.string();
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
+  // Links (COM aliases, /dev/serial/by-id) followed one by one rather than by realpath:
+  // umockdev's stand-in for realpath, under which the USB tests run, writes out of bounds.
+  std::filesystem::path node = path;
+  for (int depth = 0; depth < 16; ++depth) {
+    std::error_code error;
+    if (!std::filesystem::is_symlink(node, error)) break;
+    const std::filesystem::path target = std::filesystem::read_symlink(node, error);
+    if (error) break;
+    node = (target.is_absolute() ? target : node.parent_path() / target).lexically_normal();
+  }
+  return node.string();
 }
 
 Devices::Devices(PortFactory factory, Store &store, const DeviceText &text, DevicesOptions options)

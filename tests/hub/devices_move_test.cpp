@@ -25,10 +25,10 @@ struct Machine {
   std::mutex mutex;
   std::condition_variable changed;
   std::map<std::string, std::string> serialOn;  // port -> serial answering there
-  std::set<std::string> present;                 // ports whose node exists
-  std::vector<std::string> calls;                // "port op", in order
-  std::set<int> closed;                          // lines destroyed, by number
-  bool holdSteps = false;                        // TestPrinter waits until released
+  std::set<std::string> present;                // ports whose node exists
+  std::vector<std::string> calls;               // "port op", in order
+  std::set<int> closed;                         // lines destroyed, by number
+  bool holdSteps = false;                       // TestPrinter waits until released
   int holding = 0;
 
   void Plug(const std::string &port, const std::string &serial) {
@@ -49,7 +49,8 @@ struct Machine {
 
 class FakeLine : public DevicePort {
  public:
-  FakeLine(Machine &machine, std::string port, int number) : machine_(machine), port_(std::move(port)), number_(number) {}
+  FakeLine(Machine &machine, std::string port, int number)
+      : machine_(machine), port_(std::move(port)), number_(number) {}
   ~FakeLine() override {
     std::lock_guard lock(machine_.mutex);
     machine_.closed.insert(number_);
@@ -137,8 +138,7 @@ TEST_F(DevicesMoveTest, AKnownSerialOnAnotherPortMovesOnlyWhenItsOldLineIsLost) 
       {"the old port is gone", false, nullptr, true, "device SV1 moved here from /dev/ttyACM0"},
       {"the old port is there but silent", true, nullptr, true, "device SV1 moved here from /dev/ttyACM0"},
       {"another device answers on the old port", true, "SV2", true, "device SV1 moved here from /dev/ttyACM0"},
-      {"the device still answers on the old port", true, "SV1", false,
-       "device SV1 is already served on /dev/ttyACM0"},
+      {"the device still answers on the old port", true, "SV1", false, "device SV1 is already served on /dev/ttyACM0"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
