@@ -31,8 +31,9 @@ struct DevicesOptions {
   // Empty: the path the port name leads to exists (an alias's target included).
   PortCheck portPresent;
   // How long a scan waits for a device to decide whether it moves to the port where it was found
-  // again: it decides between documents.
-  std::chrono::milliseconds moveWait{15000};
+  // again: it decides between documents, and asking a silent old line takes up to five tries of
+  // 2.5 s.
+  std::chrono::milliseconds moveWait{30000};
 };
 
 class Devices {
