@@ -77,7 +77,7 @@ TEST(HubUsb, APluggedDeviceIsServedGoesAbsentAndMovesWhenItComesBackRenumbered) 
     ASSERT_TRUE(done);
     EXPECT_EQ(done->state, DocState::Registered);
     EXPECT_EQ(device->Identity().port, fiscal.usb->TtyNode());
-    EXPECT_EQ(device->State(), "ready");
+    EXPECT_NE(device->State(), "absent");
     std::lock_guard lock(logMutex);
     EXPECT_NE(std::find(log.begin(), log.end(), fiscal.usb->TtyNode() + ": device SV000001 moved here from " + first),
               log.end());
