@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "core/port_scan.h"
+#include "device_watch.h"
 #include "devices.h"
 #include "fiscal_version.h"
 #include "http_api.h"
@@ -98,6 +99,21 @@ bool MakeStateFolder(const std::string &database, std::string &error) {
   return true;
 }
 
+// Not pinned to ports: fiscal USB devices are followed as they are plugged, unplugged and
+// renumbered, where udev can be heard.
+std::unique_ptr<hub::DeviceWatch> WatchUsb(hub::Devices &devices) {
+  const auto log = [](const std::string &line) {
+    std::printf("fiscal-hub: %s\n", line.c_str());
+    std::fflush(stdout);
+  };
+  std::string why;
+  std::unique_ptr<hub::DeviceWatch> watch = hub::DeviceWatch::Start(devices, log, why);
+  if (!watch) {
+    std::printf("fiscal-hub: USB devices are not followed (%s): POST /devices/scan finds new ones\n", why.c_str());
+  }
+  return watch;
+}
+
 int Serve(const Options &options) {
   const size_t colon = options.listen.rfind(':');
   const std::string host = colon == std::string::npos ? options.listen : options.listen.substr(0, colon);
@@ -149,6 +165,8 @@ int Serve(const Options &options) {
   std::printf("fiscal-hub: listening on http://%s:%d/\n", host.c_str(), bound);
   std::fflush(stdout);
 
+  // Started before the first scan, so that nothing plugged meanwhile goes unheard.
+  const std::unique_ptr<hub::DeviceWatch> watch = options.ports.empty() ? WatchUsb(devices) : nullptr;
   for (const hub::ScanResult &found :
        devices.Scan(options.ports.empty() ? tillwright::ScanPortNames() : options.ports)) {
     if (!found.serial.empty()) std::printf("fiscal-hub: %s on %s\n", found.serial.c_str(), found.port.c_str());

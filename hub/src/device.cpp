@@ -45,6 +45,10 @@ std::optional<DeviceIdentity> ParseIdentity(std::string_view reply) {
 
 Device::Device(DeviceIdentity identity, std::unique_ptr<DevicePort> port, Store &store, const DeviceText &text)
     : identity_(std::move(identity)), port_(std::move(port)), store_(store), text_(text) {
+  {
+    platform::MutexLock lock(mutex_);
+    portName_ = identity_.port;
+  }
   thread_ = std::thread([this] { Loop(); });
 }
 
@@ -123,8 +127,83 @@ size_t Device::QueueLength() const {
   return queue_.size();
 }
 
+DeviceIdentity Device::Identity() const {
+  platform::MutexLock lock(mutex_);
+  DeviceIdentity identity = identity_;
+  identity.port = portName_;
+  return identity;
+}
+
+void Device::SetAbsent(bool absent) {
+  {
+    platform::MutexLock lock(mutex_);
+    if (absent_ == absent) return;
+    absent_ = absent;
+  }
+  platform::Trace("fiscal-hub: device %s %s", identity_.serial.c_str(), absent ? "is gone" : "is back");
+  changed_.NotifyAll();
+}
+
+bool Device::Absent() const {
+  platform::MutexLock lock(mutex_);
+  return absent_;
+}
+
+Device::Offer Device::OfferLine(const std::string &port, std::unique_ptr<DevicePort> line,
+                                std::function<bool(DevicePort &)> stillOurs, std::chrono::milliseconds wait) {
+  auto decision = std::make_shared<std::optional<Offer>>();
+  std::optional<PendingLine> replaced;
+  {
+    platform::MutexLock lock(mutex_);
+    if (stopping_) return Offer::Undecided;
+    replaced.swap(offered_);
+    offered_ = PendingLine{port, std::move(line), std::move(stillOurs), decision};
+  }
+  changed_.NotifyAll();
+  replaced.reset();  // its line closed outside the lock: that may take a while
+  const Clock::time_point deadline = Clock::now() + wait;
+  platform::MutexLock lock(mutex_);
+  while (!decision->has_value() && !stopping_ && changed_.WaitUntil(mutex_, deadline)) {
+  }
+  return decision->value_or(Offer::Undecided);
+}
+
+bool Device::AwaitLine() {
+  for (;;) {
+    std::optional<PendingLine> offer;
+    {
+      platform::MutexLock lock(mutex_);
+      while (absent_ && !offered_ && !stopping_) changed_.Wait(mutex_);
+      if (stopping_) return false;
+      if (!offered_) return true;
+      offer.swap(offered_);
+    }
+    // The old line is asked outside the lock: it may take a device's whole time-out.
+    const bool keep = port_ && offer->stillOurs && offer->stillOurs(*port_);
+    std::unique_ptr<DevicePort> closing = std::move(keep ? offer->line : port_);
+    if (!keep) port_ = std::move(offer->line);
+    std::string from;
+    {
+      platform::MutexLock lock(mutex_);
+      from = portName_;
+      *offer->decision = keep ? Offer::StillServed : Offer::Moved;
+      if (!keep) {
+        portName_ = offer->port;
+        absent_ = false;
+      }
+    }
+    changed_.NotifyAll();
+    if (!keep) {
+      platform::Trace("fiscal-hub: device %s moved from %s to %s", identity_.serial.c_str(), from.c_str(),
+                      offer->port.c_str());
+    }
+    closing.reset();
+  }
+}
+
 std::string Device::State() const {
   platform::MutexLock lock(mutex_);
+  if (absent_) return "absent";
   if (reconciling_) return "reconciling";
   return working_ ? "working" : "ready";
 }
@@ -176,6 +255,7 @@ std::vector<JournalEntry> Device::Journal(size_t limit) const {
 
 void Device::Loop() {
   for (;;) {
+    if (!AwaitLine()) return;
     if (!SettleUnsettled()) {
       platform::MutexLock lock(mutex_);
       reconciling_ = true;
@@ -187,8 +267,9 @@ void Device::Loop() {
     {
       platform::MutexLock lock(mutex_);
       reconciling_ = false;
-      while (queue_.empty() && !stopping_) changed_.Wait(mutex_);
+      while ((queue_.empty() || absent_) && !offered_ && !stopping_) changed_.Wait(mutex_);
       if (stopping_) return;
+      if (offered_ || absent_) continue;  // the line first
       job = std::move(queue_.front());
       queue_.pop_front();
       working_ = true;
@@ -234,7 +315,7 @@ bool Device::SettleUnsettled() {
 void Device::SettleUnknown(const std::string &key, const nlohmann::json &refusal) {
   for (;;) {
     std::optional<DocumentRecord> doc = store_.Get(key);
-    if (!doc) return;
+    if (!doc || !AwaitLine()) return;
     Settlement settlement = Reconcile(*doc, *port_, store_);
     if (settlement.settled) {
       if (!refusal.is_null()) settlement.evidence["refused"] = refusal;

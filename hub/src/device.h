@@ -80,10 +80,28 @@ class Device {
   enum class Ran { Done, NotStarted };
   Ran RunOnLine(const LineWork &work, std::chrono::milliseconds startWait);
 
-  const DeviceIdentity &Identity() const { return identity_; }
+  // As found; the port changes when the device moves.
+  DeviceIdentity Identity() const;
   size_t QueueLength() const;
-  // "ready", "working", "reconciling" (an unknown outcome not yet settled: nothing else is sent).
+  // "ready", "working", "reconciling" (an unknown outcome not yet settled: nothing else is sent),
+  // "absent" (its port is gone: documents wait in the queue until it is back or moves).
   std::string State() const;
+
+  // The device's port vanished (unplugged) or came back. While absent nothing is sent; what was
+  // on the line is settled once it is back.
+  void SetAbsent(bool absent);
+  bool Absent() const;
+
+  enum class Offer { Moved, StillServed, Undecided };
+  // Offers a line on `port`, where the device's serial answered a scan. The device's thread
+  // decides between documents, never in the middle of one: it keeps its own line when
+  // `stillOurs` (called on the thread with that line) says the device still answers there, and
+  // closes the offered one; otherwise it takes the offered line, closes its own and settles
+  // through the new one whatever was in progress. No `stillOurs`: the old port is gone, so the
+  // line is taken. Waits up to `wait` for the decision; an undecided offer stands, unless a
+  // later one replaces it.
+  Offer OfferLine(const std::string &port, std::unique_ptr<DevicePort> line,
+                  std::function<bool(DevicePort &)> stillOurs, std::chrono::milliseconds wait);
   std::string LastStatus() const;
   LineCounts Counts() const;
   // The newest `limit` calls on the line, oldest first.
@@ -100,7 +118,17 @@ class Device {
     const LineWork *work = nullptr;
   };
 
+  struct PendingLine {
+    std::string port;
+    std::unique_ptr<DevicePort> line;
+    std::function<bool(DevicePort &)> stillOurs;
+    std::shared_ptr<std::optional<Offer>> decision;  // read and written under mutex_
+  };
+
   void Loop();
+  // Takes or declines an offered line and waits while the port is gone; false when stopping.
+  // Only between documents, on the device's thread.
+  bool AwaitLine();
   // Settles every in-progress document of this device; false when the device did not answer.
   bool SettleUnsettled();
   void RunDocument(const Job &job);
@@ -110,8 +138,9 @@ class Device {
   nlohmann::json ResultOf(const Job &job, const std::vector<CallResult> &results) const;
   void Notify();
 
-  const DeviceIdentity identity_;
-  const std::unique_ptr<DevicePort> port_;
+  const DeviceIdentity identity_;  // as found; its port is portName_'s first value
+  // Touched by the device's thread only, which alone replaces it (AwaitLine).
+  std::unique_ptr<DevicePort> port_;
   Store &store_;
   const DeviceText &text_;
 
@@ -123,6 +152,9 @@ class Device {
   bool reconciling_ GUARDED_BY(mutex_) = false;
   uint64_t lastTask_ GUARDED_BY(mutex_) = 0;
   uint64_t runningTask_ GUARDED_BY(mutex_) = 0;  // the line work on the line now, 0 for none
+  bool absent_ GUARDED_BY(mutex_) = false;
+  std::string portName_ GUARDED_BY(mutex_);
+  std::optional<PendingLine> offered_ GUARDED_BY(mutex_);
   std::string lastStatus_ GUARDED_BY(mutex_);
   LineCounts counts_ GUARDED_BY(mutex_);
   std::deque<JournalEntry> journal_ GUARDED_BY(mutex_);
