@@ -520,12 +520,12 @@ TEST_F(Hub, TheStatusPageShowsTheDevicesAndTheirDocuments) {
   EXPECT_EQ(refused.body["state"], "not-registered") << refused.body;
 
   const std::string url = "http://127.0.0.1:" + std::to_string(port_) + "/";
-  const auto browse = [&](const std::string &what, const std::string &out) {
+  const auto browse = [&](const std::string &what, const std::string &out, const std::string &fragment = "") {
     fs::create_directories(dir_ / "profile");
     Program chromium({kChromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                       "--disable-background-networking", "--disable-component-update", "--disable-sync",
                       "--user-data-dir=" + (dir_ / "profile").string(), "--virtual-time-budget=5000",
-                      "--window-size=1000,600", what, url},
+                      "--window-size=1000,600", what, url + fragment},
                      dir_ / out);
     ASSERT_TRUE(chromium.Started());
     EXPECT_EQ(chromium.Wait(120s), 0) << fiscal_test::ReadFile(dir_ / out);
@@ -536,6 +536,13 @@ TEST_F(Hub, TheStatusPageShowsTheDevicesAndTheirDocuments) {
     EXPECT_NE(dom.find(shown), std::string::npos) << shown << " is not on the page:\n" << dom;
   }
   EXPECT_NE(dom.find(R"(<p id="error" role="alert"></p>)"), std::string::npos) << dom;  // no complaint shown
+
+  // Opened on the device, the page adds the calls on its line, newest first.
+  browse("--dump-dom", "device.out", "#device=SV000101");
+  const std::string journal = fiscal_test::ReadFile(dir_ / "device.out");
+  for (const char *shown : {"Line journal of SV000101", ">EndFiscalBon<", ">executed<", ">refused<"}) {
+    EXPECT_NE(journal.find(shown), std::string::npos) << shown << " is not on the page:\n" << journal;
+  }
 
   const fs::path picture = FISCAL_HUB_STATUS_PICTURE;
   fs::remove(picture);
