@@ -6,111 +6,25 @@
 
 #include <nlohmann/json.hpp>
 
+#include "json_reader.h"
+
 namespace hub {
 namespace {
 
 using nlohmann::json;
+using reader::Fail;
+using reader::Fault;
+using reader::Find;
+using reader::Member;
+using reader::Members;
+using reader::Need;
+using reader::ParseObject;
+using reader::Quoted;
+using reader::String;
 
 // Bodies are two deep; anything far deeper is refused before nlohmann recurses into it.
 constexpr int kDepthMax = 8;
 constexpr int kRateMax = 9999;  // hundredths of a percent
-
-struct Fault {
-  RequestError error;
-};
-
-[[noreturn]] void Fail(int status, const char *code, const std::string &where, const std::string &what) {
-  throw Fault{RequestError{status, code, where.empty() ? what : where + ": " + what}};
-}
-
-// A caller's name in a message, cut at a character boundary so that the message stays UTF-8.
-std::string Quoted(std::string_view name) {
-  constexpr size_t kShown = 40;
-  if (name.size() <= kShown) return "\"" + std::string(name) + "\"";
-  size_t cut = kShown;
-  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-  return "\"" + std::string(name.substr(0, cut)) + "...\"";
-}
-
-bool TooDeep(std::string_view body) {
-  int depth = 0;
-  bool inString = false;
-  for (size_t i = 0; i < body.size(); ++i) {
-    const char c = body[i];
-    if (inString) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        inString = false;
-      }
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > kDepthMax) return true;
-    } else if (c == ']' || c == '}') {
-      --depth;
-    }
-  }
-  return false;
-}
-
-// An object, with no member given twice (nlohmann would keep the last one silently).
-json ParseObject(std::string_view body) {
-  if (body.size() > kMaxRequestBytes) {
-    Fail(413, "too-large", "", "the body is larger than " + std::to_string(kMaxRequestBytes) + " bytes");
-  }
-  if (TooDeep(body)) Fail(400, "bad-json", "", "nested deeper than " + std::to_string(kDepthMax));
-  std::vector<std::set<std::string>> open;
-  const json::parser_callback_t noDuplicates = [&open](int, json::parse_event_t event, json &parsed) {
-    if (event == json::parse_event_t::object_start) {
-      open.emplace_back();
-    } else if (event == json::parse_event_t::object_end) {
-      if (!open.empty()) open.pop_back();
-    } else if (event == json::parse_event_t::key && !open.empty()) {
-      const auto &name = parsed.get_ref<const std::string &>();
-      if (!open.back().insert(name).second) Fail(400, "duplicate-member", Quoted(name), "given twice in one object");
-    }
-    return true;
-  };
-  json value;
-  try {
-    value = json::parse(body.begin(), body.end(), noDuplicates);
-  } catch (const json::parse_error &e) {
-    Fail(400, "bad-json", "", "the body is no JSON document (at byte " + std::to_string(e.byte) + ")");
-  } catch (const json::out_of_range &) {
-    Fail(422, "bad-number", "", "a number is beyond any the device takes");
-  }
-  if (!value.is_object()) Fail(400, "bad-json", "", "the body must be a JSON object");
-  return value;
-}
-
-void Members(const json &object, const std::string &where, std::initializer_list<std::string_view> known) {
-  for (const auto &[name, value] : object.items()) {
-    bool found = false;
-    for (const std::string_view k : known) found = found || name == k;
-    if (!found) Fail(400, "unknown-member", where, "unknown member " + Quoted(name));
-  }
-}
-
-std::string Member(const std::string &where, std::string_view name) {
-  return where.empty() ? std::string(name) : where + "." + std::string(name);
-}
-
-const json *Find(const json &object, const char *name) {
-  const auto it = object.find(name);
-  return it == object.end() ? nullptr : &*it;
-}
-
-const json &Need(const json &object, const std::string &where, const char *name) {
-  const json *value = Find(object, name);
-  if (value == nullptr) Fail(400, "missing-member", Member(where, name), "missing");
-  return *value;
-}
-
-const std::string &String(const json &value, const std::string &where) {
-  if (!value.is_string()) Fail(400, "bad-type", where, "must be a string");
-  return value.get_ref<const std::string &>();
-}
 
 // Device bytes of at most `maxBytes`, printable; `separated` texts go out between commas.
 std::string DeviceBytes(const json &value, const std::string &where, const DeviceText &text, size_t maxBytes,
@@ -332,7 +246,7 @@ bool SettingsReadable(SettingsGroup group) {
 std::variant<SettingsWrite, RequestError> ReadSettingsBody(SettingsGroup group, std::string_view body,
                                                            const DeviceText &text, const std::tm &localNow) {
   try {
-    const json request = ParseObject(body);
+    const json request = ParseObject(body, kDepthMax);
     switch (group) {
       case SettingsGroup::Header:
         return Header(request, text);
