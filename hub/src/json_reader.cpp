@@ -117,5 +117,4 @@ const std::string &String(const json &value, const std::string &where) {
   return value.get_ref<const std::string &>();
 }
 
-
 }  // namespace hub::reader
