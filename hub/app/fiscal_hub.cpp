@@ -193,6 +193,8 @@ int Serve(const Options &options) {
   // A server that ended by itself leaves the thread waiting: it is woken the same way.
   if (!signalled) pthread_kill(signals.native_handle(), SIGUSR1);
   signals.join();
+  // Before the watch goes: a plug it is handling may be waiting on a device's move decision.
+  devices.Stop();
   if (!signalled && !served) {
     std::fprintf(stderr, "fiscal-hub: the server stopped on its own\n");
     return 1;

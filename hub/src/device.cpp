@@ -53,12 +53,16 @@ Device::Device(DeviceIdentity identity, std::unique_ptr<DevicePort> port, Store 
 }
 
 Device::~Device() {
+  Stop();
+  thread_.join();
+}
+
+void Device::Stop() {
   {
     platform::MutexLock lock(mutex_);
     stopping_ = true;
   }
   changed_.NotifyAll();
-  thread_.join();
 }
 
 Device::Admitted Device::Admit(const Document &document, DocumentRecord *existing) {

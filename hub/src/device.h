@@ -60,6 +60,9 @@ class Device {
   // never begun and are settled at the next start.
   ~Device();
   Device(const Device &) = delete;
+  // The start of that: nothing new begins, and a line offered to it is answered undecided at
+  // once. Returns without waiting.
+  void Stop();
   Device &operator=(const Device &) = delete;
 
   enum class Admitted { Queued, Existing, Conflict, StoreFailed };

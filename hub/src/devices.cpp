@@ -64,7 +64,8 @@ Devices::Devices(PortFactory factory, Store &store, const DeviceText &text, Devi
     : factory_(std::move(factory)), store_(store), text_(text), options_(std::move(options)) {}
 
 Devices::~Devices() {
-  // A scan in progress may be waiting on one of the devices.
+  Stop();
+  // A scan in progress may still be probing a port.
   platform::MutexLock scanning(scanMutex_);
   std::map<std::string, std::unique_ptr<Device>> devices;
   {
@@ -78,8 +79,20 @@ bool Devices::PortPresent(const std::string &port) const {
   return options_.portPresent ? options_.portPresent(port) : !PortNode(port).empty();
 }
 
+void Devices::Stop() {
+  {
+    platform::MutexLock lock(mutex_);
+    stopped_ = true;
+  }
+  for (Device *device : All()) device->Stop();
+}
+
 std::vector<ScanResult> Devices::Scan(const std::vector<std::string> &ports) {
   platform::MutexLock scanning(scanMutex_);
+  {
+    platform::MutexLock lock(mutex_);
+    if (stopped_) return {};
+  }
   std::set<std::string> inUse;
   for (Device *device : All()) {
     const std::string port = device->Identity().port;
@@ -104,12 +117,17 @@ std::vector<ScanResult> Devices::Scan(const std::vector<std::string> &ports) {
       const std::string serial = probe.identity->serial;
       Device *known = Find(serial);
       if (known == nullptr) {
-        result.serial = serial;
-        result.note = "device " + serial;
         const std::string node = PortNode(probe.port);
         platform::MutexLock lock(mutex_);
-        nodeOf_[serial] = node;
-        bySerial_[serial] = std::make_unique<Device>(*probe.identity, std::move(probe.line), store_, text_);
+        if (stopped_) {
+          // Found while the hub stops: it would only begin settling its record.
+          result.note = "device " + serial + " is left alone: the hub is stopping";
+        } else {
+          result.serial = serial;
+          result.note = "device " + serial;
+          nodeOf_[serial] = node;
+          bySerial_[serial] = std::make_unique<Device>(*probe.identity, std::move(probe.line), store_, text_);
+        }
       } else if (const std::string old = known->Identity().port; old == probe.port) {
         // Back under its old name: its own line opens the port again with its next command.
         known->SetAbsent(false);

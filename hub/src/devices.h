@@ -39,6 +39,7 @@ struct DevicesOptions {
 class Devices {
  public:
   Devices(PortFactory factory, Store &store, const DeviceText &text, DevicesOptions options = {});
+  // Stops first (below).
   ~Devices();
 
   // Tries every port that no present device uses, all at once, and adds what answers. First,
@@ -51,6 +52,10 @@ class Devices {
   // Device nodes that vanished ("/dev/ttyACM0"): devices reached through them are absent until
   // a scan finds them back.
   void PortsGone(const std::vector<std::string> &nodes);
+
+  // For shutting down: every device stops after the document on its line, a scan waiting on a
+  // device's move decision returns at once, and later scans find nothing.
+  void Stop();
 
   // Nothing for an unknown serial. The device lives as long as this object.
   Device *Find(const std::string &serial) const;
@@ -67,6 +72,7 @@ class Devices {
   platform::Mutex scanMutex_ ACQUIRED_BEFORE(mutex_);
   mutable platform::Mutex mutex_;
   std::map<std::string, std::unique_ptr<Device>> bySerial_ GUARDED_BY(mutex_);
+  bool stopped_ GUARDED_BY(mutex_) = false;
   // The device node each device's port led to when it was found there, by serial: once the
   // node is gone the port name no longer says where it led.
   std::map<std::string, std::string> nodeOf_ GUARDED_BY(mutex_);

@@ -259,6 +259,54 @@ TEST_F(DevicesMoveTest, ADeviceMovesBetweenDocumentsNeverInTheMiddleOfOne) {
                                              "/dev/ttyACM0 TestPrinter"}));
 }
 
+TEST_F(DevicesMoveTest, StoppingEndsAScanWaitingOnAMoveDecision) {
+  machine_.Plug("/dev/ttyACM0", "SV1");
+  ASSERT_EQ(ScanOne("/dev/ttyACM0").serial, "SV1");
+  Device *device = devices_->Find("SV1");
+  {
+    std::lock_guard lock(machine_.mutex);
+    machine_.holdSteps = true;
+  }
+  ASSERT_EQ(device->Admit(Command("k1"), nullptr), Device::Admitted::Queued);
+  {
+    std::unique_lock lock(machine_.mutex);
+    ASSERT_TRUE(machine_.changed.wait_for(lock, 10s, [&] { return machine_.holding == 1; }));
+  }
+  // Also answering on a second port: the scan waits for the device to be between documents.
+  machine_.Plug("/dev/ttyACM1", "SV1");
+  machine_.Plug("/dev/ttyACM2", "SV2");
+  std::vector<ScanResult> found;
+  std::thread scan([&] { found = devices_->Scan({"/dev/ttyACM1", "/dev/ttyACM2"}); });
+  {
+    std::unique_lock lock(machine_.mutex);
+    ASSERT_TRUE(machine_.changed.wait_for(lock, 10s, [&] {
+      return std::count(machine_.calls.begin(), machine_.calls.end(), "/dev/ttyACM2 GetDiagnosticInfo") == 1;
+    }));
+  }
+  const auto start = std::chrono::steady_clock::now();
+  devices_->Stop();
+  scan.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);  // the move wait is 10 s
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].note,
+            "device SV1 answers here and is busy on /dev/ttyACM0: it moves here between its documents if it no "
+            "longer answers there");
+  // A device first seen while stopping is not taken on, and later scans probe nothing.
+  EXPECT_EQ(found[1].note, "device SV2 is left alone: the hub is stopping");
+  EXPECT_EQ(devices_->Find("SV2"), nullptr);
+  const size_t calls = machine_.Calls().size();
+  EXPECT_TRUE(devices_->Scan({"/dev/ttyACM3"}).empty());
+  EXPECT_EQ(machine_.Calls().size(), calls);
+  // The document on the line still finishes before the devices are gone.
+  {
+    std::lock_guard lock(machine_.mutex);
+    machine_.holdSteps = false;
+    machine_.changed.notify_all();
+  }
+  devices_.reset();
+  EXPECT_EQ(store_->Get("k1")->state, DocState::Registered);
+}
+
 TEST_F(DevicesMoveTest, AnOutcomeLostWithTheOldLineIsSettledThroughTheNewOne) {
   machine_.Plug("/dev/ttyACM0", "SV1");
   ASSERT_EQ(ScanOne("/dev/ttyACM0").serial, "SV1");
