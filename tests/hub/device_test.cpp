@@ -2,52 +2,20 @@
 // document whose step was refused or got no answer.
 #include "device.h"
 
-#include <stdlib.h>
-
-#include <deque>
-#include <filesystem>
-#include <map>
-#include <mutex>
-
 #include <gtest/gtest.h>
+
+#include "hub_test_line.h"
 
 namespace hub {
 namespace {
 
-namespace fs = std::filesystem;
 using nlohmann::json;
 using namespace std::chrono_literals;
 
-CallResult Ok(const char *text = nullptr) {
-  CallResult result{kSuccess, json::object(), "000000000000"};
-  if (text) result.out["text"] = text;
-  return result;
-}
-CallResult Refused() { return CallResult{kSuccess, json::object(), "220000000000"}; }
-CallResult NoAnswer() { return CallResult{kNoResponse, json::object(), ""}; }
-
-using Script = std::map<std::string, std::deque<CallResult>>;
-
-// Answers each op from its script in turn; an op without one gets no answer.
-class ScriptedPort : public DevicePort {
- public:
-  ScriptedPort(Script script, std::vector<std::string> &sent, std::mutex &mutex)
-      : script_(std::move(script)), sent_(sent), mutex_(mutex) {}
-  CallResult Call(std::string_view op, const json &) override {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    sent_.emplace_back(op);
-    auto &answers = script_[std::string(op)];
-    if (answers.empty()) return NoAnswer();
-    CallResult result = answers.front();
-    answers.pop_front();
-    return result;
-  }
-
- private:
-  Script script_;
-  std::vector<std::string> &sent_;
-  std::mutex &mutex_;
-};
+using test::Ok;
+using test::Refused;
+using test::Script;
+using test::ScriptedPort;
 
 struct Case {
   const char *name;
@@ -126,25 +94,9 @@ const Case kCases[] = {
      {{"refused", {{"op", "TestPrinter"}}}}},
 };
 
-// The fields of `expected` are in `actual` with the same values (objects compared field by field).
-void ExpectFields(const json &actual, const json &expected, const std::string &where) {
-  for (const auto &[name, value] : expected.items()) {
-    ASSERT_TRUE(actual.contains(name)) << where << ": no " << name << " in " << actual;
-    if (value.is_object() && actual[name].is_object()) {
-      ExpectFields(actual[name], value, where + "." + name);
-    } else {
-      EXPECT_EQ(actual[name], value) << where << "." << name;
-    }
-  }
-}
-
 TEST(DeviceTest, EachDocumentIsReadForAndSettledByItsCounter) {
-  std::string pattern = ::testing::TempDir() + "hub-device-test-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  const fs::path dir = pattern;
-  std::string error;
-  auto store = Store::Open((dir / "hub.db").string(), error);
-  ASSERT_TRUE(store) << error;
+  test::TempRecord record;
+  ASSERT_TRUE(record.ok());
   const DeviceText text;
   int n = 0;
   for (const Case &c : kCases) {
@@ -153,23 +105,19 @@ TEST(DeviceTest, EachDocumentIsReadForAndSettledByItsCounter) {
     ASSERT_TRUE(std::holds_alternative<Document>(read));
     Document document = std::get<Document>(read);
     document.key = "doc" + std::to_string(n++);
-    std::vector<std::string> sent;
-    std::mutex mutex;
+    const auto sent = std::make_shared<test::SentOps>();
     {
-      Device device({"SV1", "COM7", "", ""}, std::make_unique<ScriptedPort>(c.device, sent, mutex), *store, text);
+      Device device({"SV1", "COM7", "", ""}, std::make_unique<ScriptedPort>(c.device, sent), record.store(), text);
       ASSERT_EQ(device.Admit(document, nullptr), Device::Admitted::Queued);
       const auto doc = device.WaitSettled(document.key, 30s);
       ASSERT_TRUE(doc);
       EXPECT_EQ(doc->state, c.state) << doc->evidence;
       EXPECT_EQ(doc->counterBefore, c.counterBefore);
-      ExpectFields(doc->evidence, c.evidence, c.name);
+      test::ExpectFields(doc->evidence, c.evidence, c.name);
       EXPECT_EQ(doc->result, c.result);
     }
-    const std::lock_guard<std::mutex> lock(mutex);
-    EXPECT_EQ(sent, c.sent);
+    EXPECT_EQ(sent->Ops(), c.sent);
   }
-  store.reset();
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -1,11 +1,8 @@
 // Devices that vanish, come back and turn up on other ports: the lines are fakes on a table of
 // ports, each answering command 90 with the serial of the device plugged in there.
-#include <stdlib.h>
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <set>
@@ -13,11 +10,11 @@
 #include <gtest/gtest.h>
 
 #include "devices.h"
+#include "hub_test_line.h"
 
 namespace hub {
 namespace {
 
-namespace fs = std::filesystem;
 using nlohmann::json;
 using namespace std::chrono_literals;
 
@@ -89,12 +86,8 @@ Document Command(const std::string &key, int steps = 1) {
 class DevicesMoveTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "hub-devices-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    std::string error;
-    store_ = Store::Open((dir_ / "hub.db").string(), error);
-    ASSERT_TRUE(store_) << error;
+    record_ = std::make_unique<test::TempRecord>();
+    ASSERT_TRUE(record_->ok());
     DevicesOptions options;
     options.portPresent = [this](const std::string &port) {
       std::lock_guard lock(machine_.mutex);
@@ -102,13 +95,12 @@ class DevicesMoveTest : public ::testing::Test {
     };
     options.moveWait = 10s;
     devices_ = std::make_unique<Devices>(
-        [this](const std::string &port) { return std::make_unique<FakeLine>(machine_, port, lines_++); }, *store_,
-        text_, options);
+        [this](const std::string &port) { return std::make_unique<FakeLine>(machine_, port, lines_++); },
+        record_->store(), text_, options);
   }
   void TearDown() override {
     devices_.reset();
-    store_.reset();
-    fs::remove_all(dir_);
+    record_.reset();
   }
   ScanResult ScanOne(const std::string &port) {
     const std::vector<ScanResult> found = devices_->Scan({port});
@@ -122,8 +114,7 @@ class DevicesMoveTest : public ::testing::Test {
 
   Machine machine_;
   std::atomic<int> lines_{0};
-  fs::path dir_;
-  std::unique_ptr<Store> store_;
+  std::unique_ptr<test::TempRecord> record_;
   const DeviceText text_;
   std::unique_ptr<Devices> devices_;
 };
@@ -304,7 +295,7 @@ TEST_F(DevicesMoveTest, StoppingEndsAScanWaitingOnAMoveDecision) {
     machine_.changed.notify_all();
   }
   devices_.reset();
-  EXPECT_EQ(store_->Get("k1")->state, DocState::Registered);
+  EXPECT_EQ(record_->store().Get("k1")->state, DocState::Registered);
 }
 
 TEST_F(DevicesMoveTest, AnOutcomeLostWithTheOldLineIsSettledThroughTheNewOne) {

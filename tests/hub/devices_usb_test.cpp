@@ -2,16 +2,14 @@
 // another port: an emulated device (umockdev) with a tty child and the simulator behind it, the
 // real udev monitor of the device layer, and real worker processes on the tty. The executable
 // runs itself under umockdev-wrapper.
-#include <stdlib.h>
-
 #include <algorithm>
-#include <filesystem>
 #include <mutex>
 
 #include <gtest/gtest.h>
 
 #include "device_watch.h"
 #include "devices.h"
+#include "hub_test_line.h"
 #include "usb_testbed.h"
 #include "wait_for.h"
 #include "worker_port.h"
@@ -19,19 +17,14 @@
 namespace hub {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using fiscal_test::WaitFor;
 
 const bool kUnderWrapper = fiscal_test::EnterUsbTestbed();
 
 TEST(HubUsb, APluggedDeviceIsServedGoesAbsentAndMovesWhenItComesBackRenumbered) {
-  std::string pattern = ::testing::TempDir() + "hub-usb-test-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  const fs::path dir = pattern;
-  std::string error;
-  std::unique_ptr<Store> store = Store::Open((dir / "hub.db").string(), error);
-  ASSERT_TRUE(store) << error;
+  test::TempRecord record;
+  ASSERT_TRUE(record.ok());
   const DeviceText text;
   std::mutex logMutex;
   std::vector<std::string> log;
@@ -43,7 +36,7 @@ TEST(HubUsb, APluggedDeviceIsServedGoesAbsentAndMovesWhenItComesBackRenumbered) 
           w.port = port;
           return std::make_unique<WorkerPort>(w);
         },
-        *store, text);
+        record.store(), text);
     std::string why;
     std::unique_ptr<DeviceWatch> watch = DeviceWatch::Start(
         devices,
@@ -82,8 +75,6 @@ TEST(HubUsb, APluggedDeviceIsServedGoesAbsentAndMovesWhenItComesBackRenumbered) 
     EXPECT_NE(std::find(log.begin(), log.end(), fiscal.usb->TtyNode() + ": device SV000001 moved here from " + first),
               log.end());
   }
-  store.reset();
-  fs::remove_all(dir);
 }
 
 }  // namespace

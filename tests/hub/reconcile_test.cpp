@@ -1,45 +1,20 @@
 #include "reconcile.h"
 
-#include <stdlib.h>
-
-#include <deque>
-#include <filesystem>
-#include <map>
-
 #include <gtest/gtest.h>
+
+#include "hub_test_line.h"
 
 namespace hub {
 namespace {
 
-namespace fs = std::filesystem;
 using nlohmann::json;
 
-CallResult Ok(const char *text = nullptr) {
-  CallResult result{kSuccess, json::object(), "000000000000"};
-  if (text) result.out["text"] = text;
-  return result;
-}
-CallResult Refused() { return CallResult{kSuccess, json::object(), "220000000000"}; }
-CallResult NoAnswer() { return CallResult{kNoResponse, json::object(), ""}; }
-CallResult NotSent() { return CallResult{kNotConnected, json::object(), ""}; }
-
-// Answers each op from its script in turn; an op without one gets no answer.
-class ScriptedPort : public DevicePort {
- public:
-  explicit ScriptedPort(std::map<std::string, std::deque<CallResult>> script) : script_(std::move(script)) {}
-  CallResult Call(std::string_view op, const json &) override {
-    sent.emplace_back(op);
-    auto &answers = script_[std::string(op)];
-    if (answers.empty()) return NoAnswer();
-    CallResult result = answers.front();
-    answers.pop_front();
-    return result;
-  }
-  std::vector<std::string> sent;
-
- private:
-  std::map<std::string, std::deque<CallResult>> script_;
-};
+using test::NoAnswer;
+using test::NotSent;
+using test::Ok;
+using test::Refused;
+using test::Script;
+using test::ScriptedPort;
 
 // A step of the record before the settlement: its op and its answer, if any.
 struct Step {
@@ -50,34 +25,22 @@ struct Step {
 
 class ReconcileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "hub-reconcile-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    std::string error;
-    store_ = Store::Open((dir_ / "hub.db").string(), error);
-    ASSERT_TRUE(store_) << error;
-  }
-  void TearDown() override {
-    store_.reset();
-    fs::remove_all(dir_);
-  }
   DocumentRecord Record(const std::string &key, const char *kind, std::optional<int64_t> before,
                         const std::vector<Step> &steps) {
-    EXPECT_EQ(store_->Begin(key, "fp1", kind, json::object(), nullptr), Store::Begun::Created);
+    EXPECT_EQ(store_.Begin(key, "fp1", kind, json::object(), nullptr), Store::Begun::Created);
     if (before) {
-      EXPECT_TRUE(store_->SetCounterBefore(key, *before));
+      EXPECT_TRUE(store_.SetCounterBefore(key, *before));
     }
     for (size_t i = 0; i < steps.size(); ++i) {
-      EXPECT_TRUE(store_->StepSending(key, static_cast<int>(i), steps[i].op, steps[i].args));
+      EXPECT_TRUE(store_.StepSending(key, static_cast<int>(i), steps[i].op, steps[i].args));
       if (steps[i].answer) {
-        EXPECT_TRUE(store_->StepAnswered(key, static_cast<int>(i), *steps[i].answer));
+        EXPECT_TRUE(store_.StepAnswered(key, static_cast<int>(i), *steps[i].answer));
       }
     }
-    return *store_->Get(key);
+    return *store_.Get(key);
   }
-  fs::path dir_;
-  std::unique_ptr<Store> store_;
+  test::TempRecord record_;
+  Store &store_ = record_.store();
 };
 
 const std::vector<Step> kOpened = {{"GetDocNumber", Ok("17")}, {"BeginFiscalBon", Ok()}, {"Sale", Ok()}};
@@ -92,7 +55,7 @@ struct Case {
   const char *kind;
   std::optional<int64_t> before;
   std::vector<Step> steps;
-  std::map<std::string, std::deque<CallResult>> device;
+  Script device;
   bool settled;
   DocState state;
   std::vector<std::string> sent;
@@ -102,15 +65,12 @@ struct Case {
 
 const std::vector<std::string> kReads = {"GetBonInfo", "GetDocNumber"};
 const std::vector<std::string> kVoid = {"GetBonInfo", "GetDocNumber", "VoidAll"};
-const std::map<std::string, std::deque<CallResult>> kClosed18 = {{"GetBonInfo", {Ok("0,0,0.00")}},
-                                                                 {"GetDocNumber", {Ok("18")}}};
-std::map<std::string, std::deque<CallResult>> Open18(std::deque<CallResult> voidAll) {
+const Script kClosed18 = {{"GetBonInfo", {Ok("0,0,0.00")}}, {"GetDocNumber", {Ok("18")}}};
+Script Open18(std::deque<CallResult> voidAll) {
   return {{"GetBonInfo", {Ok("1,2,10.00")}}, {"GetDocNumber", {Ok("18")}}, {"VoidAll", std::move(voidAll)}};
 }
-std::map<std::string, std::deque<CallResult>> Counter(const char *now) { return {{"GetDocNumber", {Ok(now)}}}; }
-std::map<std::string, std::deque<CallResult>> Fiscal(const char *info, const char *now) {
-  return {{"GetBonInfo", {Ok(info)}}, {"GetDocNumber", {Ok(now)}}};
-}
+Script Counter(const char *now) { return {{"GetDocNumber", {Ok(now)}}}; }
+Script Fiscal(const char *info, const char *now) { return {{"GetBonInfo", {Ok(info)}}, {"GetDocNumber", {Ok(now)}}}; }
 const std::vector<Step> kSlip = {{"GetDocNumber", Ok("17")}, {"BeginNonFiscalBon", Ok()}, {"PrintNonFiscalText", Ok()}};
 std::vector<Step> Slip(std::vector<Step> more) {
   std::vector<Step> steps = kSlip;
@@ -122,9 +82,9 @@ std::vector<Step> Slip(std::vector<Step> more) {
 const std::vector<Step> kZ = {{"DayReport", NoAnswer(), {0, 0}}};
 const std::vector<Step> kCashIn = {{"ServiceInputOutput", NoAnswer(), {12.5}}};
 const std::vector<Step> kCashOut = {{"ServiceInputOutput", NoAnswer(), {-2.0}}};
-std::map<std::string, std::deque<CallResult>> LastZ(const char *now) { return {{"GetLastClosure", {Ok(now)}}}; }
+Script LastZ(const char *now) { return {{"GetLastClosure", {Ok(now)}}}; }
 // "day total,cash in,cash out"
-std::map<std::string, std::deque<CallResult>> Sums(const char *now) { return {{"GetCurrentSums", {Ok(now)}}}; }
+Script Sums(const char *now) { return {{"GetCurrentSums", {Ok(now)}}}; }
 const std::vector<std::string> kZRead = {"GetLastClosure"};
 const std::vector<std::string> kSumsRead = {"GetCurrentSums"};
 
@@ -356,39 +316,27 @@ const Case kCases[] = {
     {"only queries", "command", std::nullopt, {{"GetDayInfo", NoAnswer()}}, {}, true, kNot, {}, {}},
 };
 
-// The fields of `expected` are in `actual` with the same values (objects compared field by field).
-void ExpectFields(const json &actual, const json &expected, const std::string &where) {
-  for (const auto &[name, value] : expected.items()) {
-    ASSERT_TRUE(actual.contains(name)) << where << ": no " << name << " in " << actual;
-    if (value.is_object() && actual[name].is_object()) {
-      ExpectFields(actual[name], value, where + "." + name);
-    } else {
-      EXPECT_EQ(actual[name], value) << where << "." << name;
-    }
-  }
-}
-
 TEST_F(ReconcileTest, TheRulesSettleEachCase) {
   int n = 0;
   for (const Case &c : kCases) {
     const std::string key = "doc" + std::to_string(n++);
     const DocumentRecord doc = Record(key, c.kind, c.before, c.steps);
     ScriptedPort port(c.device);
-    const Settlement s = Reconcile(doc, port, *store_);
+    const Settlement s = Reconcile(doc, port, store_);
     EXPECT_EQ(s.settled, c.settled) << c.name << " " << s.evidence;
     if (c.settled) {
       EXPECT_EQ(s.state, c.state) << c.name << " " << s.evidence;
     }
     EXPECT_EQ(s.result, c.result) << c.name;
-    EXPECT_EQ(port.sent, c.sent) << c.name;
+    EXPECT_EQ(port.Sent(), c.sent) << c.name;
     for (const char *field : {"counterBefore", "lastStep", "sent", "reason"}) {
       EXPECT_TRUE(s.evidence.contains(field)) << c.name << ": no " << field;
     }
-    ExpectFields(s.evidence, c.evidence, c.name);
+    test::ExpectFields(s.evidence, c.evidence, c.name);
     EXPECT_EQ(s.evidence["sent"].size(), c.sent.size()) << c.name;
 
     // What went to the device is recorded after the steps, each with its answer.
-    const auto after = store_->Get(key);
+    const auto after = store_.Get(key);
     ASSERT_TRUE(after);
     ASSERT_EQ(after->steps.size(), c.steps.size() + c.sent.size()) << c.name;
     EXPECT_EQ(after->state, DocState::InProgress) << c.name;  // the caller settles
@@ -405,31 +353,31 @@ TEST_F(ReconcileTest, TheRulesSettleEachCase) {
 TEST_F(ReconcileTest, ASecondInterruptionIsSettledInTurn) {
   const DocumentRecord doc = Record("k", "receipt", 17, kOpened);
   ScriptedPort first(Open18({NoAnswer()}));
-  EXPECT_FALSE(Reconcile(doc, first, *store_).settled);
+  EXPECT_FALSE(Reconcile(doc, first, store_).settled);
   ScriptedPort second(kClosed18);
-  const Settlement s = Reconcile(doc, second, *store_);
+  const Settlement s = Reconcile(doc, second, store_);
   EXPECT_TRUE(s.settled);
   EXPECT_EQ(s.state, DocState::NotRegistered);
   EXPECT_EQ(s.evidence["lastStep"]["op"], "VoidAll");
-  EXPECT_EQ(second.sent, kReads);
-  ASSERT_TRUE(store_->Settle("k", s.state, s.result, s.evidence));
+  EXPECT_EQ(second.Sent(), kReads);
+  ASSERT_TRUE(store_.Settle("k", s.state, s.result, s.evidence));
 
   // Settled now: answered as it stands, without a word to the device.
   ScriptedPort third({});
-  const Settlement again = Reconcile(doc, third, *store_);
+  const Settlement again = Reconcile(doc, third, store_);
   EXPECT_TRUE(again.settled);
   EXPECT_EQ(again.state, DocState::NotRegistered);
-  EXPECT_TRUE(third.sent.empty());
+  EXPECT_TRUE(third.Sent().empty());
 }
 
 // A command whose intent cannot be recorded is not sent.
 TEST_F(ReconcileTest, NothingIsSentThatCannotBeRecorded) {
   const DocumentRecord doc = Record("k", "receipt", 17, kOpened);
-  store_->Close();
+  store_.Close();
   ScriptedPort port(Open18({Ok()}));
-  const Settlement s = Reconcile(doc, port, *store_);
+  const Settlement s = Reconcile(doc, port, store_);
   EXPECT_FALSE(s.settled);
-  EXPECT_TRUE(port.sent.empty());
+  EXPECT_TRUE(port.Sent().empty());
   EXPECT_TRUE(s.evidence.contains("storeError"));
 }
 

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <filesystem>
 #include <functional>
 #include <future>
 #include <map>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "device.h"
+#include "hub_test_line.h"
 #include "settings/settings.h"
 #include "settings_line.h"
 
@@ -267,17 +267,13 @@ class HeldPort : public DevicePort {
 };
 
 TEST(SettingsLine, LineWorkWaitsForTheDocumentAheadAndIsTakenBackWhenItCannotBegin) {
-  char pattern[] = "/tmp/hub-settings-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  const std::filesystem::path dir = pattern;
-  std::string error;
-  std::unique_ptr<Store> store = Store::Open((dir / "hub.db").string(), error);
-  ASSERT_NE(store, nullptr) << error;
+  test::TempRecord record;
+  ASSERT_TRUE(record.ok());
   const DeviceText text(1251);
   auto port = std::make_unique<HeldPort>();
   HeldPort &held = *port;
   {
-    Device device({"SV1", "COM7", "", ""}, std::move(port), *store, text);
+    Device device({"SV1", "COM7", "", ""}, std::move(port), record.store(), text);
     const std::variant<Document, RequestError> read =
         ReadDocument(DocumentKind::Command, R"({"key": "k1", "command": 90, "data": "0"})", text);
     ASSERT_EQ(device.Admit(std::get<Document>(read), nullptr), Device::Admitted::Queued);
@@ -302,8 +298,6 @@ TEST(SettingsLine, LineWorkWaitsForTheDocumentAheadAndIsTakenBackWhenItCannotBeg
     EXPECT_EQ(held.calls, 2);
     EXPECT_EQ(device.Counts().calls, 2u);
   }
-  store.reset();
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
