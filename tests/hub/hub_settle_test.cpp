@@ -1,89 +1,30 @@
 // fiscal-hub against fiscal-sim: a Z report and cash whose outcome the hub never learnt are
 // settled by what the device's own counters say, as the device writes them.
 #include <httplib.h>
-#include <signal.h>
-#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <iostream>
-#include <memory>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <thread>
 
-#include "program_posix.h"
-#include "stored_png.h"
+#include "hub_program.h"
 #include "wait_for.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using fiscal_test::Program;
 using nlohmann::json;
 using namespace std::chrono_literals;
 
 constexpr const char *kSerial = "SV000101";
 
-class HubSettle : public ::testing::Test {
+class HubSettle : public fiscal_test::HubProgramTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/fiscal-hub-settle-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ::setenv("FISCAL_COM_DIR", dir_.c_str(), 1);
-  }
-  void TearDown() override {
-    hub_.reset();
-    if (HasFailure()) {
-      for (int n = 1; n <= hubs_; ++n) std::cout << fiscal_test::ReadFile(dir_ / ("hub" + std::to_string(n) + ".out"));
-    }
-    StopSim();
-    ::unsetenv("FISCAL_COM_DIR");
-    fs::remove_all(dir_);
-  }
-
-  void StartSim(const std::string &faults) {
-    std::ofstream(dir_ / "faults") << faults;
-    std::ofstream(dir_ / "COM7.json") << json{
-        {"format", "fiscal-sim-state"}, {"version", 1}, {"serialNumber", kSerial}};
-    const fs::path out = dir_ / "sim.out";
-    sim_ = std::make_unique<Program>(
-        std::vector<std::string>{FISCAL_SIM_PATH, "--com", "COM7", "--state", (dir_ / "COM7.json").string(),
-                                 "--journal", (dir_ / "COM7.journal").string(), "--faults", (dir_ / "faults").string()},
-        out);
-    ASSERT_TRUE(fiscal_test::WaitFor([&] {
-      const std::string text = fiscal_test::ReadFile(out);
-      const size_t at = text.find("fiscal-sim: COM7 -> ");
-      return at != std::string::npos && text.find('\n', at) != std::string::npos;
-    })) << fiscal_test::ReadFile(out);
-  }
-  void StopSim() {
-    if (!sim_) return;
-    sim_->Signal(SIGTERM);
-    EXPECT_EQ(sim_->Wait(fiscal_test::kPatience), 0);
-    sim_.reset();
-  }
-
-  void StartHub() {
-    const fs::path out = dir_ / ("hub" + std::to_string(++hubs_) + ".out");
-    hub_ = std::make_unique<Program>(
-        std::vector<std::string>{FISCAL_HUB_PATH, "--listen", "127.0.0.1:0", "--database",
-                                 (dir_ / "hub.sqlite").string(), "--answer-wait", "30", "--port", "COM7"},
-        out);
-    ASSERT_TRUE(fiscal_test::WaitFor(
-        [&] { return fiscal_test::ReadFile(out).find("fiscal-hub: ready\n") != std::string::npos; }, 60s))
-        << fiscal_test::ReadFile(out);
-    const std::string text = fiscal_test::ReadFile(out);
-    const std::string prefix = "listening on http://127.0.0.1:";
-    port_ = std::atoi(text.c_str() + text.find(prefix) + prefix.size());
-    ASSERT_GT(port_, 0) << text;
-  }
+  HubSettle() : HubProgramTest("fiscal-hub-settle") {}
 
   // The status and the body; status 0 when the connection ended without an answer.
   std::pair<int, json> Post(const std::string &path, const std::string &body) {
@@ -93,24 +34,6 @@ class HubSettle : public ::testing::Test {
     if (!r) return {0, json()};
     return {r->status, json::parse(r->body, nullptr, false)};
   }
-
-  // The frames of command `cmd` the device received.
-  int Frames(int cmd) {
-    std::istringstream lines(fiscal_test::ReadFile(dir_ / "COM7.journal"));
-    int n = 0;
-    for (std::string line; std::getline(lines, line);) {
-      const json j = json::parse(line, nullptr, false);
-      if (j.is_object() && j.value("dir", "") == "in" && j.value("cmd", -1) == cmd) ++n;
-    }
-    return n;
-  }
-
-  json SimState() { return json::parse(fiscal_test::ReadFile(dir_ / "COM7.json"), nullptr, false); }
-
-  fs::path dir_;
-  std::unique_ptr<Program> sim_, hub_;
-  int hubs_ = 0;
-  int port_ = 0;
 };
 
 // Each document's command interrupted two ways: the hub killed while the device executes it
@@ -135,25 +58,24 @@ TEST_F(HubSettle, AZReportAndCashEndAsTheDeviceCountedThem) {
     for (const bool killHub : {true, false}) {
       SCOPED_TRACE(std::string(c.body) + (killHub ? ", hub killed" : ", device vanished"));
       hub_.reset();
-      StopSim();
+      StopSims();
       for (const char *file : {"hub.sqlite", "hub.sqlite-wal", "hub.sqlite-shm", "COM7.json", "COM7.journal"}) {
         fs::remove(dir_ / file);
       }
       const std::string on = "on command " + std::to_string(c.cmd) + " once: ";
-      StartSim(on + (killHub ? "delay 1500\n" : "vanish 300\n"));
-      StartHub();
+      StartSim("COM7", kSerial, on + (killHub ? "delay 1500\n" : "vanish 300\n"));
+      StartHub({"COM7"});
       const std::string path = "/devices/" + std::string(kSerial) + c.path;
       if (killHub) {
         auto pending = std::async(std::launch::async, [&] { return Post(path, c.body).first; });
-        ASSERT_TRUE(fiscal_test::WaitFor([&] { return Frames(c.cmd) >= 1; }));
-        hub_->Signal(SIGKILL);
-        hub_->Wait(fiscal_test::kPatience);
+        ASSERT_TRUE(fiscal_test::WaitFor([&] { return Frames("COM7", c.cmd) >= 1; }));
+        KillHub();
         EXPECT_EQ(pending.get(), 0);
         std::this_thread::sleep_for(1600ms);  // the device executes the command meanwhile
-        StartHub();
+        StartHub({"COM7"});
       }
       const auto [status, settled] = Post(path, c.body);
-      const json device = SimState();
+      const json device = SimState("COM7");
       ASSERT_TRUE(device.is_object()) << device;
       if (killHub) {
         EXPECT_EQ(status, 200) << settled;
@@ -166,9 +88,9 @@ TEST_F(HubSettle, AZReportAndCashEndAsTheDeviceCountedThem) {
         EXPECT_EQ(device.value(c.member, 0), 0) << device;
         EXPECT_EQ(settled["evidence"].value("counterNow", -1), 0) << settled;  // read, not assumed
       }
-      const int frames = Frames(c.cmd);
+      const int frames = Frames("COM7", c.cmd);
       EXPECT_EQ(Post(path, c.body).second, settled);
-      EXPECT_EQ(Frames(c.cmd), frames);
+      EXPECT_EQ(Frames("COM7", c.cmd), frames);
     }
   }
 }

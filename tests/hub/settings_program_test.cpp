@@ -2,14 +2,10 @@
 // pseudo-terminal. Each group is read and written; the device's memory shows what was written and
 // its journal shows the very bytes the service tool's settings code makes.
 #include <httplib.h>
-#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -17,15 +13,11 @@
 #include <vector>
 
 #include "device_text.h"
-#include "program_posix.h"
+#include "hub_program.h"
 #include "settings/settings.h"
-#include "stored_png.h"
-#include "wait_for.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using fiscal_test::Program;
 using nlohmann::json;
 using namespace std::chrono_literals;
 
@@ -35,48 +27,14 @@ struct Answer {
   httplib::Headers headers;
 };
 
-class HubSettings : public ::testing::Test {
+class HubSettings : public fiscal_test::HubProgramTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/fiscal-hub-settings-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ::setenv("FISCAL_COM_DIR", dir_.c_str(), 1);
-    std::ofstream(dir_ / "COM7.json") << json{
-        {"format", "fiscal-sim-state"}, {"version", 1}, {"serialNumber", kSerial}};
-    const fs::path simOut = dir_ / "sim.out";
-    sim_ = std::make_unique<Program>(
-        std::vector<std::string>{FISCAL_SIM_PATH, "--com", "COM7", "--state", (dir_ / "COM7.json").string(),
-                                 "--journal", (dir_ / "COM7.journal").string()},
-        simOut);
-    ASSERT_TRUE(fiscal_test::WaitFor([&] {
-      const std::string text = fiscal_test::ReadFile(simOut);
-      const size_t at = text.find("fiscal-sim: COM7 -> ");
-      return at != std::string::npos && text.find('\n', at) != std::string::npos;
-    })) << fiscal_test::ReadFile(simOut);
-    const fs::path hubOut = dir_ / "hub.out";
-    hub_ = std::make_unique<Program>(
-        std::vector<std::string>{FISCAL_HUB_PATH, "--listen", "127.0.0.1:0", "--database",
-                                 (dir_ / "hub.sqlite").string(), "--answer-wait", "30", "--port", "COM7"},
-        hubOut);
-    ASSERT_TRUE(fiscal_test::WaitFor(
-        [&] { return fiscal_test::ReadFile(hubOut).find("fiscal-hub: ready\n") != std::string::npos; }, 60s))
-        << fiscal_test::ReadFile(hubOut);
-    const std::string text = fiscal_test::ReadFile(hubOut);
-    const std::string prefix = "listening on http://127.0.0.1:";
-    port_ = std::atoi(text.c_str() + text.find(prefix) + prefix.size());
-    ASSERT_GT(port_, 0) << text;
-  }
+  HubSettings() : HubProgramTest("fiscal-hub-settings") {}
 
-  void TearDown() override {
-    hub_.reset();
-    if (HasFailure()) std::cout << fiscal_test::ReadFile(dir_ / "hub.out");
-    if (sim_) {
-      sim_->Signal(SIGTERM);
-      EXPECT_EQ(sim_->Wait(fiscal_test::kPatience), 0);
-    }
-    ::unsetenv("FISCAL_COM_DIR");
-    fs::remove_all(dir_);
+  void SetUp() override {
+    HubProgramTest::SetUp();
+    StartSim("COM7", kSerial);
+    StartHub({"COM7"});
   }
 
   Answer Request(const std::string &method, const std::string &group, const std::string &body = "") {
@@ -92,8 +50,6 @@ class HubSettings : public ::testing::Test {
     return answer;
   }
 
-  json SimState() { return json::parse(fiscal_test::ReadFile(dir_ / "COM7.json"), nullptr, false); }
-
   // The data of every frame of `command` the device received, as device bytes.
   std::vector<std::string> Received(int command) {
     std::istringstream lines(fiscal_test::ReadFile(dir_ / "COM7.journal"));
@@ -107,18 +63,7 @@ class HubSettings : public ::testing::Test {
     return data;
   }
 
-  size_t Frames() {
-    std::istringstream lines(fiscal_test::ReadFile(dir_ / "COM7.journal"));
-    size_t n = 0;
-    for (std::string line; std::getline(lines, line);) n += line.find("\"dir\":\"in\"") != std::string::npos;
-    return n;
-  }
-
   static constexpr const char *kSerial = "SV000201";
-  fs::path dir_;
-  std::unique_ptr<Program> sim_;
-  std::unique_ptr<Program> hub_;
-  int port_ = 0;
 };
 
 TEST_F(HubSettings, EachGroupIsReadAndWrittenWithTheToolsBytes) {
@@ -137,7 +82,7 @@ TEST_F(HubSettings, EachGroupIsReadAndWrittenWithTheToolsBytes) {
   ASSERT_EQ(put.status, 200) << put.body;
   EXPECT_EQ(put.body["lines"][0], "Магазин Тест");
   EXPECT_EQ(put.body["lines"][8], "Ad");
-  EXPECT_EQ(SimState()["headerLines"][1], "ул. Първа 1");
+  EXPECT_EQ(SimState("COM7")["headerLines"][1], "ул. Първа 1");
   const std::vector<std::string> lines = Received(43);
   EXPECT_NE(
       std::find(lines.begin(), lines.end(), tillwright::TextLineWriteData(0, cp1251.ToDevice("Магазин Тест").value())),
@@ -147,7 +92,7 @@ TEST_F(HubSettings, EachGroupIsReadAndWrittenWithTheToolsBytes) {
   put = Request("PUT", "tax-rates", R"({"A": 20, "B": 9.5, "C": 0, "D": null, "PnP": null})");
   ASSERT_EQ(put.status, 200) << put.body;
   EXPECT_EQ(put.body, json({{"A", 20.0}, {"B", 9.5}, {"C", 0.0}, {"D", nullptr}, {"PnP", nullptr}}));
-  EXPECT_EQ(SimState()["taxRates"], json({2000, 950, 0, nullptr, nullptr}));
+  EXPECT_EQ(SimState("COM7")["taxRates"], json({2000, 950, 0, nullptr, nullptr}));
   EXPECT_EQ(Received(96),
             std::vector<std::string>{tillwright::TaxRatesData({20, 9.5, 0, 0, 0}, {false, false, false, true, true})});
   EXPECT_EQ(Request("GET", "tax-rates").body, put.body);
@@ -158,7 +103,8 @@ TEST_F(HubSettings, EachGroupIsReadAndWrittenWithTheToolsBytes) {
   ASSERT_EQ(put.status, 200) << put.body;
   EXPECT_EQ(put.body["address"], "192.168.1.20");
   EXPECT_EQ(put.body["dhcp"], false);
-  EXPECT_EQ(SimState()["tcpIp"], json({192, 168, 1, 20, 255, 255, 255, 0, 192, 168, 1, 1, 1, 1, 1, 1, 8, 8, 8, 8}));
+  EXPECT_EQ(SimState("COM7")["tcpIp"],
+            json({192, 168, 1, 20, 255, 255, 255, 0, 192, 168, 1, 1, 1, 1, 1, 1, 8, 8, 8, 8}));
   tillwright::TcpIpSettings net = tillwright::ReadTcpIp("192,168,1,20,255,255,255,0,192,168,1,1,1,1,1,1,8,8,8,8");
   const std::vector<std::string> tcpip = Received(37);
   ASSERT_GE(tcpip.size(), 3u);
@@ -174,8 +120,8 @@ TEST_F(HubSettings, EachGroupIsReadAndWrittenWithTheToolsBytes) {
   EXPECT_EQ(put.body, json({{"apn", "internet"}, {"user", "pos"}}));
   put = Request("PUT", "gprs", R"({"apn": "web", "user": "pos2"})");
   ASSERT_EQ(put.status, 200) << put.body;
-  EXPECT_EQ(SimState()["gprsApn"], "web");
-  EXPECT_EQ(SimState()["gprsPassword"], "s3cret");  // kept when not given
+  EXPECT_EQ(SimState("COM7")["gprsApn"], "web");
+  EXPECT_EQ(SimState("COM7")["gprsPassword"], "s3cret");  // kept when not given
 
   put = Request("PUT", "clock", R"({"time": "2030-05-06T07:08:09"})");
   ASSERT_EQ(put.status, 200) << put.body;
@@ -186,21 +132,21 @@ TEST_F(HubSettings, EachGroupIsReadAndWrittenWithTheToolsBytes) {
                 R"({"operators": [{"number": 2, "name": "Иван", "password": "4321", "idNumber": "77"}]})");
   ASSERT_EQ(put.status, 200) << put.body;
   EXPECT_EQ(put.body, json({{"written", {2}}}));
-  EXPECT_EQ(SimState()["clerkNames"][1], "Иван");
-  EXPECT_EQ(SimState()["clerkPasswords"][1], "4321");
-  EXPECT_EQ(SimState()["clerkIds"][1], "77");
+  EXPECT_EQ(SimState("COM7")["clerkNames"][1], "Иван");
+  EXPECT_EQ(SimState("COM7")["clerkPasswords"][1], "4321");
+  EXPECT_EQ(SimState("COM7")["clerkIds"][1], "77");
 
   put = Request("PUT", "code-table", R"({"table": "dos"})");
   ASSERT_EQ(put.status, 200) << put.body;
   std::string table;
   for (const std::string &block : tillwright::CodeTableBlocks(tillwright::kCodePageDos)) table += block.substr(3);
-  EXPECT_EQ(SimState()["codeTable"], table);
+  EXPECT_EQ(SimState("COM7")["codeTable"], table);
   const auto blocks = tillwright::CodeTableBlocks(tillwright::kCodePageDos);
   EXPECT_EQ(Received(164), std::vector<std::string>(blocks.begin(), blocks.end()));
 }
 
 TEST_F(HubSettings, RefusalsSendNothing) {
-  const size_t frames = Frames();
+  const int frames = Frames("COM7");
   const Answer writeOnly = Request("GET", "operators");
   EXPECT_EQ(writeOnly.status, 405);
   EXPECT_EQ(writeOnly.body["error"]["code"], "write-only");
@@ -210,7 +156,7 @@ TEST_F(HubSettings, RefusalsSendNothing) {
   EXPECT_EQ(bad.status, 422);
   EXPECT_EQ(bad.body["error"]["code"], "bad-rate");
   EXPECT_EQ(Request("PUT", "header", "{").status, 400);
-  EXPECT_EQ(Frames(), frames);
+  EXPECT_EQ(Frames("COM7"), frames);
 
   httplib::Client client("127.0.0.1", port_);
   const httplib::Result unknown = client.Get("/devices/NOPE/settings/header");
