@@ -101,13 +101,19 @@ class Api : public std::enable_shared_from_this<Api> {
     return false;
   }
 
-  void Document(const httplib::Request &req, httplib::Response &res, DocumentKind kind) const {
+  // The device the path names (its first part), or null with 404 answered.
+  Device *FindDevice(const httplib::Request &req, httplib::Response &res) const {
     Device *device = devices_.Find(req.matches[1]);
     if (device == nullptr) {
       SendError(res, 404, "unknown-device",
                 "no device with serial number " + std::string(req.matches[1]) + " is served here");
-      return;
     }
+    return device;
+  }
+
+  void Document(const httplib::Request &req, httplib::Response &res, DocumentKind kind) const {
+    Device *device = FindDevice(req, res);
+    if (device == nullptr) return;
     const std::string type = req.get_header_value("Content-Type");
     if (type.compare(0, 16, "application/json") != 0) {
       SendError(res, 415, "not-json", "the body must be JSON (Content-Type: application/json)");
@@ -146,12 +152,8 @@ class Api : public std::enable_shared_from_this<Api> {
   // GET and PUT of a settings group: in the device's queue like a document, but not recorded
   // and without a key (writing the same values again changes nothing).
   void Settings(const httplib::Request &req, httplib::Response &res, bool write) const {
-    Device *device = devices_.Find(req.matches[1]);
-    if (device == nullptr) {
-      SendError(res, 404, "unknown-device",
-                "no device with serial number " + std::string(req.matches[1]) + " is served here");
-      return;
-    }
+    Device *device = FindDevice(req, res);
+    if (device == nullptr) return;
     const std::optional<SettingsGroup> group = SettingsGroupByName(req.matches[2].str());
     if (!group) {
       SendError(res, 404, "unknown-group",
@@ -261,21 +263,13 @@ class Api : public std::enable_shared_from_this<Api> {
       SendJson(res, 200, {{"ports", ports}});
     });
     server.Get(R"(/devices/([^/]+))", [self](const httplib::Request &req, httplib::Response &res) {
-      const Device *device = self->devices_.Find(req.matches[1]);
-      if (device == nullptr) {
-        SendError(res, 404, "unknown-device",
-                  "no device with serial number " + std::string(req.matches[1]) + " is served here");
-        return;
-      }
+      const Device *device = self->FindDevice(req, res);
+      if (device == nullptr) return;
       SendJson(res, 200, DeviceJson(*device, self->text_, true));
     });
     server.Get(R"(/devices/([^/]+)/journal)", [self](const httplib::Request &req, httplib::Response &res) {
-      const Device *device = self->devices_.Find(req.matches[1]);
-      if (device == nullptr) {
-        SendError(res, 404, "unknown-device",
-                  "no device with serial number " + std::string(req.matches[1]) + " is served here");
-        return;
-      }
+      const Device *device = self->FindDevice(req, res);
+      if (device == nullptr) return;
       const std::optional<size_t> limit = LimitParam(req, res, 100, Device::kJournalMax);
       if (!limit) return;
       nlohmann::json calls = nlohmann::json::array();

@@ -17,6 +17,13 @@ namespace cmd = tillwright::cmd;
 constexpr const char *kTaxGroupNames[] = {"A", "B", "C", "D", "PnP"};
 constexpr const char *kCodeTableBlockNames[] = {"80", "A0", "C0", "E0"};
 
+// What a failed write says of each part asked for: written, perhaps written, or not written.
+void PartsOutcome(json &error, json written, json uncertain, json notWritten) {
+  error["written"] = std::move(written);
+  error["uncertain"] = std::move(uncertain);
+  error["notWritten"] = std::move(notWritten);
+}
+
 // The commands of one request on the line, and how the first that did not go through failed.
 class Exchange {
  public:
@@ -61,9 +68,8 @@ class Exchange {
                   {"result", failed_.code},
                   {"status", failed_.status}};
     if (!written.is_null() || !uncertain.is_null() || !notWritten.is_null()) {
-      error["written"] = written.is_null() ? json::array() : written;
-      error["uncertain"] = uncertain.is_null() ? json::array() : uncertain;
-      error["notWritten"] = notWritten.is_null() ? json::array() : notWritten;
+      const auto listed = [](const json &parts) { return parts.is_null() ? json::array() : parts; };
+      PartsOutcome(error, listed(written), listed(uncertain), listed(notWritten));
     }
     return {502, {{"error", error}}};
   }
@@ -224,9 +230,7 @@ SettingsAnswer ReadBack(SettingsGroup group, Exchange &line, const DeviceText &t
     json &error = failed->body["error"];
     error["message"] = "written, but not read back: " + error.value("message", std::string());
     error["code"] = "not-read-back";
-    error["written"] = written;
-    error["uncertain"] = json::array();
-    error["notWritten"] = json::array();
+    PartsOutcome(error, written, json::array(), json::array());
     return std::move(*failed);
   }
   return {200, std::move(std::get<json>(read))};
@@ -240,9 +244,7 @@ SettingsAnswer WriteHeader(const HeaderWrite &write, Exchange &line, const Devic
   std::array<std::string, tillwright::kTextLines> device;
   Read current = ReadHeader(line, text, &device);
   if (auto *failed = std::get_if<SettingsAnswer>(&current)) {
-    failed->body["error"]["written"] = json::array();
-    failed->body["error"]["uncertain"] = json::array();
-    failed->body["error"]["notWritten"] = asked;
+    PartsOutcome(failed->body["error"], json::array(), json::array(), asked);
     return std::move(*failed);
   }
   // Only the lines that change, as the tool writes them.
@@ -298,9 +300,7 @@ SettingsAnswer WriteTcpIp(const TcpIpWrite &write, Exchange &line, const DeviceT
   tillwright::TcpIpSettings settings;
   Read current = ReadTcpIp(line, text, &settings);
   if (auto *failed = std::get_if<SettingsAnswer>(&current)) {
-    failed->body["error"]["written"] = json::array();
-    failed->body["error"]["uncertain"] = json::array();
-    failed->body["error"]["notWritten"] = name;
+    PartsOutcome(failed->body["error"], json::array(), json::array(), name);
     return std::move(*failed);
   }
   settings.dhcp = write.dhcp;
@@ -318,9 +318,7 @@ SettingsAnswer WriteGprs(const GprsWrite &write, Exchange &line, const DeviceTex
   std::string password;
   Read current = ReadGprs(line, text, &password);
   if (auto *failed = std::get_if<SettingsAnswer>(&current)) {
-    failed->body["error"]["written"] = json::array();
-    failed->body["error"]["uncertain"] = json::array();
-    failed->body["error"]["notWritten"] = name;
+    PartsOutcome(failed->body["error"], json::array(), json::array(), name);
     return std::move(*failed);
   }
   if (!line.Send(cmd::kGprs, tillwright::GprsWriteData(write.apn, write.user, write.password.value_or(password)))) {

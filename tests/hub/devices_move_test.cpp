@@ -43,6 +43,16 @@ struct Machine {
     std::lock_guard lock(mutex);
     return calls;
   }
+  void HoldSteps(bool hold) {
+    std::lock_guard lock(mutex);
+    holdSteps = hold;
+    changed.notify_all();
+  }
+  // Until a held step is on the line.
+  bool AwaitHeldStep() {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(10), [&] { return holding == 1; });
+  }
 };
 
 class FakeLine : public DevicePort {
@@ -214,15 +224,12 @@ TEST_F(DevicesMoveTest, ADeviceMovesBetweenDocumentsNeverInTheMiddleOfOne) {
   machine_.Plug("/dev/ttyACM0", "SV1");
   ASSERT_EQ(ScanOne("/dev/ttyACM0").serial, "SV1");
   Device *device = devices_->Find("SV1");
-  {
-    std::lock_guard lock(machine_.mutex);
-    machine_.holdSteps = true;
-  }
+  machine_.HoldSteps(true);
   ASSERT_EQ(device->Admit(Command("k1", 2), nullptr), Device::Admitted::Queued);
+  ASSERT_TRUE(machine_.AwaitHeldStep());
   {
-    std::unique_lock lock(machine_.mutex);
-    ASSERT_TRUE(machine_.changed.wait_for(lock, 10s, [&] { return machine_.holding == 1; }));
     // The old node is gone while the document's first step is on the line.
+    std::lock_guard lock(machine_.mutex);
     machine_.present.erase("/dev/ttyACM0");
     machine_.serialOn["/dev/ttyACM1"] = "SV1";
     machine_.present.insert("/dev/ttyACM1");
@@ -254,15 +261,9 @@ TEST_F(DevicesMoveTest, StoppingEndsAScanWaitingOnAMoveDecision) {
   machine_.Plug("/dev/ttyACM0", "SV1");
   ASSERT_EQ(ScanOne("/dev/ttyACM0").serial, "SV1");
   Device *device = devices_->Find("SV1");
-  {
-    std::lock_guard lock(machine_.mutex);
-    machine_.holdSteps = true;
-  }
+  machine_.HoldSteps(true);
   ASSERT_EQ(device->Admit(Command("k1"), nullptr), Device::Admitted::Queued);
-  {
-    std::unique_lock lock(machine_.mutex);
-    ASSERT_TRUE(machine_.changed.wait_for(lock, 10s, [&] { return machine_.holding == 1; }));
-  }
+  ASSERT_TRUE(machine_.AwaitHeldStep());
   // Also answering on a second port: the scan waits for the device to be between documents.
   machine_.Plug("/dev/ttyACM1", "SV1");
   machine_.Plug("/dev/ttyACM2", "SV2");
@@ -289,11 +290,7 @@ TEST_F(DevicesMoveTest, StoppingEndsAScanWaitingOnAMoveDecision) {
   EXPECT_TRUE(devices_->Scan({"/dev/ttyACM3"}).empty());
   EXPECT_EQ(machine_.Calls().size(), calls);
   // The document on the line still finishes before the devices are gone.
-  {
-    std::lock_guard lock(machine_.mutex);
-    machine_.holdSteps = false;
-    machine_.changed.notify_all();
-  }
+  machine_.HoldSteps(false);
   devices_.reset();
   EXPECT_EQ(record_->store().Get("k1")->state, DocState::Registered);
 }
@@ -302,21 +299,13 @@ TEST_F(DevicesMoveTest, AnOutcomeLostWithTheOldLineIsSettledThroughTheNewOne) {
   machine_.Plug("/dev/ttyACM0", "SV1");
   ASSERT_EQ(ScanOne("/dev/ttyACM0").serial, "SV1");
   Device *device = devices_->Find("SV1");
-  {
-    std::lock_guard lock(machine_.mutex);
-    machine_.holdSteps = true;
-  }
+  machine_.HoldSteps(true);
   Document receipt{DocumentKind::Receipt, "r1", json::object(), {{"TestPrinter", json::array()}}};
   ASSERT_EQ(device->Admit(receipt, nullptr), Device::Admitted::Queued);
-  {
-    // Unplugged while the step is on the line: it gets no answer.
-    std::unique_lock lock(machine_.mutex);
-    ASSERT_TRUE(machine_.changed.wait_for(lock, 10s, [&] { return machine_.holding == 1; }));
-    machine_.serialOn.erase("/dev/ttyACM0");
-    machine_.present.erase("/dev/ttyACM0");
-    machine_.holdSteps = false;
-    machine_.changed.notify_all();
-  }
+  // Unplugged while the step is on the line: it gets no answer.
+  ASSERT_TRUE(machine_.AwaitHeldStep());
+  machine_.Unplug("/dev/ttyACM0");
+  machine_.HoldSteps(false);
   devices_->PortsGone({"/dev/ttyACM0"});
   EXPECT_EQ(device->WaitSettled("r1", 100ms)->state, DocState::InProgress);
   machine_.Plug("/dev/ttyACM3", "SV1");
